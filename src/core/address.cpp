@@ -1,0 +1,154 @@
+#include "core/address.h"
+
+#include "platform/local_time.h"
+#include "shell/desktop.h"
+
+#include <cstdio>
+
+std::string formatTime(CalendarTime time)
+{
+    static const char* const weekdays[] = { "Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat" };
+    static const char* const months[] = { "Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep",
+        "Oct", "Nov", "Dec" };
+    const platform::LocalTime local = platform::localTimeOf(time);
+    const int weekday = local.weekday >= 0 && local.weekday < 7 ? local.weekday : 0;
+    const int month = local.month >= 1 && local.month <= 12 ? local.month - 1 : 0;
+    char text[64];
+    std::snprintf(text, sizeof text, "%.3s %.3s%3d %.2d:%.2d:%.2d %d", weekdays[weekday], months[month], local.day,
+        local.hour, local.minute, local.second, local.year);
+    return text;
+}
+
+Address::Address(const std::string& name, const std::string& hostText, const std::string& comment,
+    std::int32_t interval, std::int32_t ttl, CalendarTime now)
+{
+    initialise(name, hostText, comment, interval, ttl, kGreen, kIdle, now, 0, now, std::string(), 10);
+}
+
+Address::Address(const Address& other)
+{
+    initialise(other.name_, other.hostText_, other.comment_, other.interval_, other.ttl_, other.status_,
+        other.getPingState(), other.lastReplyTime_, other.downSince_, other.lastSendTime_, other.errorText_,
+        other.timeOut_);
+}
+
+Address& Address::operator=(const Address& other)
+{
+    if (this != &other)
+        initialise(other.name_, other.hostText_, other.comment_, other.interval_, other.ttl_, other.status_,
+            other.getPingState(), other.lastReplyTime_, other.downSince_, other.lastSendTime_, other.errorText_,
+            other.timeOut_);
+    return *this;
+}
+
+void Address::initialise(const std::string& name, const std::string& hostText, const std::string& comment,
+    std::int32_t interval, std::int32_t ttl, std::int32_t status, std::int32_t pingState, CalendarTime lastReplyTime,
+    CalendarTime downSince, CalendarTime lastSendTime, const std::string& errorText, std::int32_t timeOut)
+{
+    name_ = name;
+    hostText_ = hostText;
+    comment_ = comment;
+    interval_ = interval;
+    ttl_ = ttl;
+    status_ = status;
+    setPingState(pingState);
+    lastReplyTime_ = lastReplyTime;
+    downSince_ = downSince;
+    lastSendTime_ = lastSendTime;
+    errorText_ = errorText;
+    timeOut_ = timeOut;
+    numericAddress_ = platform::parseIpv4(hostText_);
+}
+
+std::int32_t Address::getPingState() const
+{
+    return pingState_.load(std::memory_order_acquire);
+}
+
+void Address::setPingState(std::int32_t value)
+{
+    pingState_.store(value, std::memory_order_release);
+}
+
+std::int32_t Address::recordResult(const PingResult& result)
+{
+    const std::int32_t oldStatus = status_;
+    if (result.ok != 0)
+        lastReplyTime_ = lastSendTime_;
+
+    std::int32_t newStatus = oldStatus;
+    std::int32_t pending = kIdle;
+    if (oldStatus == kGreen) {
+        if (result.ok == 0) {
+            newStatus = kYellow;
+            downSince_ = lastSendTime_;
+            errorText_ = result.errorText;
+        }
+    } else if (oldStatus == kYellow) {
+        if (result.ok != 0) {
+            newStatus = kGreen;
+        } else {
+            newStatus = kRed;
+            errorText_ = result.errorText;
+            pending = kChangePending;
+        }
+    } else {  // red, and any value that reads as red
+        if (result.ok != 0) {
+            newStatus = kGreen;
+            pending = kChangePending;
+        } else {
+            newStatus = kRed;
+            errorText_ = result.errorText;
+        }
+    }
+    status_ = newStatus;
+
+    if (newStatus != oldStatus)
+        notifyAddressChanged(this);
+    else if (newStatus == kRed)
+        notifyAddressStillRed(this);
+    return pending;
+}
+
+std::string Address::getStatusText() const
+{
+    switch (status_) {
+    case kGreen:
+        return "GREEN";
+    case kYellow:
+        return "YELLOW";
+    default:
+        return "RED";
+    }
+}
+
+std::string Address::getStatusFields() const
+{
+    std::string fields = getStatusText();
+    fields += '\t';
+    fields += name_;
+    fields += '\t';
+    fields += hostText_;
+    fields += '\t';
+    fields += comment_;
+    fields += '\t';
+    if (status_ == kGreen) {
+        char duration[64];
+        std::snprintf(duration, sizeof duration, "%f", static_cast<double>(lastReplyTime_ - downSince_));
+        fields += duration;
+    } else if (status_ != kYellow) {
+        fields += '\t';
+        fields += errorText_;
+    }
+    return fields;
+}
+
+std::string Address::getText() const
+{
+    return formatTime(lastSendTime_) + '\t' + getStatusFields();
+}
+
+std::string Address::getDownText() const
+{
+    return formatTime(downSince_) + '\t' + getStatusFields();
+}

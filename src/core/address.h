@@ -1,0 +1,93 @@
+#pragma once
+
+#include "platform/clock.h"
+#include "platform/ipv4.h"
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+using platform::CalendarTime;
+
+enum HostStatus : std::int32_t { kGreen = 0, kYellow = 1, kRed = 2 };
+enum PingState : std::int32_t { kIdle = 0, kAwaitingReply = 1, kChangePending = 2 };
+
+// One ping result as recordResult takes it.
+struct PingResult {
+    platform::Ipv4Address address = 0;  // where the reply came from; not read by recordResult
+    std::string errorText;              // empty for a good reply
+    std::int32_t ok = 0;                // non-zero when the request was answered
+};
+
+// The ctime text of a time in local time, without the trailing newline:
+// Www Mmm dd hh:mm:ss yyyy.
+std::string formatTime(CalendarTime time);
+
+// The record of one monitored host. It has no lock of its own: its ping
+// fields are guarded by the run's vector mutex.
+class Address {
+public:
+    // The host constructor; `now` is the time of construction.
+    Address(const std::string& name, const std::string& hostText, const std::string& comment,
+        std::int32_t interval, std::int32_t ttl, CalendarTime now);
+    Address(const Address& other);
+    Address& operator=(const Address& other);
+    virtual ~Address() = default;
+
+    std::int32_t recordResult(const PingResult& result);
+
+    std::string getStatusText() const;
+    std::string getStatusFields() const;
+    virtual std::string getText() const;
+    std::string getDownText() const;
+
+    std::string getName() const { return name_; }
+    std::string getHostText() const { return hostText_; }
+    std::string getComment() const { return comment_; }
+    std::string getErrorText() const { return errorText_; }
+    CalendarTime getLastReplyTime() const { return lastReplyTime_; }
+    CalendarTime getDownSince() const { return downSince_; }
+    CalendarTime getLastSendTime() const { return lastSendTime_; }
+    std::int32_t getInterval() const { return interval_; }
+    std::int32_t getTtl() const { return ttl_; }
+    std::int32_t getStatus() const { return status_; }
+    std::int32_t getPingState() const;
+    platform::Ipv4Address getNumericAddress() const { return numericAddress_; }
+    std::int32_t getTimeOut() const { return timeOut_; }
+
+    // The host text is the registry key and the source of the numeric
+    // address, so it is fixed once the record exists.
+    void setName(const std::string& value) { name_ = value; }
+    void setComment(const std::string& value) { comment_ = value; }
+    void setErrorText(const std::string& value) { errorText_ = value; }
+    void setLastReplyTime(CalendarTime value) { lastReplyTime_ = value; }
+    void setDownSince(CalendarTime value) { downSince_ = value; }
+    void setLastSendTime(CalendarTime value) { lastSendTime_ = value; }
+    void setInterval(std::int32_t value) { interval_ = value; }
+    void setTtl(std::int32_t value) { ttl_ = value; }
+    void setStatus(std::int32_t value) { status_ = value; }
+    void setPingState(std::int32_t value);
+    void setTimeOut(std::int32_t value) { timeOut_ = value; }
+
+private:
+    void initialise(const std::string& name, const std::string& hostText, const std::string& comment,
+        std::int32_t interval, std::int32_t ttl, std::int32_t status, std::int32_t pingState,
+        CalendarTime lastReplyTime, CalendarTime downSince, CalendarTime lastSendTime,
+        const std::string& errorText, std::int32_t timeOut);
+
+    std::string name_;
+    std::string hostText_;
+    std::string comment_;
+    std::string errorText_;
+    CalendarTime lastReplyTime_ = 0;
+    CalendarTime downSince_ = 0;
+    CalendarTime lastSendTime_ = 0;
+    std::int32_t interval_ = 0;
+    std::int32_t ttl_ = 0;
+    std::int32_t status_ = kGreen;
+    // The sender reads it without the lock to decide whether a host is due,
+    // so it is kept atomically; every change still happens under the lock.
+    std::atomic<std::int32_t> pingState_ { kIdle };
+    platform::Ipv4Address numericAddress_ = platform::kNoAddress;
+    std::int32_t timeOut_ = 10;
+};

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "core/region.h"
+
+#include <cstddef>
+#include <string>
+
+inline constexpr std::size_t kMaxInputLineLength = 1023;
+inline constexpr std::size_t kMaxFieldLength = 255;
+inline constexpr std::size_t kMaxCommentLength = 255;
+
+// One host line cut into its three parts.
+struct InputLine {
+    std::string name;
+    std::string hostText;
+    std::string comment;
+};
+
+InputLine splitInputLine(const std::string& line);
+
+// The runtime library's white space: space, tab, LF, VT, FF, CR.
+bool isWhiteSpace(char c);
+
+// Loads every good line of the file into the registry; each bad line gets
+// its own message box. Throws StartupFailure when the file cannot be opened.
+void loadInputFile(Region& region, const std::string& fileName, CalendarTime now);

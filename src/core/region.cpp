@@ -1,0 +1,65 @@
+#include "core/region.h"
+
+Region::Region(const std::string& name, std::int32_t interval, std::int32_t ttl, std::int32_t timeOut,
+    std::int32_t packetSize, CalendarTime now)
+    : Address(name, std::string(), name, interval, ttl, now)
+    , pingTtl_(ttl)
+    , packetSize_(packetSize)
+    , statusTime_(now)
+{
+    setTimeOut(timeOut);
+}
+
+Region::~Region()
+{
+    destroyHosts();
+}
+
+bool Region::addAddress(std::unique_ptr<Address>& record)
+{
+    const std::string key = record->getHostText();
+    auto found = hostIndex_.lower_bound(key);
+    if (found != hostIndex_.end() && found->first == key)
+        return false;
+    hosts_.reserve(hosts_.size() + 1);
+    hostIndex_.emplace_hint(found, key, record.get());
+    hosts_.push_back(std::move(record));
+    return true;
+}
+
+Address* Region::findHost(const std::string& text) const
+{
+    auto found = hostIndex_.find(text);
+    return found == hostIndex_.end() ? nullptr : found->second;
+}
+
+void Region::setCounts(std::int32_t red, std::int32_t yellow, std::int32_t green)
+{
+    redCount_.store(red, std::memory_order_relaxed);
+    yellowCount_.store(yellow, std::memory_order_relaxed);
+    greenCount_.store(green, std::memory_order_relaxed);
+}
+
+void Region::setStatusTime(CalendarTime value)
+{
+    statusTime_.store(value, std::memory_order_relaxed);
+    setLastSendTime(value);
+}
+
+std::string Region::getText() const
+{
+    std::string text;
+    for (const auto& record : hosts_) {
+        text += record->getText();
+        text += "\r\n";
+    }
+    return text;
+}
+
+void Region::destroyHosts()
+{
+    for (auto& record : hosts_)
+        record.reset();
+    hosts_.clear();
+    hostIndex_.clear();
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "core/address.h"
+
+#include <atomic>
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+// The registry of a run: every host record in load order, and an index by
+// host text. Its own Address fields hold run-wide values.
+class Region : public Address {
+public:
+    Region(const std::string& name, std::int32_t interval, std::int32_t ttl, std::int32_t timeOut,
+        std::int32_t packetSize, CalendarTime now);
+    ~Region() override;
+    Region(const Region&) = delete;
+    Region& operator=(const Region&) = delete;
+
+    // Takes the record when its host text is new; otherwise leaves it with
+    // the caller and returns false.
+    bool addAddress(std::unique_ptr<Address>& record);
+    Address* findHost(const std::string& text) const;
+
+    std::size_t hostCount() const { return hosts_.size(); }
+    Address* host(std::size_t position) const { return hosts_[position].get(); }
+
+    std::int32_t getPingTtl() const { return pingTtl_; }
+    std::int32_t getPacketSize() const { return packetSize_; }
+    bool getHasNamedHosts() const { return hasNamedHosts_; }
+    void setHasNamedHosts(bool value) { hasNamedHosts_ = value; }
+
+    // Written by the sweep at the end of each pass, read by the summary from
+    // another thread without a lock.
+    std::int32_t getRedCount() const { return redCount_.load(std::memory_order_relaxed); }
+    std::int32_t getYellowCount() const { return yellowCount_.load(std::memory_order_relaxed); }
+    std::int32_t getGreenCount() const { return greenCount_.load(std::memory_order_relaxed); }
+    void setCounts(std::int32_t red, std::int32_t yellow, std::int32_t green);
+    // When the latest sweep pass ended (the run's own latest "send" time).
+    CalendarTime getStatusTime() const { return statusTime_.load(std::memory_order_relaxed); }
+    void setStatusTime(CalendarTime value);
+
+    std::string getText() const override;
+
+protected:
+    // Destroys every record in load order and empties the registry.
+    void destroyHosts();
+
+private:
+    std::map<std::string, Address*> hostIndex_;
+    std::vector<std::unique_ptr<Address>> hosts_;
+    std::int32_t pingTtl_;
+    std::int32_t packetSize_;
+    bool hasNamedHosts_ = false;
+    std::atomic<std::int32_t> redCount_ { 0 };
+    std::atomic<std::int32_t> yellowCount_ { 0 };
+    std::atomic<std::int32_t> greenCount_ { 0 };
+    std::atomic<CalendarTime> statusTime_;
+};

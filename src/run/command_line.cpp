@@ -1,0 +1,183 @@
+#include "run/command_line.h"
+
+#include "core/input_file.h"
+#include "platform/diagnostics.h"
+
+#include <limits>
+
+const char* const kUsageCaption = "BeaconVigilor Usage";
+
+const char* const kUsageText =
+    "BeaconVigilor v. 1.3\r\n"
+    "Usage: BeaconVigilor -in <input file> [-out <output file> -red <down ip file> -pt <target time in seconds "
+    "between pings> -ttl <time to live> -to <time out> -size <size of ping packet (incl header)> -sp <com port for "
+    "logging> -spp <com port paramaters> -archive <size to archive at in kb>]\r\n"
+    "options:\r\n"
+    "-pt  default 30000ms, minimum 5000ms\r\n"
+    "-ttl  default 20, min 1, max 255\r\n"
+    "-to  default 1000ms\r\n"
+    "-size default 44 bytes\r\n"
+    "-spp default baud=9600 parity=N data=8 stop=1 octs=on\r\n"
+    "-archive min 1 kb";
+
+std::vector<std::string> splitCommandLine(const std::string& commandLine)
+{
+    std::vector<std::string> arguments;
+    std::size_t at = 0;
+    const std::size_t end = commandLine.size();
+    while (true) {
+        while (at < end && isWhiteSpace(commandLine[at]))
+            ++at;
+        if (at >= end)
+            break;
+        if (commandLine[at] == '"') {
+            const std::size_t start = at + 1;
+            const std::size_t close = commandLine.find('"', start);
+            if (close == std::string::npos) {
+                arguments.push_back(commandLine.substr(start));
+                break;
+            }
+            arguments.push_back(commandLine.substr(start, close - start));
+            at = close + 1;
+        } else {
+            const std::size_t start = at;
+            while (at < end && !isWhiteSpace(commandLine[at]))
+                ++at;
+            arguments.push_back(commandLine.substr(start, at - start));
+            if (at < end)
+                ++at;  // the terminator took the white-space character's place
+        }
+    }
+    return arguments;
+}
+
+std::int32_t readNumber(const std::string& text)
+{
+    std::size_t at = 0;
+    while (at < text.size() && isWhiteSpace(text[at]))
+        ++at;
+    bool negative = false;
+    if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
+        negative = text[at] == '-';
+        ++at;
+    }
+    std::int64_t value = 0;
+    const std::int64_t limit = std::int64_t(std::numeric_limits<std::int32_t>::max()) + 1;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9') {
+        value = value * 10 + (text[at] - '0');
+        if (value > limit)
+            value = limit;
+        ++at;
+    }
+    if (negative)
+        value = -value;
+    if (value > std::numeric_limits<std::int32_t>::max())
+        value = std::numeric_limits<std::int32_t>::max();
+    return static_cast<std::int32_t>(value);
+}
+
+namespace {
+
+enum class Option { In, Out, Red, Pt, Ttl, To, Size, Sp, Spp, Archive };
+
+struct OptionName {
+    const char* text;
+    Option option;
+    const char* missingPrefix;
+};
+
+const OptionName kOptions[] = {
+    { "-in", Option::In, "No file specified for " },
+    { "-out", Option::Out, "No file specified for " },
+    { "-red", Option::Red, "No file specified for " },
+    { "-pt", Option::Pt, "No value specified for " },
+    { "-ttl", Option::Ttl, "No value specified for " },
+    { "-to", Option::To, "No value specified for " },
+    { "-size", Option::Size, "No value specified for " },
+    { "-sp", Option::Sp, "No value specified for " },
+    { "-spp", Option::Spp, "No value specified for " },
+    { "-archive", Option::Archive, "No value specified for " },
+};
+
+}  // namespace
+
+ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments)
+{
+    ParsedCommandLine parsed;
+    RunSettings& settings = parsed.settings;
+    for (std::size_t index = 1; index < arguments.size(); ++index) {
+        const std::string& argument = arguments[index];
+        const OptionName* match = nullptr;
+        for (const OptionName& candidate : kOptions) {
+            if (argument == candidate.text) {
+                match = &candidate;
+                break;
+            }
+        }
+        if (!match) {
+            parsed.errorText = "Unrecognized parameter: " + argument;
+            parsed.errorFlag = 1;
+            continue;
+        }
+        if (index + 1 >= arguments.size()) {
+            parsed.errorText = std::string(match->missingPrefix) + match->text;
+            parsed.errorFlag = 1;
+            break;
+        }
+        const std::string& value = arguments[++index];
+        switch (match->option) {
+        case Option::In:
+            settings.inputFile = value;
+            platform::traceLine("infile=" + value);
+            break;
+        case Option::Out:
+            settings.logFile = value;
+            platform::traceLine("outfile=" + value);
+            break;
+        case Option::Red:
+            settings.downFile = value;
+            platform::traceLine("outfile=" + value);
+            break;
+        case Option::Pt:
+            settings.pingInterval = readNumber(value);
+            if (settings.pingInterval < 5000)
+                settings.pingInterval = 5000;
+            break;
+        case Option::Ttl:
+            settings.ttl = readNumber(value);
+            if (settings.ttl < 1 || settings.ttl > 255)
+                parsed.errorFlag = 1;
+            break;
+        case Option::To:
+            settings.timeOut = readNumber(value);
+            break;
+        case Option::Size:
+            settings.packetSize = readNumber(value);
+            if (settings.packetSize > 1032)
+                parsed.errorFlag = 1;
+            break;
+        case Option::Sp:
+            settings.serialPort = value;
+            break;
+        case Option::Spp:
+            settings.serialParameters = value;
+            break;
+        case Option::Archive: {
+            const std::int32_t size = readNumber(value);
+            if (size >= 1) {
+                settings.archiveSize = size;
+            } else {
+                parsed.errorText = "-archive size is too small";
+                parsed.errorFlag = 1;
+            }
+            break;
+        }
+        }
+    }
+    return parsed;
+}
+
+std::string usageBoxText(const std::string& errorText)
+{
+    return errorText + "\n\n" + kUsageText;
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Every setting of a run; the command line is their only source.
+struct RunSettings {
+    std::string inputFile;
+    std::string logFile = "out.txt";
+    std::string downFile = "down.txt";
+    std::string serialPort;
+    std::string serialParameters = "baud=9600 parity=N data=8 stop=1 octs=on";
+    std::int32_t pingInterval = 30000;  // milliseconds
+    std::int32_t ttl = 20;
+    std::int32_t timeOut = 1000;        // milliseconds
+    std::int32_t packetSize = 44;       // bytes, ICMP header included
+    std::int32_t archiveSize = 0;       // kilobytes; 0 when not given
+};
+
+struct ParsedCommandLine {
+    RunSettings settings;
+    std::string errorText;
+    int errorFlag = 0;
+
+    bool runCanStart() const { return !settings.inputFile.empty() && errorFlag == 0; }
+};
+
+extern const char* const kUsageText;
+extern const char* const kUsageCaption;
+
+// Splits a process command line into its arguments; argument 0 is the
+// program as the command line names it.
+std::vector<std::string> splitCommandLine(const std::string& commandLine);
+
+// Argument 0 is never looked at.
+ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments);
+
+// The usage box's text for a given error text.
+std::string usageBoxText(const std::string& errorText);
+
+// The runtime library's atoi rules, saturated at the 32-bit limits.
+std::int32_t readNumber(const std::string& text);

@@ -1,0 +1,148 @@
+#include "core/address.h"
+
+#include "support/recording_desktop.h"
+#include "support/test_environment.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr CalendarTime kLoaded = 1108980907;  // Mon Feb 21 10:15:07 2005 UTC
+
+PingResult miss(const std::string& text)
+{
+    return PingResult { 0, text, 0 };
+}
+
+PingResult answer()
+{
+    return PingResult { 0x0100007f, "", 1 };
+}
+
+class AddressTest : public testing::Test {
+protected:
+    void SetUp() override { useUtcTimeZone(); }
+    RecordingDesktop desktop;
+    Address host { "router-2", "10.0.0.2", "core switch", 30000, 20, kLoaded };
+};
+
+}  // namespace
+
+TEST_F(AddressTest, FreshRecord)
+{
+    EXPECT_EQ(host.getStatus(), kGreen);
+    EXPECT_EQ(host.getPingState(), kIdle);
+    EXPECT_EQ(host.getDownSince(), 0);
+    EXPECT_EQ(host.getErrorText(), "");
+    EXPECT_EQ(host.getTimeOut(), 10);
+    EXPECT_EQ(host.getLastSendTime(), kLoaded);
+    EXPECT_EQ(host.getLastReplyTime(), kLoaded);
+    EXPECT_EQ(host.getInterval(), 30000);
+    EXPECT_EQ(host.getTtl(), 20);
+    EXPECT_EQ(host.getNumericAddress(), 0x0200000au);
+
+    Address named("mail", "mailhost", "", 30000, 20, kLoaded);
+    EXPECT_EQ(named.getNumericAddress(), platform::kNoAddress);
+    named.setStatus(kRed);
+    named.setErrorText("Timed out");
+    Address copy(named);
+    EXPECT_EQ(copy.getNumericAddress(), platform::kNoAddress);
+    EXPECT_EQ(copy.getText(), named.getText());
+    Address hostCopy(host);
+    EXPECT_EQ(hostCopy.getNumericAddress(), host.getNumericAddress());
+}
+
+TEST_F(AddressTest, MissMissTurnsRedWithTheSecondError)
+{
+    host.setLastSendTime(kLoaded + 30);
+    EXPECT_EQ(host.recordResult(miss("Timed out")), kIdle);
+    EXPECT_EQ(host.getStatus(), kYellow);
+    EXPECT_EQ(host.getDownSince(), kLoaded + 30);
+    EXPECT_EQ(host.getErrorText(), "Timed out");
+
+    host.setLastSendTime(kLoaded + 60);
+    EXPECT_EQ(host.recordResult(miss("TTL expired")), kChangePending);
+    EXPECT_EQ(host.getStatus(), kRed);
+    EXPECT_EQ(host.getDownSince(), kLoaded + 30);
+    EXPECT_EQ(host.getErrorText(), "TTL expired");
+
+    auto notices = desktop.notices();
+    ASSERT_EQ(notices.size(), 2u);
+    EXPECT_FALSE(notices[0].stillRed);
+    EXPECT_EQ(notices[0].status, kYellow);
+    EXPECT_FALSE(notices[1].stillRed);
+    EXPECT_EQ(notices[1].status, kRed);
+    EXPECT_EQ(notices[1].address, &host);
+
+    EXPECT_EQ(host.getText(), "Mon Feb 21 10:16:07 2005\tRED\trouter-2\t10.0.0.2\tcore switch\t\tTTL expired");
+    EXPECT_EQ(host.getDownText(), "Mon Feb 21 10:15:37 2005\tRED\trouter-2\t10.0.0.2\tcore switch\t\tTTL expired");
+}
+
+TEST_F(AddressTest, MissThenAnswerIsQuiet)
+{
+    host.setLastSendTime(kLoaded + 30);
+    host.recordResult(miss("Timed out"));
+    EXPECT_EQ(host.getText(), "Mon Feb 21 10:15:37 2005\tYELLOW\trouter-2\t10.0.0.2\tcore switch\t");
+    host.setLastSendTime(kLoaded + 60);
+    EXPECT_EQ(host.recordResult(answer()), kIdle);
+    EXPECT_EQ(host.getStatus(), kGreen);
+    EXPECT_EQ(host.getDownSince(), kLoaded + 30);
+    EXPECT_EQ(host.getLastReplyTime(), kLoaded + 60);
+    EXPECT_EQ(host.getErrorText(), "Timed out");
+    EXPECT_EQ(desktop.notices().size(), 2u);
+}
+
+TEST_F(AddressTest, AnswerWhileRedIsLoggedWithTheOutage)
+{
+    host.setLastSendTime(kLoaded + 30);
+    host.recordResult(miss("Timed out"));
+    host.setLastSendTime(kLoaded + 60);
+    host.recordResult(miss("Timed out"));
+    desktop.clear();
+
+    host.setLastSendTime(kLoaded + 150);
+    EXPECT_EQ(host.recordResult(answer()), kChangePending);
+    EXPECT_EQ(host.getStatus(), kGreen);
+    EXPECT_EQ(host.getLastReplyTime(), kLoaded + 150);
+    EXPECT_EQ(host.getText(), "Mon Feb 21 10:17:37 2005\tGREEN\trouter-2\t10.0.0.2\tcore switch\t120.000000");
+    ASSERT_EQ(desktop.notices().size(), 1u);
+    EXPECT_EQ(desktop.notices()[0].status, kGreen);
+}
+
+TEST_F(AddressTest, MissWhileRedAndAnswerWhileGreen)
+{
+    host.setStatus(kRed);
+    host.setErrorText("Timed out");
+    EXPECT_EQ(host.recordResult(miss("Destination unreachable")), kIdle);
+    EXPECT_EQ(host.getStatus(), kRed);
+    EXPECT_EQ(host.getErrorText(), "Destination unreachable");
+    ASSERT_EQ(desktop.notices().size(), 1u);
+    EXPECT_TRUE(desktop.notices()[0].stillRed);
+
+    desktop.clear();
+    Address green("a", "10.0.0.9", "", 30000, 20, kLoaded);
+    green.setLastSendTime(kLoaded + 5);
+    EXPECT_EQ(green.recordResult(answer()), kIdle);
+    EXPECT_TRUE(desktop.notices().empty());
+    // Never missed: the fifth field is the reply time itself.
+    EXPECT_EQ(green.getStatusFields(), "GREEN\ta\t10.0.0.9\t\t1108980912.000000");
+}
+
+TEST_F(AddressTest, UnknownStatusReadsRed)
+{
+    host.setStatus(7);
+    host.setErrorText("x");
+    EXPECT_EQ(host.getStatusText(), "RED");
+    EXPECT_EQ(host.getStatusFields(), "RED\trouter-2\t10.0.0.2\tcore switch\t\tx");
+    host.setStatus(-1);
+    EXPECT_EQ(host.getStatusText(), "RED");
+}
+
+TEST_F(AddressTest, FormatTimeLayout)
+{
+    EXPECT_EQ(formatTime(kLoaded), "Mon Feb 21 10:15:07 2005");
+    EXPECT_EQ(formatTime(0), "Thu Jan  1 00:00:00 1970");
+    // Past January 2038, where 32-bit times end.
+    EXPECT_EQ(formatTime(2147483648LL), "Tue Jan 19 03:14:08 2038");
+    EXPECT_EQ(formatTime(kLoaded).size(), 24u);
+}

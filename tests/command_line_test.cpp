@@ -1,0 +1,148 @@
+#include "run/command_line.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+ParsedCommandLine parse(std::vector<std::string> arguments)
+{
+    arguments.insert(arguments.begin(), "BeaconVigilor.exe");
+    return parseCommandLine(arguments);
+}
+
+using Arguments = std::vector<std::string>;
+
+}  // namespace
+
+TEST(SplitCommandLine, QuotingAndWhiteSpace)
+{
+    EXPECT_EQ(splitCommandLine("\"C:\\Program Files\\BV\\bv.exe\" -in"),
+        (Arguments { "C:\\Program Files\\BV\\bv.exe", "-in" }));
+    EXPECT_EQ(splitCommandLine("bv -in \"my hosts.txt"), (Arguments { "bv", "-in", "my hosts.txt" }));
+    EXPECT_EQ(splitCommandLine("bv ab\"cd ef"), (Arguments { "bv", "ab\"cd", "ef" }));
+    EXPECT_EQ(splitCommandLine("bv \"\" x"), (Arguments { "bv", "", "x" }));
+    EXPECT_EQ(splitCommandLine("  bv \t\r\n -in \v\f  x  "), (Arguments { "bv", "-in", "x" }));
+    // The closing quote ends the argument even when a word follows it directly.
+    EXPECT_EQ(splitCommandLine("\"ab\"cd"), (Arguments { "ab", "cd" }));
+    EXPECT_TRUE(splitCommandLine("").empty());
+    EXPECT_TRUE(splitCommandLine(" \t ").empty());
+    EXPECT_EQ(splitCommandLine("\""), (Arguments { "" }));
+}
+
+TEST(ParseCommandLine, DefaultsAndUsage)
+{
+    ParsedCommandLine none = parse({});
+    EXPECT_EQ(none.errorText, "");
+    EXPECT_EQ(none.errorFlag, 0);
+    EXPECT_FALSE(none.runCanStart());
+    EXPECT_EQ(usageBoxText(none.errorText).substr(0, 23), "\n\nBeaconVigilor v. 1.3\r");
+
+    ParsedCommandLine plain = parse({ "-in", "hosts.txt" });
+    ASSERT_TRUE(plain.runCanStart());
+    EXPECT_EQ(plain.settings.inputFile, "hosts.txt");
+    EXPECT_EQ(plain.settings.logFile, "out.txt");
+    EXPECT_EQ(plain.settings.downFile, "down.txt");
+    EXPECT_EQ(plain.settings.serialPort, "");
+    EXPECT_EQ(plain.settings.serialParameters, "baud=9600 parity=N data=8 stop=1 octs=on");
+    EXPECT_EQ(plain.settings.pingInterval, 30000);
+    EXPECT_EQ(plain.settings.ttl, 20);
+    EXPECT_EQ(plain.settings.timeOut, 1000);
+    EXPECT_EQ(plain.settings.packetSize, 44);
+    EXPECT_EQ(plain.settings.archiveSize, 0);
+}
+
+TEST(ParseCommandLine, UsageTextIsExact)
+{
+    const std::string usage = kUsageText;
+    EXPECT_EQ(std::count(usage.begin(), usage.end(), '\n'), 8);
+    EXPECT_EQ(usage.substr(usage.size() - 17), "-archive min 1 kb");
+    EXPECT_NE(usage.find("\r\n-spp default baud=9600 parity=N data=8 stop=1 octs=on\r\n"), std::string::npos);
+    EXPECT_NE(usage.find("-sp <com port for logging> -spp <com port paramaters> -archive <size to archive at in kb>]\r\n"
+                         "options:\r\n-pt  default 30000ms, minimum 5000ms\r\n-ttl  default 20, min 1, max 255\r\n"
+                         "-to  default 1000ms\r\n-size default 44 bytes\r\n"),
+        std::string::npos);
+    EXPECT_EQ(std::string(kUsageCaption), "BeaconVigilor Usage");
+}
+
+TEST(ParseCommandLine, ClampsAndBounds)
+{
+    EXPECT_EQ(parse({ "-in", "h", "-pt", "1000" }).settings.pingInterval, 5000);
+    EXPECT_EQ(parse({ "-in", "h", "-pt", "5000" }).settings.pingInterval, 5000);
+    EXPECT_EQ(parse({ "-in", "h", "-pt", "abc" }).settings.pingInterval, 5000);
+    EXPECT_EQ(parse({ "-in", "h", "-pt", "12000abc" }).settings.pingInterval, 12000);
+    EXPECT_EQ(parse({ "-in", "h", "-pt", "99999999999999" }).settings.pingInterval, 2147483647);
+
+    for (const char* bad : { "0", "256", "-1", "x" }) {
+        ParsedCommandLine parsed = parse({ "-in", "h", "-ttl", bad });
+        EXPECT_EQ(parsed.errorFlag, 1) << bad;
+        EXPECT_EQ(parsed.errorText, "") << bad;
+        EXPECT_FALSE(parsed.runCanStart());
+    }
+    EXPECT_EQ(parse({ "-x", "-in", "h", "-ttl", "0" }).errorText, "Unrecognized parameter: -x");
+    EXPECT_TRUE(parse({ "-in", "h", "-ttl", "1" }).runCanStart());
+    EXPECT_TRUE(parse({ "-in", "h", "-ttl", "255" }).runCanStart());
+
+    EXPECT_TRUE(parse({ "-in", "h", "-size", "1032" }).runCanStart());
+    EXPECT_EQ(parse({ "-in", "h", "-size", "1033" }).errorFlag, 1);
+    EXPECT_TRUE(parse({ "-in", "h", "-size", "0" }).runCanStart());
+
+    for (const char* bad : { "0", "-3" }) {
+        ParsedCommandLine parsed = parse({ "-in", "h", "-archive", bad });
+        EXPECT_EQ(parsed.errorText, "-archive size is too small");
+        EXPECT_EQ(parsed.settings.archiveSize, 0);
+    }
+    EXPECT_EQ(parse({ "-in", "h", "-archive", "1" }).settings.archiveSize, 1);
+    ParsedCommandLine negative = parse({ "-in", "h", "-to", "-5" });
+    EXPECT_TRUE(negative.runCanStart());
+    EXPECT_EQ(negative.settings.timeOut, -5);
+}
+
+TEST(ParseCommandLine, MissingValuesUnknownOptionsAndLastErrorWins)
+{
+    ParsedCommandLine in = parse({ "-in" });
+    EXPECT_EQ(in.errorText, "No file specified for -in");
+    EXPECT_EQ(in.errorFlag, 1);
+    EXPECT_EQ(parse({ "-in", "h", "-red" }).errorText, "No file specified for -red");
+    EXPECT_EQ(parse({ "-in", "h", "-pt" }).errorText, "No value specified for -pt");
+    EXPECT_EQ(parse({ "-in", "h", "-archive" }).errorText, "No value specified for -archive");
+
+    ParsedCommandLine unknown = parse({ "-x", "-in", "hosts.txt" });
+    EXPECT_EQ(unknown.errorText, "Unrecognized parameter: -x");
+    EXPECT_EQ(unknown.settings.inputFile, "hosts.txt");
+    EXPECT_FALSE(unknown.runCanStart());
+    EXPECT_EQ(parse({ "-x", "-y" }).errorText, "Unrecognized parameter: -y");
+    // The flag stays set after a later good option.
+    EXPECT_EQ(parse({ "-x", "-in", "h", "-pt", "6000" }).errorFlag, 1);
+
+    ParsedCommandLine twice = parse({ "-in", "a.txt", "-in", "b.txt" });
+    EXPECT_EQ(twice.settings.inputFile, "b.txt");
+
+    ParsedCommandLine valueLikeOption = parse({ "-in", "h", "-out", "-red", "x" });
+    EXPECT_EQ(valueLikeOption.settings.logFile, "-red");
+    EXPECT_EQ(valueLikeOption.settings.downFile, "down.txt");
+    EXPECT_EQ(valueLikeOption.errorText, "Unrecognized parameter: x");
+
+    ParsedCommandLine upper = parse({ "-IN", "hosts.txt" });
+    EXPECT_EQ(upper.errorText, "Unrecognized parameter: hosts.txt");
+    EXPECT_TRUE(upper.settings.inputFile.empty());
+
+    ParsedCommandLine all = parse({ "-in", "i", "-out", "o", "-red", "r", "-sp", "/dev/ttyS0", "-spp", "9600,n,8,1",
+        "-ttl", "7", "-to", "300", "-size", "100", "-archive", "64", "-pt", "60000" });
+    ASSERT_TRUE(all.runCanStart());
+    EXPECT_EQ(all.settings.logFile, "o");
+    EXPECT_EQ(all.settings.downFile, "r");
+    EXPECT_EQ(all.settings.serialPort, "/dev/ttyS0");
+    EXPECT_EQ(all.settings.serialParameters, "9600,n,8,1");
+    EXPECT_EQ(all.settings.ttl, 7);
+    EXPECT_EQ(all.settings.timeOut, 300);
+    EXPECT_EQ(all.settings.packetSize, 100);
+    EXPECT_EQ(all.settings.archiveSize, 64);
+    EXPECT_EQ(all.settings.pingInterval, 60000);
+}
+
+TEST(ParseCommandLine, TraceLines)
+{
+    testing::internal::CaptureStdout();
+    parse({ "-in", "hosts.txt", "-out", "log.txt", "-red", "red.txt" });
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "infile=hosts.txt\noutfile=log.txt\noutfile=red.txt\n");
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "shell/desktop.h"
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+// A desktop that records what the monitor asked of it.
+class RecordingDesktop final : public Desktop {
+public:
+    struct Box {
+        std::string text;
+        std::string caption;
+        MessageIcon icon;
+    };
+    struct Notice {
+        bool stillRed;
+        const Address* address;
+        int status;  // the address's status when the notice arrived
+    };
+
+    RecordingDesktop() : installation_(*this) {}
+
+    void setTrayState(TrayState state) override;
+    void addressChanged(Address& address) override;
+    void addressStillRed(Address& address) override;
+    void showMessageBox(const std::string& text, const std::string& caption, MessageIcon icon) override;
+    void quit() override;
+
+    std::vector<TrayState> trayStates();
+    std::vector<Box> boxes();
+    std::vector<Notice> notices();
+    int quits();
+    void clear();
+
+private:
+    std::mutex mutex_;
+    std::vector<TrayState> trayStates_;
+    std::vector<Box> boxes_;
+    std::vector<Notice> notices_;
+    int quits_ = 0;
+    DesktopInstallation installation_;
+};
