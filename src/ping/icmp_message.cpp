@@ -1,0 +1,198 @@
+#include "ping/icmp_message.h"
+
+#include "platform/diagnostics.h"
+#include "platform/name_lookup.h"
+#include "platform/process.h"
+#include "platform/socket_error.h"
+
+#include <cstring>
+
+namespace {
+
+// Header length of a received IPv4 datagram, from its first byte.
+int ipHeaderLength(const std::uint8_t* datagram)
+{
+    return (datagram[0] & 15) * 4;
+}
+
+int hopEstimate(int timeToLive)
+{
+    // Typical start values 64 and 128 would otherwise read as many hops.
+    if (timeToLive == 64)
+        return 1;
+    if (timeToLive == 128)
+        return 0;
+    return 256 - timeToLive;
+}
+
+}  // namespace
+
+std::uint16_t ownEchoIdentifier()
+{
+    return static_cast<std::uint16_t>(platform::currentProcessId() & 0xFFFFu);
+}
+
+int resolveHost(const std::string& hostText, platform::Ipv4Address numericAddress, SocketAddress& destination)
+{
+    destination = SocketAddress {};
+    if (numericAddress != platform::kNoAddress) {
+        destination.family = kAddressFamilyInet;
+        destination.address = numericAddress;
+        return 0;
+    }
+    // The text ends at its first NUL, as the resolver would read it.
+    const std::string name = hostText.c_str();
+    platform::Ipv4Address found = 0;
+    if (!platform::lookUpName(name, found)) {
+        platform::errorLine("Failed to resolve " + name);
+        return -1;
+    }
+    destination.family = kAddressFamilyInet;
+    destination.address = found;
+    return 0;
+}
+
+std::uint16_t internetChecksum(const std::uint8_t* bytes, int count)
+{
+    // Summing big-endian words gives the value in wire order on any host.
+    std::uint32_t sum = 0;
+    int index = 0;
+    for (; index + 1 < count; index += 2)
+        sum += static_cast<std::uint32_t>(bytes[index]) << 8 | bytes[index + 1];
+    if (index < count)
+        sum += static_cast<std::uint32_t>(bytes[index]) << 8;
+    sum = (sum & 0xFFFFu) + (sum >> 16);
+    sum = (sum & 0xFFFFu) + (sum >> 16);
+    return static_cast<std::uint16_t>(~sum & 0xFFFFu);
+}
+
+std::uint16_t fillEchoRequest(std::uint8_t* buffer, int size, std::uint16_t sequence)
+{
+    return fillEchoRequest(buffer, size, sequence, ownEchoIdentifier());
+}
+
+std::uint16_t fillEchoRequest(std::uint8_t* buffer, int size, std::uint16_t sequence, std::uint16_t identifier)
+{
+    buffer[0] = kIcmpEchoRequest;
+    buffer[1] = 0;
+    buffer[2] = 0;
+    buffer[3] = 0;
+    // Low byte first, as a little-endian host stores them unconverted.
+    buffer[4] = static_cast<std::uint8_t>(identifier & 0xFF);
+    buffer[5] = static_cast<std::uint8_t>(identifier >> 8);
+    buffer[6] = static_cast<std::uint8_t>(sequence & 0xFF);
+    buffer[7] = static_cast<std::uint8_t>(sequence >> 8);
+    for (int index = kEchoHeaderSize; index < size; ++index)
+        buffer[index] = static_cast<std::uint8_t>('a' + (index - kEchoHeaderSize) % 26);
+    const std::uint16_t checksum = internetChecksum(buffer, size);
+    buffer[2] = static_cast<std::uint8_t>(checksum >> 8);
+    buffer[3] = static_cast<std::uint8_t>(checksum & 0xFF);
+    return checksum;
+}
+
+int sendEcho(platform::SocketHandle socket, const SocketAddress& destination, const std::uint8_t* buffer, int size)
+{
+    const std::string dotted = platform::dottedQuad(destination.address);
+    int errorCode = 0;
+    const long sent = platform::sendDatagram(
+        socket, buffer, size > 0 ? static_cast<std::size_t>(size) : 0, destination.address, errorCode);
+    platform::traceLine("Sending " + std::to_string(size) + " bytes to " + dotted + "... done sending bytes to "
+        + dotted);
+    if (sent < 0) {
+        platform::errorLine("send failed: " + std::to_string(errorCode));
+        return -1;
+    }
+    if (sent < size)
+        platform::traceLine("sent " + std::to_string(sent) + " bytes...");
+    return 0;
+}
+
+int receiveMessage(platform::SocketHandle socket, SocketAddress& sender, std::uint8_t* buffer, int capacity)
+{
+    sender = SocketAddress {};
+    int errorCode = 0;
+    platform::Ipv4Address from = 0;
+    const long received = platform::receiveDatagram(
+        socket, buffer, capacity > 0 ? static_cast<std::size_t>(capacity) : 0, from, errorCode);
+    if (received < 0) {
+        platform::errorLine(std::string("read failed: ")
+            + (errorCode == platform::kErrorMessageTooLong ? std::string("buffer too small")
+                                                            : "error #" + std::to_string(errorCode)));
+        return -1;
+    }
+    sender.family = kAddressFamilyInet;
+    sender.address = from;
+    return static_cast<int>(received);
+}
+
+int decodeReply(const std::uint8_t* datagram, int count, const SocketAddress& sender, ReplyInfo& reply)
+{
+    return decodeReply(datagram, count, sender, reply, ownEchoIdentifier());
+}
+
+int decodeReply(const std::uint8_t* datagram, int count, const SocketAddress& sender, ReplyInfo& reply,
+    std::uint16_t ownIdentifier)
+{
+    const std::string dotted = platform::dottedQuad(sender.address);
+    if (count <= 0 || count < ipHeaderLength(datagram) + kEchoHeaderSize) {
+        platform::errorLine("too few bytes from " + dotted);
+        return -1;
+    }
+    const int header = ipHeaderLength(datagram);
+    const std::uint8_t* icmp = datagram + header;
+    const std::uint8_t type = icmp[0];
+    switch (type) {
+    case kIcmpEchoReply:
+        if (icmp[4] != (ownIdentifier & 0xFF) || icmp[5] != (ownIdentifier >> 8)) {
+            platform::traceLine("this ping reply wasn't for me");
+            return -2;
+        }
+        break;
+    case kIcmpTimeExceeded:
+        break;
+    case kIcmpDestinationUnreachable:
+        platform::errorLine("Destination unreachable");
+        reply.errorText = "Destination unreachable";
+        break;
+    default:
+        platform::errorLine("Unknown ICMP packet type " + std::to_string(type) + " received");
+        return -1;
+    }
+
+    const int hops = hopEstimate(datagram[8]);
+    const unsigned sequence = static_cast<unsigned>(icmp[6]) | static_cast<unsigned>(icmp[7]) << 8;
+    std::string line = std::to_string(count) + " bytes from " + dotted + ", icmp_seq " + std::to_string(sequence)
+        + ", ";
+    reply.address = sender.address;
+    if (type == kIcmpTimeExceeded) {
+        line += "TTL expired.";
+        reply.errorText = "TTL expired";
+    } else {
+        line += std::to_string(hops) + " hop" + (hops == 1 ? "" : "s") + " ms.";
+    }
+    platform::traceLine(line);
+    return 0;
+}
+
+bool readSequence(const std::uint8_t* datagram, int count, std::uint16_t& sequence)
+{
+    if (count <= 0)
+        return false;
+    const int header = ipHeaderLength(datagram);
+    if (count < header + kEchoHeaderSize)
+        return false;
+    sequence = static_cast<std::uint16_t>(datagram[header + 6] | datagram[header + 7] << 8);
+    return true;
+}
+
+bool readQuotedDestination(const std::uint8_t* datagram, int count, platform::Ipv4Address& destination)
+{
+    if (count <= 0)
+        return false;
+    const int offset = ipHeaderLength(datagram) + kEchoHeaderSize + 16;
+    if (count < offset + 4)
+        return false;
+    // The bytes are already in network order, which is how the address is kept.
+    std::memcpy(&destination, datagram + offset, sizeof destination);
+    return true;
+}

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "platform/ipv4.h"
+#include "platform/raw_socket.h"
+
+#include <cstdint>
+#include <string>
+
+// The ICMP echo messages of the ping engine: building and sending echo
+// requests, reading and classifying what comes back. No state of its own;
+// every call works on its arguments only, so two threads may use the same
+// socket at once, each with its own buffer.
+
+inline constexpr std::uint16_t kAddressFamilyInet = 2;  // AF_INET
+
+// A zeroed 16-byte IPv4 socket address: family, port (always 0), address.
+struct SocketAddress {
+    std::uint16_t family = 0;
+    std::uint16_t port = 0;
+    platform::Ipv4Address address = 0;  // network order
+    std::uint8_t zero[8] = {};
+};
+static_assert(sizeof(SocketAddress) == 16);
+
+// One decoded ICMP message for the receiver.
+struct ReplyInfo {
+    platform::Ipv4Address address = 0;  // the sender, set for a usable message only
+    std::string errorText;              // empty for a good echo reply
+};
+
+inline constexpr std::uint8_t kIcmpEchoReply = 0;
+inline constexpr std::uint8_t kIcmpDestinationUnreachable = 3;
+inline constexpr std::uint8_t kIcmpEchoRequest = 8;
+inline constexpr std::uint8_t kIcmpTimeExceeded = 11;
+
+inline constexpr int kEchoHeaderSize = 8;
+
+// The identifier this process puts into its requests: the low 16 bits of
+// the process id.
+std::uint16_t ownEchoIdentifier();
+
+// Fills the destination from numericAddress, or, when that is kNoAddress,
+// by looking the host text up. 0, or -1 when the name does not resolve.
+int resolveHost(const std::string& hostText, platform::Ipv4Address numericAddress, SocketAddress& destination);
+
+// Writes an echo request of `size` bytes (at least 8) into the buffer and
+// returns its checksum. The identifier and the sequence go low byte first.
+std::uint16_t fillEchoRequest(std::uint8_t* buffer, int size, std::uint16_t sequence);
+std::uint16_t fillEchoRequest(std::uint8_t* buffer, int size, std::uint16_t sequence, std::uint16_t identifier);
+
+// The RFC 1071 checksum as a number whose high byte goes first on the wire.
+std::uint16_t internetChecksum(const std::uint8_t* bytes, int count);
+
+// 0 when the system took the datagram (wholly or in part), -1 on an error.
+int sendEcho(platform::SocketHandle socket, const SocketAddress& destination, const std::uint8_t* buffer, int size);
+
+// Bytes received, IPv4 header included, or -1 on an error.
+int receiveMessage(platform::SocketHandle socket, SocketAddress& sender, std::uint8_t* buffer, int capacity);
+
+// 0 usable message, -1 unusable, -2 an echo reply for another process.
+int decodeReply(const std::uint8_t* datagram, int count, const SocketAddress& sender, ReplyInfo& reply);
+int decodeReply(const std::uint8_t* datagram, int count, const SocketAddress& sender, ReplyInfo& reply,
+    std::uint16_t ownIdentifier);
+
+// The ICMP sequence field of a received datagram, if the datagram holds it.
+bool readSequence(const std::uint8_t* datagram, int count, std::uint16_t& sequence);
+
+// The destination of the datagram that an error message quotes, if present.
+bool readQuotedDestination(const std::uint8_t* datagram, int count, platform::Ipv4Address& destination);

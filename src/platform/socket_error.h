@@ -1,0 +1,10 @@
+#pragma once
+
+namespace platform {
+
+// System error codes are errno values on Linux. This one has no errno
+// counterpart: a datagram that did not fit the caller's buffer. It keeps
+// the value the Windows sockets layer uses for the same case.
+inline constexpr int kErrorMessageTooLong = 10040;
+
+}  // namespace platform

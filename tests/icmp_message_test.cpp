@@ -1,0 +1,284 @@
+#include "ping/icmp_message.h"
+
+#include "platform/ipv4.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <climits>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+using testing::HasSubstr;
+using testing::internal::CaptureStderr;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStderr;
+using testing::internal::GetCapturedStdout;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Independent RFC 1071 check: the whole message, checksum included, summed
+// as big-endian words (odd tail padded with zero) folds to all ones.
+bool checksumVerifies(const Bytes& message)
+{
+    std::uint64_t sum = 0;
+    for (std::size_t i = 0; i < message.size(); i += 2) {
+        const std::uint64_t high = message[i];
+        const std::uint64_t low = i + 1 < message.size() ? message[i + 1] : 0;
+        sum += high * 256 + low;
+    }
+    while (sum > 0xFFFF)
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    return sum == 0xFFFF;
+}
+
+Bytes request(int size, std::uint16_t sequence, std::uint16_t identifier)
+{
+    Bytes buffer(static_cast<std::size_t>(size), 0xEE);
+    fillEchoRequest(buffer.data(), size, sequence, identifier);
+    return buffer;
+}
+
+// An IPv4 header of `headerLength` bytes (20 or 24) with the given time to
+// live, followed by an ICMP message of type, code 0, identifier bytes, sequence
+// bytes and an optional tail.
+Bytes datagram(int headerLength, std::uint8_t timeToLive, std::uint8_t type, std::uint8_t idLow, std::uint8_t idHigh,
+    Bytes tail = {}, std::uint16_t sequence = 0)
+{
+    Bytes bytes(static_cast<std::size_t>(headerLength), 0);
+    bytes[0] = static_cast<std::uint8_t>(0x40 | headerLength / 4);
+    bytes[8] = timeToLive;
+    bytes[9] = 1;
+    const Bytes icmp { type, 0, 0x12, 0x34, idLow, idHigh, static_cast<std::uint8_t>(sequence & 0xFF),
+        static_cast<std::uint8_t>(sequence >> 8) };
+    bytes.insert(bytes.end(), icmp.begin(), icmp.end());
+    bytes.insert(bytes.end(), tail.begin(), tail.end());
+    return bytes;
+}
+
+SocketAddress from(const char* dotted)
+{
+    SocketAddress address;
+    address.family = kAddressFamilyInet;
+    address.address = platform::parseIpv4(dotted);
+    return address;
+}
+
+struct Decoded {
+    int result = 0;
+    ReplyInfo reply;
+    std::string out;
+    std::string err;
+};
+
+constexpr int kWholeBuffer = INT_MIN;
+
+Decoded decode(const Bytes& bytes, std::uint16_t ownIdentifier, const char* sender = "10.1.2.3",
+    int count = kWholeBuffer)
+{
+    Decoded decoded;
+    CaptureStdout();
+    CaptureStderr();
+    decoded.result = decodeReply(bytes.data(), count == kWholeBuffer ? static_cast<int>(bytes.size()) : count, from(sender),
+        decoded.reply, ownIdentifier);
+    decoded.err = GetCapturedStderr();
+    decoded.out = GetCapturedStdout();
+    return decoded;
+}
+
+}  // namespace
+
+TEST(InternetChecksum, KnownValuesAndOddTail)
+{
+    // The worked example of RFC 1071.
+    const Bytes example { 0x00, 0x01, 0xF2, 0x03, 0xF4, 0xF5, 0xF6, 0xF7 };
+    EXPECT_EQ(internetChecksum(example.data(), 8), 0x220D);
+    // An odd last byte counts as the high byte of a word padded with zero.
+    const Bytes odd { 0x01 };
+    EXPECT_EQ(internetChecksum(odd.data(), 1), 0xFEFF);
+    EXPECT_EQ(internetChecksum(nullptr, 0), 0xFFFF);
+    // Carries that need the second fold.
+    const Bytes ones(4, 0xFF);
+    EXPECT_EQ(internetChecksum(ones.data(), 4), 0x0000);
+}
+
+TEST(FillEchoRequest, WireFormat)
+{
+    const Bytes header = request(8, 0, 0x1234);
+    ASSERT_EQ(header.size(), 8u);
+    EXPECT_EQ(header[0], 8);
+    EXPECT_EQ(header[1], 0);
+    EXPECT_EQ(header[4], 0x34);  // identifier, low byte first
+    EXPECT_EQ(header[5], 0x12);
+    EXPECT_EQ(header[6], 0);
+    EXPECT_EQ(header[7], 0);
+    EXPECT_TRUE(checksumVerifies(header));
+
+    const Bytes normal = request(44, 0, 0xBEEF);
+    EXPECT_EQ(std::string(normal.begin() + 8, normal.end()), "abcdefghijklmnopqrstuvwxyzabcdefghij");
+    EXPECT_EQ(normal[34], 'a');
+    EXPECT_TRUE(checksumVerifies(normal));
+
+    const Bytes odd = request(45, 0, 0xBEEF);
+    EXPECT_EQ(odd[44], 'k');
+    EXPECT_TRUE(checksumVerifies(odd));
+
+    // The returned value is what sits at offsets 2 and 3, high byte first.
+    Bytes buffer(1024);
+    const std::uint16_t checksum = fillEchoRequest(buffer.data(), 1024, 0x0102, 0xFFFF);
+    EXPECT_EQ(buffer[2], checksum >> 8);
+    EXPECT_EQ(buffer[3], checksum & 0xFF);
+    EXPECT_EQ(buffer[6], 0x02);  // sequence, low byte first
+    EXPECT_EQ(buffer[7], 0x01);
+    EXPECT_EQ(buffer[8 + 26 * 39], 'a');
+    EXPECT_EQ(buffer[1023], 'a' + (1023 - 8) % 26);
+    EXPECT_TRUE(checksumVerifies(buffer));
+
+    // Without an identifier the process id is used.
+    Bytes own(44);
+    fillEchoRequest(own.data(), 44, 0);
+    const auto pid = static_cast<std::uint32_t>(getpid());
+    EXPECT_EQ(own[4], pid & 0xFF);
+    EXPECT_EQ(own[5], (pid >> 8) & 0xFF);
+    EXPECT_EQ(ownEchoIdentifier(), pid & 0xFFFF);
+    EXPECT_TRUE(checksumVerifies(own));
+}
+
+TEST(DecodeReply, EchoRepliesByIdentifier)
+{
+    for (int headerLength : { 20, 24 }) {
+        SCOPED_TRACE(headerLength);
+        const Decoded mine = decode(datagram(headerLength, 64, 0, 0x34, 0x12, Bytes(36, 'a')), 0x1234);
+        EXPECT_EQ(mine.result, 0);
+        EXPECT_EQ(mine.reply.address, platform::parseIpv4("10.1.2.3"));
+        EXPECT_EQ(mine.reply.errorText, "");
+        EXPECT_EQ(mine.out, std::to_string(headerLength + 44) + " bytes from 10.1.2.3, icmp_seq 0, 1 hop ms.\n");
+        EXPECT_EQ(mine.err, "");
+
+        const Decoded swapped = decode(datagram(headerLength, 64, 0, 0x12, 0x34), 0x1234);
+        EXPECT_EQ(swapped.result, -2);
+        EXPECT_EQ(swapped.out, "this ping reply wasn't for me\n");
+        EXPECT_EQ(swapped.err, "");
+        EXPECT_EQ(swapped.reply.address, 0u);
+
+        // Equal bytes read the same either way round.
+        EXPECT_EQ(decode(datagram(headerLength, 64, 0, 0x77, 0x77), 0x7777).result, 0);
+    }
+}
+
+TEST(DecodeReply, ErrorMessagesAndUnknownTypes)
+{
+    for (int headerLength : { 20, 24 }) {
+        SCOPED_TRACE(headerLength);
+        const Decoded expired = decode(datagram(headerLength, 250, 11, 0x99, 0x88, Bytes(28, 0)), 0x1234);
+        EXPECT_EQ(expired.result, 0);
+        EXPECT_EQ(expired.reply.errorText, "TTL expired");
+        EXPECT_EQ(expired.reply.address, platform::parseIpv4("10.1.2.3"));
+        EXPECT_EQ(expired.out, std::to_string(headerLength + 36) + " bytes from 10.1.2.3, icmp_seq 0, TTL expired.\n");
+        EXPECT_EQ(expired.err, "");
+
+        const Decoded unreachable = decode(datagram(headerLength, 250, 3, 0, 0, Bytes(28, 0)), 0x1234, "192.0.2.9");
+        EXPECT_EQ(unreachable.result, 0);
+        EXPECT_EQ(unreachable.reply.errorText, "Destination unreachable");
+        EXPECT_EQ(unreachable.reply.address, platform::parseIpv4("192.0.2.9"));
+        EXPECT_EQ(unreachable.err, "Destination unreachable\n");
+        EXPECT_EQ(unreachable.out, std::to_string(headerLength + 36)
+                + " bytes from 192.0.2.9, icmp_seq 0, 6 hops ms.\n");
+
+        const Decoded request = decode(datagram(headerLength, 64, 8, 0x34, 0x12), 0x1234);
+        EXPECT_EQ(request.result, -1);
+        EXPECT_EQ(request.err, "Unknown ICMP packet type 8 received\n");
+        EXPECT_EQ(request.out, "");
+        EXPECT_EQ(request.reply.address, 0u);
+        EXPECT_EQ(decode(datagram(headerLength, 64, 200, 0, 0), 0).err, "Unknown ICMP packet type 200 received\n");
+    }
+}
+
+TEST(DecodeReply, LengthLimits)
+{
+    for (int headerLength : { 20, 24 }) {
+        SCOPED_TRACE(headerLength);
+        const Bytes exact = datagram(headerLength, 64, 0, 0x34, 0x12);
+        ASSERT_EQ(exact.size(), static_cast<std::size_t>(headerLength + 8));
+        EXPECT_EQ(decode(exact, 0x1234).result, 0);
+
+        // The count, not the buffer, limits what may be read.
+        const Decoded shortOne = decode(exact, 0x1234, "127.0.0.5", headerLength + 7);
+        EXPECT_EQ(shortOne.result, -1);
+        EXPECT_EQ(shortOne.err, "too few bytes from 127.0.0.5\n");
+        EXPECT_EQ(shortOne.out, "");
+    }
+    const Bytes anything = datagram(20, 64, 0, 0, 0);
+    EXPECT_EQ(decode(anything, 0, "127.0.0.5", 0).err, "too few bytes from 127.0.0.5\n");
+    EXPECT_EQ(decode(anything, 0, "127.0.0.5", -3).result, -1);
+}
+
+TEST(DecodeReply, HopEstimateAndSequence)
+{
+    const auto traceFor = [](std::uint8_t timeToLive) {
+        return decode(datagram(20, timeToLive, 0, 1, 0), 1).out;
+    };
+    EXPECT_THAT(traceFor(64), HasSubstr(", 1 hop ms."));
+    EXPECT_THAT(traceFor(128), HasSubstr(", 0 hops ms."));
+    EXPECT_THAT(traceFor(255), HasSubstr(", 1 hop ms."));
+    EXPECT_THAT(traceFor(250), HasSubstr(", 6 hops ms."));
+    EXPECT_THAT(traceFor(63), HasSubstr(", 193 hops ms."));
+    // The sequence is read low byte first and printed unsigned.
+    EXPECT_THAT(decode(datagram(20, 64, 0, 1, 0, {}, 0xFFFE), 1).out, HasSubstr(", icmp_seq 65534, "));
+}
+
+TEST(DatagramReaders, NeverReadPastCount)
+{
+    for (int headerLength : { 20, 24 }) {
+        SCOPED_TRACE(headerLength);
+        Bytes quoted(28, 0);
+        quoted[16] = 10;
+        quoted[17] = 0;
+        quoted[18] = 0;
+        quoted[19] = 5;
+        const Bytes full = datagram(headerLength, 255, 11, 0, 0, quoted, 0x0304);
+        const int size = static_cast<int>(full.size());
+        for (int count = 0; count <= size; ++count) {
+            SCOPED_TRACE(count);
+            // Copy exactly `count` bytes so that a read past them trips ASan.
+            std::vector<std::uint8_t> exact(full.begin(), full.begin() + count);
+            std::uint16_t sequence = 0xAAAA;
+            platform::Ipv4Address destination = 0x11111111;
+            const bool hasSequence = readSequence(exact.data(), count, sequence);
+            const bool hasDestination = readQuotedDestination(exact.data(), count, destination);
+            EXPECT_EQ(hasSequence, count >= headerLength + 8);
+            EXPECT_EQ(sequence, hasSequence ? 0x0304 : 0xAAAA);
+            EXPECT_EQ(hasDestination, count >= headerLength + 28);
+            EXPECT_EQ(destination, hasDestination ? platform::parseIpv4("10.0.0.5") : 0x11111111u);
+        }
+    }
+}
+
+TEST(ResolveHost, NumericNamedAndUnresolvable)
+{
+    SocketAddress destination;
+    destination.port = 99;
+    CaptureStderr();
+    EXPECT_EQ(resolveHost("no.such.name.invalid", platform::parseIpv4("127.0.0.1"), destination), 0);
+    EXPECT_EQ(GetCapturedStderr(), "");
+    EXPECT_EQ(destination.family, kAddressFamilyInet);
+    EXPECT_EQ(destination.port, 0);
+    EXPECT_EQ(destination.address, platform::parseIpv4("127.0.0.1"));
+
+    SocketAddress named;
+    EXPECT_EQ(resolveHost("localhost", platform::kNoAddress, named), 0);
+    EXPECT_EQ(named.family, kAddressFamilyInet);
+    EXPECT_EQ(named.address, platform::parseIpv4("127.0.0.1"));
+
+    SocketAddress missing = from("10.9.9.9");
+    CaptureStderr();
+    EXPECT_EQ(resolveHost("no-such-host.invalid", platform::kNoAddress, missing), -1);
+    EXPECT_EQ(GetCapturedStderr(), "Failed to resolve no-such-host.invalid\n");
+    EXPECT_EQ(missing.family, 0);
+    EXPECT_EQ(missing.address, 0u);
+}

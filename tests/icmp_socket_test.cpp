@@ -1,0 +1,291 @@
+#include "ping/icmp_socket.h"
+
+#include "ping/icmp_message.h"
+#include "platform/ipv4.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+using testing::HasSubstr;
+using testing::StartsWith;
+using testing::internal::CaptureStderr;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStderr;
+using testing::internal::GetCapturedStdout;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool isRoot()
+{
+    return geteuid() == 0;
+}
+
+int headerLength(const std::vector<std::uint8_t>& datagram)
+{
+    return (datagram[0] & 15) * 4;
+}
+
+// Reads datagrams until `done` accepts one or a few seconds pass. Other
+// programs' ICMP reaches every raw socket too, so each test picks its own.
+bool receiveUntil(platform::SocketHandle socket,
+    const std::function<bool(const std::vector<std::uint8_t>&, int, const SocketAddress&)>& done)
+{
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    std::vector<std::uint8_t> buffer(65536);
+    for (int round = 0; round < 10000 && Clock::now() < deadline; ++round) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        int readable = 0;
+        if (waitReadable(socket, static_cast<unsigned>(left > 0 ? left : 0), readable) != 1)
+            return false;
+        if (!readable)
+            continue;
+        SocketAddress sender;
+        const int count = receiveMessage(socket, sender, buffer.data(), static_cast<int>(buffer.size()));
+        if (count > 0 && done(buffer, count, sender))
+            return true;
+    }
+    return false;
+}
+
+bool isOwnEchoRequest(const std::vector<std::uint8_t>& datagram, int count)
+{
+    const int h = headerLength(datagram);
+    const std::uint16_t id = ownEchoIdentifier();
+    return count >= h + 8 && datagram[h] == kIcmpEchoRequest && datagram[h + 4] == (id & 0xFF)
+        && datagram[h + 5] == (id >> 8);
+}
+
+int sendRequest(platform::SocketHandle socket, const char* dotted)
+{
+    SocketAddress destination;
+    if (resolveHost(dotted, platform::parseIpv4(dotted), destination) != 0)
+        return -1;
+    std::vector<std::uint8_t> message(44);
+    fillEchoRequest(message.data(), 44, 0);
+    return sendEcho(socket, destination, message.data(), 44);
+}
+
+// A bound UDP socket on loopback: quiet unless the test writes to it.
+class UdpSocket {
+public:
+    UdpSocket()
+    {
+        handle_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(handle_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        socklen_t length = sizeof address_;
+        getsockname(handle_, reinterpret_cast<sockaddr*>(&address_), &length);
+    }
+    ~UdpSocket() { close(handle_); }
+    UdpSocket(const UdpSocket&) = delete;
+    UdpSocket& operator=(const UdpSocket&) = delete;
+
+    int handle() const { return handle_; }
+    bool sendToSelf() const
+    {
+        const char byte = 'x';
+        return sendto(handle_, &byte, 1, 0, reinterpret_cast<const sockaddr*>(&address_), sizeof address_) == 1;
+    }
+
+private:
+    int handle_ = -1;
+    sockaddr_in address_ {};
+};
+
+}  // namespace
+
+TEST(IcmpSocket, EchoToLoopbackIsAnswered)
+{
+    if (!isRoot())
+        GTEST_SKIP() << "needs root: raw ICMP socket";
+    CaptureStdout();
+    CaptureStderr();
+    IcmpSocket socket(20);
+    const std::string openErrors = GetCapturedStderr();
+    const std::string openTrace = GetCapturedStdout();
+    EXPECT_EQ(openTrace, "WSA starting...\n");
+    EXPECT_EQ(openErrors, "");
+    ASSERT_NE(socket.handle(), platform::kInvalidSocket);
+
+    CaptureStdout();
+    EXPECT_EQ(sendRequest(socket.handle(), "127.0.0.2"), 0);
+    EXPECT_EQ(GetCapturedStdout(), "Sending 44 bytes to 127.0.0.2... done sending bytes to 127.0.0.2\n");
+
+    CaptureStdout();
+    CaptureStderr();
+    ReplyInfo answer;
+    const bool answered = receiveUntil(socket.handle(), [&](const auto& datagram, int count, const SocketAddress& sender) {
+        if (sender.address != platform::parseIpv4("127.0.0.2"))
+            return false;
+        ReplyInfo reply;
+        if (decodeReply(datagram.data(), count, sender, reply) != 0 || datagram[headerLength(datagram)] != kIcmpEchoReply)
+            return false;
+        answer = reply;
+        return true;
+    });
+    GetCapturedStderr();
+    const std::string trace = GetCapturedStdout();
+    ASSERT_TRUE(answered) << trace;
+    EXPECT_EQ(answer.address, platform::parseIpv4("127.0.0.2"));
+    EXPECT_EQ(answer.errorText, "");
+    EXPECT_THAT(trace, HasSubstr("64 bytes from 127.0.0.2, icmp_seq 0, "));
+}
+
+TEST(IcmpSocket, OwnRequestIsSeenWithItsTimeToLive)
+{
+    if (!isRoot())
+        GTEST_SKIP() << "needs root: raw ICMP socket";
+    CaptureStdout();
+    IcmpSocket socket(20);
+    const int sent = sendRequest(socket.handle(), "127.0.0.1");
+    GetCapturedStdout();
+    ASSERT_NE(socket.handle(), platform::kInvalidSocket);
+    ASSERT_EQ(sent, 0);
+
+    CaptureStdout();
+    CaptureStderr();
+    std::vector<std::uint8_t> own;
+    int ownCount = 0;
+    SocketAddress ownSender;
+    const bool seen = receiveUntil(socket.handle(), [&](const auto& datagram, int count, const SocketAddress& sender) {
+        if (!isOwnEchoRequest(datagram, count))
+            return false;
+        own.assign(datagram.begin(), datagram.begin() + count);
+        ownCount = count;
+        ownSender = sender;
+        return true;
+    });
+    GetCapturedStderr();
+    GetCapturedStdout();
+    ASSERT_TRUE(seen);
+    const int timeToLive = own[8];
+    ReplyInfo reply;
+    CaptureStderr();
+    EXPECT_EQ(decodeReply(own.data(), ownCount, ownSender, reply), -1);
+    EXPECT_EQ(GetCapturedStderr(), "Unknown ICMP packet type 8 received\n");
+    EXPECT_EQ(reply.address, 0u);
+    EXPECT_EQ(timeToLive, 20);
+}
+
+TEST(IcmpSocket, RefusedTimeToLiveAndShortBuffer)
+{
+    if (!isRoot())
+        GTEST_SKIP() << "needs root: raw ICMP socket";
+    CaptureStdout();
+    CaptureStderr();
+    IcmpSocket refused(0);
+    EXPECT_EQ(GetCapturedStderr(), "TTL setsockopt failed: " + std::to_string(EINVAL) + "\n");
+    GetCapturedStdout();
+    // The socket stays in use with the default time to live.
+    EXPECT_NE(refused.handle(), platform::kInvalidSocket);
+
+    CaptureStdout();
+    const int sent = sendRequest(refused.handle(), "127.0.0.1");
+    GetCapturedStdout();
+    ASSERT_EQ(sent, 0);
+    // Any ICMP datagram is longer than 16 bytes, whoever sent it.
+    int readable = 0;
+    ASSERT_EQ(waitReadable(refused.handle(), 5000, readable), 1);
+    ASSERT_EQ(readable, 1);
+    std::vector<std::uint8_t> small(16);
+    SocketAddress sender;
+    CaptureStderr();
+    EXPECT_EQ(receiveMessage(refused.handle(), sender, small.data(), 16), -1);
+    EXPECT_EQ(GetCapturedStderr(), "read failed: buffer too small\n");
+}
+
+TEST(WaitReadable, TimeOutDataAndFailedWait)
+{
+    UdpSocket quiet;
+    int readable = 7;
+    EXPECT_EQ(waitReadable(quiet.handle(), 0, readable), 1);
+    EXPECT_EQ(readable, 0);
+
+    ASSERT_TRUE(quiet.sendToSelf());
+    readable = 7;
+    EXPECT_EQ(waitReadable(quiet.handle(), 5000, readable), 1);
+    EXPECT_EQ(readable, 1);
+
+    readable = 7;
+    EXPECT_EQ(waitReadable(platform::kInvalidSocket, 0, readable), 0);
+    EXPECT_EQ(readable, 7);
+
+    // A descriptor that is no longer open.
+    const int closed = dup(quiet.handle());
+    ASSERT_GE(closed, 0);
+    close(closed);
+    EXPECT_EQ(waitReadable(closed, 0, readable), 0);
+    EXPECT_EQ(readable, 7);
+}
+
+TEST(IcmpMessageOnBadSocket, SendAndReceiveReportTheCode)
+{
+    std::vector<std::uint8_t> buffer(64);
+    SocketAddress sender;
+    CaptureStderr();
+    EXPECT_EQ(receiveMessage(platform::kInvalidSocket, sender, buffer.data(), 64), -1);
+    EXPECT_EQ(GetCapturedStderr(), "read failed: error #" + std::to_string(EBADF) + "\n");
+
+    CaptureStdout();
+    CaptureStderr();
+    EXPECT_EQ(sendRequest(platform::kInvalidSocket, "127.0.0.1"), -1);
+    EXPECT_EQ(GetCapturedStderr(), "send failed: " + std::to_string(EBADF) + "\n");
+    EXPECT_EQ(GetCapturedStdout(), "Sending 44 bytes to 127.0.0.1... done sending bytes to 127.0.0.1\n");
+}
+
+TEST(IcmpSocket, WithoutPrivilegeHasNoSocket)
+{
+    int lines[2];
+    ASSERT_EQ(pipe(lines), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(lines[0]);
+        dup2(lines[1], STDOUT_FILENO);
+        dup2(lines[1], STDERR_FILENO);
+        close(lines[1]);
+        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(2);
+        IcmpSocket socket(20);
+        const bool noSocket = socket.handle() == platform::kInvalidSocket;
+        const int sent = sendRequest(socket.handle(), "127.0.0.1");
+        _exit(noSocket && sent == -1 ? 0 : 3);
+    }
+    close(lines[1]);
+    std::string output;
+    char chunk[512];
+    for (ssize_t got; (got = read(lines[0], chunk, sizeof chunk)) != 0;) {
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            break;
+        output.append(chunk, static_cast<std::size_t>(got));
+    }
+    close(lines[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << output;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+    EXPECT_THAT(output, StartsWith("WSA starting...\n"));
+    EXPECT_THAT(output, HasSubstr("Failed to create raw socket: " + std::to_string(EPERM) + "\n"));
+    EXPECT_THAT(output, HasSubstr("send failed: " + std::to_string(EBADF) + "\n"));
+}
