@@ -1,0 +1,72 @@
+#pragma once
+
+#include "core/region.h"
+#include "output/cereal.h"
+#include "ping/icmp_socket.h"
+#include "platform/clock.h"
+#include "platform/lock_objects.h"
+#include "run/command_line.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+// What a run is built with besides its settings.
+struct NetworkOptions {
+    platform::Clock* clock = &platform::systemClock();
+    // Appended to the names of the shared lock objects, so that runs that
+    // must not share them (tests side by side) keep apart.
+    std::string lockNameSuffix;
+};
+
+// The whole run: the host registry, the run's files and ports, the lock set
+// that its threads share, the queue of changes for the log and the socket.
+class Network : public Region {
+public:
+    // Loads the input file, creates the lock set and opens the socket;
+    // throws StartupFailure when the run cannot be built.
+    explicit Network(const RunSettings& settings, const NetworkOptions& options = {});
+    ~Network() override;
+
+    const std::string& getInputFile() const { return inputFile_; }
+    const std::string& getLogFile() const { return logFile_; }
+    const std::string& getDownFile() const { return downFile_; }
+    const std::string& getSerialPort() const { return serialPort_; }
+    const std::string& getSerialParameters() const { return serialParameters_; }
+    std::int32_t getArchiveSize() const { return archiveSize_; }
+
+    platform::Semaphore& pingSemaphore() { return *pingSemaphore_; }
+    platform::Mutex& fileMutex() { return *fileMutex_; }
+    platform::Mutex& socketMutex() { return *socketMutex_; }
+    platform::Mutex& vectorMutex() { return *vectorMutex_; }
+    IcmpSocket& socket() { return *socket_; }
+    Cereal& serialPortWriter() { return serial_; }
+    platform::Clock& clock() { return clock_; }
+
+    // Guarded by fileMutex.
+    std::vector<Address>& printList() { return printList_; }
+
+    std::string getSummary() const;
+
+    // The monitor's main loop; returns once exit has been requested.
+    void statusSweep();
+    // One pass of it; returns the pause that follows the pass in milliseconds
+    // (0 when there is none).
+    std::int64_t sweepPass();
+
+private:
+    platform::Clock& clock_;
+    std::string inputFile_;
+    std::string logFile_;
+    std::string downFile_;
+    std::string serialPort_;
+    std::string serialParameters_;
+    std::int32_t archiveSize_ = 0;
+    std::unique_ptr<platform::Semaphore> pingSemaphore_;
+    std::unique_ptr<platform::Mutex> fileMutex_;
+    std::unique_ptr<platform::Mutex> socketMutex_;
+    std::unique_ptr<platform::Mutex> vectorMutex_;
+    std::vector<Address> printList_;
+    Cereal serial_;
+    std::unique_ptr<IcmpSocket> socket_;
+};

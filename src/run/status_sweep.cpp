@@ -1,0 +1,105 @@
+#include "run/network.h"
+
+#include "platform/diagnostics.h"
+#include "shell/desktop.h"
+
+namespace {
+
+void trace(const char* line)
+{
+    if (platform::traceWanted())
+        platform::traceLine(line);
+}
+
+}  // namespace
+
+void Network::statusSweep()
+{
+    while (!exitRequested.load()) {
+        const std::int64_t pause = sweepPass();
+        if (pause > 0)
+            clock_.sleepMilliseconds(pause);
+        trace("END");
+    }
+}
+
+std::int64_t Network::sweepPass()
+{
+    const CalendarTime passStart = clock_.now();
+
+    if (platform::traceWanted()) {
+        // The lines are read under the lock: the other threads rewrite them.
+        std::string dump;
+        if (vectorMutex_->wait() == platform::WaitResult::Signalled) {
+            for (std::size_t position = 0; position < hostCount(); ++position) {
+                dump += host(position)->getText();
+                dump += "\r\n";
+            }
+            vectorMutex_->release();
+        }
+        dump += "!!!";
+        platform::traceLine(dump);
+    }
+
+    std::int32_t red = 0;
+    std::int32_t yellow = 0;
+    std::int32_t green = 0;
+    for (std::size_t position = 0; position < hostCount(); ++position) {
+        trace("pn: waiting vector mutex");
+        const platform::WaitResult waited = vectorMutex_->wait();
+        trace("pn: got vector mutex");
+        if (waited != platform::WaitResult::Signalled) {
+            platform::errorLine("could not acquire vector mutex");
+            continue;
+        }
+        Address& record = *host(position);
+        const std::int32_t state = record.getPingState();
+        if (state == kChangePending) {
+            trace("pn:going to add to print");
+            if (fileMutex_->wait() != platform::WaitResult::Signalled) {
+                platform::errorLine("mutex cannot be acquired");
+            } else {
+                printList_.push_back(record);
+                record.setPingState(kIdle);
+                if (!fileMutex_->release())
+                    platform::errorLine("mutex cannot be released");
+            }
+        } else if (state == kAwaitingReply && clock_.now() - record.getLastSendTime() >= record.getTimeOut()) {
+            record.setPingState(record.recordResult(PingResult { 0, "Timed out", 0 }));
+            if (!pingSemaphore_->release())
+                platform::errorLine("semaphore cannot be released");
+            trace("pn: ip timed out");
+        }
+        const std::int32_t status = record.getStatus();
+        if (status == kRed)
+            ++red;
+        else if (status == kYellow)
+            ++yellow;
+        else
+            ++green;
+        if (!vectorMutex_->release())
+            platform::errorLine("vector mutex cannot be released");
+    }
+
+    setCounts(red, yellow, green);
+    setStatusTime(clock_.now());
+
+    if (red > 0)
+        setTrayRed();
+    else if (yellow > 0)
+        setTrayYellow();
+    else if (green > 0)
+        setTrayGreen();
+    else
+        setTrayRed();
+
+    std::int64_t pause = (clock_.now() - passStart) * 1000;
+    if (pause == 0)
+        pause = std::int64_t(getInterval()) - 3;
+    if (pause < getInterval()) {
+        if (platform::traceWanted())
+            platform::traceLine("sleeping for: " + std::to_string(pause));
+        return pause;
+    }
+    return 0;
+}

@@ -1,0 +1,195 @@
+#include "run/network.h"
+
+#include "shell/desktop.h"
+#include "support/fake_clock.h"
+#include "support/recording_desktop.h"
+#include "support/test_network.h"
+
+#include <deque>
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr CalendarTime kStart = 1108980907;
+
+class StatusSweepTest : public testing::Test {
+protected:
+    void SetUp() override { useUtcTimeZone(); }
+
+    // What the echo sender does when it sends a request.
+    void send(Address& record)
+    {
+        ASSERT_EQ(network().pingSemaphore().wait(), platform::WaitResult::Signalled);
+        record.setLastSendTime(clock.now());
+        record.setPingState(kAwaitingReply);
+    }
+
+    Network& network() { return *test.network; }
+    Address& host(std::size_t position) { return *network().host(position); }
+
+    ExitFlagReset exitFlag;
+    RecordingDesktop desktop;
+    FakeClock clock { kStart };
+    TestNetwork test { "a 10.0.0.1 first\nb 10.0.0.2 second\n", clock };
+};
+
+// A clock that reads out the times it was given, then stands at the last.
+class ScriptedClock final : public platform::Clock {
+public:
+    explicit ScriptedClock(std::deque<CalendarTime> times) : times_(std::move(times)) {}
+    CalendarTime now() override
+    {
+        CalendarTime value = times_.front();
+        if (times_.size() > 1)
+            times_.pop_front();
+        return value;
+    }
+    void sleepMilliseconds(std::int64_t) override {}
+
+private:
+    std::deque<CalendarTime> times_;
+};
+
+}  // namespace
+
+TEST_F(StatusSweepTest, UnansweredRequestTimesOutAfterTenSeconds)
+{
+    send(host(0));
+    clock.advance(9);
+    network().sweepPass();
+    EXPECT_EQ(host(0).getPingState(), kAwaitingReply);
+    EXPECT_TRUE(network().pingSemaphore().release()) << "count given back too early";
+    ASSERT_EQ(network().pingSemaphore().wait(), platform::WaitResult::Signalled);
+
+    clock.advance(1);
+    testing::internal::CaptureStdout();
+    network().sweepPass();
+    const std::string trace = testing::internal::GetCapturedStdout();
+    EXPECT_NE(trace.find("pn: ip timed out\n"), std::string::npos);
+    EXPECT_EQ(host(0).getStatus(), kYellow);
+    EXPECT_EQ(host(0).getErrorText(), "Timed out");
+    EXPECT_EQ(host(0).getPingState(), kIdle);
+    EXPECT_FALSE(network().pingSemaphore().release()) << "the count was not given back";
+    EXPECT_EQ(network().getYellowCount(), 1);
+    EXPECT_EQ(network().getGreenCount(), 1);
+    EXPECT_EQ(desktop.trayStates().back(), TrayState::Yellow);
+}
+
+TEST_F(StatusSweepTest, SecondMissTurnsRedAndIsQueuedOnePassLater)
+{
+    send(host(1));
+    clock.advance(10);
+    network().sweepPass();
+    clock.advance(20);
+    const CalendarTime secondSend = clock.now();
+    send(host(1));
+    clock.advance(12);
+    network().sweepPass();
+    EXPECT_EQ(host(1).getStatus(), kRed);
+    EXPECT_EQ(host(1).getPingState(), kChangePending);
+    EXPECT_TRUE(network().printList().empty());
+    EXPECT_EQ(network().getRedCount(), 1);
+    EXPECT_EQ(desktop.trayStates().back(), TrayState::Red);
+
+    network().sweepPass();
+    EXPECT_EQ(host(1).getPingState(), kIdle);
+    ASSERT_EQ(network().printList().size(), 1u);
+    const Address& queued = network().printList()[0];
+    EXPECT_EQ(queued.getText(), formatTime(secondSend) + "\tRED\tb\t10.0.0.2\tsecond\t\tTimed out");
+    EXPECT_EQ(queued.getDownSince(), kStart);
+}
+
+TEST_F(StatusSweepTest, RedHostThatAnsweredIsQueuedWithItsOutage)
+{
+    host(0).setStatus(kRed);
+    host(0).setDownSince(kStart - 120);
+    send(host(0));
+    // What the receiver does with the answer.
+    host(0).setPingState(host(0).recordResult(PingResult { 0, "", 1 }));
+    ASSERT_TRUE(network().pingSemaphore().release());
+    network().sweepPass();
+    ASSERT_EQ(network().printList().size(), 1u);
+    EXPECT_EQ(network().printList()[0].getText(), formatTime(kStart) + "\tGREEN\ta\t10.0.0.1\tfirst\t120.000000");
+    EXPECT_EQ(network().getGreenCount(), 2);
+    EXPECT_EQ(desktop.trayStates().back(), TrayState::Green);
+}
+
+TEST_F(StatusSweepTest, CountsStatusTimeAndTrayAfterEachPass)
+{
+    EXPECT_EQ(network().getGreenCount(), 0);
+    EXPECT_EQ(network().getStatusTime(), kStart);
+    clock.advance(3);
+    network().sweepPass();
+    EXPECT_EQ(network().getGreenCount(), 2);
+    EXPECT_EQ(network().getRedCount() + network().getYellowCount(), 0);
+    EXPECT_EQ(network().getStatusTime(), kStart + 3);
+    EXPECT_NE(network().getSummary().find("Status as of: Mon Feb 21 10:15:10 2005\r\n"), std::string::npos);
+    EXPECT_EQ(desktop.trayStates(), std::vector<TrayState> { TrayState::Green });
+
+    host(0).setStatus(kRed);
+    host(1).setStatus(kYellow);
+    network().sweepPass();
+    EXPECT_EQ(network().getRedCount(), 1);
+    EXPECT_EQ(network().getYellowCount(), 1);
+    EXPECT_EQ(network().getGreenCount(), 0);
+    EXPECT_EQ(desktop.trayStates().back(), TrayState::Red);
+}
+
+TEST(StatusSweep, EmptyRegistryShowsRed)
+{
+    ExitFlagReset exitFlag;
+    RecordingDesktop desktop;
+    FakeClock clock(kStart);
+    TestNetwork test("", clock);
+    test.network->sweepPass();
+    EXPECT_EQ(desktop.trayStates(), std::vector<TrayState> { TrayState::Red });
+    EXPECT_EQ(test.network->getRedCount() + test.network->getYellowCount() + test.network->getGreenCount(), 0);
+}
+
+TEST(StatusSweep, PauseRule)
+{
+    ExitFlagReset exitFlag;
+    RecordingDesktop desktop;
+    {
+        // Inside one clock second: the interval less 3 ms.
+        ScriptedClock inside({ kStart, kStart, kStart });
+        TestNetwork run("", inside);
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(run.network->sweepPass(), 29997);
+        EXPECT_NE(testing::internal::GetCapturedStdout().find("sleeping for: 29997\n"), std::string::npos);
+    }
+    {
+        // Across one second boundary: the measured time, not interval − time.
+        ScriptedClock across({ kStart, kStart, kStart, kStart + 1 });
+        TestNetwork run("", across);
+        EXPECT_EQ(run.network->sweepPass(), 1000);
+    }
+    {
+        // A pass as long as the interval does not sleep at all.
+        RunSettings settings;
+        settings.pingInterval = 5000;
+        ScriptedClock slow({ kStart, kStart, kStart, kStart + 5 });
+        TestNetwork run("", slow, settings);
+        EXPECT_EQ(run.network->sweepPass(), 0);
+    }
+}
+
+TEST(StatusSweep, ExitDuringPauseEndsAfterThePause)
+{
+    ExitFlagReset exitFlag;
+    RecordingDesktop desktop;
+    FakeClock clock(kStart);
+    TestNetwork test("a 10.0.0.1\n", clock);
+    int pauses = 0;
+    clock.onPause([&](std::int64_t) {
+        if (++pauses == 2)
+            exitRequested.store(true);
+    });
+    testing::internal::CaptureStdout();
+    test.network->statusSweep();
+    const std::string trace = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(clock.pauses(), (std::vector<std::int64_t> { 29997, 29997 }));
+    // The second pause ran to its end, and its pass finished with END.
+    EXPECT_EQ(trace.substr(trace.size() - 4), "END\n");
+    EXPECT_EQ(desktop.trayStates().size(), 2u);
+}

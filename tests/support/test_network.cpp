@@ -1,0 +1,36 @@
+#include "support/test_network.h"
+
+#include "shell/desktop.h"
+
+#include <atomic>
+#include <unistd.h>
+
+std::string uniqueLockSuffix()
+{
+    static std::atomic<int> counter { 0 };
+    return ".test." + std::to_string(getpid()) + "." + std::to_string(counter++);
+}
+
+TestNetwork::TestNetwork(const std::string& inputLines, platform::Clock& clock, RunSettings settings)
+{
+    writeFile(directory.file("hosts.txt"), inputLines);
+    settings.inputFile = directory.file("hosts.txt");
+    if (settings.logFile == "out.txt")
+        settings.logFile = directory.file("out.txt");
+    if (settings.downFile == "down.txt")
+        settings.downFile = directory.file("down.txt");
+    NetworkOptions options;
+    options.clock = &clock;
+    options.lockNameSuffix = uniqueLockSuffix();
+    network = std::make_unique<Network>(settings, options);
+}
+
+ExitFlagReset::ExitFlagReset()
+{
+    exitRequested.store(false);
+}
+
+ExitFlagReset::~ExitFlagReset()
+{
+    exitRequested.store(false);
+}

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "run/network.h"
+#include "support/test_environment.h"
+
+#include <memory>
+#include <string>
+
+// A lock-name suffix no other test process uses.
+std::string uniqueLockSuffix();
+
+// Builds a Network over an input file with the given lines, in its own
+// directory, with its own lock names.
+struct TestNetwork {
+    TestNetwork(const std::string& inputLines, platform::Clock& clock, RunSettings settings = {});
+
+    TemporaryDirectory directory;
+    std::unique_ptr<Network> network;
+};
+
+// Resets the process-wide exit flag around a test.
+struct ExitFlagReset {
+    ExitFlagReset();
+    ~ExitFlagReset();
+};
