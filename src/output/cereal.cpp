@@ -1,0 +1,60 @@
+#include "output/cereal.h"
+
+#include <cstdio>
+
+#include "platform/last_system_error.h"
+#include "platform/serial_settings.h"
+
+Cereal::~Cereal()
+{
+    close();
+}
+
+bool Cereal::open(const std::string& portName)
+{
+    return port.open(portName);
+}
+
+bool Cereal::configure(const std::string& settingsText)
+{
+    auto state = port.readLineState();
+    if (!state)
+        return false;
+    if (!platform::applySerialSettingsText(settingsText, *state)) {
+        platform::setInvalidArgumentError();
+        return false;
+    }
+    return port.applyLineState(*state);
+}
+
+int Cereal::write(const char* bytes, int count)
+{
+    if (count < 0) {
+        platform::setInvalidArgumentError();
+        return -1;
+    }
+    const long written = port.write(bytes, static_cast<std::size_t>(count));
+    return written < 0 ? -1 : static_cast<int>(written);
+}
+
+void Cereal::close()
+{
+    port.close();
+}
+
+std::string Cereal::errorDescription() const
+{
+    // First, before anything below can overwrite it.
+    const int code = platform::lastSystemError();
+    std::string text = platform::systemErrorText(code);
+    if (port.isOpen()) {
+        if (const auto state = port.readLineState()) {
+            char settings[128];
+            std::snprintf(settings, sizeof settings, ". Your current settings: Baud rate=%d parity=%d stop=%d",
+                          static_cast<int>(state->baudRate), state->parity, state->stopBits);
+            text += settings;
+        }
+    }
+    platform::setLastSystemError(code);
+    return text;
+}

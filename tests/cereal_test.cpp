@@ -1,0 +1,285 @@
+#include "output/cereal.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <string>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+// A pseudo-terminal pair; the slave side plays the serial port.
+class PtyPair {
+public:
+    PtyPair()
+    {
+        master = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+            return;
+        char name[128] = {};
+        if (ptsname_r(master, name, sizeof name) != 0)
+            return;
+        slaveName = name;
+        slave = ::open(name, O_RDWR | O_NOCTTY);
+    }
+    ~PtyPair()
+    {
+        if (slave >= 0)
+            ::close(slave);
+        if (master >= 0)
+            ::close(master);
+    }
+    PtyPair(const PtyPair&) = delete;
+    PtyPair& operator=(const PtyPair&) = delete;
+
+    bool ready() const { return master >= 0 && slave >= 0; }
+
+    termios line() const
+    {
+        termios t{};
+        EXPECT_EQ(tcgetattr(slave, &t), 0);
+        return t;
+    }
+
+    // Whatever reaches the master within the deadline, up to `wanted` bytes.
+    std::string readMaster(std::size_t wanted) const
+    {
+        std::string got;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (got.size() < wanted && std::chrono::steady_clock::now() < deadline) {
+            pollfd p{master, POLLIN, 0};
+            if (poll(&p, 1, 100) <= 0 || !(p.revents & POLLIN))
+                continue;
+            char buffer[512];
+            const ssize_t n = ::read(master, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            got.append(buffer, static_cast<std::size_t>(n));
+        }
+        return got;
+    }
+
+    int master = -1;
+    int slave = -1;
+    std::string slaveName;
+};
+
+bool sameLine(const termios& a, const termios& b)
+{
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+           a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0 &&
+           cfgetospeed(&a) == cfgetospeed(&b) && cfgetispeed(&a) == cfgetispeed(&b);
+}
+
+const std::string kDefaultSettings = "baud=9600 parity=N data=8 stop=1 octs=on";
+
+TEST(Cereal, DefaultSettingsTurnA19200TwoStopLineInto9600N81WithCtsFlow)
+{
+    PtyPair pty;
+    ASSERT_TRUE(pty.ready());
+    termios t = pty.line();
+    cfsetospeed(&t, B19200);
+    cfsetispeed(&t, B19200);
+    t.c_cflag = (t.c_cflag & ~CRTSCTS) | CSTOPB;
+    ASSERT_EQ(tcsetattr(pty.slave, TCSANOW, &t), 0);
+
+    Cereal port;
+    ASSERT_TRUE(port.open(pty.slaveName)) << port.errorDescription();
+    EXPECT_TRUE(port.configure(kDefaultSettings)) << port.errorDescription();
+
+    const termios after = pty.line();
+    EXPECT_EQ(cfgetospeed(&after), static_cast<speed_t>(B9600));
+    EXPECT_EQ(after.c_cflag & PARENB, 0u);
+    EXPECT_EQ(after.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(after.c_cflag & CSTOPB, 0u);
+    EXPECT_NE(after.c_cflag & CRTSCTS, 0u);
+    EXPECT_NE(port.errorDescription().find("Your current settings: Baud rate=9600 parity=0 stop=0"),
+              std::string::npos);
+}
+
+TEST(Cereal, SettingsNotNamedStayAsTheLineHadThem)
+{
+    PtyPair pty;
+    ASSERT_TRUE(pty.ready());
+    termios t = pty.line();
+    cfsetospeed(&t, B2400);
+    cfsetispeed(&t, B2400);
+    t.c_cflag = (t.c_cflag & ~CRTSCTS) | CSTOPB;
+    t.c_iflag |= IXON | IXOFF;
+    ASSERT_EQ(tcsetattr(pty.slave, TCSANOW, &t), 0);
+
+    Cereal port;
+    ASSERT_TRUE(port.open(pty.slaveName));
+    const termios before = pty.line();
+    ASSERT_TRUE(port.configure("baud=4800")) << port.errorDescription();
+    termios expected = before;
+    cfsetospeed(&expected, B4800);
+    cfsetispeed(&expected, B4800);
+    EXPECT_TRUE(sameLine(pty.line(), expected));
+
+    ASSERT_TRUE(port.configure("xon=off octs=on")) << port.errorDescription();
+    expected.c_iflag &= ~(IXON | IXOFF);
+    expected.c_cflag |= CRTSCTS;
+    EXPECT_TRUE(sameLine(pty.line(), expected));
+    EXPECT_NE(port.errorDescription().find("Baud rate=4800 parity=0 stop=2"), std::string::npos);
+
+    // A pseudo-terminal keeps no parity: the line must refuse and stay whole,
+    // stop bits included.
+    EXPECT_FALSE(port.configure("parity=e stop=1"));
+    EXPECT_TRUE(sameLine(pty.line(), expected));
+    EXPECT_NE(port.errorDescription().find(std::strerror(EINVAL)), std::string::npos);
+}
+
+TEST(Cereal, BytesArriveExactlyAsWritten)
+{
+    PtyPair pty;
+    ASSERT_TRUE(pty.ready());
+    Cereal port;
+    ASSERT_TRUE(port.open(pty.slaveName)) << port.errorDescription();
+    port.configure(kDefaultSettings);
+
+    std::string block = "host one\t10.0.0.1\tRED\r\nhost two\t10.0.0.2\tGREEN\r\n\n";
+    for (int b = 0; b < 256; ++b)
+        block.push_back(static_cast<char>(b));
+    EXPECT_EQ(port.write(block.data(), static_cast<int>(block.size())), static_cast<int>(block.size()));
+    EXPECT_EQ(pty.readMaster(block.size()), block);
+    port.close();
+
+    // Closed: nothing goes anywhere.
+    EXPECT_EQ(port.write("x", 1), -1);
+    EXPECT_FALSE(port.configure(kDefaultSettings));
+}
+
+TEST(Cereal, PortHeldElsewhereCannotBeOpenedUntilReleased)
+{
+    PtyPair pty;
+    ASSERT_TRUE(pty.ready());
+    const std::string busy = std::strerror(EBUSY);
+    {
+        Cereal holder;
+        ASSERT_TRUE(holder.open(pty.slaveName)) << holder.errorDescription();
+        Cereal other;
+        EXPECT_FALSE(other.open(pty.slaveName));
+        const std::string description = other.errorDescription();
+        EXPECT_NE(description.find(busy), std::string::npos) << description;
+        EXPECT_EQ(description.find("Your current settings"), std::string::npos) << description;
+        EXPECT_EQ(other.write("x", 1), -1);
+        holder.close();
+        EXPECT_TRUE(other.open(pty.slaveName)) << other.errorDescription();
+    }
+
+    // Another program holding the device by its lock.
+    const int held = ::open(pty.slaveName.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+    Cereal port;
+    EXPECT_FALSE(port.open(pty.slaveName));
+    EXPECT_NE(port.errorDescription().find(busy), std::string::npos);
+    ::close(held);
+    EXPECT_TRUE(port.open(pty.slaveName)) << port.errorDescription();
+    const std::string text = "after release\r\n";
+    EXPECT_EQ(port.write(text.data(), static_cast<int>(text.size())), static_cast<int>(text.size()));
+    EXPECT_EQ(pty.readMaster(text.size()), text);
+}
+
+// The errno of an open of `path` by an unprivileged process, 0 on success.
+// Privilege bypasses exclusive use, so a root test drops it in a child.
+int unprivilegedOpenError(const std::string& path)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        if (geteuid() == 0 && (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0))
+            _exit(255);
+        const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY);
+        _exit(fd >= 0 ? 0 : (errno & 0x7f));
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+TEST(Cereal, OthersAreKeptOutWhileThePortIsHeld)
+{
+    PtyPair pty;
+    ASSERT_TRUE(pty.ready());
+    ASSERT_EQ(fchmod(pty.slave, 0666), 0);
+    ASSERT_EQ(unprivilegedOpenError(pty.slaveName), 0);
+    Cereal port;
+    ASSERT_TRUE(port.open(pty.slaveName));
+    EXPECT_EQ(unprivilegedOpenError(pty.slaveName), EBUSY);
+    port.close();
+    EXPECT_EQ(unprivilegedOpenError(pty.slaveName), 0);
+}
+
+TEST(Cereal, FailedWriteDescribesErrorThenSettings)
+{
+    PtyPair pty;
+    ASSERT_TRUE(pty.ready());
+    Cereal port;
+    ASSERT_TRUE(port.open(pty.slaveName));
+    ASSERT_TRUE(port.configure(kDefaultSettings)) << port.errorDescription();
+
+    // Bytes the system cannot read make the write itself fail.
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    void* page = mmap(nullptr, static_cast<std::size_t>(pageSize), PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(page, MAP_FAILED);
+    EXPECT_EQ(port.write(static_cast<const char*>(page), 16), -1);
+    const std::string description = port.errorDescription();
+    munmap(page, static_cast<std::size_t>(pageSize));
+
+    const std::string systemText = std::strerror(EFAULT);
+    EXPECT_EQ(description.rfind(systemText, 0), 0u) << description;
+    EXPECT_NE(description.find("Your current settings: Baud rate=9600 parity=0 stop=0"), std::string::npos)
+        << description;
+    // Reading the settings did not replace the error being described.
+    errno = EFAULT;
+    EXPECT_EQ(port.errorDescription(), port.errorDescription());
+    EXPECT_EQ(port.errorDescription().rfind(systemText, 0), 0u);
+}
+
+TEST(Cereal, RejectedSettingsLeaveTheLineAsItWas)
+{
+    PtyPair pty;
+    ASSERT_TRUE(pty.ready());
+    termios t = pty.line();
+    cfsetospeed(&t, B19200);
+    cfsetispeed(&t, B19200);
+    t.c_cflag |= CSTOPB;
+    ASSERT_EQ(tcsetattr(pty.slave, TCSANOW, &t), 0);
+
+    Cereal port;
+    ASSERT_TRUE(port.open(pty.slaveName));
+    const termios before = pty.line();
+    // Unreadable texts, and one this kind of line cannot do (DSR flow).
+    for (const char* text : {"baud=abc", "baud=9600 data=9", "", "9600,n,8,1,garbage", "baud=9600 odsr=on",
+                             "baud=9600 data=8 stop=1.5"}) {
+        EXPECT_FALSE(port.configure(text)) << text;
+        EXPECT_TRUE(sameLine(pty.line(), before)) << text;
+    }
+    EXPECT_NE(port.errorDescription().find(std::strerror(EINVAL)), std::string::npos);
+}
+
+TEST(Cereal, MissingDeviceFailsToOpen)
+{
+    Cereal port;
+    EXPECT_FALSE(port.open("/dev/no-such-serial-port-here"));
+    const std::string description = port.errorDescription();
+    EXPECT_NE(description.find(std::strerror(ENOENT)), std::string::npos) << description;
+    EXPECT_EQ(description.find("Your current settings"), std::string::npos);
+    EXPECT_FALSE(port.configure(kDefaultSettings));
+    EXPECT_EQ(port.write("x", 1), -1);
+    EXPECT_FALSE(port.open(""));
+}
+
+}  // namespace
