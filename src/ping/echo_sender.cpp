@@ -1,0 +1,143 @@
+#include "ping/echo_sender.h"
+
+#include "ping/icmp_message.h"
+#include "ping/packet_buffer.h"
+#include "platform/diagnostics.h"
+#include "run/network.h"
+#include "shell/desktop.h"
+
+namespace {
+
+bool tracing()
+{
+    return platform::traceWanted();
+}
+
+void trace(const char* line)
+{
+    if (tracing())
+        platform::traceLine(line);
+}
+
+}  // namespace
+
+int clampPacketSize(int packetSize)
+{
+    const unsigned size = static_cast<unsigned>(packetSize);
+    if (size > 1024u)
+        return 1024;
+    if (size < 8u)
+        return 8;
+    return static_cast<int>(size);
+}
+
+int sendPrimingEcho(platform::SocketHandle socket)
+{
+    PacketBuffer buffer;
+    if (allocateBuffer(buffer, 44) != 0) {
+        platform::errorLine("could not allocate buffers");
+        return -1;
+    }
+    SocketAddress destination;
+    resolveHost("127.0.0.1", platform::parseIpv4("127.0.0.1"), destination);
+    fillEchoRequest(buffer.get(), 44, 0);
+    return sendEcho(socket, destination, buffer.get(), 44);
+}
+
+int echoSenderThread(Network& network)
+{
+    const int size = clampPacketSize(network.getPacketSize());
+    const platform::SocketHandle socket = network.socket().handle();
+    PacketBuffer buffer;
+    if (allocateBuffer(buffer, static_cast<std::size_t>(size)) != 0) {
+        platform::errorLine("could not allocate buffers");
+        return 1;
+    }
+    platform::Clock& clock = network.clock();
+    platform::Semaphore& pingSemaphore = network.pingSemaphore();
+    platform::Mutex& vectorMutex = network.vectorMutex();
+
+    while (!exitRequested.load()) {
+        const CalendarTime passStart = clock.now();
+        std::int64_t shortestWait = network.getInterval();
+
+        for (std::size_t position = 0; position < network.hostCount(); ++position) {
+            Address& host = *network.host(position);
+            if (host.getPingState() != kIdle)
+                continue;
+            const std::int64_t elapsed = (clock.now() - host.getLastSendTime()) * 1000;
+            const std::int64_t interval = host.getInterval();
+            if (tracing())
+                platform::traceLine("w: diff=" + std::to_string(elapsed) + " time to wait = " + std::to_string(interval));
+            if (elapsed < interval) {
+                if (interval - elapsed < shortestWait)
+                    shortestWait = interval - elapsed;
+                if (tracing())
+                    platform::traceLine(
+                        "w: can't go time diff" + std::to_string(elapsed) + "<" + std::to_string(interval));
+                continue;
+            }
+            shortestWait = 0;
+
+            trace("w:waiting semMutex");
+            const platform::WaitResult counted = pingSemaphore.wait();
+            trace("w: waiting for vect mutex");
+            const platform::WaitResult locked = vectorMutex.wait();
+            trace("w: got vect mutex");
+            if (counted != platform::WaitResult::Signalled || locked != platform::WaitResult::Signalled) {
+                trace("w: unable to acqire semaphore");
+                // Give back whatever the other wait obtained, or it is lost for good.
+                if (counted == platform::WaitResult::Signalled && !pingSemaphore.release())
+                    platform::errorLine("semaphore cannot be released");
+                if (locked == platform::WaitResult::Signalled && !vectorMutex.release())
+                    platform::errorLine("mutex cannot be released");
+                continue;
+            }
+            trace("w:got semMutex");
+
+            SocketAddress destination;
+            if (resolveHost(host.getHostText(), host.getNumericAddress(), destination) != 0) {
+                // Stamped so that the host waits its interval before the next
+                // try instead of being looked up again at once, over and over.
+                host.setLastSendTime(clock.now());
+                host.setPingState(host.recordResult(PingResult { 0, "Could not set up for ping", 0 }));
+                if (!pingSemaphore.release())
+                    platform::errorLine("semaphore cannot be released");
+                if (!vectorMutex.release())
+                    platform::errorLine("mutex cannot be released");
+                trace("could not setup for ping");
+                continue;
+            }
+            fillEchoRequest(buffer.get(), size, 0);
+            host.setLastSendTime(clock.now());
+            trace("w: waiting for socket mutex");
+            trace("w: got socket mutex");
+            host.setPingState(kAwaitingReply);
+            if (sendEcho(socket, destination, buffer.get(), size) == -1) {
+                platform::errorLine("pinging failed");
+                trace("w:send failed");
+                host.setPingState(host.recordResult(PingResult { 0, "unable to send ping: 0 bytes sent", 0 }));
+                if (!pingSemaphore.release())
+                    platform::errorLine("w:semaphore cannot be released");
+                trace("w: released ping sem");
+            } else {
+                trace("w:send successful");
+            }
+            if (!vectorMutex.release())
+                platform::errorLine("w:mutex cannot be released");
+            trace("w: released vector mutex");
+        }
+
+        const std::int64_t passTime = (clock.now() - passStart) * 1000;
+        if (tracing())
+            platform::traceLine("w: took " + std::to_string(passTime) + " ms to go through list");
+        const std::int64_t sleep = shortestWait - passTime;
+        if (sleep > 0) {
+            if (tracing())
+                platform::traceLine("w sleeping for:" + std::to_string(sleep) + ":" + std::to_string(shortestWait) + "-"
+                    + std::to_string(passTime));
+            clock.sleepMilliseconds(sleep);
+        }
+    }
+    return 0;
+}

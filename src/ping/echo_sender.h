@@ -1,0 +1,16 @@
+#pragma once
+
+#include "platform/raw_socket.h"
+
+class Network;
+
+// Sends every due host its echo request, at most six outstanding.
+// 0 after exit was requested, 1 when the packet buffer was not allocated.
+int echoSenderThread(Network& network);
+
+// One echo request to 127.0.0.1, sent before the threads start.
+int sendPrimingEcho(platform::SocketHandle socket);
+
+// The packet size the sender uses: the setting clamped to 8..1024, compared
+// as unsigned so that a negative setting becomes 1024.
+int clampPacketSize(int packetSize);

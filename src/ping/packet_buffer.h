@@ -1,0 +1,10 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+using PacketBuffer = std::unique_ptr<std::uint8_t[]>;
+
+// 0 when allocated; -1 after the error note.
+int allocateBuffer(PacketBuffer& buffer, std::size_t size);

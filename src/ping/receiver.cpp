@@ -1,0 +1,109 @@
+#include "ping/receiver.h"
+
+#include "ping/icmp_message.h"
+#include "ping/icmp_socket.h"
+#include "ping/packet_buffer.h"
+#include "platform/diagnostics.h"
+#include "platform/name_lookup.h"
+#include "run/network.h"
+#include "shell/desktop.h"
+
+namespace {
+
+constexpr int kReceiveBufferSize = 65536;
+
+void trace(const char* line)
+{
+    if (platform::traceWanted())
+        platform::traceLine(line);
+}
+
+}  // namespace
+
+int applyReply(const std::string& key, Network& network, const ReplyInfo& reply)
+{
+    Address* host = network.findHost(key);
+    if (!host)
+        return -1;
+    if (host->getPingState() != kAwaitingReply)
+        return 0;
+    const std::int32_t ok = reply.errorText.empty() ? 1 : 0;
+    if (!ok)
+        trace("R:TTL expired");
+    host->setPingState(host->recordResult(PingResult { reply.address, reply.errorText, ok }));
+    if (network.pingSemaphore().release())
+        trace("freed a semaphore");
+    else
+        platform::errorLine("semaphore cannot be released");
+    return 0;
+}
+
+int receiverThread(Network& network)
+{
+    const platform::SocketHandle socket = network.socket().handle();
+    PacketBuffer buffer;
+    if (allocateBuffer(buffer, kReceiveBufferSize) != 0) {
+        platform::errorLine("unable to allocate buffers");
+        return 0;
+    }
+    // A negative setting would be an endless wait, and exit never noticed.
+    const unsigned waitMilliseconds = network.getTimeOut() > 0 ? static_cast<unsigned>(network.getTimeOut()) : 0u;
+    ReplyInfo reply;
+
+    while (!exitRequested.load()) {
+        reply.errorText.clear();
+        int readable = 0;
+        if (waitReadable(socket, waitMilliseconds, readable) != 1) {
+            // Without a usable socket the wait fails at once; pausing keeps
+            // this loop from spinning a processor.
+            network.clock().sleepMilliseconds(waitMilliseconds > 0 ? waitMilliseconds : 100);
+            continue;
+        }
+        if (!readable)
+            continue;
+        trace(" r: socket readable");
+        trace(" r: have sock mut");
+        SocketAddress sender;
+        const int count = receiveMessage(socket, sender, buffer.get(), kReceiveBufferSize);
+        if (count < 0) {
+            platform::errorLine("r:isSocketReadable fails");
+            continue;
+        }
+        trace(" rd: have ping");
+        std::uint16_t sequence = 0;
+        if (!readSequence(buffer.get(), count, sequence)) {
+            decodeReply(buffer.get(), count, sender, reply);  // writes the note on the short datagram
+            continue;
+        }
+        if (sequence != 0) {
+            platform::errorLine("bad sequence number!");
+            continue;
+        }
+        if (decodeReply(buffer.get(), count, sender, reply) != 0)
+            continue;
+        trace(" r: reply decoded");
+
+        std::string key = platform::dottedQuad(sender.address);
+        if (!reply.errorText.empty()) {
+            platform::Ipv4Address quoted = 0;
+            if (!readQuotedDestination(buffer.get(), count, quoted)) {
+                platform::errorLine("too few bytes from " + key);
+                continue;
+            }
+            key = platform::dottedQuad(quoted);
+        }
+
+        if (network.vectorMutex().wait() != platform::WaitResult::Signalled) {
+            platform::errorLine("could not acquire vector mutex");
+            continue;
+        }
+        if (applyReply(key, network, reply) == -1 && network.getHasNamedHosts()) {
+            std::string officialName;
+            if (platform::lookUpAddress(platform::parseIpv4(key), officialName))
+                applyReply(officialName, network, reply);
+        }
+        if (!network.vectorMutex().release())
+            platform::errorLine("mutex cannot be released");
+    }
+    return 0;
+}

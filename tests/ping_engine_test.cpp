@@ -1,0 +1,220 @@
+#include "ping/echo_sender.h"
+#include "ping/receiver.h"
+
+#include "run/network.h"
+#include "shell/desktop.h"
+#include "support/fake_clock.h"
+#include "support/recording_desktop.h"
+#include "support/test_network.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(5ms);
+    }
+    return condition();
+}
+
+// Reads host fields under the vector mutex, as the threads write them.
+template <typename Read>
+auto underLock(Network& network, Read read)
+{
+    EXPECT_EQ(network.vectorMutex().wait(), platform::WaitResult::Signalled);
+    auto value = read();
+    network.vectorMutex().release();
+    return value;
+}
+
+// Runs the sender and the receiver until the test is done with them.
+class EngineThreads {
+public:
+    // `unblock` frees a sender that waits for a count at the end.
+    explicit EngineThreads(Network& network, std::function<void()> unblock = {})
+        : unblock_(std::move(unblock))
+        , receiver_([&network] { receiverThread(network); })
+        , sender_([this, &network] {
+            echoSenderThread(network);
+            senderDone_.store(true);
+        })
+    {
+    }
+    ~EngineThreads()
+    {
+        exitRequested.store(true);
+        for (int attempt = 0; attempt < 50 && unblock_ && !waitFor([this] { return senderDone_.load(); }, 100ms);
+             ++attempt)
+            unblock_();
+        sender_.join();
+        receiver_.join();
+    }
+
+private:
+    std::function<void()> unblock_;
+    std::atomic<bool> senderDone_ { false };
+    std::thread receiver_;
+    std::thread sender_;
+};
+
+// The fake clock's pauses take a little real time so the sender's passes
+// do not spin while replies travel.
+void slowPauses(FakeClock& clock)
+{
+    clock.onPause([](std::int64_t) { std::this_thread::sleep_for(2ms); });
+}
+
+RunSettings quickSettings()
+{
+    RunSettings settings;
+    settings.pingInterval = 5000;
+    settings.timeOut = 100;
+    return settings;
+}
+
+}  // namespace
+
+TEST(EchoSender, PacketSizeClamp)
+{
+    EXPECT_EQ(clampPacketSize(2000), 1024);
+    EXPECT_EQ(clampPacketSize(4), 8);
+    EXPECT_EQ(clampPacketSize(-1), 1024);
+    EXPECT_EQ(clampPacketSize(44), 44);
+    EXPECT_EQ(clampPacketSize(1024), 1024);
+}
+
+TEST(EchoSender, UnresolvableNameFailsAndWaitsItsInterval)
+{
+    ExitFlagReset exitFlag;
+    RecordingDesktop desktop;
+    FakeClock clock(1000);
+    TestNetwork test("nowhere no-such-host.invalid\n", clock, quickSettings());
+    Network& network = *test.network;
+    Address& host = *network.host(0);
+    // Each pause of the sender is one pass; stop after a few.
+    int passes = 0;
+    clock.onPause([&](std::int64_t) {
+        if (++passes == 4)
+            exitRequested.store(true);
+    });
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(echoSenderThread(network), 0);
+    const std::string errors = testing::internal::GetCapturedStderr();
+    // Three tries in four passes of 5 s each, not one try per pass without a pause.
+    std::size_t tries = 0;
+    for (std::size_t at = errors.find("Failed to resolve no-such-host.invalid"); at != std::string::npos;
+         at = errors.find("Failed to resolve no-such-host.invalid", at + 1))
+        ++tries;
+    EXPECT_GE(tries, 2u);
+    EXPECT_LE(tries, 4u);
+    EXPECT_EQ(host.getStatus(), kRed);
+    EXPECT_EQ(host.getErrorText(), "Could not set up for ping");
+    EXPECT_EQ(host.getDownSince(), 1005);
+    EXPECT_FALSE(network.pingSemaphore().release()) << "a count was kept";
+    for (std::int64_t pause : clock.pauses())
+        EXPECT_GT(pause, 0);
+}
+
+TEST(PingEngine, LoopbackHostsAnswerAndGiveTheirCountsBack)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root: raw ICMP socket";
+    ExitFlagReset exitFlag;
+    RecordingDesktop desktop;
+    FakeClock clock(1000);
+    slowPauses(clock);
+    TestNetwork test("a 127.0.0.2\nb 127.0.0.3\nc 127.0.0.4\n", clock, quickSettings());
+    Network& network = *test.network;
+    {
+        EngineThreads threads(network);
+        const bool answered = waitFor(
+            [&] {
+                return underLock(network, [&] {
+                    for (std::size_t i = 0; i < network.hostCount(); ++i) {
+                        const Address& host = *network.host(i);
+                        if (host.getLastSendTime() <= 1000 || host.getPingState() != kIdle)
+                            return false;
+                    }
+                    return true;
+                });
+            },
+            10s);
+        EXPECT_TRUE(answered);
+    }
+    for (std::size_t i = 0; i < network.hostCount(); ++i) {
+        EXPECT_EQ(network.host(i)->getStatus(), kGreen);
+        EXPECT_EQ(network.host(i)->getLastReplyTime(), network.host(i)->getLastSendTime());
+    }
+    EXPECT_TRUE(desktop.notices().empty());
+    // Every request that went out was answered and gave its count back. A
+    // request may still be out from the last pass, so count what is free.
+    int free = 0;
+    while (free < 7 && network.pingSemaphore().tryWait() == platform::WaitResult::Signalled)
+        ++free;
+    int outstanding = 0;
+    for (std::size_t i = 0; i < network.hostCount(); ++i)
+        outstanding += network.host(i)->getPingState() == kAwaitingReply;
+    EXPECT_EQ(free + outstanding, 6);
+}
+
+TEST(PingEngine, SixOutstandingAtMostUntilTheSweepFreesOne)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root: network namespace and packet filter";
+    if (system("command -v nft >/dev/null") != 0)
+        GTEST_SKIP() << "needs nft";
+    // Our own network namespace, so the filter touches nothing else.
+    ASSERT_EQ(unshare(CLONE_NEWNET), 0);
+    ASSERT_EQ(system("ip link set lo up"), 0);
+    ASSERT_EQ(system("nft add table ip bvtest && nft add chain ip bvtest in '{ type filter hook input priority 0; }'"
+                     " && nft add rule ip bvtest in ip daddr 127.0.1.0/24 icmp type echo-request drop"),
+        0);
+    ExitFlagReset exitFlag;
+    RecordingDesktop desktop;
+    FakeClock clock(1000);
+    slowPauses(clock);
+    std::string lines;
+    for (int i = 1; i <= 7; ++i)
+        lines += "h" + std::to_string(i) + " 127.0.1." + std::to_string(i) + "\n";
+    TestNetwork test(lines, clock, quickSettings());
+    Network& network = *test.network;
+    auto awaiting = [&] {
+        return underLock(network, [&] {
+            int count = 0;
+            for (std::size_t i = 0; i < network.hostCount(); ++i)
+                count += network.host(i)->getPingState() == kAwaitingReply;
+            return count;
+        });
+    };
+    {
+        EngineThreads threads(network, [&] {
+            clock.advance(10);
+            network.sweepPass();
+        });
+        ASSERT_TRUE(waitFor([&] { return awaiting() == 6; }, 10s));
+        // The seventh stays blocked on the semaphore.
+        std::this_thread::sleep_for(300ms);
+        EXPECT_EQ(awaiting(), 6);
+        EXPECT_EQ(network.host(6)->getPingState(), kIdle);
+        // The sweep times the first six out; the seventh then goes.
+        clock.advance(10);
+        network.sweepPass();
+        EXPECT_TRUE(waitFor([&] { return network.host(6)->getPingState() == kAwaitingReply; }, 10s));
+    }
+    EXPECT_NE(network.host(0)->getStatus(), kGreen);
+    EXPECT_EQ(network.host(0)->getErrorText(), "Timed out");
+}
