@@ -21,7 +21,7 @@ TestNetwork::TestNetwork(const std::string& inputLines, platform::Clock& clock, 
         settings.downFile = directory.file("down.txt");
     NetworkOptions options;
     options.clock = &clock;
-    options.lockNameSuffix = uniqueLockSuffix();
+    options.lockNameSuffix = lockNameSuffix = uniqueLockSuffix();
     network = std::make_unique<Network>(settings, options);
 }
 
@@ -33,4 +33,11 @@ ExitFlagReset::ExitFlagReset()
 ExitFlagReset::~ExitFlagReset()
 {
     exitRequested.store(false);
+}
+
+TestNetwork::~TestNetwork()
+{
+    network.reset();
+    for (const char* name : { "addresMutexName", "fileMutexName", "socketMutexName" })
+        platform::removeNamedObject(name + lockNameSuffix);
 }

@@ -13,8 +13,11 @@ std::string uniqueLockSuffix();
 // directory, with its own lock names.
 struct TestNetwork {
     TestNetwork(const std::string& inputLines, platform::Clock& clock, RunSettings settings = {});
+    // Takes the run down and removes the named lock objects it made.
+    ~TestNetwork();
 
     TemporaryDirectory directory;
+    std::string lockNameSuffix;
     std::unique_ptr<Network> network;
 };
 
