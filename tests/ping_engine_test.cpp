@@ -218,3 +218,130 @@ TEST(PingEngine, SixOutstandingAtMostUntilTheSweepFreesOne)
     EXPECT_NE(network.host(0)->getStatus(), kGreen);
     EXPECT_EQ(network.host(0)->getErrorText(), "Timed out");
 }
+
+namespace {
+
+// Puts the test process into a network namespace of its own with loopback
+// up; false when that is not possible here.
+bool enterOwnNetworkNamespace()
+{
+    return unshare(CLONE_NEWNET) == 0 && system("ip link set lo up") == 0;
+}
+
+std::int32_t statusOf(Network& network, std::size_t position)
+{
+    return underLock(network, [&] { return network.host(position)->getStatus(); });
+}
+
+}  // namespace
+
+TEST(PingEngine, RejectedHostTurnsYellowThenRedWithDestinationUnreachable)
+{
+    if (geteuid() != 0 || system("command -v nft >/dev/null") != 0)
+        GTEST_SKIP() << "needs root and nft";
+    ASSERT_TRUE(enterOwnNetworkNamespace());
+    ASSERT_EQ(system("nft add table ip bvtest && nft add chain ip bvtest in '{ type filter hook input priority 0; }'"
+                     " && nft add rule ip bvtest in ip daddr 127.0.2.1 icmp type echo-request"
+                     " reject with icmp type host-unreachable"),
+        0);
+    ExitFlagReset exitFlag;
+    RecordingDesktop desktop;
+    FakeClock clock(1000);
+    slowPauses(clock);
+    TestNetwork test("rejected 127.0.2.1\n", clock, quickSettings());
+    Network& network = *test.network;
+    {
+        EngineThreads threads(network);
+        EXPECT_TRUE(waitFor([&] { return statusOf(network, 0) == kRed; }, 10s));
+    }
+    EXPECT_EQ(network.host(0)->getErrorText(), "Destination unreachable");
+    auto notices = desktop.notices();
+    ASSERT_GE(notices.size(), 2u);
+    EXPECT_EQ(notices[0].status, kYellow);
+    EXPECT_EQ(notices[1].status, kRed);
+}
+
+TEST(PingEngine, HostBeyondTheRouterFailsWithTtlExpiredUnderItsOwnName)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root: network namespaces";
+    ASSERT_TRUE(enterOwnNetworkNamespace());
+    // monitor (this process) - router - far side, in namespaces of our own.
+    const std::string router = "bvrouter" + std::to_string(getpid());
+    const std::string far = "bvfar" + std::to_string(getpid());
+    const std::string setUp = "set -e; ip netns add " + router + "; ip netns add " + far
+        + "; ip link add bvm0 type veth peer name bvr0 netns " + router
+        + "; ip netns exec " + router + " ip link add bvr1 type veth peer name bvf0 netns " + far
+        + "; ip addr add 10.77.1.1/24 dev bvm0; ip link set bvm0 up; ip route add 10.77.2.0/24 via 10.77.1.2"
+        + "; ip netns exec " + router + " sh -c 'ip link set lo up; ip addr add 10.77.1.2/24 dev bvr0;"
+        + " ip addr add 10.77.2.1/24 dev bvr1; ip link set bvr0 up; ip link set bvr1 up;"
+        + " sysctl -qw net.ipv4.ip_forward=1'"
+        + "; ip netns exec " + far + " sh -c 'ip link set lo up; ip addr add 10.77.2.2/24 dev bvf0;"
+        + " ip link set bvf0 up; ip route add default via 10.77.2.1'";
+    const int built = system(setUp.c_str());
+    struct Cleanup {
+        std::string command;
+        ~Cleanup() { (void)!system(command.c_str()); }
+    } cleanup { "ip netns del " + router + " 2>/dev/null; ip netns del " + far + " 2>/dev/null" };
+    ASSERT_EQ(built, 0);
+
+    ExitFlagReset exitFlag;
+    RecordingDesktop desktop;
+    FakeClock clock(1000);
+    slowPauses(clock);
+    RunSettings settings = quickSettings();
+    settings.ttl = 1;
+    TestNetwork test("far 10.77.2.2 beyond the router\nrouter 10.77.1.2 next hop\n", clock, settings);
+    Network& network = *test.network;
+    {
+        EngineThreads threads(network);
+        EXPECT_TRUE(waitFor([&] { return statusOf(network, 0) == kRed; }, 15s));
+    }
+    EXPECT_EQ(network.host(0)->getErrorText(), "TTL expired");
+    // The router itself answers at one hop and is never blamed.
+    EXPECT_EQ(network.host(1)->getStatus(), kGreen);
+}
+
+TEST(PingEngine, NamedHostsAreMatchedThroughTheirExactReverseName)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root: network and mount namespaces";
+    ASSERT_TRUE(enterOwnNetworkNamespace());
+    // A hosts file of our own, seen by this process only.
+    ASSERT_EQ(unshare(CLONE_NEWNS), 0);
+    ASSERT_EQ(system("mount --make-rprivate /"), 0);
+    TemporaryDirectory hosts;
+    writeFile(hosts.file("hosts"), "127.0.0.1 localhost\n127.0.3.1 bvhost-a\n127.0.3.2 BVHOST-B\n");
+    ASSERT_EQ(system(("mount --bind " + hosts.file("hosts") + " /etc/hosts").c_str()), 0);
+
+    ExitFlagReset exitFlag;
+    RecordingDesktop desktop;
+    FakeClock clock(1000);
+    slowPauses(clock);
+    TestNetwork test("a bvhost-a\nb bvhost-b\n", clock, quickSettings());
+    Network& network = *test.network;
+    ASSERT_TRUE(network.getHasNamedHosts());
+    {
+        EngineThreads threads(network, [&] {
+            clock.advance(10);
+            network.sweepPass();
+        });
+        auto answered = [&] {
+            return underLock(network, [&] {
+                const Address& host = *network.host(0);
+                return host.getLastSendTime() > 1000 && host.getPingState() == kIdle;
+            });
+        };
+        ASSERT_TRUE(waitFor(answered, 10s));
+        EXPECT_EQ(statusOf(network, 0), kGreen);
+        // The other's reverse name differs in letter case: its replies are
+        // never matched, and the sweep fails it.
+        EXPECT_TRUE(waitFor([&] { return network.host(1)->getPingState() == kAwaitingReply; }, 5s));
+        std::this_thread::sleep_for(200ms);
+        EXPECT_EQ(network.host(1)->getPingState(), kAwaitingReply);
+        clock.advance(10);
+        network.sweepPass();
+        EXPECT_EQ(statusOf(network, 1), kYellow);
+    }
+    EXPECT_EQ(network.host(1)->getErrorText(), "Timed out");
+}

@@ -1,0 +1,69 @@
+#include "ping/receiver.h"
+
+#include "ping/icmp_message.h"
+#include "support/fake_clock.h"
+#include "support/recording_desktop.h"
+#include "support/test_network.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class ApplyReplyTest : public testing::Test {
+protected:
+    void awaitReply(Address& host)
+    {
+        ASSERT_EQ(network().pingSemaphore().wait(), platform::WaitResult::Signalled);
+        host.setPingState(kAwaitingReply);
+    }
+    Network& network() { return *test.network; }
+
+    RecordingDesktop desktop;
+    FakeClock clock { 1000 };
+    TestNetwork test { "a 10.0.0.1\nb 10.0.0.2\n", clock };
+};
+
+}  // namespace
+
+TEST_F(ApplyReplyTest, ReplyAnswersOnceAndOnlyAnAwaitingHost)
+{
+    Address& host = *network().host(0);
+    awaitReply(host);
+    ReplyInfo good;
+    good.address = platform::parseIpv4("10.0.0.1");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(applyReply("10.0.0.1", network(), good), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "freed a semaphore\n");
+    EXPECT_EQ(host.getPingState(), kIdle);
+    EXPECT_EQ(host.getStatus(), kGreen);
+    EXPECT_FALSE(network().pingSemaphore().release()) << "count not given back";
+
+    // The same reply again, or one after a time-out: nothing changes and no
+    // count is given back twice.
+    EXPECT_EQ(applyReply("10.0.0.1", network(), good), 0);
+    EXPECT_FALSE(network().pingSemaphore().release());
+    EXPECT_EQ(applyReply("10.0.0.9", network(), good), -1);
+    EXPECT_EQ(applyReply("10.0.0.01", network(), good), -1);
+}
+
+TEST_F(ApplyReplyTest, ErrorRepliesFailTheHost)
+{
+    Address& host = *network().host(1);
+    ReplyInfo unreachable;
+    unreachable.errorText = "Destination unreachable";
+    awaitReply(host);
+    testing::internal::CaptureStdout();
+    applyReply("10.0.0.2", network(), unreachable);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "R:TTL expired\nfreed a semaphore\n");
+    EXPECT_EQ(host.getStatus(), kYellow);
+    EXPECT_EQ(host.getErrorText(), "Destination unreachable");
+
+    ReplyInfo expired;
+    expired.errorText = "TTL expired";
+    awaitReply(host);
+    applyReply("10.0.0.2", network(), expired);
+    EXPECT_EQ(host.getStatus(), kRed);
+    EXPECT_EQ(host.getPingState(), kChangePending);
+    EXPECT_EQ(host.getErrorText(), "TTL expired");
+    EXPECT_FALSE(network().pingSemaphore().release());
+}
