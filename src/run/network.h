@@ -48,6 +48,11 @@ public:
 
     std::string getSummary() const;
 
+    // The log writer's two steps, and the last batch at the end of a run.
+    void writeLogBatch();
+    void writeDownFile();
+    void writeFinalBatch();
+
     // The monitor's main loop; returns once exit has been requested.
     void statusSweep();
     // One pass of it; returns the pause that follows the pass in milliseconds
@@ -55,6 +60,8 @@ public:
     std::int64_t sweepPass();
 
 private:
+    void copyToSerialPort(const std::string& text);
+
     platform::Clock& clock_;
     std::string inputFile_;
     std::string logFile_;

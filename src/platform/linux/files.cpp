@@ -1,0 +1,66 @@
+#include "platform/files.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+const char* const kDirectorySeparators = "/";
+
+std::int64_t fileSize(const std::string& name)
+{
+    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    struct stat status {};
+    const bool known = fstat(fd, &status) == 0;
+    ::close(fd);
+    return known ? static_cast<std::int64_t>(status.st_size) : -1;
+}
+
+bool renameFileNoReplace(const std::string& from, const std::string& to)
+{
+    return renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
+}
+
+WriteOutcome writeWholeFile(const std::string& name, const std::string& bytes, bool append, int& errorCode)
+{
+    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC);
+    const int fd = ::open(name.c_str(), flags, 0644);
+    if (fd < 0) {
+        errorCode = errno;
+        return WriteOutcome::NotOpened;
+    }
+    struct stat before {};
+    const off_t oldLength = fstat(fd, &before) == 0 ? before.st_size : -1;
+    std::size_t done = 0;
+    bool failed = false;
+    while (done < bytes.size()) {
+        const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            errorCode = written < 0 ? errno : ENOSPC;
+            failed = true;
+            break;
+        }
+        done += static_cast<std::size_t>(written);
+    }
+    // The log must survive a crash; the down file is rewritten ten times a second.
+    if (!failed && append && fsync(fd) != 0 && errno != EINVAL) {
+        errorCode = errno;
+        failed = true;
+    }
+    if (failed && append && oldLength >= 0)
+        (void)!ftruncate(fd, oldLength);
+    if (::close(fd) != 0 && !failed) {
+        errorCode = errno;
+        failed = true;
+    }
+    return failed ? WriteOutcome::Failed : WriteOutcome::Written;
+}
+
+}  // namespace platform

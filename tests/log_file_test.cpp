@@ -1,0 +1,287 @@
+#include "output/log_file.h"
+
+#include "run/network.h"
+#include "support/fake_clock.h"
+#include "support/recording_desktop.h"
+#include "support/test_network.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr CalendarTime kStart = 1108980907;  // Mon Feb 21 10:15:07 2005 UTC
+
+class LogFileTest : public testing::Test {
+protected:
+    void SetUp() override { useUtcTimeZone(); }
+
+    // Two misses in a row, as the sweep and the sender make them.
+    void turnRed(Address& host, const std::string& error)
+    {
+        host.setLastSendTime(clock.now() - 40);
+        host.recordResult(PingResult { 0, "Timed out", 0 });
+        host.setLastSendTime(clock.now() - 20);
+        host.setPingState(host.recordResult(PingResult { 0, error, 0 }));
+    }
+
+    virtual Network& network() { return *test.network; }
+    std::string log() { return readFile(network().getLogFile()); }
+
+    static constexpr const char* kHosts = "router-2 10.0.0.2 core switch\nweb-1 10.0.0.7 front end\nspare 10.0.0.9\n";
+    ExitFlagReset exitFlag;
+    RecordingDesktop desktop;
+    FakeClock clock { kStart };
+    TestNetwork test { kHosts, clock };
+};
+
+}  // namespace
+
+TEST(ArchiveName, StampGoesBeforeTheLastDotOfTheFileName)
+{
+    const platform::LocalTime at { 2005, 2, 21, 21, 5, 2, 1 };
+    EXPECT_EQ(archiveName("out.txt", at, "\\"), "out.2005-02-21.21-05-02.txt");
+    EXPECT_EQ(archiveName("C:\\logs\\status", at, "\\"), "C:\\logs\\status.2005-02-21.21-05-02");
+    EXPECT_EQ(archiveName("C:\\my.logs\\status", at, "\\"), "C:\\my.logs\\status.2005-02-21.21-05-02");
+    EXPECT_EQ(archiveName("C:\\logs\\net.status.log", at, "\\"), "C:\\logs\\net.status.2005-02-21.21-05-02.log");
+    EXPECT_EQ(archiveName("/var/my.logs/status", at, "/"), "/var/my.logs/status.2005-02-21.21-05-02");
+    EXPECT_EQ(archiveName("/var/logs/net.status.log", at, "/"), "/var/logs/net.status.2005-02-21.21-05-02.log");
+    EXPECT_EQ(archiveName("C:/my.logs/status", at, "\\/"), "C:/my.logs/status.2005-02-21.21-05-02");
+}
+
+TEST_F(LogFileTest, BatchLinesInHostsOrderWithAnEmptyLineAfter)
+{
+    turnRed(*network().host(1), "Timed out");
+    turnRed(*network().host(0), "TTL expired");
+    network().sweepPass();
+    ASSERT_EQ(network().printList().size(), 2u);
+    network().writeLogBatch();
+    EXPECT_TRUE(network().printList().empty());
+    EXPECT_EQ(log(),
+        "Mon Feb 21 10:14:47 2005\tRED\trouter-2\t10.0.0.2\tcore switch\t\tTTL expired\r\n"
+        "Mon Feb 21 10:14:47 2005\tRED\tweb-1\t10.0.0.7\tfront end\t\tTimed out\r\n\r\n");
+
+    // The return from red: the outage length, and the next batch appends.
+    Address& web = *network().host(1);
+    web.setLastSendTime(kStart + 100);
+    web.setPingState(web.recordResult(PingResult { 0, "", 1 }));
+    network().sweepPass();
+    network().writeLogBatch();
+    EXPECT_EQ(log().substr(log().find("\r\n\r\n") + 4),
+        "Mon Feb 21 10:16:47 2005\tGREEN\tweb-1\t10.0.0.7\tfront end\t140.000000\r\n\r\n");
+
+    // An empty queue does not touch the file.
+    const std::string before = log();
+    network().writeLogBatch();
+    EXPECT_EQ(log(), before);
+}
+
+TEST_F(LogFileTest, DownFileListsTheRedHosts)
+{
+    network().writeDownFile();
+    EXPECT_EQ(readFile(network().getDownFile()), "\r\n");
+    Address& spare = *network().host(2);
+    spare.setStatus(kYellow);
+    network().writeDownFile();
+    EXPECT_EQ(readFile(network().getDownFile()), "\r\n");
+
+    spare.setStatus(kGreen);
+    turnRed(spare, "Timed out");
+    turnRed(*network().host(0), "Timed out");
+    spare.setPingState(spare.recordResult(PingResult { 0, "Destination unreachable", 0 }));
+    network().writeDownFile();
+    EXPECT_EQ(readFile(network().getDownFile()),
+        "Mon Feb 21 10:14:27 2005\tRED\trouter-2\t10.0.0.2\tcore switch\t\tTimed out\r\n"
+        "Mon Feb 21 10:14:27 2005\tRED\tspare\t10.0.0.9\t\t\tDestination unreachable\r\n\r\n");
+
+    spare.setPingState(spare.recordResult(PingResult { 0, "", 1 }));
+    network().writeDownFile();
+    EXPECT_EQ(readFile(network().getDownFile()).find("spare"), std::string::npos);
+}
+
+namespace {
+
+RunSettings archivingAtOneKilobyte()
+{
+    RunSettings settings;
+    settings.archiveSize = 1;
+    return settings;
+}
+
+class ArchivingTest : public LogFileTest {
+protected:
+    Network& network() override { return *archiving.network; }
+    TestNetwork archiving { kHosts, clock, archivingAtOneKilobyte() };
+};
+
+}  // namespace
+
+TEST_F(ArchivingTest, MovedOnlyWhenOverTheSizeAndNeverOverwritten)
+{
+    const std::string logFile = network().getLogFile();
+    const std::string archive = archiveName(logFile, platform::localTimeOf(kStart), "/");
+    writeFile(logFile, std::string(1024, 'x'));
+    network().printList().push_back(*network().host(0));
+    network().writeLogBatch();
+    EXPECT_FALSE(fileExists(archive));
+    EXPECT_EQ(log().substr(0, 1024), std::string(1024, 'x'));
+
+    writeFile(logFile, std::string(1025, 'y'));
+    network().printList().push_back(*network().host(0));
+    network().writeLogBatch();
+    EXPECT_EQ(readFile(archive), std::string(1025, 'y'));
+    EXPECT_EQ(log().substr(0, 4), "Mon ");
+
+    // A second archiving in the same clock second keeps the first archive
+    // and appends to the file that stayed.
+    writeFile(logFile, std::string(1025, 'z'));
+    network().printList().push_back(*network().host(0));
+    network().writeLogBatch();
+    EXPECT_EQ(readFile(archive), std::string(1025, 'y'));
+    EXPECT_EQ(log().substr(0, 1025), std::string(1025, 'z'));
+    EXPECT_GT(log().size(), 1025u);
+}
+
+TEST_F(LogFileTest, NoArchivingWithoutTheOption)
+{
+    writeFile(network().getLogFile(), "old\r\n");
+    network().printList().push_back(*network().host(0));
+    network().writeLogBatch();
+    EXPECT_EQ(log().substr(0, 5), "old\r\n");
+}
+
+TEST_F(LogFileTest, LastBatchHoldsChangesNotYetQueued)
+{
+    turnRed(*network().host(0), "Timed out");  // pending, the sweep has not seen it
+    turnRed(*network().host(1), "Timed out");
+    network().sweepPass();                     // both queued
+    turnRed(*network().host(2), "Timed out");  // pending after the last pass
+    network().writeFinalBatch();
+    const std::string text = log();
+    EXPECT_NE(text.find("router-2"), std::string::npos);
+    EXPECT_NE(text.find("web-1"), std::string::npos);
+    EXPECT_NE(text.find("\tspare\t"), std::string::npos);
+    EXPECT_EQ(network().host(2)->getPingState(), kIdle);
+    EXPECT_NE(readFile(network().getDownFile()).find("spare"), std::string::npos);
+}
+
+TEST(LogFileErrors, UnwritableFilesEndTheProcessWithCodeOne)
+{
+    for (const bool append : { true, false }) {
+        int errors[2];
+        ASSERT_EQ(pipe(errors), 0);
+        const pid_t child = fork();
+        if (child == 0) {
+            dup2(errors[1], 2);
+            writeTextFile("x", "/nonexistent-dir/out.txt", append);
+            _exit(0);
+        }
+        close(errors[1]);
+        std::string text;
+        char buffer[256];
+        for (ssize_t got; (got = read(errors[0], buffer, sizeof buffer)) > 0;)
+            text.append(buffer, static_cast<std::size_t>(got));
+        close(errors[0]);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 1);
+        EXPECT_EQ(text, "Log File Error\nCould not open /nonexistent-dir/out.txt\n");
+    }
+}
+
+namespace {
+
+class SerialCopyTest : public LogFileTest {
+protected:
+    void SetUp() override
+    {
+        LogFileTest::SetUp();
+        master = posix_openpt(O_RDWR | O_NOCTTY);
+        ASSERT_GE(master, 0);
+        ASSERT_EQ(grantpt(master), 0);
+        ASSERT_EQ(unlockpt(master), 0);
+        // Keep the line open so bytes wait on the master side.
+        keeper = open(ptsname(master), O_RDWR | O_NOCTTY);
+        ASSERT_GE(keeper, 0);
+        termios raw {};
+        tcgetattr(keeper, &raw);
+        cfmakeraw(&raw);
+        tcsetattr(keeper, TCSANOW, &raw);
+    }
+    void TearDown() override
+    {
+        close(keeper);
+        close(master);
+    }
+    std::string readMaster()
+    {
+        std::string text;
+        pollfd waiting { master, POLLIN, 0 };
+        while (poll(&waiting, 1, 500) > 0) {
+            char buffer[512];
+            const ssize_t got = read(master, buffer, sizeof buffer);
+            if (got <= 0)
+                break;
+            text.append(buffer, static_cast<std::size_t>(got));
+        }
+        return text;
+    }
+    int master = -1;
+    int keeper = -1;
+};
+
+}  // namespace
+
+TEST_F(SerialCopyTest, PortGetsTheBatchLinesWithoutTheEmptyLine)
+{
+    // The port name is only known once the pty exists: build a run for it.
+    RunSettings portSettings;
+    portSettings.serialPort = ptsname(master);
+    TestNetwork run("a 10.0.0.1 one\nb 10.0.0.2 two\n", clock, portSettings);
+    turnRed(*run.network->host(0), "Timed out");
+    turnRed(*run.network->host(1), "Timed out");
+    run.network->sweepPass();
+    run.network->writeLogBatch();
+    const std::string logText = readFile(run.network->getLogFile());
+    ASSERT_EQ(logText.substr(logText.size() - 4), "\r\n\r\n");
+    EXPECT_EQ(readMaster(), logText.substr(0, logText.size() - 2));
+
+    // A port that cannot be opened skips the copy; the log is still written.
+    RunSettings missing;
+    missing.serialPort = "/dev/nonexistent-serial-port";
+    TestNetwork other("c 10.0.0.3\n", clock, missing);
+    turnRed(*other.network->host(0), "Timed out");
+    other.network->sweepPass();
+    testing::internal::CaptureStderr();
+    other.network->writeLogBatch();
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(errors.rfind("Error opening the serial port ", 0), 0u) << errors;
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1);
+    EXPECT_NE(readFile(other.network->getLogFile()).find("\tc\t"), std::string::npos);
+    EXPECT_TRUE(other.network->printList().empty());
+}
+
+TEST(LogFileErrors, FailedWriteKeepsTheBatchQueuedAndSaysSoOnce)
+{
+    useUtcTimeZone();
+    RecordingDesktop desktop;
+    FakeClock clock(kStart);
+    RunSettings full;
+    full.logFile = "/dev/full";  // every write fails as on a full disk
+    TestNetwork test("a 10.0.0.1\n", clock, full);
+    Network& network = *test.network;
+    network.printList().push_back(*network.host(0));
+    for (int cycle = 0; cycle < 2; ++cycle) {
+        testing::internal::CaptureStderr();
+        network.writeLogBatch();
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "could not write the log file /dev/full\n");
+        EXPECT_EQ(network.printList().size(), 1u);
+    }
+    EXPECT_TRUE(desktop.boxes().empty());
+}
