@@ -1,0 +1,58 @@
+// The monitor on a server: no desktop, message boxes on standard error,
+// SIGINT and SIGTERM ask for exit, SIGUSR1 writes the status summary.
+
+#include "platform/diagnostics.h"
+#include "platform/process.h"
+#include "run/current_network.h"
+#include "run/run_driver.h"
+#include "shell/desktop.h"
+
+#include <csignal>
+#include <pthread.h>
+#include <signal.h>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+sigset_t handledSignals()
+{
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGUSR1);
+    return signals;
+}
+
+// Signals are taken by one thread with sigwait, so that what they ask for
+// runs as ordinary code rather than in a handler.
+void answerSignals(sigset_t signals)
+{
+    while (true) {
+        int received = 0;
+        if (sigwait(&signals, &received) != 0)
+            continue;
+        if (received == SIGUSR1)
+            platform::errorLine(currentSummary());
+        else
+            requestExit();
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const sigset_t signals = handledSignals();
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+    std::thread(answerSignals, signals).detach();
+
+    std::vector<std::string> arguments(argv, argv + argc);
+    RunEnd end = RunEnd::Ran;
+    monitorThreadProcedure(arguments, &end);
+    const bool failed = end == RunEnd::UsageError || end == RunEnd::StartupFailure;
+    platform::exitImmediately(failed ? 1 : 0);
+}
