@@ -127,16 +127,8 @@ void Network::writeFinalBatch()
     // seen before exit is missing from the log.
     if (vectorMutex().wait() == platform::WaitResult::Signalled) {
         for (std::size_t position = 0; position < hostCount(); ++position) {
-            Address& record = *host(position);
-            if (record.getPingState() != kChangePending)
-                continue;
-            if (fileMutex().wait() != platform::WaitResult::Signalled) {
-                platform::errorLine("mutex cannot be acquired");
-                continue;
-            }
-            printList().push_back(record);
-            record.setPingState(kIdle);
-            fileMutex().release();
+            if (host(position)->getPingState() == kChangePending)
+                queueChange(*host(position));
         }
         vectorMutex().release();
     }

@@ -6,21 +6,6 @@
 #include "run/network.h"
 #include "shell/desktop.h"
 
-namespace {
-
-bool tracing()
-{
-    return platform::traceWanted();
-}
-
-void trace(const char* line)
-{
-    if (tracing())
-        platform::traceLine(line);
-}
-
-}  // namespace
-
 int clampPacketSize(int packetSize)
 {
     const unsigned size = static_cast<unsigned>(packetSize);
@@ -67,25 +52,25 @@ int echoSenderThread(Network& network)
                 continue;
             const std::int64_t elapsed = (clock.now() - host.getLastSendTime()) * 1000;
             const std::int64_t interval = host.getInterval();
-            if (tracing())
+            if (platform::traceWanted())
                 platform::traceLine("w: diff=" + std::to_string(elapsed) + " time to wait = " + std::to_string(interval));
             if (elapsed < interval) {
                 if (interval - elapsed < shortestWait)
                     shortestWait = interval - elapsed;
-                if (tracing())
+                if (platform::traceWanted())
                     platform::traceLine(
                         "w: can't go time diff" + std::to_string(elapsed) + "<" + std::to_string(interval));
                 continue;
             }
             shortestWait = 0;
 
-            trace("w:waiting semMutex");
+            platform::traceLine("w:waiting semMutex");
             const platform::WaitResult counted = pingSemaphore.wait();
-            trace("w: waiting for vect mutex");
+            platform::traceLine("w: waiting for vect mutex");
             const platform::WaitResult locked = vectorMutex.wait();
-            trace("w: got vect mutex");
+            platform::traceLine("w: got vect mutex");
             if (counted != platform::WaitResult::Signalled || locked != platform::WaitResult::Signalled) {
-                trace("w: unable to acqire semaphore");
+                platform::traceLine("w: unable to acqire semaphore");
                 // Give back whatever the other wait obtained, or it is lost for good.
                 if (counted == platform::WaitResult::Signalled && !pingSemaphore.release())
                     platform::errorLine("semaphore cannot be released");
@@ -93,7 +78,7 @@ int echoSenderThread(Network& network)
                     platform::errorLine("mutex cannot be released");
                 continue;
             }
-            trace("w:got semMutex");
+            platform::traceLine("w:got semMutex");
 
             SocketAddress destination;
             if (resolveHost(host.getHostText(), host.getNumericAddress(), destination) != 0) {
@@ -105,35 +90,35 @@ int echoSenderThread(Network& network)
                     platform::errorLine("semaphore cannot be released");
                 if (!vectorMutex.release())
                     platform::errorLine("mutex cannot be released");
-                trace("could not setup for ping");
+                platform::traceLine("could not setup for ping");
                 continue;
             }
             fillEchoRequest(buffer.get(), size, 0);
             host.setLastSendTime(clock.now());
-            trace("w: waiting for socket mutex");
-            trace("w: got socket mutex");
+            platform::traceLine("w: waiting for socket mutex");
+            platform::traceLine("w: got socket mutex");
             host.setPingState(kAwaitingReply);
             if (sendEcho(socket, destination, buffer.get(), size) == -1) {
                 platform::errorLine("pinging failed");
-                trace("w:send failed");
+                platform::traceLine("w:send failed");
                 host.setPingState(host.recordResult(PingResult { 0, "unable to send ping: 0 bytes sent", 0 }));
                 if (!pingSemaphore.release())
                     platform::errorLine("w:semaphore cannot be released");
-                trace("w: released ping sem");
+                platform::traceLine("w: released ping sem");
             } else {
-                trace("w:send successful");
+                platform::traceLine("w:send successful");
             }
             if (!vectorMutex.release())
                 platform::errorLine("w:mutex cannot be released");
-            trace("w: released vector mutex");
+            platform::traceLine("w: released vector mutex");
         }
 
         const std::int64_t passTime = (clock.now() - passStart) * 1000;
-        if (tracing())
+        if (platform::traceWanted())
             platform::traceLine("w: took " + std::to_string(passTime) + " ms to go through list");
         const std::int64_t sleep = shortestWait - passTime;
         if (sleep > 0) {
-            if (tracing())
+            if (platform::traceWanted())
                 platform::traceLine("w sleeping for:" + std::to_string(sleep) + ":" + std::to_string(shortestWait) + "-"
                     + std::to_string(passTime));
             clock.sleepMilliseconds(sleep);

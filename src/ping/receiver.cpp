@@ -12,12 +12,6 @@ namespace {
 
 constexpr int kReceiveBufferSize = 65536;
 
-void trace(const char* line)
-{
-    if (platform::traceWanted())
-        platform::traceLine(line);
-}
-
 }  // namespace
 
 int applyReply(const std::string& key, Network& network, const ReplyInfo& reply)
@@ -29,10 +23,10 @@ int applyReply(const std::string& key, Network& network, const ReplyInfo& reply)
         return 0;
     const std::int32_t ok = reply.errorText.empty() ? 1 : 0;
     if (!ok)
-        trace("R:TTL expired");
+        platform::traceLine("R:TTL expired");
     host->setPingState(host->recordResult(PingResult { reply.address, reply.errorText, ok }));
     if (network.pingSemaphore().release())
-        trace("freed a semaphore");
+        platform::traceLine("freed a semaphore");
     else
         platform::errorLine("semaphore cannot be released");
     return 0;
@@ -61,15 +55,15 @@ int receiverThread(Network& network)
         }
         if (!readable)
             continue;
-        trace(" r: socket readable");
-        trace(" r: have sock mut");
+        platform::traceLine(" r: socket readable");
+        platform::traceLine(" r: have sock mut");
         SocketAddress sender;
         const int count = receiveMessage(socket, sender, buffer.get(), kReceiveBufferSize);
         if (count < 0) {
             platform::errorLine("r:isSocketReadable fails");
             continue;
         }
-        trace(" rd: have ping");
+        platform::traceLine(" rd: have ping");
         std::uint16_t sequence = 0;
         if (!readSequence(buffer.get(), count, sequence)) {
             decodeReply(buffer.get(), count, sender, reply);  // writes the note on the short datagram
@@ -81,7 +75,7 @@ int receiverThread(Network& network)
         }
         if (decodeReply(buffer.get(), count, sender, reply) != 0)
             continue;
-        trace(" r: reply decoded");
+        platform::traceLine(" r: reply decoded");
 
         std::string key = platform::dottedQuad(sender.address);
         if (!reply.errorText.empty()) {

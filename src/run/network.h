@@ -60,6 +60,8 @@ public:
     std::int64_t sweepPass();
 
 private:
+    // Moves a pending change into printList; called with vectorMutex held.
+    void queueChange(Address& record);
     void copyToSerialPort(const std::string& text);
 
     platform::Clock& clock_;

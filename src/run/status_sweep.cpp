@@ -3,24 +3,26 @@
 #include "platform/diagnostics.h"
 #include "shell/desktop.h"
 
-namespace {
-
-void trace(const char* line)
-{
-    if (platform::traceWanted())
-        platform::traceLine(line);
-}
-
-}  // namespace
-
 void Network::statusSweep()
 {
     while (!exitRequested.load()) {
         const std::int64_t pause = sweepPass();
         if (pause > 0)
             clock_.sleepMilliseconds(pause);
-        trace("END");
+        platform::traceLine("END");
     }
+}
+
+void Network::queueChange(Address& record)
+{
+    if (fileMutex_->wait() != platform::WaitResult::Signalled) {
+        platform::errorLine("mutex cannot be acquired");  // stays pending for the next pass
+        return;
+    }
+    printList_.push_back(record);
+    record.setPingState(kIdle);
+    if (!fileMutex_->release())
+        platform::errorLine("mutex cannot be released");
 }
 
 std::int64_t Network::sweepPass()
@@ -45,9 +47,9 @@ std::int64_t Network::sweepPass()
     std::int32_t yellow = 0;
     std::int32_t green = 0;
     for (std::size_t position = 0; position < hostCount(); ++position) {
-        trace("pn: waiting vector mutex");
+        platform::traceLine("pn: waiting vector mutex");
         const platform::WaitResult waited = vectorMutex_->wait();
-        trace("pn: got vector mutex");
+        platform::traceLine("pn: got vector mutex");
         if (waited != platform::WaitResult::Signalled) {
             platform::errorLine("could not acquire vector mutex");
             continue;
@@ -55,20 +57,13 @@ std::int64_t Network::sweepPass()
         Address& record = *host(position);
         const std::int32_t state = record.getPingState();
         if (state == kChangePending) {
-            trace("pn:going to add to print");
-            if (fileMutex_->wait() != platform::WaitResult::Signalled) {
-                platform::errorLine("mutex cannot be acquired");
-            } else {
-                printList_.push_back(record);
-                record.setPingState(kIdle);
-                if (!fileMutex_->release())
-                    platform::errorLine("mutex cannot be released");
-            }
+            platform::traceLine("pn:going to add to print");
+            queueChange(record);
         } else if (state == kAwaitingReply && clock_.now() - record.getLastSendTime() >= record.getTimeOut()) {
             record.setPingState(record.recordResult(PingResult { 0, "Timed out", 0 }));
             if (!pingSemaphore_->release())
                 platform::errorLine("semaphore cannot be released");
-            trace("pn: ip timed out");
+            platform::traceLine("pn: ip timed out");
         }
         const std::int32_t status = record.getStatus();
         if (status == kRed)
