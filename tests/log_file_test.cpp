@@ -2,15 +2,12 @@
 
 #include "run/network.h"
 #include "support/fake_clock.h"
+#include "support/pty_pair.h"
 #include "support/recording_desktop.h"
 #include "support/test_network.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <stdlib.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -199,41 +196,7 @@ namespace {
 
 class SerialCopyTest : public LogFileTest {
 protected:
-    void SetUp() override
-    {
-        LogFileTest::SetUp();
-        master = posix_openpt(O_RDWR | O_NOCTTY);
-        ASSERT_GE(master, 0);
-        ASSERT_EQ(grantpt(master), 0);
-        ASSERT_EQ(unlockpt(master), 0);
-        // Keep the line open so bytes wait on the master side.
-        keeper = open(ptsname(master), O_RDWR | O_NOCTTY);
-        ASSERT_GE(keeper, 0);
-        termios raw {};
-        tcgetattr(keeper, &raw);
-        cfmakeraw(&raw);
-        tcsetattr(keeper, TCSANOW, &raw);
-    }
-    void TearDown() override
-    {
-        close(keeper);
-        close(master);
-    }
-    std::string readMaster()
-    {
-        std::string text;
-        pollfd waiting { master, POLLIN, 0 };
-        while (poll(&waiting, 1, 500) > 0) {
-            char buffer[512];
-            const ssize_t got = read(master, buffer, sizeof buffer);
-            if (got <= 0)
-                break;
-            text.append(buffer, static_cast<std::size_t>(got));
-        }
-        return text;
-    }
-    int master = -1;
-    int keeper = -1;
+    PtyPair pty;
 };
 
 }  // namespace
@@ -242,7 +205,8 @@ TEST_F(SerialCopyTest, PortGetsTheBatchLinesWithoutTheEmptyLine)
 {
     // The port name is only known once the pty exists: build a run for it.
     RunSettings portSettings;
-    portSettings.serialPort = ptsname(master);
+    ASSERT_TRUE(pty.ready());
+    portSettings.serialPort = pty.slaveName;
     TestNetwork run("a 10.0.0.1 one\nb 10.0.0.2 two\n", clock, portSettings);
     turnRed(*run.network->host(0), "Timed out");
     turnRed(*run.network->host(1), "Timed out");
@@ -250,7 +214,8 @@ TEST_F(SerialCopyTest, PortGetsTheBatchLinesWithoutTheEmptyLine)
     run.network->writeLogBatch();
     const std::string logText = readFile(run.network->getLogFile());
     ASSERT_EQ(logText.substr(logText.size() - 4), "\r\n\r\n");
-    EXPECT_EQ(readMaster(), logText.substr(0, logText.size() - 2));
+    const std::string batch = logText.substr(0, logText.size() - 2);
+    EXPECT_EQ(pty.readMaster(batch.size() + 1), batch);
 
     // A port that cannot be opened skips the copy; the log is still written.
     RunSettings missing;

@@ -86,6 +86,21 @@ RunSettings quickSettings()
     return settings;
 }
 
+// A run for the engine's threads on a fake clock with slow pauses.
+struct EngineRun {
+    explicit EngineRun(const std::string& lines, const RunSettings& settings = quickSettings())
+        : test(lines, clock, settings)
+    {
+        slowPauses(clock);
+    }
+    Network& network() { return *test.network; }
+
+    ExitFlagReset exitFlag;
+    RecordingDesktop desktop;
+    FakeClock clock { 1000 };
+    TestNetwork test;
+};
+
 }  // namespace
 
 TEST(EchoSender, PacketSizeClamp)
@@ -133,12 +148,9 @@ TEST(PingEngine, LoopbackHostsAnswerAndGiveTheirCountsBack)
 {
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root: raw ICMP socket";
-    ExitFlagReset exitFlag;
-    RecordingDesktop desktop;
-    FakeClock clock(1000);
-    slowPauses(clock);
-    TestNetwork test("a 127.0.0.2\nb 127.0.0.3\nc 127.0.0.4\n", clock, quickSettings());
-    Network& network = *test.network;
+    EngineRun run("a 127.0.0.2\nb 127.0.0.3\nc 127.0.0.4\n");
+    Network& network = run.network();
+    RecordingDesktop& desktop = run.desktop;
     {
         EngineThreads threads(network);
         const bool answered = waitFor(
@@ -183,15 +195,12 @@ TEST(PingEngine, SixOutstandingAtMostUntilTheSweepFreesOne)
     ASSERT_EQ(system("nft add table ip bvtest && nft add chain ip bvtest in '{ type filter hook input priority 0; }'"
                      " && nft add rule ip bvtest in ip daddr 127.0.1.0/24 icmp type echo-request drop"),
         0);
-    ExitFlagReset exitFlag;
-    RecordingDesktop desktop;
-    FakeClock clock(1000);
-    slowPauses(clock);
     std::string lines;
     for (int i = 1; i <= 7; ++i)
         lines += "h" + std::to_string(i) + " 127.0.1." + std::to_string(i) + "\n";
-    TestNetwork test(lines, clock, quickSettings());
-    Network& network = *test.network;
+    EngineRun run(lines);
+    Network& network = run.network();
+    FakeClock& clock = run.clock;
     auto awaiting = [&] {
         return underLock(network, [&] {
             int count = 0;
@@ -244,12 +253,9 @@ TEST(PingEngine, RejectedHostTurnsYellowThenRedWithDestinationUnreachable)
                      " && nft add rule ip bvtest in ip daddr 127.0.2.1 icmp type echo-request"
                      " reject with icmp type host-unreachable"),
         0);
-    ExitFlagReset exitFlag;
-    RecordingDesktop desktop;
-    FakeClock clock(1000);
-    slowPauses(clock);
-    TestNetwork test("rejected 127.0.2.1\n", clock, quickSettings());
-    Network& network = *test.network;
+    EngineRun run("rejected 127.0.2.1\n");
+    Network& network = run.network();
+    RecordingDesktop& desktop = run.desktop;
     {
         EngineThreads threads(network);
         EXPECT_TRUE(waitFor([&] { return statusOf(network, 0) == kRed; }, 10s));
@@ -285,14 +291,10 @@ TEST(PingEngine, HostBeyondTheRouterFailsWithTtlExpiredUnderItsOwnName)
     } cleanup { "ip netns del " + router + " 2>/dev/null; ip netns del " + far + " 2>/dev/null" };
     ASSERT_EQ(built, 0);
 
-    ExitFlagReset exitFlag;
-    RecordingDesktop desktop;
-    FakeClock clock(1000);
-    slowPauses(clock);
     RunSettings settings = quickSettings();
     settings.ttl = 1;
-    TestNetwork test("far 10.77.2.2 beyond the router\nrouter 10.77.1.2 next hop\n", clock, settings);
-    Network& network = *test.network;
+    EngineRun run("far 10.77.2.2 beyond the router\nrouter 10.77.1.2 next hop\n", settings);
+    Network& network = run.network();
     {
         EngineThreads threads(network);
         EXPECT_TRUE(waitFor([&] { return statusOf(network, 0) == kRed; }, 15s));
@@ -314,12 +316,9 @@ TEST(PingEngine, NamedHostsAreMatchedThroughTheirExactReverseName)
     writeFile(hosts.file("hosts"), "127.0.0.1 localhost\n127.0.3.1 bvhost-a\n127.0.3.2 BVHOST-B\n");
     ASSERT_EQ(system(("mount --bind " + hosts.file("hosts") + " /etc/hosts").c_str()), 0);
 
-    ExitFlagReset exitFlag;
-    RecordingDesktop desktop;
-    FakeClock clock(1000);
-    slowPauses(clock);
-    TestNetwork test("a bvhost-a\nb bvhost-b\n", clock, quickSettings());
-    Network& network = *test.network;
+    EngineRun run("a bvhost-a\nb bvhost-b\n");
+    Network& network = run.network();
+    FakeClock& clock = run.clock;
     ASSERT_TRUE(network.getHasNamedHosts());
     {
         EngineThreads threads(network, [&] {
