@@ -1,11 +1,8 @@
 #include "run/command_line.h"
+#include "support/program_run.h"
 #include "support/test_environment.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
@@ -14,35 +11,13 @@ struct Outcome {
     std::string errors;
 };
 
-// after `stopAfterMs` when it is not 0.
-Outcome runProgram(const std::string& directory, const std::vector<std::string>& arguments)
+Outcome runProgram(const std::string& directory, std::vector<std::string> arguments)
 {
-    int errors[2];
-    if (pipe(errors) != 0)
-        return {};
-    const pid_t child = fork();
-    if (child == 0) {
-        if (chdir(directory.c_str()) != 0)
-            _exit(127);
-        dup2(errors[1], 2);
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        std::vector<char*> argv { const_cast<char*>(BV_HEADLESS_PROGRAM) };
-        for (const std::string& argument : arguments)
-            argv.push_back(const_cast<char*>(argument.c_str()));
-        argv.push_back(nullptr);
-        execv(BV_HEADLESS_PROGRAM, argv.data());
-        _exit(127);
-    }
-    close(errors[1]);
+    arguments.insert(arguments.begin(), BV_HEADLESS_PROGRAM);
+    ProgramRun program(directory, arguments);
     Outcome outcome;
-    char buffer[4096];
-    for (ssize_t got; (got = read(errors[0], buffer, sizeof buffer)) > 0;)
-        outcome.errors.append(buffer, static_cast<std::size_t>(got));
-    close(errors[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    outcome.status = program.waitForExit(std::chrono::seconds(20));
+    outcome.errors = program.errors();
     return outcome;
 }
 

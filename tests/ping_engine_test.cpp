@@ -6,6 +6,7 @@
 #include "support/fake_clock.h"
 #include "support/recording_desktop.h"
 #include "support/test_network.h"
+#include "support/wait_for.h"
 
 #include <atomic>
 #include <chrono>
@@ -19,17 +20,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(5ms);
-    }
-    return condition();
-}
 
 // Reads host fields under the vector mutex, as the threads write them.
 template <typename Read>

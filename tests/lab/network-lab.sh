@@ -1,0 +1,137 @@
+#!/bin/sh
+# A private test network of three namespaces, so that the monitor can meet
+# real answers, silence, rejections and a router without a packet leaving
+# the machine.
+#
+#   PREFIX-mon  the monitor: 10.77.1.1, default route via the router; lo up
+#   PREFIX-rtr  the router:  10.77.1.2 towards the monitor, 10.77.2.1 towards the far side
+#   PREFIX-far  the far side: 10.77.2.2, and every address of 10.77.16.0/20
+#               answers there (one hop beyond the router)
+#
+# On the far side, addresses in the set "dropped" get no answer and those in
+# "rejected" get host-unreachable. From the start 10.77.16.2 is dropped and
+# 10.77.16.3 rejected; every other far address answers until silenced.
+# The monitor's /etc/hosts (under `ip netns exec`) names a few of them:
+# named.lab 10.77.16.5, silent.lab 10.77.16.2, router.lab 10.77.1.2.
+#
+# usage: network-lab.sh up PREFIX        create it (removes what it made on failure)
+#        network-lab.sh down PREFIX      remove everything it made; never fails
+#        network-lab.sh silence PREFIX ADDRESS...   drop the echo requests to them
+#        network-lab.sh answer PREFIX ADDRESS...    let them answer again
+#        network-lab.sh reject PREFIX ADDRESS...    answer them with host-unreachable
+#        network-lab.sh only-silent PREFIX ADDRESS... exactly these are dropped from now on
+#        network-lab.sh exec PREFIX COMMAND...      run a command in the monitor namespace
+# PREFIX: at most 8 letters or digits; interface names are built from it.
+set -eu
+
+command=${1:-}
+prefix=${2:-}
+case "$prefix" in
+  '' | *[!a-zA-Z0-9]* ) echo "network-lab: a prefix of letters and digits is needed" >&2; exit 2 ;;
+esac
+if [ ${#prefix} -gt 8 ]; then
+  echo "network-lab: the prefix is longer than 8 characters" >&2
+  exit 2
+fi
+shift 2
+
+mon=$prefix-mon
+rtr=$prefix-rtr
+far=$prefix-far
+
+down() {
+  for ns in "$mon" "$rtr" "$far"; do
+    ip netns del "$ns" 2>/dev/null || true
+  done
+  rm -rf "/etc/netns/$mon"
+}
+
+up() {
+  # A failure half-way leaves nothing behind.
+  trap 'down' EXIT
+  ip netns add "$mon"
+  ip netns add "$rtr"
+  ip netns add "$far"
+  ip link add "${prefix}m0" netns "$mon" type veth peer name "${prefix}r0" netns "$rtr"
+  ip link add "${prefix}r1" netns "$rtr" type veth peer name "${prefix}f0" netns "$far"
+
+  ip -n "$mon" link set lo up
+  ip -n "$mon" addr add 10.77.1.1/24 dev "${prefix}m0"
+  ip -n "$mon" link set "${prefix}m0" up
+  ip -n "$mon" route add default via 10.77.1.2
+
+  ip -n "$rtr" link set lo up
+  ip -n "$rtr" addr add 10.77.1.2/24 dev "${prefix}r0"
+  ip -n "$rtr" addr add 10.77.2.1/24 dev "${prefix}r1"
+  ip -n "$rtr" link set "${prefix}r0" up
+  ip -n "$rtr" link set "${prefix}r1" up
+  ip -n "$rtr" route add 10.77.16.0/20 via 10.77.2.2
+  ip netns exec "$rtr" sysctl -q -w net.ipv4.ip_forward=1
+  # The router answers at once, whatever rate the monitor sends at.
+  ip netns exec "$rtr" sysctl -q -w net.ipv4.icmp_ratelimit=0
+
+  ip -n "$far" link set lo up
+  ip -n "$far" addr add 10.77.2.2/24 dev "${prefix}f0"
+  ip -n "$far" link set "${prefix}f0" up
+  ip -n "$far" route add default via 10.77.2.1
+  ip -n "$far" route add local 10.77.16.0/20 dev lo
+  ip netns exec "$far" sysctl -q -w net.ipv4.icmp_ratelimit=0
+  ip netns exec "$far" sysctl -q -w net.ipv4.icmp_echo_ignore_broadcasts=0
+  ip netns exec "$far" nft -f - <<'EOF'
+table ip lab {
+  set dropped { type ipv4_addr; elements = { 10.77.16.2 } }
+  set rejected { type ipv4_addr; elements = { 10.77.16.3 } }
+  chain input {
+    type filter hook input priority 0;
+    icmp type echo-request ip daddr @dropped drop
+    icmp type echo-request ip daddr @rejected reject with icmp type host-unreachable
+  }
+}
+EOF
+
+  mkdir -p "/etc/netns/$mon"
+  cat >"/etc/netns/$mon/hosts" <<'EOF'
+127.0.0.1	localhost
+10.77.16.5	named.lab
+10.77.16.2	silent.lab
+10.77.1.2	router.lab
+EOF
+  trap - EXIT
+}
+
+in_far() {
+  ip netns exec "$far" "$@"
+}
+
+# An element that is not in a set fails a whole deletion, so one at a time.
+remove_from() {
+  set_name=$1
+  shift
+  for address in "$@"; do
+    in_far nft delete element ip lab "$set_name" "{ $address }" 2>/dev/null || true
+  done
+}
+
+add_to() {
+  set_name=$1
+  shift
+  for address in "$@"; do
+    in_far nft add element ip lab "$set_name" "{ $address }"
+  done
+}
+
+case "$command" in
+  up) down; up ;;
+  down) down ;;
+  silence) remove_from rejected "$@"; add_to dropped "$@" ;;
+  answer) remove_from dropped "$@"; remove_from rejected "$@" ;;
+  reject) remove_from dropped "$@"; add_to rejected "$@" ;;
+  only-silent)
+    # Exactly these are dropped from now on, in one step.
+    { echo "flush set ip lab dropped"
+      for address in "$@"; do echo "add element ip lab dropped { $address }"; done
+    } | in_far nft -f -
+    ;;
+  exec) exec ip netns exec "$mon" "$@" ;;
+  *) echo "network-lab: unknown command '$command'" >&2; exit 2 ;;
+esac

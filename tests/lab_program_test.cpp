@@ -1,0 +1,199 @@
+// The headless program for real, inside the test network: what reaches the
+// log and the down file, and how a run ends on SIGTERM.
+
+#include "support/network_lab.h"
+#include "support/program_run.h"
+#include "support/test_environment.h"
+#include "support/wait_for.h"
+
+#include <csignal>
+#include <ctime>
+#include <gtest/gtest.h>
+#include <sstream>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// One line of the log or the down file, split at its tabs.
+struct RecordLine {
+    std::vector<std::string> fields;
+    const std::string& field(std::size_t index) const
+    {
+        static const std::string none;
+        return index < fields.size() ? fields[index] : none;
+    }
+    const std::string& time() const { return field(0); }
+    const std::string& status() const { return field(1); }
+    const std::string& name() const { return field(2); }
+};
+
+std::vector<RecordLine> readRecords(const std::string& path)
+{
+    std::vector<RecordLine> records;
+    if (!fileExists(path))
+        return records;
+    std::istringstream text(readFile(path));
+    for (std::string line; std::getline(text, line);) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty())
+            continue;  // the log's batches end with an empty line
+        RecordLine record;
+        std::size_t start = 0;
+        for (std::size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
+            record.fields.push_back(line.substr(start, tab - start));
+        record.fields.push_back(line.substr(start));
+        records.push_back(record);
+    }
+    return records;
+}
+
+std::vector<RecordLine> recordsOf(const std::vector<RecordLine>& records, const std::string& name)
+{
+    std::vector<RecordLine> found;
+    for (const RecordLine& record : records)
+        if (record.name() == name)
+            found.push_back(record);
+    return found;
+}
+
+bool hasRecord(const std::string& path, const std::string& name, const std::string& status)
+{
+    for (const RecordLine& record : recordsOf(readRecords(path), name))
+        if (record.status() == status)
+            return true;
+    return false;
+}
+
+// The program's times, written in UTC here, as seconds since 1970.
+std::int64_t secondsOf(const std::string& text)
+{
+    std::tm parts {};
+    if (!strptime(text.c_str(), "%a %b %d %H:%M:%S %Y", &parts))
+        return -1;
+    return static_cast<std::int64_t>(timegm(&parts));
+}
+
+class LabProgram : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        const std::string reason = labUnavailableReason();
+        if (!reason.empty())
+            GTEST_SKIP() << reason;
+        lab_ = std::make_unique<NetworkLab>();
+        ASSERT_EQ(lab_->failure(), "");
+    }
+
+    std::unique_ptr<ProgramRun> start(const std::string& hosts, std::vector<std::string> options)
+    {
+        writeFile(directory_.file("hosts.txt"), hosts);
+        std::vector<std::string> command { BV_HEADLESS_PROGRAM, "-in", "hosts.txt", "-pt", "5000" };
+        command.insert(command.end(), options.begin(), options.end());
+        return std::make_unique<ProgramRun>(directory_.path(), lab_->inMonitorNamespace(command));
+    }
+
+    std::string log() const { return directory_.file("out.txt"); }
+    std::string down() const { return directory_.file("down.txt"); }
+
+    std::unique_ptr<NetworkLab> lab_;
+    TemporaryDirectory directory_;
+};
+
+}  // namespace
+
+TEST_F(LabProgram, TurnsToRedAndBackReachTheLogAndTheDownFile)
+{
+    ASSERT_TRUE(lab_->silence("10.77.16.4"));
+    auto program = start("answering 10.77.16.1 answers\n"
+                         "silent 10.77.16.2 dropped\n"
+                         "refused 10.77.16.3 rejected\n"
+                         "returning 10.77.16.4 comes back\n"
+                         "named named.lab by name\n"
+                         "router 10.77.1.2 one hop\n",
+        {});
+
+    // A silent host takes two timeouts of 10 s to turn red.
+    EXPECT_TRUE(waitFor(
+        [&] {
+            return hasRecord(log(), "silent", "RED") && hasRecord(log(), "refused", "RED")
+                && hasRecord(log(), "returning", "RED");
+        },
+        60s))
+        << readFile(log()) << program->errors();
+    EXPECT_TRUE(waitFor([&] { return readRecords(down()).size() == 3; }, 5s)) << readFile(down());
+
+    const auto logged = readRecords(log());
+    const RecordLine silent = recordsOf(logged, "silent").at(0);
+    EXPECT_EQ(silent.fields, (std::vector<std::string> { silent.time(), "RED", "silent", "10.77.16.2", "dropped", "",
+                                 "Timed out" }));
+    const RecordLine refused = recordsOf(logged, "refused").at(0);
+    EXPECT_EQ(refused.fields, (std::vector<std::string> { refused.time(), "RED", "refused", "10.77.16.3", "rejected",
+                                  "", "Destination unreachable" }));
+
+    std::int64_t downSince = -1;
+    for (const RecordLine& record : readRecords(down())) {
+        EXPECT_EQ(record.status(), "RED");
+        if (record.name() == "returning")
+            downSince = secondsOf(record.time());
+    }
+    ASSERT_GT(downSince, 0) << readFile(down());
+
+    ASSERT_TRUE(lab_->answer("10.77.16.4"));
+    EXPECT_TRUE(waitFor([&] { return hasRecord(log(), "returning", "GREEN"); }, 30s)) << readFile(log());
+    EXPECT_TRUE(waitFor([&] { return recordsOf(readRecords(down()), "returning").empty(); }, 5s))
+        << readFile(down());
+
+    const auto returning = recordsOf(readRecords(log()), "returning");
+    ASSERT_EQ(returning.size(), 2u);
+    EXPECT_EQ(returning[0].status(), "RED");
+    EXPECT_EQ(returning[0].field(6), "Timed out");
+    const RecordLine& back = returning[1];
+    ASSERT_EQ(back.fields.size(), 6u);
+    EXPECT_EQ(back.status(), "GREEN");
+    // The outage runs from the first failed request to the answered one,
+    // which is the line's own time.
+    const std::int64_t outage = secondsOf(back.time()) - downSince;
+    EXPECT_GE(outage, 10);
+    EXPECT_EQ(back.field(5), std::to_string(outage) + ".000000");
+
+    program->signal(SIGTERM);
+    EXPECT_EQ(program->waitForExit(20s), 0) << program->errors();
+
+    const auto all = readRecords(log());
+    EXPECT_TRUE(recordsOf(all, "answering").empty());
+    EXPECT_TRUE(recordsOf(all, "named").empty());
+    EXPECT_TRUE(recordsOf(all, "router").empty());
+    EXPECT_EQ(all.size(), 4u) << readFile(log());
+}
+
+TEST_F(LabProgram, HostBeyondTheRouterAtTimeToLiveOne)
+{
+    auto program = start("beyond 10.77.16.1 two hops\nrouter 10.77.1.2 one hop\n", { "-ttl", "1" });
+    EXPECT_TRUE(waitFor([&] { return hasRecord(log(), "beyond", "RED"); }, 30s)) << program->errors();
+    program->signal(SIGTERM);
+    EXPECT_EQ(program->waitForExit(20s), 0);
+    const auto logged = readRecords(log());
+    ASSERT_EQ(logged.size(), 1u) << readFile(log());
+    EXPECT_EQ(logged[0].field(6), "TTL expired");
+    EXPECT_TRUE(recordsOf(logged, "router").empty());
+    const auto down = readRecords(this->down());
+    ASSERT_EQ(down.size(), 1u);
+    EXPECT_EQ(down[0].name(), "beyond");
+}
+
+TEST_F(LabProgram, TermRightAfterARedTurnStillLogsIt)
+{
+    auto program = start("refused 10.77.16.3 rejected\n", {});
+    // Every failed answer is traced; the second turns the host red. The
+    // sweep that would queue the line is asleep for most of an interval.
+    ASSERT_TRUE(program->waitForOutputLines("R:TTL expired", 2, 30s)) << program->errors();
+    program->signal(SIGTERM);
+    EXPECT_EQ(program->waitForExit(20s), 0) << program->errors();
+    const auto logged = readRecords(log());
+    ASSERT_EQ(logged.size(), 1u) << readFile(log());
+    EXPECT_EQ(logged[0].status(), "RED");
+    EXPECT_EQ(logged[0].field(6), "Destination unreachable");
+    ASSERT_EQ(readRecords(down()).size(), 1u);
+}

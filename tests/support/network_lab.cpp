@@ -1,0 +1,88 @@
+#include "support/network_lab.h"
+
+#include <cstdlib>
+#include <unistd.h>
+
+namespace {
+
+// Single quotes make every argument one word for the shell.
+std::string quoted(const std::string& word)
+{
+    std::string text = "'";
+    for (char c : word) {
+        if (c == '\'')
+            text += "'\\''";
+        else
+            text += c;
+    }
+    return text + "'";
+}
+
+// Tests of several presets or builds may run at once: the process id keeps
+// their namespaces apart.
+std::string uniquePrefix()
+{
+    static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    unsigned long id = static_cast<unsigned long>(getpid());
+    std::string text;
+    do {
+        text.insert(text.begin(), digits[id % 36]);
+        id /= 36;
+    } while (id != 0);
+    return "lab" + text;
+}
+
+}  // namespace
+
+std::string labUnavailableReason()
+{
+    if (geteuid() != 0)
+        return "needs root: network namespaces";
+    if (std::system("command -v ip >/dev/null && command -v nft >/dev/null") != 0)
+        return "needs ip and nft";
+    return {};
+}
+
+NetworkLab::NetworkLab()
+    : prefix_(uniquePrefix())
+{
+    if (!script({ "up", prefix_ }))
+        failure_ = "the lab could not be made (network-lab.sh up " + prefix_ + ")";
+}
+
+NetworkLab::~NetworkLab()
+{
+    script({ "down", prefix_ });
+}
+
+bool NetworkLab::script(const std::vector<std::string>& arguments) const
+{
+    std::string command = quoted(BV_LAB_SCRIPT);
+    for (const std::string& argument : arguments)
+        command += " " + quoted(argument);
+    return std::system(command.c_str()) == 0;
+}
+
+bool NetworkLab::silence(const std::string& address)
+{
+    return script({ "silence", prefix_, address });
+}
+
+bool NetworkLab::answer(const std::string& address)
+{
+    return script({ "answer", prefix_, address });
+}
+
+bool NetworkLab::onlySilent(const std::vector<std::string>& addresses)
+{
+    std::vector<std::string> arguments { "only-silent", prefix_ };
+    arguments.insert(arguments.end(), addresses.begin(), addresses.end());
+    return script(arguments);
+}
+
+std::vector<std::string> NetworkLab::inMonitorNamespace(const std::vector<std::string>& command) const
+{
+    std::vector<std::string> line { BV_LAB_SCRIPT, "exec", prefix_ };
+    line.insert(line.end(), command.begin(), command.end());
+    return line;
+}
