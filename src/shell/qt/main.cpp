@@ -1,0 +1,106 @@
+// The monitor on a Linux desktop: a tray icon over the same run, the red
+// list window, and the Properties and About boxes.
+
+#include "platform/diagnostics.h"
+#include "platform/process.h"
+#include "run/current_network.h"
+#include "run/run_driver.h"
+#include "shell/desktop.h"
+#include "shell/qt/qt_desktop.h"
+#include "shell/qt/red_list_window.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QSettings>
+#include <QSystemTrayIcon>
+#include <QUrl>
+
+#include <atomic>
+#include <csignal>
+#include <pthread.h>
+#include <signal.h>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+sigset_t handledSignals()
+{
+    sigset_t handled;
+    sigemptyset(&handled);
+    sigaddset(&handled, SIGINT);
+    sigaddset(&handled, SIGTERM);
+    sigaddset(&handled, SIGUSR1);
+    return handled;
+}
+
+// Signals are taken by one thread with sigwait, so that what they ask for
+// runs as ordinary code rather than in a handler.
+void answerSignals(sigset_t handled)
+{
+    while (true) {
+        int received = 0;
+        if (sigwait(&handled, &received) != 0)
+            continue;
+        if (received == SIGUSR1)
+            platform::errorLine(currentSummary());
+        else
+            requestExit();
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    // Blocked before any thread starts, so that every thread inherits it.
+    const sigset_t handled = handledSignals();
+    pthread_sigmask(SIG_BLOCK, &handled, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    std::vector<std::string> arguments(argv, argv + argc);
+    QApplication application(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("BeaconVigilor"));
+    QApplication::setApplicationName(QStringLiteral("BeaconVigilor"));
+    // The About box, a message box or the hidden red list must not end a
+    // program that lives in the tray.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    const bool useTray = QSystemTrayIcon::isSystemTrayAvailable();
+    if (!useTray)
+        platform::errorLine("BeaconVigilor: no system tray found; the red list window serves as the main window.");
+
+    QSettings settings(QStringLiteral("BeaconVigilor"), QStringLiteral("BeaconVigilor"));
+    RedListWindow redList(settings);
+    QtDesktop desktop(redList, useTray, [](const QUrl& url) { QDesktopServices::openUrl(url); });
+    DesktopInstallation installation(desktop);
+    redList.restoreSettings();
+    if (!useTray)
+        redList.showRedList();
+
+    std::thread(answerSignals, handled).detach();
+
+    std::atomic<bool> monitorFinished { false };
+    std::thread monitor([&] {
+        RunEnd end = RunEnd::Ran;
+        monitorThreadProcedure(arguments, &end);
+        monitorFinished.store(true);
+        // Wakes the GUI thread's last wait.
+        QMetaObject::invokeMethod(&desktop, [] {}, Qt::QueuedConnection);
+    });
+
+    QApplication::exec();
+
+    // Notices still queued or yet to come are dropped from here on, and the
+    // window's settings are stored while it still exists.
+    desktop.beginClosing();
+    redList.storeSettings();
+    redList.hide();
+    while (!monitorFinished.load())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    monitor.join();
+    if (desktop.systemTray())
+        desktop.systemTray()->hide();
+    platform::exitImmediately(0);
+}

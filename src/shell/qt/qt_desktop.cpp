@@ -1,0 +1,235 @@
+#include "shell/qt/qt_desktop.h"
+
+#include "core/address.h"
+#include "run/current_network.h"
+#include "shell/qt/about_box.h"
+#include "shell/qt/red_list_window.h"
+#include "shell/qt/tray_look.h"
+
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QCursor>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QThread>
+#include <QTimer>
+#include <QUrl>
+
+QtDesktop::QtDesktop(RedListWindow& redList, bool useTray, Opener open)
+    : redList_(redList)
+    , open_(std::move(open))
+    , clickTimer_(new QTimer(this))
+{
+    // The red list marks the tray red on the GUI thread, while its sender waits.
+    redList_.setTrayRedHook([this] { setTrayState(TrayState::Red); });
+
+    // A single click waits out the double-click time, so that a double click
+    // shows the red list rather than the menu.
+    clickTimer_->setSingleShot(true);
+    clickTimer_->setInterval(QApplication::doubleClickInterval());
+    connect(clickTimer_, &QTimer::timeout, this, &QtDesktop::popUpMenu);
+
+    if (useTray) {
+        tray_ = std::make_unique<QSystemTrayIcon>();
+        tray_->setIcon(trayIcon(TrayState::Start));
+        tray_->setToolTip(trayTooltip(TrayState::Start));
+        connect(tray_.get(), &QSystemTrayIcon::activated, this, &QtDesktop::trayActivated);
+        tray_->show();
+    } else {
+        std::unique_ptr<QMenu> menu = buildMenu();
+        menu->setTitle(QStringLiteral("&BeaconVigilor"));
+        menu->setParent(&redList_, menu->windowFlags());
+        redList_.menuBar()->addMenu(menu.release());
+        redList_.setCloseAction([] { requestExit(); });
+        redList_.setWindowIcon(trayIcon(TrayState::Start));
+    }
+}
+
+QtDesktop::~QtDesktop()
+{
+    if (tray_)
+        tray_->hide();
+}
+
+bool QtDesktop::onGuiThread() const
+{
+    return QThread::currentThread() == thread();
+}
+
+void QtDesktop::runOnGui(const std::function<void()>& call)
+{
+    if (onGuiThread()) {
+        call();
+        return;
+    }
+    if (closing())
+        return;
+    // The call is queued even when closing begins meanwhile; it then finds
+    // the flag set and returns, which releases this thread.
+    QMetaObject::invokeMethod(
+        this, [this, &call] {
+            if (!closing())
+                call();
+        },
+        Qt::BlockingQueuedConnection);
+}
+
+void QtDesktop::setTrayState(TrayState state)
+{
+    {
+        std::lock_guard lock(stateMutex_);
+        state_ = state;
+    }
+    if (onGuiThread())
+        applyTrayState();
+    else
+        QMetaObject::invokeMethod(this, &QtDesktop::applyTrayState, Qt::QueuedConnection);
+}
+
+TrayState QtDesktop::trayState() const
+{
+    std::lock_guard lock(stateMutex_);
+    return state_;
+}
+
+QIcon QtDesktop::currentIcon() const
+{
+    return trayIcon(trayState());
+}
+
+QString QtDesktop::currentTooltip() const
+{
+    return trayTooltip(trayState());
+}
+
+void QtDesktop::applyTrayState()
+{
+    const TrayState state = trayState();
+    if (tray_) {
+        tray_->setIcon(trayIcon(state));
+        tray_->setToolTip(trayTooltip(state));
+    } else {
+        redList_.setWindowIcon(trayIcon(state));
+    }
+}
+
+void QtDesktop::addressChanged(Address& address)
+{
+    runOnGui([this, &address] {
+        if (!closing())
+            redList_.addressChanged(address);
+    });
+}
+
+void QtDesktop::addressStillRed(Address& address)
+{
+    runOnGui([this, &address] {
+        if (!closing())
+            redList_.addressStillRed(address);
+    });
+}
+
+void QtDesktop::showMessageBox(const std::string& text, const std::string& caption, MessageIcon icon)
+{
+    runOnGui([&] {
+        if (closing())
+            return;
+        QMessageBox box(icon == MessageIcon::Error ? QMessageBox::Critical : QMessageBox::Information,
+            caption.empty() ? QStringLiteral("Error") : QString::fromLocal8Bit(caption.c_str()),
+            QString::fromLocal8Bit(text.c_str()), QMessageBox::Ok);
+        // A quit ends the box's loop as well, which counts as OK.
+        box.exec();
+    });
+}
+
+void QtDesktop::quit()
+{
+    QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+void QtDesktop::beginClosing()
+{
+    closing_.store(true);
+    clickTimer_->stop();
+    trayMenu_.reset();
+}
+
+std::unique_ptr<QMenu> QtDesktop::buildMenu()
+{
+    auto menu = std::make_unique<QMenu>();
+    QAction* redList = menu->addAction(QStringLiteral("Live &Red List"), &redList_, &RedListWindow::showRedList);
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Show &Log"), this, [this] { openFile(currentLogFile()); });
+    menu->addAction(QStringLiteral("Show &Down"), this, [this] { openFile(currentDownFile()); });
+    menu->addAction(QStringLiteral("Show &Input File"), this, [this] { openFile(currentInputFile()); });
+    menu->addAction(QStringLiteral("&Properties"), this, &QtDesktop::showProperties);
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("&About..."), this, &QtDesktop::showAbout);
+    menu->addAction(QStringLiteral("&Help"), this, &QtDesktop::showHelp);
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("E&xit"), this, [] { requestExit(); });
+    menu->setDefaultAction(redList);
+    return menu;
+}
+
+void QtDesktop::trayActivated(QSystemTrayIcon::ActivationReason reason)
+{
+    switch (reason) {
+    case QSystemTrayIcon::Trigger:
+        clickTimer_->start();
+        break;
+    case QSystemTrayIcon::Context:
+        clickTimer_->stop();
+        popUpMenu();
+        break;
+    case QSystemTrayIcon::DoubleClick:
+        clickTimer_->stop();
+        redList_.showRedList();
+        break;
+    default:
+        break;
+    }
+}
+
+void QtDesktop::popUpMenu()
+{
+    if (closing())
+        return;
+    trayMenu_ = buildMenu();
+    trayMenu_->popup(QCursor::pos());
+}
+
+void QtDesktop::showProperties()
+{
+    QMessageBox box(QMessageBox::Information, QStringLiteral("BeaconVigilor Properties"),
+        QString::fromLocal8Bit(currentSummary().c_str()), QMessageBox::Ok);
+    box.exec();
+}
+
+void QtDesktop::showAbout()
+{
+    // No owner: the tray stays usable and a second box may open over the first.
+    auto* box = new AboutBox(open_);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->exec();
+}
+
+void QtDesktop::showHelp()
+{
+    if (open_)
+        open_(QUrl(helpPage()));
+}
+
+QString QtDesktop::helpPage()
+{
+    return QStringLiteral("https://beaconvigilor.example.org/help/");
+}
+
+void QtDesktop::openFile(const std::string& name)
+{
+    // Without a run the name is "N/A", which opens nothing.
+    if (name.empty() || name == "N/A" || !open_)
+        return;
+    open_(QUrl::fromLocalFile(QString::fromLocal8Bit(name.c_str())));
+}

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "shell/desktop.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QSystemTrayIcon>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+class QAction;
+class QMenu;
+class QTimer;
+class QUrl;
+class RedListWindow;
+
+// The desktop on Qt. Calls from the monitor's threads are carried to the GUI
+// thread; once closing has begun they are answered at once instead, so that
+// no thread waits on a GUI thread that has stopped listening.
+class QtDesktop final : public QObject, public Desktop {
+    Q_OBJECT
+public:
+    using Opener = std::function<void(const QUrl&)>;
+
+    // With `useTray` false the red list window is the main window instead.
+    QtDesktop(RedListWindow& redList, bool useTray, Opener open);
+    ~QtDesktop() override;
+
+    void setTrayState(TrayState state) override;
+    void addressChanged(Address& address) override;
+    void addressStillRed(Address& address) override;
+    void showMessageBox(const std::string& text, const std::string& caption, MessageIcon icon) override;
+    void quit() override;
+
+    // From here on notices are dropped and message boxes answered at once.
+    void beginClosing();
+    bool closing() const { return closing_.load(); }
+
+    TrayState trayState() const;
+    QIcon currentIcon() const;
+    QString currentTooltip() const;
+    QSystemTrayIcon* systemTray() const { return tray_.get(); }
+
+    // The tray menu, built afresh for each use.
+    std::unique_ptr<QMenu> buildMenu();
+    void showProperties();
+    void showAbout();
+    void showHelp();
+    void openFile(const std::string& name);
+
+    static QString helpPage();
+
+private:
+    void applyTrayState();
+    void trayActivated(QSystemTrayIcon::ActivationReason reason);
+    void popUpMenu();
+    bool onGuiThread() const;
+    // Runs `call` on the GUI thread and waits for it, unless closing.
+    void runOnGui(const std::function<void()>& call);
+
+    RedListWindow& redList_;
+    Opener open_;
+    std::unique_ptr<QSystemTrayIcon> tray_;
+    std::unique_ptr<QMenu> trayMenu_;
+    QTimer* clickTimer_;
+    std::atomic<bool> closing_ { false };
+    mutable std::mutex stateMutex_;
+    TrayState state_ = TrayState::Start;
+};

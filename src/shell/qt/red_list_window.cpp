@@ -1,0 +1,224 @@
+#include "shell/qt/red_list_window.h"
+
+#include "core/address.h"
+#include "shell/qt/tray_look.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QFontDialog>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QSettings>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int kColumnCount = 6;
+constexpr int kStoredColumns = 5;
+constexpr int kDefaultWidths[kColumnCount] = { 100, 100, 150, 200, 150, 150 };
+
+QString text(const std::string& value)
+{
+    return QString::fromLocal8Bit(value.data(), static_cast<qsizetype>(value.size()));
+}
+
+QString columnWidthKey(int column)
+{
+    return QStringLiteral("ColumnWidth%1").arg(column);
+}
+
+}  // namespace
+
+RedListWindow::RedListWindow(QSettings& settings, QWidget* parent)
+    : QMainWindow(parent)
+    , settings_(settings)
+    , list_(new QTreeWidget)
+{
+    setWindowTitle(QStringLiteral("BeaconVigilor Red List"));
+    setWindowIcon(trayIcon(TrayState::Red));
+    // The dialog's size, 473 by 238 units of an 8-point font.
+    resize(710, 387);
+
+    auto* holder = new QWidget;
+    auto* layout = new QVBoxLayout(holder);
+    layout->setContentsMargins(2, 2, 2, 2);
+    layout->addWidget(list_);
+    setCentralWidget(holder);
+
+    list_->setColumnCount(kColumnCount);
+    list_->setHeaderLabels({ QStringLiteral("IP"), QStringLiteral("Comment"), QStringLiteral("Down Since"),
+        QStringLiteral("Error"), QStringLiteral("Latest Ping"), QStringLiteral("Name") });
+    list_->setRootIsDecorated(false);
+    list_->setItemsExpandable(false);
+    list_->setSortingEnabled(false);
+    list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list_->header()->setSectionsClickable(false);
+    list_->header()->setSortIndicatorShown(false);
+    // A stretched last section would change the restored widths.
+    list_->header()->setStretchLastSection(false);
+    list_->header()->setSectionsMovable(false);
+    for (int column = 0; column < kColumnCount; ++column)
+        list_->setColumnWidth(column, kDefaultWidths[column]);
+
+    // Linux windows have no system menu; the context menu takes its item.
+    auto* chooseFontAction = new QAction(QStringLiteral("Choose &Font..."), this);
+    connect(chooseFontAction, &QAction::triggered, this, &RedListWindow::chooseFont);
+    list_->setContextMenuPolicy(Qt::ActionsContextMenu);
+    list_->addAction(chooseFontAction);
+}
+
+QTreeWidgetItem* RedListWindow::find(const Address& address) const
+{
+    const QString key = text(address.getHostText());
+    for (int row = 0; row < list_->topLevelItemCount(); ++row) {
+        QTreeWidgetItem* item = list_->topLevelItem(row);
+        if (item->text(0) == key)
+            return item;
+    }
+    return nullptr;
+}
+
+void RedListWindow::remove(const Address& address)
+{
+    delete find(address);
+}
+
+void RedListWindow::add(const Address& address)
+{
+    remove(address);
+    auto* item = new QTreeWidgetItem;
+    item->setText(0, text(address.getHostText()));
+    item->setText(1, text(address.getComment()));
+    item->setText(2, text(formatTime(address.getDownSince())));
+    item->setText(3, text(address.getErrorText()));
+    item->setText(4, text(formatTime(address.getLastSendTime())));
+    item->setText(5, text(address.getName()));
+    list_->insertTopLevelItem(0, item);
+}
+
+void RedListWindow::update(const Address& address)
+{
+    if (QTreeWidgetItem* item = find(address)) {
+        item->setText(3, text(address.getErrorText()));
+        item->setText(4, text(formatTime(address.getLastSendTime())));
+    }
+}
+
+void RedListWindow::addressChanged(const Address& address)
+{
+    switch (address.getStatus()) {
+    case kGreen:
+        remove(address);
+        break;
+    case kRed:
+        if (trayRed_)
+            trayRed_();
+        add(address);
+        break;
+    default:
+        break;
+    }
+}
+
+void RedListWindow::addressStillRed(const Address& address)
+{
+    update(address);
+    if (trayRed_)
+        trayRed_();
+}
+
+bool RedListWindow::readStoredFont(QFont& font) const
+{
+    const QVariant value = settings_.value(QStringLiteral("Font"));
+    if (value.typeId() != QMetaType::QString)
+        return false;
+    QFont stored;
+    if (!stored.fromString(value.toString()))
+        return false;
+    font = stored;
+    return true;
+}
+
+void RedListWindow::restoreSettings()
+{
+    QFont font;
+    if (readStoredFont(font))
+        list_->setFont(font);
+
+    for (int column = 0; column < kStoredColumns; ++column) {
+        const QVariant value = settings_.value(columnWidthKey(column));
+        bool ok = false;
+        const int width = value.toInt(&ok);
+        if (value.isValid() && ok && width >= 0)
+            list_->setColumnWidth(column, width & 0xFFFF);
+    }
+
+    // One byte for visibility, then the window's own geometry record.
+    const QVariant placement = settings_.value(QStringLiteral("WindowPlacement"));
+    if (placement.typeId() != QMetaType::QByteArray)
+        return;
+    const QByteArray bytes = placement.toByteArray();
+    if (bytes.size() < 2 || (bytes[0] != '0' && bytes[0] != '1'))
+        return;
+    if (!restoreGeometry(bytes.mid(1)))
+        return;
+    if (bytes[0] == '1')
+        show();
+}
+
+void RedListWindow::storeSettings()
+{
+    for (int column = 0; column < kStoredColumns; ++column)
+        settings_.setValue(columnWidthKey(column), list_->columnWidth(column));
+    QByteArray placement(1, isVisible() ? '1' : '0');
+    placement += saveGeometry();
+    settings_.setValue(QStringLiteral("WindowPlacement"), placement);
+    settings_.sync();
+}
+
+void RedListWindow::showRedList()
+{
+    if (isVisible()) {
+        raise();
+        activateWindow();
+        return;
+    }
+    show();
+    if (isMinimized())
+        showNormal();
+}
+
+void RedListWindow::chooseFont()
+{
+    QFont initial = list_->font();
+    readStoredFont(initial);
+    QFontDialog dialog(initial, this);
+    dialog.setWindowTitle(QStringLiteral("Font"));
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const QFont chosen = dialog.selectedFont();
+    settings_.setValue(QStringLiteral("Font"), chosen.toString());
+    settings_.sync();
+    list_->setFont(chosen);
+}
+
+void RedListWindow::closeEvent(QCloseEvent* event)
+{
+    if (closeAction_) {
+        event->ignore();
+        closeAction_();
+        return;
+    }
+    QMainWindow::closeEvent(event);
+}
+
+void RedListWindow::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape && !closeAction_) {
+        hide();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QMainWindow>
+
+#include <functional>
+
+class Address;
+class QSettings;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+// The live list of red addresses. Closing only hides it, unless the program
+// has no tray, where it is the main window and closing it means Exit.
+class RedListWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit RedListWindow(QSettings& settings, QWidget* parent = nullptr);
+
+    void addressChanged(const Address& address);
+    void addressStillRed(const Address& address);
+
+    // Reads the stored font, widths and placement; may show the window.
+    void restoreSettings();
+    void storeSettings();
+
+    void showRedList();
+    // Opens the font chooser and applies and stores what the user confirms.
+    void chooseFont();
+
+    // Called when the red list marks the tray red.
+    void setTrayRedHook(std::function<void()> hook) { trayRed_ = std::move(hook); }
+    // Without a tray: closing the window asks for this instead of hiding.
+    void setCloseAction(std::function<void()> action) { closeAction_ = std::move(action); }
+
+    QTreeWidget* list() const { return list_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    QTreeWidgetItem* find(const Address& address) const;
+    void remove(const Address& address);
+    void add(const Address& address);
+    void update(const Address& address);
+    bool readStoredFont(QFont& font) const;
+
+    QSettings& settings_;
+    QTreeWidget* list_;
+    std::function<void()> trayRed_;
+    std::function<void()> closeAction_;
+};

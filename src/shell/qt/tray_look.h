@@ -1,0 +1,10 @@
+#pragma once
+
+#include "shell/desktop.h"
+
+#include <QIcon>
+#include <QString>
+
+// What the tray shows for each state: the icon and the tooltip.
+QIcon trayIcon(TrayState state);
+QString trayTooltip(TrayState state);

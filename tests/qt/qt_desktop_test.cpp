@@ -1,0 +1,447 @@
+#include "core/address.h"
+#include "shell/desktop.h"
+#include "shell/qt/about_box.h"
+#include "shell/qt/qt_desktop.h"
+#include "shell/qt/red_list_window.h"
+#include "shell/qt/tray_look.h"
+#include "support/test_environment.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFontDialog>
+#include <QHeaderView>
+#include <QImage>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QSettings>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QMenuBar>
+#include <QTest>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+Address host(const std::string& name, const std::string& ip, const std::string& comment)
+{
+    return Address(name, ip, comment, 60, 64, 1000);
+}
+
+QStringList row(QTreeWidget* list, int index)
+{
+    QStringList cells;
+    QTreeWidgetItem* item = list->topLevelItem(index);
+    for (int column = 0; item && column < list->columnCount(); ++column)
+        cells << item->text(column);
+    return cells;
+}
+
+// Runs the GUI loop until `condition` holds or `limit` passes.
+bool processUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = 5000ms)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+// Closes the next modal widget with `close` once it shows up.
+void whenModal(std::function<void(QWidget*)> close)
+{
+    auto* timer = new QTimer;
+    auto tries = std::make_shared<int>(0);
+    QObject::connect(timer, &QTimer::timeout, [timer, close, tries] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            timer->deleteLater();
+            close(modal);
+        } else if (++*tries > 250) {
+            timer->deleteLater();
+        }
+    });
+    timer->start(20);
+}
+
+QColor centreColour(const QIcon& icon)
+{
+    return icon.pixmap(16, 16).toImage().pixelColor(8, 7);
+}
+
+struct Fixture {
+    TemporaryDirectory directory;
+    QSettings settings { QString::fromStdString(directory.file("settings.ini")), QSettings::IniFormat };
+    std::vector<QUrl> opened;
+    RedListWindow window { settings };
+    QtDesktop desktop { window, false, [this](const QUrl& url) { opened.push_back(url); } };
+};
+
+}  // namespace
+
+TEST(RedListWindow, RowsFollowTheNoticesAndTheTrayTurnsRed)
+{
+    useUtcTimeZone();
+    Fixture fixture;
+    QTreeWidget* list = fixture.window.list();
+    Address first = host("alpha", "127.0.0.2", "first host");
+    Address second = host("beta", "127.0.0.3", "second host");
+    fixture.desktop.setTrayState(TrayState::Green);
+
+    first.setStatus(kYellow);
+    fixture.desktop.addressChanged(first);
+    EXPECT_EQ(list->topLevelItemCount(), 0);
+    EXPECT_EQ(fixture.desktop.trayState(), TrayState::Green);
+
+    first.setStatus(kRed);
+    first.setDownSince(0);
+    first.setErrorText("Timed out");
+    first.setLastSendTime(60);
+    fixture.desktop.addressChanged(first);
+    ASSERT_EQ(list->topLevelItemCount(), 1);
+    EXPECT_EQ(row(list, 0), (QStringList { "127.0.0.2", "first host", "Thu Jan  1 00:00:00 1970", "Timed out",
+                                "Thu Jan  1 00:01:00 1970", "alpha" }));
+    EXPECT_EQ(fixture.desktop.trayState(), TrayState::Red);
+
+    second.setStatus(kRed);
+    second.setDownSince(120);
+    second.setErrorText("Destination unreachable");
+    second.setLastSendTime(120);
+    fixture.desktop.addressChanged(second);
+    ASSERT_EQ(list->topLevelItemCount(), 2);
+    EXPECT_EQ(row(list, 0)[0], "127.0.0.3");
+    EXPECT_EQ(row(list, 1)[0], "127.0.0.2");
+
+    // Still red: only "Error" and "Latest Ping" change, in place.
+    fixture.desktop.setTrayState(TrayState::Green);
+    first.setErrorText("TTL expired");
+    first.setLastSendTime(3600);
+    first.setComment("changed comment");
+    first.setName("changed name");
+    first.setDownSince(7200);
+    fixture.desktop.addressStillRed(first);
+    EXPECT_EQ(row(list, 1), (QStringList { "127.0.0.2", "first host", "Thu Jan  1 00:00:00 1970", "TTL expired",
+                                "Thu Jan  1 01:00:00 1970", "alpha" }));
+    EXPECT_EQ(fixture.desktop.trayState(), TrayState::Red);
+
+    // Recovery removes the row but leaves the tray for the next sweep.
+    fixture.desktop.setTrayState(TrayState::Red);
+    first.setStatus(kGreen);
+    fixture.desktop.addressChanged(first);
+    ASSERT_EQ(list->topLevelItemCount(), 1);
+    EXPECT_EQ(row(list, 0)[0], "127.0.0.3");
+    EXPECT_EQ(fixture.desktop.trayState(), TrayState::Red);
+
+    // A notice for a host without a row changes nothing.
+    Address stranger = host("gamma", "127.0.0.4", "");
+    fixture.desktop.addressStillRed(stranger);
+    stranger.setStatus(kGreen);
+    fixture.desktop.addressChanged(stranger);
+    EXPECT_EQ(list->topLevelItemCount(), 1);
+
+    // Exact text match: a prefix is another host.
+    Address prefix = host("delta", "127.0.0.", "");
+    prefix.setStatus(kGreen);
+    fixture.desktop.addressChanged(prefix);
+    EXPECT_EQ(list->topLevelItemCount(), 1);
+}
+
+TEST(RedListWindow, LooksAndDefaults)
+{
+    Fixture fixture;
+    RedListWindow& window = fixture.window;
+    QTreeWidget* list = window.list();
+    EXPECT_EQ(window.windowTitle(), "BeaconVigilor Red List");
+    ASSERT_EQ(list->columnCount(), 6);
+    const QStringList titles { "IP", "Comment", "Down Since", "Error", "Latest Ping", "Name" };
+    const int widths[] = { 100, 100, 150, 200, 150, 150 };
+    window.restoreSettings();
+    for (int column = 0; column < 6; ++column) {
+        EXPECT_EQ(list->headerItem()->text(column), titles[column]);
+        EXPECT_EQ(list->columnWidth(column), widths[column]) << column;
+    }
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_FALSE(list->isSortingEnabled());
+    EXPECT_FALSE(list->header()->sectionsClickable());
+    EXPECT_EQ(list->selectionMode(), QAbstractItemView::ExtendedSelection);
+    ASSERT_EQ(list->actions().size(), 1);
+    EXPECT_EQ(list->actions()[0]->text(), "Choose &Font...");
+
+    window.show();
+    window.resize(600, 300);
+    ASSERT_TRUE(processUntil([&] { return window.centralWidget()->width() == 600; }));
+    const QRect area = list->geometry();
+    EXPECT_EQ(area.topLeft(), QPoint(2, 2));
+    EXPECT_EQ(area.width(), window.centralWidget()->width() - 4);
+    EXPECT_EQ(area.height(), window.centralWidget()->height() - 4);
+}
+
+TEST(RedListWindow, SettingsRoundTrip)
+{
+    TemporaryDirectory directory;
+    const QString path = QString::fromStdString(directory.file("settings.ini"));
+    QRect placed;
+    {
+        QSettings settings(path, QSettings::IniFormat);
+        RedListWindow window(settings);
+        window.restoreSettings();
+        window.showRedList();
+        window.setGeometry(40, 50, 640, 320);
+        ASSERT_TRUE(processUntil([&] { return window.isVisible(); }));
+        const int widths[] = { 90, 91, 92, 93, 94, 95 };
+        for (int column = 0; column < 6; ++column)
+            window.list()->setColumnWidth(column, widths[column]);
+        placed = window.geometry();
+        window.storeSettings();
+    }
+    {
+        QSettings settings(path, QSettings::IniFormat);
+        EXPECT_EQ(settings.value("ColumnWidth4").toInt(), 94);
+        EXPECT_FALSE(settings.contains("ColumnWidth5"));
+        RedListWindow window(settings);
+        window.restoreSettings();
+        EXPECT_TRUE(window.isVisible());
+        EXPECT_EQ(window.geometry().size(), placed.size());
+        for (int column = 0; column < 5; ++column)
+            EXPECT_EQ(window.list()->columnWidth(column), 90 + column);
+        EXPECT_EQ(window.list()->columnWidth(5), 150);
+        // Hidden at exit: stays hidden next time.
+        window.hide();
+        window.storeSettings();
+    }
+    {
+        QSettings settings(path, QSettings::IniFormat);
+        RedListWindow window(settings);
+        window.restoreSettings();
+        EXPECT_FALSE(window.isVisible());
+        // Values of the wrong kind are ignored.
+        settings.setValue("ColumnWidth0", "wide");
+        settings.setValue("WindowPlacement", 17);
+        settings.setValue("Font", 3);
+        RedListWindow other(settings);
+        const QFont before = other.list()->font();
+        other.restoreSettings();
+        EXPECT_EQ(other.list()->columnWidth(0), 100);
+        EXPECT_FALSE(other.isVisible());
+        EXPECT_EQ(other.list()->font(), before);
+    }
+}
+
+TEST(RedListWindow, FontChooserCancelKeepsAndConfirmStores)
+{
+    Fixture fixture;
+    QTreeWidget* list = fixture.window.list();
+    const QFont before = list->font();
+
+    whenModal([](QWidget* modal) { static_cast<QDialog*>(modal)->reject(); });
+    fixture.window.chooseFont();
+    EXPECT_EQ(list->font(), before);
+    EXPECT_FALSE(fixture.settings.contains("Font"));
+
+    QFont wanted = before;
+    wanted.setPointSize(before.pointSize() + 5);
+    whenModal([wanted](QWidget* modal) {
+        auto* dialog = qobject_cast<QFontDialog*>(modal);
+        if (!dialog)
+            return;
+        dialog->setCurrentFont(wanted);
+        dialog->accept();
+    });
+    fixture.window.chooseFont();
+    EXPECT_EQ(list->font().pointSize(), wanted.pointSize());
+    EXPECT_EQ(list->font().family(), wanted.family());
+    ASSERT_TRUE(fixture.settings.contains("Font"));
+
+    RedListWindow again(fixture.settings);
+    again.restoreSettings();
+    EXPECT_EQ(again.list()->font().pointSize(), wanted.pointSize());
+    EXPECT_EQ(again.list()->font().family(), wanted.family());
+}
+
+TEST(TrayLook, IconsAndTooltipsOfEachState)
+{
+    EXPECT_EQ(trayTooltip(TrayState::Start), "BeaconVigilor");
+    EXPECT_EQ(trayTooltip(TrayState::Green), "BeaconVigilor Status Green");
+    EXPECT_EQ(trayTooltip(TrayState::Yellow), "BeaconVigilor Status Yellow");
+    EXPECT_EQ(trayTooltip(TrayState::Red), "BeaconVigilor Status Red");
+    EXPECT_EQ(trayTooltip(TrayState::ShuttingDown), "BeaconVigilor is shutting down...");
+    EXPECT_EQ(centreColour(trayIcon(TrayState::Green)), QColor(0, 200, 0));
+    EXPECT_EQ(centreColour(trayIcon(TrayState::Yellow)), QColor(255, 220, 0));
+    EXPECT_EQ(centreColour(trayIcon(TrayState::Red)), QColor(230, 0, 0));
+    EXPECT_EQ(centreColour(trayIcon(TrayState::ShuttingDown)), QColor(16, 16, 16));
+
+    Fixture fixture;
+    DesktopInstallation installation(fixture.desktop);
+    EXPECT_EQ(fixture.desktop.currentTooltip(), "BeaconVigilor");
+    setTrayYellow();
+    EXPECT_EQ(fixture.desktop.currentTooltip(), "BeaconVigilor Status Yellow");
+    // Without a tray the window icon follows the state.
+    EXPECT_EQ(centreColour(fixture.window.windowIcon()), QColor(255, 220, 0));
+    setTrayGreen();
+    EXPECT_EQ(centreColour(fixture.window.windowIcon()), QColor(0, 200, 0));
+
+    // From another thread the change arrives through the GUI loop.
+    std::thread([] { setTrayRed(); }).join();
+    EXPECT_TRUE(processUntil([&] { return centreColour(fixture.window.windowIcon()) == QColor(230, 0, 0); }));
+    EXPECT_EQ(fixture.desktop.currentTooltip(), "BeaconVigilor Status Red");
+}
+
+TEST(TrayMenu, TextsOrderAndCommands)
+{
+    Fixture fixture;
+    std::unique_ptr<QMenu> menu = fixture.desktop.buildMenu();
+    QStringList texts;
+    for (QAction* action : menu->actions())
+        texts << (action->isSeparator() ? QString("-") : action->text());
+    EXPECT_EQ(texts, (QStringList { "Live &Red List", "-", "Show &Log", "Show &Down", "Show &Input File",
+                         "&Properties", "-", "&About...", "&Help", "-", "E&xit" }));
+    ASSERT_NE(menu->defaultAction(), nullptr);
+    EXPECT_EQ(menu->defaultAction()->text(), "Live &Red List");
+
+    // No run: the file commands open nothing.
+    menu->actions()[2]->trigger();
+    menu->actions()[3]->trigger();
+    menu->actions()[4]->trigger();
+    EXPECT_TRUE(fixture.opened.empty());
+    menu->actions()[8]->trigger();
+    ASSERT_EQ(fixture.opened.size(), 1u);
+    EXPECT_EQ(fixture.opened[0], QUrl(QtDesktop::helpPage()));
+
+    QString caption;
+    QString text;
+    whenModal([&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (!box)
+            return;
+        caption = box->windowTitle();
+        text = box->text();
+        box->accept();
+    });
+    menu->actions()[5]->trigger();
+    EXPECT_EQ(caption, "BeaconVigilor Properties");
+    EXPECT_EQ(text, "N/A");
+
+    menu->actions()[0]->trigger();
+    EXPECT_TRUE(fixture.window.isVisible());
+
+    // The fallback window carries the same commands in its menu bar.
+    ASSERT_EQ(fixture.window.menuBar()->actions().size(), 1);
+    EXPECT_EQ(fixture.window.menuBar()->actions()[0]->menu()->actions().size(), 11);
+}
+
+TEST(AboutBox, TextsAndLink)
+{
+    std::vector<QUrl> opened;
+    AboutBox box([&](const QUrl& url) { opened.push_back(url); });
+    EXPECT_EQ(box.windowTitle(), "About BeaconVigilor");
+    auto* version = box.findChild<QLabel*>("version");
+    ASSERT_NE(version, nullptr);
+    EXPECT_EQ(version->text(), QString("Version 1.3 (%1)").arg(__DATE__));
+    auto* text = box.findChild<QLabel*>("text");
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(text->text().split('\n').size(), 3);
+    EXPECT_TRUE(text->text().startsWith("BeaconVigilor\n"));
+    auto* link = box.findChild<QLabel*>("link");
+    ASSERT_NE(link, nullptr);
+    EXPECT_TRUE(link->font().underline());
+    EXPECT_EQ(link->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+    EXPECT_EQ(link->cursor().shape(), Qt::PointingHandCursor);
+    box.show();
+    QTest::mousePress(link, Qt::LeftButton);
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0], QUrl(AboutBox::productPage()));
+    QTest::mouseRelease(link, Qt::LeftButton);
+    EXPECT_EQ(opened.size(), 1u);
+}
+
+TEST(QtDesktop, WorkerMessageBoxBlocksUntilClosed)
+{
+    Fixture fixture;
+    std::atomic<bool> returned { false };
+    QString caption;
+    QString text;
+    bool returnedWhileOpen = true;
+    // The box runs its own loop inside the GUI thread's, so it is read and
+    // closed from a timer there.
+    whenModal([&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (!box)
+            return;
+        caption = box->windowTitle();
+        text = box->text();
+        returnedWhileOpen = returned.load();
+        box->accept();
+    });
+    std::thread worker([&] {
+        fixture.desktop.showMessageBox("The run could not start.", "", MessageIcon::Error);
+        returned.store(true);
+    });
+    EXPECT_TRUE(processUntil([&] { return returned.load(); }));
+    worker.join();
+    EXPECT_FALSE(returnedWhileOpen);
+    EXPECT_EQ(caption, "Error");
+    EXPECT_EQ(text, "The run could not start.");
+}
+
+TEST(QtDesktop, ExitWhileWorkersAreBusyEndsWithoutHang)
+{
+    Fixture fixture;
+    std::atomic<bool> stop { false };
+    std::atomic<int> delivered { 0 };
+    std::vector<std::thread> workers;
+    std::vector<std::unique_ptr<Address>> hosts;
+    for (int i = 0; i < 3; ++i)
+        hosts.push_back(std::make_unique<Address>(host("h", "127.0.1." + std::to_string(i), "")));
+    for (int i = 0; i < 3; ++i) {
+        workers.emplace_back([&, i] {
+            Address& address = *hosts[i];
+            for (int round = 0; round < 100000 && !stop.load(); ++round) {
+                address.setStatus(round % 2 ? kRed : kGreen);
+                fixture.desktop.addressChanged(address);
+                fixture.desktop.setTrayState(TrayState::Yellow);
+                delivered.fetch_add(1);
+            }
+        });
+    }
+    // A worker's box open at exit ends as if OK had been pressed.
+    std::thread boxWorker([&] { fixture.desktop.showMessageBox("pending", "Caption", MessageIcon::Information); });
+    // Exit comes while the box is open and the workers are still sending.
+    QTimer poll;
+    int polls = 0;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        const bool busy = delivered.load() > 50 && QApplication::activeModalWidget();
+        if (busy || ++polls > 500) {
+            poll.stop();
+            requestExit();
+        }
+    });
+    DesktopInstallation installation(fixture.desktop);
+    poll.start(10);
+    QApplication::exec();
+    EXPECT_LE(polls, 500);
+    fixture.desktop.beginClosing();
+    fixture.window.storeSettings();
+    stop.store(true);
+    std::atomic<bool> joined { false };
+    std::thread joiner([&] {
+        for (auto& worker : workers)
+            worker.join();
+        boxWorker.join();
+        joined.store(true);
+    });
+    EXPECT_TRUE(processUntil([&] { return joined.load(); }, 20000ms));
+    joiner.join();
+    EXPECT_TRUE(fixture.settings.contains("ColumnWidth0"));
+}
