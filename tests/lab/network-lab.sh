@@ -20,7 +20,8 @@
 #        network-lab.sh answer PREFIX ADDRESS...    let them answer again
 #        network-lab.sh reject PREFIX ADDRESS...    answer them with host-unreachable
 #        network-lab.sh only-silent PREFIX ADDRESS... exactly these are dropped from now on
-#        network-lab.sh exec PREFIX COMMAND...      run a command in the monitor namespace
+#        network-lab.sh exec PREFIX COMMAND...      run a command in the monitor namespace,
+#                                                   with a private /dev/shm
 # PREFIX: at most 8 letters or digits; interface names are built from it.
 set -eu
 
@@ -132,6 +133,9 @@ case "$command" in
       for address in "$@"; do echo "add element ip lab dropped { $address }"; done
     } | in_far nft -f -
     ;;
-  exec) exec ip netns exec "$mon" "$@" ;;
+  # The command gets a /dev/shm of its own: the program's named lock objects
+  # of other runs on this machine (a killed one may hold semaphore counts for
+  # good) must not reach the monitor under test.
+  exec) exec ip netns exec "$mon" sh -c 'mount -t tmpfs -o mode=1777 lab-shm /dev/shm && exec "$@"' network-lab "$@" ;;
   *) echo "network-lab: unknown command '$command'" >&2; exit 2 ;;
 esac
