@@ -7,6 +7,7 @@
 #include "run/run_driver.h"
 #include "shell/desktop.h"
 #include "shell/qt/qt_desktop.h"
+#include "shell/qt/raw_socket_advice.h"
 #include "shell/qt/red_list_window.h"
 
 #include <QApplication>
@@ -81,8 +82,10 @@ int main(int argc, char** argv)
 
     std::thread(answerSignals, handled).detach();
 
+    const std::string program = QCoreApplication::applicationFilePath().toLocal8Bit().toStdString();
     std::atomic<bool> monitorFinished { false };
     std::thread monitor([&] {
+        adviseWhenRawSocketRefused(program);
         RunEnd end = RunEnd::Ran;
         monitorThreadProcedure(arguments, &end);
         monitorFinished.store(true);

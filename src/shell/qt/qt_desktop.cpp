@@ -35,6 +35,10 @@ QtDesktop::QtDesktop(RedListWindow& redList, bool useTray, Opener open)
         tray_->setIcon(trayIcon(TrayState::Start));
         tray_->setToolTip(trayTooltip(TrayState::Start));
         connect(tray_.get(), &QSystemTrayIcon::activated, this, &QtDesktop::trayActivated);
+        // The tray host shows this one itself on a right click; hosts that
+        // speak D-Bus read it from there.
+        trayMenu_ = buildMenu();
+        tray_->setContextMenu(trayMenu_.get());
         tray_->show();
     } else {
         std::unique_ptr<QMenu> menu = buildMenu();
@@ -152,7 +156,8 @@ void QtDesktop::beginClosing()
 {
     closing_.store(true);
     clickTimer_->stop();
-    trayMenu_.reset();
+    if (trayMenu_)
+        trayMenu_->close();
 }
 
 std::unique_ptr<QMenu> QtDesktop::buildMenu()
@@ -180,8 +185,8 @@ void QtDesktop::trayActivated(QSystemTrayIcon::ActivationReason reason)
         clickTimer_->start();
         break;
     case QSystemTrayIcon::Context:
+        // Qt has already opened the context menu.
         clickTimer_->stop();
-        popUpMenu();
         break;
     case QSystemTrayIcon::DoubleClick:
         clickTimer_->stop();
@@ -194,9 +199,8 @@ void QtDesktop::trayActivated(QSystemTrayIcon::ActivationReason reason)
 
 void QtDesktop::popUpMenu()
 {
-    if (closing())
+    if (closing() || !trayMenu_)
         return;
-    trayMenu_ = buildMenu();
     trayMenu_->popup(QCursor::pos());
 }
 
