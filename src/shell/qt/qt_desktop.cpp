@@ -149,7 +149,9 @@ void QtDesktop::showMessageBox(const std::string& text, const std::string& capti
 
 void QtDesktop::quit()
 {
-    QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    // Not quit(): that first asks every window to close, and the window that
+    // stands in for the tray answers a close by asking for exit again.
+    QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 }
 
 void QtDesktop::beginClosing()
