@@ -16,6 +16,10 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
 QtDesktop::QtDesktop(RedListWindow& redList, bool useTray, Opener open)
     : redList_(redList)
     , open_(std::move(open))
@@ -61,6 +65,37 @@ bool QtDesktop::onGuiThread() const
     return QThread::currentThread() == thread();
 }
 
+namespace {
+
+// Released when the queued call has run, or when Qt drops it unrun: either
+// way the functor that holds it goes, so the waiting thread never hangs.
+// The wait is on a standard lock so that the handler's reads of the
+// caller's data are ordered before the caller goes on.
+class Completion {
+public:
+    struct Signal {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false;
+    };
+    explicit Completion(std::shared_ptr<Signal> signal) : signal_(std::move(signal)) {}
+    ~Completion()
+    {
+        {
+            std::lock_guard lock(signal_->mutex);
+            signal_->finished = true;
+        }
+        signal_->done.notify_all();
+    }
+    Completion(const Completion&) = delete;
+    Completion& operator=(const Completion&) = delete;
+
+private:
+    std::shared_ptr<Signal> signal_;
+};
+
+}  // namespace
+
 void QtDesktop::runOnGui(const std::function<void()>& call)
 {
     if (onGuiThread()) {
@@ -69,14 +104,18 @@ void QtDesktop::runOnGui(const std::function<void()>& call)
     }
     if (closing())
         return;
-    // The call is queued even when closing begins meanwhile; it then finds
-    // the flag set and returns, which releases this thread.
+    auto signal = std::make_shared<Completion::Signal>();
+    // Queued even when closing begins meanwhile; it then finds the flag set
+    // and returns, which releases this thread.
     QMetaObject::invokeMethod(
-        this, [this, &call] {
+        this,
+        [this, &call, completion = std::make_shared<Completion>(signal)] {
             if (!closing())
                 call();
         },
-        Qt::BlockingQueuedConnection);
+        Qt::QueuedConnection);
+    std::unique_lock lock(signal->mutex);
+    signal->done.wait(lock, [&] { return signal->finished; });
 }
 
 void QtDesktop::setTrayState(TrayState state)
