@@ -529,3 +529,44 @@ TEST(RawSocketAdvice, RefusedSocketNamesTheSetcapCommand)
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_EQ(report, "BeaconVigilor|error|" + rawSocketAdvice("/usr/bin/beaconvigilor"));
 }
+
+TEST(QtDesktop, WithoutTrayClosingTheWindowMeansExit)
+{
+    exitRequested.store(false);
+    Fixture fixture;
+    DesktopInstallation installation(fixture.desktop);
+    EXPECT_EQ(fixture.desktop.systemTray(), nullptr);
+    // The menu bar's one menu is the tray menu.
+    ASSERT_EQ(fixture.window.menuBar()->actions().size(), 1);
+    QMenu* menu = fixture.window.menuBar()->actions()[0]->menu();
+    ASSERT_NE(menu, nullptr);
+    QStringList texts;
+    for (QAction* action : menu->actions())
+        texts << (action->isSeparator() ? QString("-") : action->text());
+    EXPECT_EQ(texts, (QStringList { "Live &Red List", "-", "Show &Log", "Show &Down", "Show &Input File",
+                         "&Properties", "-", "&About...", "&Help", "-", "E&xit" }));
+
+    fixture.window.showRedList();
+    ASSERT_TRUE(processUntil([&] { return fixture.window.isVisible(); }));
+    // Escape does not hide the main window.
+    QTest::keyClick(&fixture.window, Qt::Key_Escape);
+    EXPECT_TRUE(fixture.window.isVisible());
+    EXPECT_FALSE(exitRequested.load());
+
+    // Closing asks for exit, and the loop it ends is left at once.
+    QTimer::singleShot(0, &fixture.window, [&] { fixture.window.close(); });
+    QTimer guard;
+    guard.setSingleShot(true);
+    bool timedOut = false;
+    QObject::connect(&guard, &QTimer::timeout, [&] {
+        timedOut = true;
+        QCoreApplication::exit(1);
+    });
+    guard.start(10000);
+    QApplication::exec();
+    EXPECT_FALSE(timedOut);
+    EXPECT_TRUE(exitRequested.load());
+    EXPECT_EQ(fixture.desktop.trayState(), TrayState::ShuttingDown);
+    EXPECT_EQ(centreColour(fixture.window.windowIcon()), QColor(16, 16, 16));
+    exitRequested.store(false);
+}
