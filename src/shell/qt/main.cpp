@@ -18,6 +18,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstdlib>
 #include <pthread.h>
 #include <signal.h>
 #include <string>
@@ -51,6 +52,16 @@ void answerSignals(sigset_t handled)
     }
 }
 
+bool hasDesktop()
+{
+    for (const char* name : { "QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY" }) {
+        const char* value = std::getenv(name);
+        if (value && *value)
+            return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -59,6 +70,13 @@ int main(int argc, char** argv)
     const sigset_t handled = handledSignals();
     pthread_sigmask(SIG_BLOCK, &handled, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+
+    // Qt would abort without a word a user can act on.
+    if (!hasDesktop()) {
+        platform::errorLine("Fatal Error: Qt initialization failed: no display (DISPLAY and WAYLAND_DISPLAY are "
+                            "unset); beaconvigilor-headless runs without one");
+        platform::exitImmediately(-1);
+    }
 
     std::vector<std::string> arguments(argv, argv + argc);
     QApplication application(argc, argv);

@@ -171,3 +171,14 @@ TEST_F(Session, TermAndIntWindDownLikeExit)
 }
 
 }  // namespace
+
+TEST(WithoutDisplay, SaysSoAndEndsWithMinusOne)
+{
+    TemporaryDirectory directory;
+    ProgramRun run(directory.path(), { "/usr/bin/env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM",
+                                         BV_QT_PROGRAM, "-in", "hosts.txt" });
+    EXPECT_EQ(run.waitForExit(30s), 255);
+    EXPECT_EQ(run.errors(), "Fatal Error: Qt initialization failed: no display (DISPLAY and WAYLAND_DISPLAY are unset); "
+                            "beaconvigilor-headless runs without one\n");
+    EXPECT_EQ(run.output(), "");
+}
