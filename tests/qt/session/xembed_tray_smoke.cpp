@@ -139,6 +139,30 @@ TEST_F(Session, DockedIconTurnsRedDoubleClickShowsTheRowAndMenuExitStoresTheSett
     EXPECT_NE(readFile(program.file("out.txt")).find("\tRED\tlost\t"), std::string::npos);
 }
 
+TEST_F(Session, EmptyHostListTurnsTheDockedIconRed)
+{
+    const std::string trayer = programPath("trayer");
+    if (trayer.empty())
+        GTEST_SKIP() << "needs trayer";
+    ProgramRun host("/", { trayer, "--edge", "bottom", "--align", "right", "--widthtype", "pixel", "--width", "100",
+                             "--heighttype", "pixel", "--height", "32" });
+    ASSERT_TRUE(processUntil([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 10s)) << "no tray host";
+    // No host counted at all is the worst case, not the best.
+    DesktopProgram program(space, "# no hosts\n", {});
+    std::optional<WindowBox> icon;
+    ASSERT_TRUE(processUntil(
+        [&] {
+            const auto ids = programWindows();
+            icon = ids.size() == 1 ? windowBox(ids[0]) : std::nullopt;
+            return icon && centreColour(*icon) == kRed;
+        },
+        20s))
+        << program.run().errors();
+    program.run().signal(SIGTERM);
+    EXPECT_EQ(program.run().waitForExit(30s), 0) << program.run().errors();
+    expectSettingsStored(program, false);
+}
+
 TEST_F(Session, WithoutTrayTheRedListIsTheMainWindowAndItsMenuExits)
 {
     DesktopProgram program(space, kHosts, {});
