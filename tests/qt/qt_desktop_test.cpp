@@ -2,8 +2,10 @@
 #include "shell/desktop.h"
 #include "shell/qt/about_box.h"
 #include "shell/qt/qt_desktop.h"
+#include "shell/qt/raw_socket_advice.h"
 #include "shell/qt/red_list_window.h"
 #include "shell/qt/tray_look.h"
+#include "support/recording_desktop.h"
 #include "support/test_environment.h"
 
 #include <QAction>
@@ -22,6 +24,11 @@
 #include <QUrl>
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -277,10 +284,32 @@ TEST(TrayLook, IconsAndTooltipsOfEachState)
     EXPECT_EQ(trayTooltip(TrayState::Yellow), "BeaconVigilor Status Yellow");
     EXPECT_EQ(trayTooltip(TrayState::Red), "BeaconVigilor Status Red");
     EXPECT_EQ(trayTooltip(TrayState::ShuttingDown), "BeaconVigilor is shutting down...");
+    EXPECT_EQ(centreColour(trayIcon(TrayState::Start)), QColor(0, 200, 0));
     EXPECT_EQ(centreColour(trayIcon(TrayState::Green)), QColor(0, 200, 0));
     EXPECT_EQ(centreColour(trayIcon(TrayState::Yellow)), QColor(255, 220, 0));
     EXPECT_EQ(centreColour(trayIcon(TrayState::Red)), QColor(230, 0, 0));
     EXPECT_EQ(centreColour(trayIcon(TrayState::ShuttingDown)), QColor(16, 16, 16));
+
+    // Every panel size gets its own drawing, the very one that is installed.
+    const std::pair<TrayState, const char*> artwork[] = { { TrayState::Green, "green" },
+        { TrayState::Yellow, "yellow" }, { TrayState::Red, "red" }, { TrayState::ShuttingDown, "shutting-down" } };
+    for (const auto& [state, name] : artwork) {
+        for (int size : { 16, 22, 24, 32, 48, 64 }) {
+            const QString file = QString("%1/%2-%3.png").arg(BV_ICON_DIR).arg(name).arg(size);
+            const QImage installed(file);
+            ASSERT_EQ(installed.size(), QSize(size, size)) << file.toStdString();
+            const QImage shown = trayIcon(state).pixmap(size, size).toImage().convertToFormat(installed.format());
+            EXPECT_EQ(shown, installed) << file.toStdString();
+            // Transparent corners, the frame and the stand's foot are where the drawing puts them.
+            EXPECT_EQ(installed.pixelColor(0, 0).alpha(), 0) << file.toStdString();
+            EXPECT_EQ(installed.pixelColor(size / 2, (size * 14) / 16), QColor(64, 64, 64)) << file.toStdString();
+        }
+    }
+    // The dots of the shutting-down icon.
+    const QImage dots(QString("%1/shutting-down-16.png").arg(BV_ICON_DIR));
+    EXPECT_EQ(dots.pixelColor(3, 3), QColor(230, 0, 0));
+    EXPECT_EQ(dots.pixelColor(7, 4), QColor(255, 220, 0));
+    EXPECT_EQ(dots.pixelColor(11, 3), QColor(0, 200, 0));
 
     Fixture fixture;
     DesktopInstallation installation(fixture.desktop);
@@ -444,4 +473,100 @@ TEST(QtDesktop, ExitWhileWorkersAreBusyEndsWithoutHang)
     EXPECT_TRUE(processUntil([&] { return joined.load(); }, 20000ms));
     joiner.join();
     EXPECT_TRUE(fixture.settings.contains("ColumnWidth0"));
+}
+
+TEST(RawSocketAdvice, RefusedSocketNamesTheSetcapCommand)
+{
+    EXPECT_EQ(rawSocketAdvice("/usr/bin/beaconvigilor"),
+        "BeaconVigilor may not open a raw ICMP socket, so every host will fail its pings.\n\n"
+        "Give the program that right once, as root:\n\n"
+        "setcap cap_net_raw+ep /usr/bin/beaconvigilor\n\n"
+        "Then start it again.");
+    // A path the shell would split or expand is quoted.
+    EXPECT_NE(rawSocketAdvice("/opt/my tools/it's").find("setcap cap_net_raw+ep '/opt/my tools/it'\\''s'\n"),
+        std::string::npos);
+
+    // With the right to raw sockets nothing is shown.
+    if (geteuid() == 0) {
+        RecordingDesktop desktop;
+        EXPECT_FALSE(adviseWhenRawSocketRefused("/usr/bin/beaconvigilor"));
+        EXPECT_TRUE(desktop.boxes().empty());
+    }
+
+    // Without it the box comes, in a child that gave up root.
+    int lines[2];
+    ASSERT_EQ(pipe(lines), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(lines[0]);
+        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(2);
+        RecordingDesktop desktop;
+        const bool advised = adviseWhenRawSocketRefused("/usr/bin/beaconvigilor");
+        const auto boxes = desktop.boxes();
+        if (!advised || boxes.size() != 1)
+            _exit(3);
+        const std::string report = boxes[0].caption + "|" + (boxes[0].icon == MessageIcon::Error ? "error" : "info")
+            + "|" + boxes[0].text;
+        const bool written = write(lines[1], report.data(), report.size()) == static_cast<ssize_t>(report.size());
+        _exit(written ? 0 : 4);
+    }
+    close(lines[1]);
+    std::string report;
+    char chunk[512];
+    for (ssize_t got; (got = read(lines[0], chunk, sizeof chunk)) != 0;) {
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            break;
+        report.append(chunk, static_cast<std::size_t>(got));
+    }
+    close(lines[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(report, "BeaconVigilor|error|" + rawSocketAdvice("/usr/bin/beaconvigilor"));
+}
+
+TEST(QtDesktop, WithoutTrayClosingTheWindowMeansExit)
+{
+    exitRequested.store(false);
+    Fixture fixture;
+    DesktopInstallation installation(fixture.desktop);
+    EXPECT_EQ(fixture.desktop.systemTray(), nullptr);
+    // The menu bar's one menu is the tray menu.
+    ASSERT_EQ(fixture.window.menuBar()->actions().size(), 1);
+    QMenu* menu = fixture.window.menuBar()->actions()[0]->menu();
+    ASSERT_NE(menu, nullptr);
+    QStringList texts;
+    for (QAction* action : menu->actions())
+        texts << (action->isSeparator() ? QString("-") : action->text());
+    EXPECT_EQ(texts, (QStringList { "Live &Red List", "-", "Show &Log", "Show &Down", "Show &Input File",
+                         "&Properties", "-", "&About...", "&Help", "-", "E&xit" }));
+
+    fixture.window.showRedList();
+    ASSERT_TRUE(processUntil([&] { return fixture.window.isVisible(); }));
+    // Escape does not hide the main window.
+    QTest::keyClick(&fixture.window, Qt::Key_Escape);
+    EXPECT_TRUE(fixture.window.isVisible());
+    EXPECT_FALSE(exitRequested.load());
+
+    // Closing asks for exit, and the loop it ends is left at once.
+    QTimer::singleShot(0, &fixture.window, [&] { fixture.window.close(); });
+    QTimer guard;
+    guard.setSingleShot(true);
+    bool timedOut = false;
+    QObject::connect(&guard, &QTimer::timeout, [&] {
+        timedOut = true;
+        QCoreApplication::exit(1);
+    });
+    guard.start(10000);
+    QApplication::exec();
+    EXPECT_FALSE(timedOut);
+    EXPECT_TRUE(exitRequested.load());
+    EXPECT_EQ(fixture.desktop.trayState(), TrayState::ShuttingDown);
+    EXPECT_EQ(centreColour(fixture.window.windowIcon()), QColor(16, 16, 16));
+    exitRequested.store(false);
 }

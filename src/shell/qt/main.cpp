@@ -7,6 +7,7 @@
 #include "run/run_driver.h"
 #include "shell/desktop.h"
 #include "shell/qt/qt_desktop.h"
+#include "shell/qt/raw_socket_advice.h"
 #include "shell/qt/red_list_window.h"
 
 #include <QApplication>
@@ -17,6 +18,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstdlib>
 #include <pthread.h>
 #include <signal.h>
 #include <string>
@@ -50,6 +52,16 @@ void answerSignals(sigset_t handled)
     }
 }
 
+bool hasDesktop()
+{
+    for (const char* name : { "QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY" }) {
+        const char* value = std::getenv(name);
+        if (value && *value)
+            return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -58,6 +70,13 @@ int main(int argc, char** argv)
     const sigset_t handled = handledSignals();
     pthread_sigmask(SIG_BLOCK, &handled, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+
+    // Qt would abort without a word a user can act on.
+    if (!hasDesktop()) {
+        platform::errorLine("Fatal Error: Qt initialization failed: no display (DISPLAY and WAYLAND_DISPLAY are "
+                            "unset); beaconvigilor-headless runs without one");
+        platform::exitImmediately(-1);
+    }
 
     std::vector<std::string> arguments(argv, argv + argc);
     QApplication application(argc, argv);
@@ -81,8 +100,10 @@ int main(int argc, char** argv)
 
     std::thread(answerSignals, handled).detach();
 
+    const std::string program = QCoreApplication::applicationFilePath().toLocal8Bit().toStdString();
     std::atomic<bool> monitorFinished { false };
     std::thread monitor([&] {
+        adviseWhenRawSocketRefused(program);
         RunEnd end = RunEnd::Ran;
         monitorThreadProcedure(arguments, &end);
         monitorFinished.store(true);

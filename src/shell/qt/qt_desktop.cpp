@@ -16,6 +16,10 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
 QtDesktop::QtDesktop(RedListWindow& redList, bool useTray, Opener open)
     : redList_(redList)
     , open_(std::move(open))
@@ -35,6 +39,10 @@ QtDesktop::QtDesktop(RedListWindow& redList, bool useTray, Opener open)
         tray_->setIcon(trayIcon(TrayState::Start));
         tray_->setToolTip(trayTooltip(TrayState::Start));
         connect(tray_.get(), &QSystemTrayIcon::activated, this, &QtDesktop::trayActivated);
+        // The tray host shows this one itself on a right click; hosts that
+        // speak D-Bus read it from there.
+        trayMenu_ = buildMenu();
+        tray_->setContextMenu(trayMenu_.get());
         tray_->show();
     } else {
         std::unique_ptr<QMenu> menu = buildMenu();
@@ -57,6 +65,37 @@ bool QtDesktop::onGuiThread() const
     return QThread::currentThread() == thread();
 }
 
+namespace {
+
+// Released when the queued call has run, or when Qt drops it unrun: either
+// way the functor that holds it goes, so the waiting thread never hangs.
+// The wait is on a standard lock so that the handler's reads of the
+// caller's data are ordered before the caller goes on.
+class Completion {
+public:
+    struct Signal {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false;
+    };
+    explicit Completion(std::shared_ptr<Signal> signal) : signal_(std::move(signal)) {}
+    ~Completion()
+    {
+        {
+            std::lock_guard lock(signal_->mutex);
+            signal_->finished = true;
+        }
+        signal_->done.notify_all();
+    }
+    Completion(const Completion&) = delete;
+    Completion& operator=(const Completion&) = delete;
+
+private:
+    std::shared_ptr<Signal> signal_;
+};
+
+}  // namespace
+
 void QtDesktop::runOnGui(const std::function<void()>& call)
 {
     if (onGuiThread()) {
@@ -65,14 +104,18 @@ void QtDesktop::runOnGui(const std::function<void()>& call)
     }
     if (closing())
         return;
-    // The call is queued even when closing begins meanwhile; it then finds
-    // the flag set and returns, which releases this thread.
+    auto signal = std::make_shared<Completion::Signal>();
+    // Queued even when closing begins meanwhile; it then finds the flag set
+    // and returns, which releases this thread.
     QMetaObject::invokeMethod(
-        this, [this, &call] {
+        this,
+        [this, &call, completion = std::make_shared<Completion>(signal)] {
             if (!closing())
                 call();
         },
-        Qt::BlockingQueuedConnection);
+        Qt::QueuedConnection);
+    std::unique_lock lock(signal->mutex);
+    signal->done.wait(lock, [&] { return signal->finished; });
 }
 
 void QtDesktop::setTrayState(TrayState state)
@@ -145,14 +188,17 @@ void QtDesktop::showMessageBox(const std::string& text, const std::string& capti
 
 void QtDesktop::quit()
 {
-    QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    // Not quit(): that first asks every window to close, and the window that
+    // stands in for the tray answers a close by asking for exit again.
+    QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 }
 
 void QtDesktop::beginClosing()
 {
     closing_.store(true);
     clickTimer_->stop();
-    trayMenu_.reset();
+    if (trayMenu_)
+        trayMenu_->close();
 }
 
 std::unique_ptr<QMenu> QtDesktop::buildMenu()
@@ -180,8 +226,8 @@ void QtDesktop::trayActivated(QSystemTrayIcon::ActivationReason reason)
         clickTimer_->start();
         break;
     case QSystemTrayIcon::Context:
+        // Qt has already opened the context menu.
         clickTimer_->stop();
-        popUpMenu();
         break;
     case QSystemTrayIcon::DoubleClick:
         clickTimer_->stop();
@@ -194,9 +240,8 @@ void QtDesktop::trayActivated(QSystemTrayIcon::ActivationReason reason)
 
 void QtDesktop::popUpMenu()
 {
-    if (closing())
+    if (closing() || !trayMenu_)
         return;
-    trayMenu_ = buildMenu();
     trayMenu_->popup(QCursor::pos());
 }
 

@@ -64,8 +64,9 @@ private:
 
     RedListWindow& redList_;
     Opener open_;
-    std::unique_ptr<QSystemTrayIcon> tray_;
+    // The menu outlives the tray icon that shows it.
     std::unique_ptr<QMenu> trayMenu_;
+    std::unique_ptr<QSystemTrayIcon> tray_;
     QTimer* clickTimer_;
     std::atomic<bool> closing_ { false };
     mutable std::mutex stateMutex_;

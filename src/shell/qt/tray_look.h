@@ -8,3 +8,5 @@
 // What the tray shows for each state: the icon and the tooltip.
 QIcon trayIcon(TrayState state);
 QString trayTooltip(TrayState state);
+// The built-in file of one state's artwork at one size.
+QString trayIconFile(TrayState state, int size);

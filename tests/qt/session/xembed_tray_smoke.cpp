@@ -1,0 +1,208 @@
+// The real desktop program on an X display, its hosts on the loopback of a
+// namespace of its own: the docked tray icon, its double click and menu,
+// the window it shows without a tray, and how each way out ends.
+
+#include "session_support.h"
+
+#include "support/test_environment.h"
+
+#include <QSettings>
+#include <QSystemTrayIcon>
+
+#include <csignal>
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const QColor kGreen(0, 200, 0);
+const QColor kRed(230, 0, 0);
+
+// 127.0.0.3 is silenced: two unanswered requests of 10 s each make it red.
+const char kHosts[] = "home\t127.0.0.1\tanswers\n"
+                      "lost\t127.0.0.3\tsilenced in the namespace\n";
+
+// Rows of text in an image: runs of pixel lines that hold near-black pixels.
+int textBands(const QImage& image)
+{
+    int bands = 0;
+    bool inside = false;
+    for (int y = 0; y < image.height(); ++y) {
+        bool dark = false;
+        for (int x = 0; x < image.width() && !dark; ++x) {
+            const QColor colour = image.pixelColor(x, y);
+            dark = colour.red() < 90 && colour.green() < 90 && colour.blue() < 90;
+        }
+        if (dark && !inside)
+            ++bands;
+        inside = dark;
+    }
+    return bands;
+}
+
+class Session : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        const std::string reason = sessionUnavailableReason();
+        if (!reason.empty())
+            GTEST_SKIP() << reason;
+        ASSERT_EQ(space.failure(), "");
+        ASSERT_TRUE(space.silence("127.0.0.3"));
+    }
+
+    // The program's own windows that are mapped now.
+    static std::vector<std::string> programWindows()
+    {
+        return visibleWindows({ "--classname", "beaconvigilor" });
+    }
+
+    static std::optional<WindowBox> redListWindow()
+    {
+        const auto ids = visibleWindows({ "--name", "^BeaconVigilor Red List$" });
+        return ids.size() == 1 ? windowBox(ids[0]) : std::nullopt;
+    }
+
+    // Waits for one more of the program's windows than `before`: a popup menu.
+    static bool popupOpened(std::size_t before)
+    {
+        return processUntil([&] { return programWindows().size() > before; }, 10s);
+    }
+
+    static void expectSettingsStored(const DesktopProgram& program, bool visible)
+    {
+        ASSERT_TRUE(fileExists(program.settingsFile()));
+        QSettings stored(QString::fromStdString(program.settingsFile()), QSettings::IniFormat);
+        for (int column = 0; column < 5; ++column)
+            EXPECT_TRUE(stored.contains(QString("ColumnWidth%1").arg(column))) << column;
+        EXPECT_FALSE(stored.contains("ColumnWidth5"));
+        const QByteArray placement = stored.value("WindowPlacement").toByteArray();
+        ASSERT_FALSE(placement.isEmpty());
+        EXPECT_EQ(placement[0], visible ? '1' : '0');
+    }
+
+    PrivateNamespace space;
+};
+
+TEST_F(Session, DockedIconTurnsRedDoubleClickShowsTheRowAndMenuExitStoresTheSettings)
+{
+    const std::string trayer = programPath("trayer");
+    if (trayer.empty())
+        GTEST_SKIP() << "needs trayer";
+    ProgramRun host("/", { trayer, "--edge", "bottom", "--align", "right", "--widthtype", "pixel", "--width", "100",
+                             "--heighttype", "pixel", "--height", "32" });
+    ASSERT_TRUE(processUntil([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 10s)) << "no tray host";
+
+    DesktopProgram program(space, kHosts, {});
+    std::optional<WindowBox> icon;
+    ASSERT_TRUE(processUntil(
+        [&] {
+            const auto ids = programWindows();
+            icon = ids.size() == 1 ? windowBox(ids[0]) : std::nullopt;
+            return icon && centreColour(*icon) == kGreen;
+        },
+        20s))
+        << program.run().errors();
+    EXPECT_EQ(program.run().errors().find("no system tray"), std::string::npos);
+
+    // Two time-outs of 10 s after the first request at 5 s, and a sweep pass.
+    ASSERT_TRUE(processUntil([&] { return centreColour(*icon) == kRed; }, 60s))
+        << centreColour(*icon).name().toStdString() << "\n"
+        << program.run().output().substr(0, 3000) << program.run().errors() << readFile(program.file("down.txt"));
+
+    const std::string at = std::to_string(icon->x + icon->width / 2) + " " + std::to_string(icon->y + icon->height / 2);
+    // A single left click opens the menu too, once no second click follows.
+    const std::size_t alone = programWindows().size();
+    ASSERT_TRUE(succeeds({ "sh", "-c", "xdotool mousemove $0 click 1", at }));
+    ASSERT_TRUE(popupOpened(alone));
+    ASSERT_TRUE(succeeds({ "xdotool", "key", "Escape" }));
+    ASSERT_TRUE(processUntil([&] { return programWindows().size() == alone; }, 10s));
+
+    ASSERT_TRUE(succeeds({ "sh", "-c", "xdotool mousemove $0 click --repeat 2 --delay 120 1", at }));
+    std::optional<WindowBox> list;
+    ASSERT_TRUE(processUntil([&] { return (list = redListWindow()).has_value(); }, 10s));
+    // The header and one row: the red host's.
+    ASSERT_TRUE(processUntil(
+        [&] { return textBands(grabScreen(list->x + 4, list->y + 4, 100, list->height - 8)) == 2; }, 10s));
+    EXPECT_TRUE(fileExists(program.file("down.txt")));
+    EXPECT_NE(readFile(program.file("down.txt")).find("lost"), std::string::npos);
+
+    // The right button opens the tray menu; "x" is E&xit.
+    const std::size_t before = programWindows().size();
+    ASSERT_TRUE(succeeds({ "sh", "-c", "xdotool mousemove $0 click 3", at }));
+    ASSERT_TRUE(popupOpened(before));
+    ASSERT_TRUE(succeeds({ "xdotool", "key", "x" }));
+    EXPECT_EQ(program.run().waitForExit(30s), 0) << program.run().errors();
+    expectSettingsStored(program, true);
+    // The turn to red reached the log before the end.
+    EXPECT_NE(readFile(program.file("out.txt")).find("\tRED\tlost\t"), std::string::npos);
+}
+
+TEST_F(Session, EmptyHostListTurnsTheDockedIconRed)
+{
+    const std::string trayer = programPath("trayer");
+    if (trayer.empty())
+        GTEST_SKIP() << "needs trayer";
+    ProgramRun host("/", { trayer, "--edge", "bottom", "--align", "right", "--widthtype", "pixel", "--width", "100",
+                             "--heighttype", "pixel", "--height", "32" });
+    ASSERT_TRUE(processUntil([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 10s)) << "no tray host";
+    // No host counted at all is the worst case, not the best.
+    DesktopProgram program(space, "# no hosts\n", {});
+    std::optional<WindowBox> icon;
+    ASSERT_TRUE(processUntil(
+        [&] {
+            const auto ids = programWindows();
+            icon = ids.size() == 1 ? windowBox(ids[0]) : std::nullopt;
+            return icon && centreColour(*icon) == kRed;
+        },
+        20s))
+        << program.run().errors();
+    program.run().signal(SIGTERM);
+    EXPECT_EQ(program.run().waitForExit(30s), 0) << program.run().errors();
+    expectSettingsStored(program, false);
+}
+
+TEST_F(Session, WithoutTrayTheRedListIsTheMainWindowAndItsMenuExits)
+{
+    DesktopProgram program(space, kHosts, {});
+    std::optional<WindowBox> window;
+    ASSERT_TRUE(processUntil([&] { return (window = redListWindow()).has_value(); }, 20s)) << program.run().errors();
+    const std::string errors = program.run().errors();
+    const auto said = errors.find("no system tray");
+    ASSERT_NE(said, std::string::npos) << errors;
+    EXPECT_EQ(errors.find("no system tray", said + 1), std::string::npos);
+
+    // The menu bar's first menu holds the tray menu's commands.
+    const std::size_t before = programWindows().size();
+    const std::string at = std::to_string(window->x + 30) + " " + std::to_string(window->y + 10);
+    ASSERT_TRUE(succeeds({ "sh", "-c", "xdotool mousemove $0 click 1", at }));
+    ASSERT_TRUE(popupOpened(before));
+    ASSERT_TRUE(succeeds({ "xdotool", "key", "x" }));
+    EXPECT_EQ(program.run().waitForExit(30s), 0) << program.run().errors();
+    expectSettingsStored(program, true);
+}
+
+TEST_F(Session, TermAndIntWindDownLikeExit)
+{
+    for (int signal : { SIGTERM, SIGINT }) {
+        DesktopProgram program(space, kHosts, {});
+        ASSERT_TRUE(processUntil([&] { return redListWindow().has_value(); }, 20s)) << program.run().errors();
+        program.run().signal(signal);
+        EXPECT_EQ(program.run().waitForExit(30s), 0) << signal << program.run().errors();
+        expectSettingsStored(program, true);
+    }
+}
+
+}  // namespace
+
+TEST(WithoutDisplay, SaysSoAndEndsWithMinusOne)
+{
+    TemporaryDirectory directory;
+    ProgramRun run(directory.path(), { "/usr/bin/env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "QT_QPA_PLATFORM",
+                                         BV_QT_PROGRAM, "-in", "hosts.txt" });
+    EXPECT_EQ(run.waitForExit(30s), 255);
+    EXPECT_EQ(run.errors(), "Fatal Error: Qt initialization failed: no display (DISPLAY and WAYLAND_DISPLAY are unset); "
+                            "beaconvigilor-headless runs without one\n");
+    EXPECT_EQ(run.output(), "");
+}
