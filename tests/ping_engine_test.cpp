@@ -158,9 +158,17 @@ TEST(PingEngine, LoopbackHostsAnswerAndGiveTheirCountsBack)
         EXPECT_TRUE(answered);
     }
     for (std::size_t i = 0; i < network.hostCount(); ++i) {
-        EXPECT_EQ(network.host(i)->getStatus(), kGreen);
-        EXPECT_EQ(network.host(i)->getLastReplyTime(), network.host(i)->getLastSendTime());
+        const Address& host = *network.host(i);
+        EXPECT_EQ(host.getStatus(), kGreen);
+        EXPECT_EQ(host.getLastReplyTime(), host.getLastSendTime());
+        // Each reply is credited to the host it answers, once.
+        EXPECT_GE(host.getRequestsSent(), 1u);
+        EXPECT_EQ(host.getRequestsSent(), host.getRepliesMatched() + (host.getPingState() == kAwaitingReply ? 1u : 0u));
     }
+    const EngineCounts counts = network.countEngine();
+    EXPECT_TRUE(counts.complete);
+    EXPECT_EQ(counts.hostsWithLostRequests, 0u);
+    EXPECT_EQ(counts.requestsSent, counts.repliesMatched + counts.awaitingReply);
     EXPECT_TRUE(desktop.notices().empty());
     // Every request that went out was answered and gave its count back. A
     // request may still be out from the last pass, so count what is free.

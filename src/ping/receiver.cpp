@@ -24,6 +24,8 @@ int applyReply(const std::string& key, Network& network, const ReplyInfo& reply)
     const std::int32_t ok = reply.errorText.empty() ? 1 : 0;
     if (!ok)
         platform::traceLine("R:TTL expired");
+    else
+        host->countReplyMatched();
     host->setPingState(host->recordResult(PingResult { reply.address, reply.errorText, ok }));
     if (network.pingSemaphore().release())
         platform::traceLine("freed a semaphore");
@@ -42,6 +44,7 @@ int receiverThread(Network& network)
     }
     // A negative setting would be an endless wait, and exit never noticed.
     const unsigned waitMilliseconds = network.getTimeOut() > 0 ? static_cast<unsigned>(network.getTimeOut()) : 0u;
+    const std::uint16_t identifier = ownEchoIdentifier();
     ReplyInfo reply;
 
     while (!exitRequested.load()) {
@@ -66,14 +69,14 @@ int receiverThread(Network& network)
         platform::traceLine(" rd: have ping");
         std::uint16_t sequence = 0;
         if (!readSequence(buffer.get(), count, sequence)) {
-            decodeReply(buffer.get(), count, sender, reply);  // writes the note on the short datagram
+            decodeReply(buffer.get(), count, sender, reply, identifier);  // writes the note on the short datagram
             continue;
         }
         if (sequence != 0) {
             platform::errorLine("bad sequence number!");
             continue;
         }
-        if (decodeReply(buffer.get(), count, sender, reply) != 0)
+        if (decodeReply(buffer.get(), count, sender, reply, identifier) != 0)
             continue;
         platform::traceLine(" r: reply decoded");
 
