@@ -26,6 +26,9 @@ FPING_LINE = re.compile(r"^(\S+)\s*: xmt/rcv/%loss = (\d+)/(\d+)/")
 NFT_TABLE = "bvbench"
 
 
+STARTED = []  # every program the benchmark started, ended at its end
+
+
 class Failure(Exception):
     """The program misbehaved: the benchmark fails."""
 
@@ -94,6 +97,7 @@ class Ours:
         command = [program, "-in", hosts, "-out", self.log, "-red", self.down, "-pt", str(interval)]
         self.started = time.monotonic()
         self.process = subprocess.Popen(command, stdout=out, stderr=self.errors, cwd=directory)
+        STARTED.append(self.process)
         if out not in (subprocess.DEVNULL, subprocess.PIPE):
             out.close()
 
@@ -191,21 +195,24 @@ def check_ours(result):
     result["problems"] = problems
 
 
-def run_fping(addresses, count, rounds, interval):
+def run_fping(addresses, count, rounds, interval, work):
     command = ["fping", "-q", "-c", str(rounds), "-p", str(interval), "-i", "0", "-f", addresses]
+    summary_path = os.path.join(work, "fping-%d-%d.txt" % (count, interval))
     started = time.monotonic()
-    process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
-    # wait4 gives the kernel's accounting of the ended process and its threads.
-    _, status, usage = os.wait4(process.pid, 0)
+    with open(summary_path, "w") as summary:
+        process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=summary)
+        STARTED.append(process)
+        # wait4 gives the kernel's accounting of the ended process and its threads.
+        _, status, usage = os.wait4(process.pid, 0)
     process.returncode = os.waitstatus_to_exitcode(status)
     wall = time.monotonic() - started
-    output = process.stderr.read()
     sent = answered = 0
-    for line in output.splitlines():
-        match = FPING_LINE.match(line)
-        if match:
-            sent += int(match.group(2))
-            answered += int(match.group(3))
+    with open(summary_path) as summary:
+        for line in summary:
+            match = FPING_LINE.match(line)
+            if match:
+                sent += int(match.group(2))
+                answered += int(match.group(3))
     return {"label": "fping-%d" % count, "program": "fping", "hosts": count, "rounds": rounds,
             "interval": interval, "cpu": usage.ru_utime + usage.ru_stime, "peak_kb": usage.ru_maxrss,
             "wall": wall, "sent": sent, "answered": answered, "command": " ".join(command[:-2]) + " -f FILE",
@@ -438,8 +445,11 @@ def budgets(results, default_pair, reaction):
         growth = per_round[30000] / per_round[10000]
         lines.append("30,000 hosts cost at most 3.3 times 10,000 per round (%.2f): %s" % (growth, verdict(growth <= 3.3)))
     if reaction:
-        worst_log = max((reaction.get(n + "_queue_to_log") or 1e9) for n in ("red", "green"))
-        worst_down = max((reaction.get(n + "_log_to_down") or 1e9) for n in ("red", "green"))
+        def worst(key):
+            values = [reaction.get(n + key) for n in ("red", "green")]
+            return max(1e9 if value is None else value for value in values)
+        worst_log = worst("_queue_to_log")
+        worst_down = worst("_log_to_down")
         lines.append("Every transition in the log within 150 ms of queuing (worst %.1f ms): %s"
                      % (worst_log * 1000, verdict(worst_log <= 0.150)))
         lines.append("and in the down file within 150 ms after that (worst %.1f ms): %s"
@@ -457,6 +467,8 @@ def main():
     parser.add_argument("--rounds", type=int, default=6, help="rounds at -pt 5000 per host count")
     parser.add_argument("--default-seconds", type=int, default=120, help="length of the default-interval run")
     parser.add_argument("--keep", action="store_true", help="keep the work directory")
+    parser.add_argument("--pair", type=int, metavar="HOSTS",
+                        help="only ours and fping on this many hosts at -pt 5000 (for profiling)")
     options = parser.parse_args()
 
     work = tempfile.mkdtemp(prefix="bvbench-")
@@ -465,7 +477,14 @@ def main():
     try:
         out.write(machine_description() + "\n")
         out.write("Other programs may share the machine; the figures are from one run.\n")
-        if options.ci:
+        if options.pair:
+            ours_file, fping_file = write_host_files(work, options.pair)
+            results = [run_ours(options.program, ours_file, options.pair, work, "ours-%d" % options.pair, 5000,
+                                options.rounds), run_fping(fping_file, options.pair, options.rounds, 5000, work)]
+            results[0]["pair"] = str(options.pair)
+            write_rows(results, out)
+            problems += results[0]["problems"]
+        elif options.ci:
             hosts, _ = write_host_files(work, 1000)
             result = run_ours(options.program, hosts, 1000, work, "ours-1000", 5000, 2)
             out.write("ours, 1000 hosts, 2 rounds at 5000 ms: %.2f CPU s, %.1f MB peak, %d sent, %d matched, "
@@ -476,7 +495,7 @@ def main():
             print_table([], None, None, reaction, out)
             problems += reaction["problems"]
         else:
-            out.write("fping: %s, run as: fping -q -c ROUNDS -p INTERVAL -i 0 -f FILE "
+            out.write("%s, run as: fping -q -c ROUNDS -p INTERVAL -i 0 -f FILE "
                       "(every host ROUNDS times, INTERVAL ms apart, no gap between hosts)\n" % fping_version())
             out.write("ours: beaconvigilor-headless -in FILE -pt INTERVAL, trace to the null device unless said, "
                       "CPU and peak RSS from /proc once the last round is answered\n\n")
@@ -489,7 +508,7 @@ def main():
                                 options.rounds)
                 ours["pair"] = str(count)
                 results.append(ours)
-                results.append(run_fping(files[count][1], count, options.rounds, 5000))
+                results.append(run_fping(files[count][1], count, options.rounds, 5000, work))
                 out.write("  done: %d hosts\n" % count)
                 out.flush()
             traced = run_ours(options.program, files[10000][0], 10000, work, "ours-10000-trace-file", 5000,
@@ -502,7 +521,7 @@ def main():
                                    default_rounds)
             default_run["pair"] = "10000-default"
             results.append(default_run)
-            results.append(run_fping(files[10000][1], 10000, default_rounds, 30000))
+            results.append(run_fping(files[10000][1], 10000, default_rounds, 30000, work))
             results[-1]["label"] = "fping-10000-default"
             out.write("  done: default interval\n")
             out.flush()
@@ -519,6 +538,9 @@ def main():
     except Failure as failure:
         problems.append(str(failure))
     finally:
+        for process in STARTED:
+            if process.poll() is None and process.returncode is None:
+                process.kill()
         if options.keep or problems:
             out.write("work directory kept: %s\n" % work)
         else:

@@ -34,6 +34,65 @@ int applyReply(const std::string& key, Network& network, const ReplyInfo& reply)
     return 0;
 }
 
+namespace {
+
+// Replies that are already waiting on the socket when one is applied are
+// applied under the same hold of vectorMutex, at most this many more. The
+// echo sender holds the lock for nearly all of its send loop, so taking it
+// once per reply meant a sleep and a wake-up of both threads per reply.
+constexpr int kRepliesPerHold = 32;
+
+// Reads one datagram and forms its key; false when there is nothing to
+// apply (the error note or trace is written).
+bool readReply(platform::SocketHandle socket, std::uint8_t* buffer, std::uint16_t identifier, ReplyInfo& reply,
+    std::string& key)
+{
+    platform::traceLine(" r: socket readable");
+    platform::traceLine(" r: have sock mut");
+    SocketAddress sender;
+    const int count = receiveMessage(socket, sender, buffer, kReceiveBufferSize);
+    if (count < 0) {
+        platform::errorLine("r:isSocketReadable fails");
+        return false;
+    }
+    platform::traceLine(" rd: have ping");
+    std::uint16_t sequence = 0;
+    if (!readSequence(buffer, count, sequence)) {
+        decodeReply(buffer, count, sender, reply, identifier);  // writes the note on the short datagram
+        return false;
+    }
+    if (sequence != 0) {
+        platform::errorLine("bad sequence number!");
+        return false;
+    }
+    if (decodeReply(buffer, count, sender, reply, identifier) != 0)
+        return false;
+    platform::traceLine(" r: reply decoded");
+
+    key = platform::dottedQuad(sender.address);
+    if (!reply.errorText.empty()) {
+        platform::Ipv4Address quoted = 0;
+        if (!readQuotedDestination(buffer, count, quoted)) {
+            platform::errorLine("too few bytes from " + key);
+            return false;
+        }
+        key = platform::dottedQuad(quoted);
+    }
+    return true;
+}
+
+// Called with vectorMutex held.
+void applyWithLookUp(const std::string& key, Network& network, const ReplyInfo& reply)
+{
+    if (applyReply(key, network, reply) == -1 && network.getHasNamedHosts()) {
+        std::string officialName;
+        if (platform::lookUpAddress(platform::parseIpv4(key), officialName))
+            applyReply(officialName, network, reply);
+    }
+}
+
+}  // namespace
+
 int receiverThread(Network& network)
 {
     const platform::SocketHandle socket = network.socket().handle();
@@ -46,6 +105,7 @@ int receiverThread(Network& network)
     const unsigned waitMilliseconds = network.getTimeOut() > 0 ? static_cast<unsigned>(network.getTimeOut()) : 0u;
     const std::uint16_t identifier = ownEchoIdentifier();
     ReplyInfo reply;
+    std::string key;
 
     while (!exitRequested.load()) {
         reply.errorText.clear();
@@ -58,46 +118,20 @@ int receiverThread(Network& network)
         }
         if (!readable)
             continue;
-        platform::traceLine(" r: socket readable");
-        platform::traceLine(" r: have sock mut");
-        SocketAddress sender;
-        const int count = receiveMessage(socket, sender, buffer.get(), kReceiveBufferSize);
-        if (count < 0) {
-            platform::errorLine("r:isSocketReadable fails");
+        if (!readReply(socket, buffer.get(), identifier, reply, key))
             continue;
-        }
-        platform::traceLine(" rd: have ping");
-        std::uint16_t sequence = 0;
-        if (!readSequence(buffer.get(), count, sequence)) {
-            decodeReply(buffer.get(), count, sender, reply, identifier);  // writes the note on the short datagram
-            continue;
-        }
-        if (sequence != 0) {
-            platform::errorLine("bad sequence number!");
-            continue;
-        }
-        if (decodeReply(buffer.get(), count, sender, reply, identifier) != 0)
-            continue;
-        platform::traceLine(" r: reply decoded");
-
-        std::string key = platform::dottedQuad(sender.address);
-        if (!reply.errorText.empty()) {
-            platform::Ipv4Address quoted = 0;
-            if (!readQuotedDestination(buffer.get(), count, quoted)) {
-                platform::errorLine("too few bytes from " + key);
-                continue;
-            }
-            key = platform::dottedQuad(quoted);
-        }
 
         if (network.vectorMutex().wait() != platform::WaitResult::Signalled) {
             platform::errorLine("could not acquire vector mutex");
             continue;
         }
-        if (applyReply(key, network, reply) == -1 && network.getHasNamedHosts()) {
-            std::string officialName;
-            if (platform::lookUpAddress(platform::parseIpv4(key), officialName))
-                applyReply(officialName, network, reply);
+        applyWithLookUp(key, network, reply);
+        for (int more = 0; more < kRepliesPerHold; ++more) {
+            reply.errorText.clear();
+            if (waitReadable(socket, 0, readable) != 1 || !readable)
+                break;
+            if (readReply(socket, buffer.get(), identifier, reply, key))
+                applyWithLookUp(key, network, reply);
         }
         if (!network.vectorMutex().release())
             platform::errorLine("mutex cannot be released");

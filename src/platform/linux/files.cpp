@@ -28,7 +28,7 @@ bool renameFileNoReplace(const std::string& from, const std::string& to)
 
 WriteOutcome writeWholeFile(const std::string& name, const std::string& bytes, bool append, int& errorCode)
 {
-    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC);
+    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : 0);
     const int fd = ::open(name.c_str(), flags, 0644);
     if (fd < 0) {
         errorCode = errno;
@@ -56,6 +56,10 @@ WriteOutcome writeWholeFile(const std::string& name, const std::string& bytes, b
     }
     if (failed && append && oldLength >= 0)
         (void)!ftruncate(fd, oldLength);
+    if (!failed && !append && ftruncate(fd, static_cast<off_t>(bytes.size())) != 0) {
+        errorCode = errno;
+        failed = true;
+    }
     if (::close(fd) != 0 && !failed) {
         errorCode = errno;
         failed = true;
