@@ -207,12 +207,18 @@ def run_fping(addresses, count, rounds, interval, work):
     process.returncode = os.waitstatus_to_exitcode(status)
     wall = time.monotonic() - started
     sent = answered = 0
+    other = []
     with open(summary_path) as summary:
         for line in summary:
             match = FPING_LINE.match(line)
             if match:
                 sent += int(match.group(2))
                 answered += int(match.group(3))
+            elif len(other) < 3:
+                other.append(line.strip())
+    if answered == 0:
+        sys.stdout.write("  fping on %d hosts gave no summary (status %d): %s\n"
+                         % (count, process.returncode, " / ".join(other)))
     return {"label": "fping-%d" % count, "program": "fping", "hosts": count, "rounds": rounds,
             "interval": interval, "cpu": usage.ru_utime + usage.ru_stime, "peak_kb": usage.ru_maxrss,
             "wall": wall, "sent": sent, "answered": answered, "command": " ".join(command[:-2]) + " -f FILE",
@@ -394,7 +400,7 @@ def write_rows(results, out):
         ratio = ""
         if result["program"] == "ours":
             theirs = fping_by_label.get(result.get("pair", ""))
-            if theirs:
+            if theirs and theirs["answered"]:
                 ratio = "%.2f" % (per_ping_us(result) / per_ping_us(theirs))
         out.write("| %s | %d | %d x %d ms | %.2f | %.1f | %d | %d | %.1f | %s |\n"
                   % (result["label"], result["hosts"], result["rounds"], result["interval"], result["cpu"],
@@ -435,7 +441,7 @@ def budgets(results, default_pair, reaction):
     fping_by_pair = {r["label"].replace("fping-", ""): r for r in results if r["program"] == "fping"}
     for result in results:
         theirs = fping_by_pair.get(result.get("pair", ""))
-        if result["program"] == "ours" and theirs:
+        if result["program"] == "ours" and theirs and theirs["answered"]:
             ratio = per_ping_us(result) / per_ping_us(theirs)
             lines.append("CPU per answered ping at most half of fping's, %d hosts, %d ms (%.2f): %s"
                          % (result["hosts"], result["interval"], ratio, verdict(ratio <= 0.5)))

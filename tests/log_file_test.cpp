@@ -255,3 +255,21 @@ TEST(LogFileErrors, FailedWriteKeepsTheBatchQueuedAndSaysSoOnce)
     }
     EXPECT_TRUE(desktop.boxes().empty());
 }
+
+TEST(WriteTextFile, ReplacesInPlaceAndWritesToDevices)
+{
+    RecordingDesktop desktop;
+    TemporaryDirectory directory;
+    const std::string name = directory.file("down.txt");
+    EXPECT_TRUE(writeTextFile(std::string(300, 'x'), name, false));
+    EXPECT_EQ(readFile(name), std::string(300, 'x') + "\r\n");
+    EXPECT_TRUE(writeTextFile("ab", name, false));
+    EXPECT_EQ(readFile(name), "ab\r\n");
+    EXPECT_TRUE(writeTextFile("", name, false));
+    EXPECT_EQ(readFile(name), "\r\n");
+    EXPECT_TRUE(writeTextFile("more", name, true));
+    EXPECT_EQ(readFile(name), "\r\nmore\r\n");
+    // A device has no length to cut: still a good write, and no box.
+    EXPECT_TRUE(writeTextFile("gone", "/dev/null", false));
+    EXPECT_TRUE(desktop.boxes().empty());
+}
