@@ -14,7 +14,7 @@ constexpr int kReceiveBufferSize = 65536;
 
 }  // namespace
 
-int applyReply(const std::string& key, Network& network, const ReplyInfo& reply)
+int applyReply(const std::string& key, Network& network, const ReplyInfo& reply, int& countsOwed)
 {
     Address* host = network.findHost(key);
     if (!host)
@@ -27,11 +27,26 @@ int applyReply(const std::string& key, Network& network, const ReplyInfo& reply)
     else
         host->countReplyMatched();
     host->setPingState(host->recordResult(PingResult { reply.address, reply.errorText, ok }));
-    if (network.pingSemaphore().release())
-        platform::traceLine("freed a semaphore");
-    else
-        platform::errorLine("semaphore cannot be released");
+    ++countsOwed;
     return 0;
+}
+
+void releaseOwedCounts(Network& network, int& countsOwed)
+{
+    for (; countsOwed > 0; --countsOwed) {
+        if (network.pingSemaphore().release())
+            platform::traceLine("freed a semaphore");
+        else
+            platform::errorLine("semaphore cannot be released");
+    }
+}
+
+int applyReply(const std::string& key, Network& network, const ReplyInfo& reply)
+{
+    int countsOwed = 0;
+    const int result = applyReply(key, network, reply, countsOwed);
+    releaseOwedCounts(network, countsOwed);
+    return result;
 }
 
 namespace {
@@ -82,12 +97,12 @@ bool readReply(platform::SocketHandle socket, std::uint8_t* buffer, std::uint16_
 }
 
 // Called with vectorMutex held.
-void applyWithLookUp(const std::string& key, Network& network, const ReplyInfo& reply)
+void applyWithLookUp(const std::string& key, Network& network, const ReplyInfo& reply, int& countsOwed)
 {
-    if (applyReply(key, network, reply) == -1 && network.getHasNamedHosts()) {
+    if (applyReply(key, network, reply, countsOwed) == -1 && network.getHasNamedHosts()) {
         std::string officialName;
         if (platform::lookUpAddress(platform::parseIpv4(key), officialName))
-            applyReply(officialName, network, reply);
+            applyReply(officialName, network, reply, countsOwed);
     }
 }
 
@@ -125,16 +140,20 @@ int receiverThread(Network& network)
             platform::errorLine("could not acquire vector mutex");
             continue;
         }
-        applyWithLookUp(key, network, reply);
+        // The counts go back after the lock: a sender woken by the first of
+        // them would otherwise only wake to wait for the lock.
+        int countsOwed = 0;
+        applyWithLookUp(key, network, reply, countsOwed);
         for (int more = 0; more < kRepliesPerHold; ++more) {
             reply.errorText.clear();
             if (waitReadable(socket, 0, readable) != 1 || !readable)
                 break;
             if (readReply(socket, buffer.get(), identifier, reply, key))
-                applyWithLookUp(key, network, reply);
+                applyWithLookUp(key, network, reply, countsOwed);
         }
         if (!network.vectorMutex().release())
             platform::errorLine("mutex cannot be released");
+        releaseOwedCounts(network, countsOwed);
     }
     return 0;
 }
