@@ -197,7 +197,7 @@ def check_ours(result):
 
 def run_fping(addresses, count, rounds, interval, work):
     command = ["fping", "-q", "-c", str(rounds), "-p", str(interval), "-i", "0", "-f", addresses]
-    summary_path = os.path.join(work, "fping-%d-%d.txt" % (count, interval))
+    summary_path = os.path.join(work, "fping-%s-%d.txt" % (os.path.basename(addresses), interval))
     started = time.monotonic()
     with open(summary_path, "w") as summary:
         process = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=summary)
@@ -223,6 +223,32 @@ def run_fping(addresses, count, rounds, interval, work):
             "interval": interval, "cpu": usage.ru_utime + usage.ru_stime, "peak_kb": usage.ru_maxrss,
             "wall": wall, "sent": sent, "answered": answered, "command": " ".join(command[:-2]) + " -f FILE",
             "problems": []}
+
+
+# fping keeps at most 65,535 requests within its 10 s expiry, so a host file
+# larger than this runs as parts of this size, one after the other.
+FPING_PART = 15000
+
+
+def run_fping_parts(addresses, count, rounds, interval, work):
+    if count <= FPING_PART:
+        return run_fping(addresses, count, rounds, interval, work)
+    with open(addresses) as whole:
+        lines = whole.readlines()
+    parts = []
+    for start in range(0, count, FPING_PART):
+        part_path = "%s.part%d" % (addresses, start // FPING_PART)
+        with open(part_path, "w") as part:
+            part.writelines(lines[start:start + FPING_PART])
+        parts.append(run_fping(part_path, len(lines[start:start + FPING_PART]), rounds, interval, work))
+    combined = dict(parts[0])
+    combined["hosts"] = count
+    combined["label"] = "fping-%d" % count
+    for key in ("cpu", "wall", "sent", "answered"):
+        combined[key] = sum(part[key] for part in parts)
+    combined["peak_kb"] = max(part["peak_kb"] for part in parts)
+    combined["parts"] = len(parts)
+    return combined
 
 
 def per_ping_us(result):
@@ -486,7 +512,7 @@ def main():
         if options.pair:
             ours_file, fping_file = write_host_files(work, options.pair)
             results = [run_ours(options.program, ours_file, options.pair, work, "ours-%d" % options.pair, 5000,
-                                options.rounds), run_fping(fping_file, options.pair, options.rounds, 5000, work)]
+                                options.rounds), run_fping_parts(fping_file, options.pair, options.rounds, 5000, work)]
             results[0]["pair"] = str(options.pair)
             write_rows(results, out)
             problems += results[0]["problems"]
@@ -502,7 +528,9 @@ def main():
             problems += reaction["problems"]
         else:
             out.write("%s, run as: fping -q -c ROUNDS -p INTERVAL -i 0 -f FILE "
-                      "(every host ROUNDS times, INTERVAL ms apart, no gap between hosts)\n" % fping_version())
+                      "(every host ROUNDS times, INTERVAL ms apart, no gap between hosts; "
+                      "fping keeps at most 65,535 requests within its 10 s expiry, so a file of more than %d hosts "
+                      "runs as parts of %d, one after the other, and the figures are their sums)\n" % (fping_version(), FPING_PART, FPING_PART))
             out.write("ours: beaconvigilor-headless -in FILE -pt INTERVAL, trace to the null device unless said, "
                       "CPU and peak RSS from /proc once the last round is answered\n\n")
             out.flush()
@@ -514,7 +542,7 @@ def main():
                                 options.rounds)
                 ours["pair"] = str(count)
                 results.append(ours)
-                results.append(run_fping(files[count][1], count, options.rounds, 5000, work))
+                results.append(run_fping_parts(files[count][1], count, options.rounds, 5000, work))
                 out.write("  done: %d hosts\n" % count)
                 out.flush()
             traced = run_ours(options.program, files[10000][0], 10000, work, "ours-10000-trace-file", 5000,
