@@ -12,4 +12,11 @@ for preset in default asan tsan; do
   cmake --build --preset "$preset" -j "$jobs"
   ctest --preset "$preset" -j "$jobs"
 done
+echo "=== benchmark, small form ==="
+# Fails only on misbehaviour (crash, missed replies, lost transition).
+if [ "$(id -u)" -eq 0 ]; then
+  ./bench/run.sh --ci
+else
+  echo "benchmark skipped: it needs root"
+fi
 echo "=== all tests passed ==="

@@ -150,10 +150,15 @@ TEST(IcmpSocket, EchoToLoopbackIsAnswered)
     EXPECT_THAT(trace, HasSubstr("64 bytes from 127.0.0.2, icmp_seq 0, "));
 }
 
-TEST(IcmpSocket, OwnRequestIsSeenWithItsTimeToLive)
+// The program's socket leaves out the ICMP types the receiver only drops
+// (its own requests among them); a plain raw socket beside it still sees
+// the request, with the time to live the program's socket gave it.
+TEST(IcmpSocket, OwnRequestIsFilteredOutAndKeepsItsTimeToLive)
 {
     if (!isRoot())
         GTEST_SKIP() << "needs root: raw ICMP socket";
+    const int observer = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    ASSERT_GE(observer, 0);
     CaptureStdout();
     IcmpSocket socket(20);
     const int sent = sendRequest(socket.handle(), "127.0.0.1");
@@ -166,7 +171,7 @@ TEST(IcmpSocket, OwnRequestIsSeenWithItsTimeToLive)
     std::vector<std::uint8_t> own;
     int ownCount = 0;
     SocketAddress ownSender;
-    const bool seen = receiveUntil(socket.handle(), [&](const auto& datagram, int count, const SocketAddress& sender) {
+    const bool seen = receiveUntil(observer, [&](const auto& datagram, int count, const SocketAddress& sender) {
         if (!isOwnEchoRequest(datagram, count))
             return false;
         own.assign(datagram.begin(), datagram.begin() + count);
@@ -174,9 +179,24 @@ TEST(IcmpSocket, OwnRequestIsSeenWithItsTimeToLive)
         ownSender = sender;
         return true;
     });
+    bool requestOnOwnSocket = false;
+    bool replyOnOwnSocket = false;
+    receiveUntil(socket.handle(), [&](const auto& datagram, int count, const SocketAddress&) {
+        const int h = headerLength(datagram);
+        if (isOwnEchoRequest(datagram, count))
+            requestOnOwnSocket = true;
+        const std::uint16_t id = ownEchoIdentifier();
+        if (count >= h + 8 && datagram[h] == kIcmpEchoReply && datagram[h + 4] == (id & 0xFF)
+            && datagram[h + 5] == (id >> 8))
+            replyOnOwnSocket = true;
+        return replyOnOwnSocket;
+    });
     GetCapturedStderr();
     GetCapturedStdout();
+    close(observer);
     ASSERT_TRUE(seen);
+    EXPECT_TRUE(replyOnOwnSocket);
+    EXPECT_FALSE(requestOnOwnSocket);
     const int timeToLive = own[8];
     ReplyInfo reply;
     CaptureStderr();

@@ -98,7 +98,12 @@ TEST_F(LogFileTest, DownFileListsTheRedHosts)
 
     spare.setPingState(spare.recordResult(PingResult { 0, "", 1 }));
     network().writeDownFile();
-    EXPECT_EQ(readFile(network().getDownFile()).find("spare"), std::string::npos);
+    // The file is rewritten in place; nothing of the longer text is left.
+    EXPECT_EQ(readFile(network().getDownFile()),
+        "Mon Feb 21 10:14:27 2005\tRED\trouter-2\t10.0.0.2\tcore switch\t\tTimed out\r\n\r\n");
+    network().host(0)->recordResult(PingResult { 0, "", 1 });
+    network().writeDownFile();
+    EXPECT_EQ(readFile(network().getDownFile()), "\r\n");
 }
 
 namespace {
@@ -248,5 +253,23 @@ TEST(LogFileErrors, FailedWriteKeepsTheBatchQueuedAndSaysSoOnce)
         EXPECT_EQ(testing::internal::GetCapturedStderr(), "could not write the log file /dev/full\n");
         EXPECT_EQ(network.printList().size(), 1u);
     }
+    EXPECT_TRUE(desktop.boxes().empty());
+}
+
+TEST(WriteTextFile, ReplacesInPlaceAndWritesToDevices)
+{
+    RecordingDesktop desktop;
+    TemporaryDirectory directory;
+    const std::string name = directory.file("down.txt");
+    EXPECT_TRUE(writeTextFile(std::string(300, 'x'), name, false));
+    EXPECT_EQ(readFile(name), std::string(300, 'x') + "\r\n");
+    EXPECT_TRUE(writeTextFile("ab", name, false));
+    EXPECT_EQ(readFile(name), "ab\r\n");
+    EXPECT_TRUE(writeTextFile("", name, false));
+    EXPECT_EQ(readFile(name), "\r\n");
+    EXPECT_TRUE(writeTextFile("more", name, true));
+    EXPECT_EQ(readFile(name), "\r\nmore\r\n");
+    // A device has no length to cut: still a good write, and no box.
+    EXPECT_TRUE(writeTextFile("gone", "/dev/null", false));
     EXPECT_TRUE(desktop.boxes().empty());
 }

@@ -1,4 +1,5 @@
 #include "ping/echo_sender.h"
+#include "ping/icmp_message.h"
 #include "ping/receiver.h"
 
 #include "run/network.h"
@@ -158,9 +159,17 @@ TEST(PingEngine, LoopbackHostsAnswerAndGiveTheirCountsBack)
         EXPECT_TRUE(answered);
     }
     for (std::size_t i = 0; i < network.hostCount(); ++i) {
-        EXPECT_EQ(network.host(i)->getStatus(), kGreen);
-        EXPECT_EQ(network.host(i)->getLastReplyTime(), network.host(i)->getLastSendTime());
+        const Address& host = *network.host(i);
+        EXPECT_EQ(host.getStatus(), kGreen);
+        EXPECT_EQ(host.getLastReplyTime(), host.getLastSendTime());
+        // Each reply is credited to the host it answers, once.
+        EXPECT_GE(host.getRequestsSent(), 1u);
+        EXPECT_EQ(host.getRequestsSent(), host.getRepliesMatched() + (host.getPingState() == kAwaitingReply ? 1u : 0u));
     }
+    const EngineCounts counts = network.countEngine();
+    EXPECT_TRUE(counts.complete);
+    EXPECT_EQ(counts.hostsWithLostRequests, 0u);
+    EXPECT_EQ(counts.requestsSent, counts.repliesMatched + counts.awaitingReply);
     EXPECT_TRUE(desktop.notices().empty());
     // Every request that went out was answered and gave its count back. A
     // request may still be out from the last pass, so count what is free.
@@ -333,4 +342,53 @@ TEST(PingEngine, NamedHostsAreMatchedThroughTheirExactReverseName)
         EXPECT_EQ(statusOf(network, 1), kYellow);
     }
     EXPECT_EQ(network.host(1)->getErrorText(), "Timed out");
+}
+
+// Replies that wait on the socket together are applied together, each to
+// its own host, and every one gives its count back.
+TEST(PingEngine, RepliesQueuedTogetherAreAllApplied)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root: raw ICMP socket";
+    std::string lines;
+    for (int i = 2; i <= 7; ++i)
+        lines += "h" + std::to_string(i) + " 127.0.0." + std::to_string(i) + "\n";
+    EngineRun run(lines);
+    Network& network = run.network();
+    std::uint8_t request[44];
+    testing::internal::CaptureStdout();
+    for (std::size_t i = 0; i < network.hostCount(); ++i) {
+        Address& host = *network.host(i);
+        ASSERT_EQ(network.pingSemaphore().wait(), platform::WaitResult::Signalled);
+        host.setPingState(kAwaitingReply);
+        SocketAddress destination;
+        ASSERT_EQ(resolveHost(host.getHostText(), host.getNumericAddress(), destination), 0);
+        fillEchoRequest(request, 44, 0);
+        ASSERT_EQ(sendEcho(network.socket().handle(), destination, request, 44), 0);
+    }
+    // Loopback answers within the send, so all six replies wait already.
+    std::thread receiver([&network] { receiverThread(network); });
+    const bool applied = waitFor(
+        [&] {
+            return underLock(network, [&] {
+                for (std::size_t i = 0; i < network.hostCount(); ++i) {
+                    if (network.host(i)->getPingState() != kIdle)
+                        return false;
+                }
+                return true;
+            });
+        },
+        10s);
+    exitRequested.store(true);
+    receiver.join();
+    testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(applied);
+    for (std::size_t i = 0; i < network.hostCount(); ++i) {
+        EXPECT_EQ(network.host(i)->getStatus(), kGreen);
+        EXPECT_EQ(network.host(i)->getRepliesMatched(), 1u) << network.host(i)->getHostText();
+    }
+    int free = 0;
+    while (free < 7 && network.pingSemaphore().tryWait() == platform::WaitResult::Signalled)
+        ++free;
+    EXPECT_EQ(free, 6);
 }

@@ -36,12 +36,14 @@ TEST_F(ApplyReplyTest, ReplyAnswersOnceAndOnlyAnAwaitingHost)
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "freed a semaphore\n");
     EXPECT_EQ(host.getPingState(), kIdle);
     EXPECT_EQ(host.getStatus(), kGreen);
+    EXPECT_EQ(host.getRepliesMatched(), 1u);
     EXPECT_FALSE(network().pingSemaphore().release()) << "count not given back";
 
     // The same reply again, or one after a time-out: nothing changes and no
     // count is given back twice.
     EXPECT_EQ(applyReply("10.0.0.1", network(), good), 0);
     EXPECT_FALSE(network().pingSemaphore().release());
+    EXPECT_EQ(host.getRepliesMatched(), 1u) << "a reply nobody waited for was counted";
     EXPECT_EQ(applyReply("10.0.0.9", network(), good), -1);
     EXPECT_EQ(applyReply("10.0.0.01", network(), good), -1);
 }
@@ -66,4 +68,35 @@ TEST_F(ApplyReplyTest, ErrorRepliesFailTheHost)
     EXPECT_EQ(host.getPingState(), kChangePending);
     EXPECT_EQ(host.getErrorText(), "TTL expired");
     EXPECT_FALSE(network().pingSemaphore().release());
+    EXPECT_EQ(host.getRepliesMatched(), 0u) << "an error message is not a matched reply";
+}
+
+TEST_F(ApplyReplyTest, OwedCountsGoBackOnlyWhenTheCallerReleasesThem)
+{
+    Address& host = *network().host(0);
+    awaitReply(host);
+    ReplyInfo good;
+    good.address = platform::parseIpv4("10.0.0.1");
+    int owed = 0;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(applyReply("10.0.0.1", network(), good, owed), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(owed, 1);
+    EXPECT_EQ(host.getPingState(), kIdle);
+    EXPECT_EQ(host.getRepliesMatched(), 1u);
+    // Five counts free, the sixth still owed.
+    int free = 0;
+    while (free < 7 && network().pingSemaphore().tryWait() == platform::WaitResult::Signalled)
+        ++free;
+    EXPECT_EQ(free, 5);
+    for (int i = 0; i < free; ++i)
+        network().pingSemaphore().release();
+    EXPECT_EQ(applyReply("10.0.0.9", network(), good, owed), -1);
+    EXPECT_EQ(owed, 1);
+
+    testing::internal::CaptureStdout();
+    releaseOwedCounts(network(), owed);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "freed a semaphore\n");
+    EXPECT_EQ(owed, 0);
+    EXPECT_FALSE(network().pingSemaphore().release()) << "the owed count was not given back";
 }

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace {
 
 std::unique_ptr<Address> record(const std::string& name, const std::string& hostText)
@@ -67,4 +69,28 @@ TEST(Region, UniqueByteWiseIndexInLoadOrder)
     const std::string text = region.getText();
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 6);
     EXPECT_EQ(text.substr(0, text.find("\r\n")), region.host(0)->getText());
+}
+
+// Tens of thousands of hosts: every record keeps its place and its key
+// while the list grows past its room many times over.
+TEST(Region, ManyHostsKeepOrderAndIndex)
+{
+    Region region("hosts.txt", 30000, 20, 1000, 44, 0);
+    constexpr int kCount = 30000;
+    std::vector<Address*> added;
+    for (int i = 0; i < kCount; ++i) {
+        const std::string text = "127." + std::to_string(1 + i / 65536) + "." + std::to_string((i / 256) % 256) + "."
+            + std::to_string(i % 256);
+        auto next = record("h" + std::to_string(i), text);
+        added.push_back(next.get());
+        ASSERT_TRUE(region.addAddress(next)) << text;
+    }
+    ASSERT_EQ(region.hostCount(), static_cast<std::size_t>(kCount));
+    for (int i = 0; i < kCount; i += 997) {
+        EXPECT_EQ(region.host(static_cast<std::size_t>(i)), added[static_cast<std::size_t>(i)]);
+        EXPECT_EQ(region.findHost(added[static_cast<std::size_t>(i)]->getHostText()), added[static_cast<std::size_t>(i)]);
+    }
+    auto again = record("again", added.back()->getHostText());
+    EXPECT_FALSE(region.addAddress(again));
+    EXPECT_EQ(region.hostCount(), static_cast<std::size_t>(kCount));
 }

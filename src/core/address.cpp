@@ -30,14 +30,19 @@ Address::Address(const Address& other)
     initialise(other.name_, other.hostText_, other.comment_, other.interval_, other.ttl_, other.status_,
         other.getPingState(), other.lastReplyTime_, other.downSince_, other.lastSendTime_, other.errorText_,
         other.timeOut_);
+    requestsSent_ = other.requestsSent_;
+    repliesMatched_ = other.repliesMatched_;
 }
 
 Address& Address::operator=(const Address& other)
 {
-    if (this != &other)
+    if (this != &other) {
         initialise(other.name_, other.hostText_, other.comment_, other.interval_, other.ttl_, other.status_,
             other.getPingState(), other.lastReplyTime_, other.downSince_, other.lastSendTime_, other.errorText_,
             other.timeOut_);
+        requestsSent_ = other.requestsSent_;
+        repliesMatched_ = other.repliesMatched_;
+    }
     return *this;
 }
 

@@ -54,6 +54,12 @@ public:
     std::int32_t getPingState() const;
     platform::Ipv4Address getNumericAddress() const { return numericAddress_; }
     std::int32_t getTimeOut() const { return timeOut_; }
+    // The engine's own accounting: requests that went out to the host and
+    // good replies matched to them. Guarded by the run's vector mutex.
+    std::uint32_t getRequestsSent() const { return requestsSent_; }
+    std::uint32_t getRepliesMatched() const { return repliesMatched_; }
+    void countRequestSent() { ++requestsSent_; }
+    void countReplyMatched() { ++repliesMatched_; }
 
     // The host text is the registry key and the source of the numeric
     // address, so it is fixed once the record exists.
@@ -90,4 +96,6 @@ private:
     std::atomic<std::int32_t> pingState_ { kIdle };
     platform::Ipv4Address numericAddress_ = platform::kNoAddress;
     std::int32_t timeOut_ = 10;
+    std::uint32_t requestsSent_ = 0;
+    std::uint32_t repliesMatched_ = 0;
 };

@@ -21,7 +21,11 @@ bool Region::addAddress(std::unique_ptr<Address>& record)
     auto found = hostIndex_.lower_bound(key);
     if (found != hostIndex_.end() && found->first == key)
         return false;
-    hosts_.reserve(hosts_.size() + 1);
+    // Room first, so that the index never names a record the list failed to
+    // take; grown by doubling, as growing by one moved every pointer on every
+    // add and made loading quadratic in the number of hosts.
+    if (hosts_.size() == hosts_.capacity())
+        hosts_.reserve(hosts_.capacity() < 16 ? 16 : hosts_.capacity() * 2);
     hostIndex_.emplace_hint(found, key, record.get());
     hosts_.push_back(std::move(record));
     return true;

@@ -38,6 +38,8 @@ int echoSenderThread(Network& network)
         platform::errorLine("could not allocate buffers");
         return 1;
     }
+    // Asked once: the process id does not change, and the call is a system call.
+    const std::uint16_t identifier = ownEchoIdentifier();
     platform::Clock& clock = network.clock();
     platform::Semaphore& pingSemaphore = network.pingSemaphore();
     platform::Mutex& vectorMutex = network.vectorMutex();
@@ -93,7 +95,7 @@ int echoSenderThread(Network& network)
                 platform::traceLine("could not setup for ping");
                 continue;
             }
-            fillEchoRequest(buffer.get(), size, 0);
+            fillEchoRequest(buffer.get(), size, 0, identifier);
             host.setLastSendTime(clock.now());
             platform::traceLine("w: waiting for socket mutex");
             platform::traceLine("w: got socket mutex");
@@ -106,6 +108,7 @@ int echoSenderThread(Network& network)
                     platform::errorLine("w:semaphore cannot be released");
                 platform::traceLine("w: released ping sem");
             } else {
+                host.countRequestSent();
                 platform::traceLine("w:send successful");
             }
             if (!vectorMutex.release())

@@ -92,12 +92,14 @@ std::uint16_t fillEchoRequest(std::uint8_t* buffer, int size, std::uint16_t sequ
 
 int sendEcho(platform::SocketHandle socket, const SocketAddress& destination, const std::uint8_t* buffer, int size)
 {
-    const std::string dotted = platform::dottedQuad(destination.address);
     int errorCode = 0;
     const long sent = platform::sendDatagram(
         socket, buffer, size > 0 ? static_cast<std::size_t>(size) : 0, destination.address, errorCode);
-    platform::traceLine("Sending " + std::to_string(size) + " bytes to " + dotted + "... done sending bytes to "
-        + dotted);
+    if (platform::traceWanted()) {
+        const std::string dotted = platform::dottedQuad(destination.address);
+        platform::traceLine("Sending " + std::to_string(size) + " bytes to " + dotted + "... done sending bytes to "
+            + dotted);
+    }
     if (sent < 0) {
         platform::errorLine("send failed: " + std::to_string(errorCode));
         return -1;
@@ -133,9 +135,8 @@ int decodeReply(const std::uint8_t* datagram, int count, const SocketAddress& se
 int decodeReply(const std::uint8_t* datagram, int count, const SocketAddress& sender, ReplyInfo& reply,
     std::uint16_t ownIdentifier)
 {
-    const std::string dotted = platform::dottedQuad(sender.address);
     if (count <= 0 || count < ipHeaderLength(datagram) + kEchoHeaderSize) {
-        platform::errorLine("too few bytes from " + dotted);
+        platform::errorLine("too few bytes from " + platform::dottedQuad(sender.address));
         return -1;
     }
     const int header = ipHeaderLength(datagram);
@@ -159,17 +160,20 @@ int decodeReply(const std::uint8_t* datagram, int count, const SocketAddress& se
         return -1;
     }
 
+    reply.address = sender.address;
+    if (type == kIcmpTimeExceeded)
+        reply.errorText = "TTL expired";
+    // Built for every reply, so only when somebody can read it.
+    if (!platform::traceWanted())
+        return 0;
     const int hops = hopEstimate(datagram[8]);
     const unsigned sequence = static_cast<unsigned>(icmp[6]) | static_cast<unsigned>(icmp[7]) << 8;
-    std::string line = std::to_string(count) + " bytes from " + dotted + ", icmp_seq " + std::to_string(sequence)
-        + ", ";
-    reply.address = sender.address;
-    if (type == kIcmpTimeExceeded) {
+    std::string line = std::to_string(count) + " bytes from " + platform::dottedQuad(sender.address) + ", icmp_seq "
+        + std::to_string(sequence) + ", ";
+    if (type == kIcmpTimeExceeded)
         line += "TTL expired.";
-        reply.errorText = "TTL expired";
-    } else {
+    else
         line += std::to_string(hops) + " hop" + (hops == 1 ? "" : "s") + " ms.";
-    }
     platform::traceLine(line);
     return 0;
 }

@@ -14,7 +14,7 @@ constexpr int kReceiveBufferSize = 65536;
 
 }  // namespace
 
-int applyReply(const std::string& key, Network& network, const ReplyInfo& reply)
+int applyReply(const std::string& key, Network& network, const ReplyInfo& reply, int& countsOwed)
 {
     Address* host = network.findHost(key);
     if (!host)
@@ -24,13 +24,89 @@ int applyReply(const std::string& key, Network& network, const ReplyInfo& reply)
     const std::int32_t ok = reply.errorText.empty() ? 1 : 0;
     if (!ok)
         platform::traceLine("R:TTL expired");
-    host->setPingState(host->recordResult(PingResult { reply.address, reply.errorText, ok }));
-    if (network.pingSemaphore().release())
-        platform::traceLine("freed a semaphore");
     else
-        platform::errorLine("semaphore cannot be released");
+        host->countReplyMatched();
+    host->setPingState(host->recordResult(PingResult { reply.address, reply.errorText, ok }));
+    ++countsOwed;
     return 0;
 }
+
+void releaseOwedCounts(Network& network, int& countsOwed)
+{
+    for (; countsOwed > 0; --countsOwed) {
+        if (network.pingSemaphore().release())
+            platform::traceLine("freed a semaphore");
+        else
+            platform::errorLine("semaphore cannot be released");
+    }
+}
+
+int applyReply(const std::string& key, Network& network, const ReplyInfo& reply)
+{
+    int countsOwed = 0;
+    const int result = applyReply(key, network, reply, countsOwed);
+    releaseOwedCounts(network, countsOwed);
+    return result;
+}
+
+namespace {
+
+// Replies that are already waiting on the socket when one is applied are
+// applied under the same hold of vectorMutex, at most this many more. The
+// echo sender holds the lock for nearly all of its send loop, so taking it
+// once per reply meant a sleep and a wake-up of both threads per reply.
+constexpr int kRepliesPerHold = 32;
+
+// Reads one datagram and forms its key; false when there is nothing to
+// apply (the error note or trace is written).
+bool readReply(platform::SocketHandle socket, std::uint8_t* buffer, std::uint16_t identifier, ReplyInfo& reply,
+    std::string& key)
+{
+    platform::traceLine(" r: socket readable");
+    platform::traceLine(" r: have sock mut");
+    SocketAddress sender;
+    const int count = receiveMessage(socket, sender, buffer, kReceiveBufferSize);
+    if (count < 0) {
+        platform::errorLine("r:isSocketReadable fails");
+        return false;
+    }
+    platform::traceLine(" rd: have ping");
+    std::uint16_t sequence = 0;
+    if (!readSequence(buffer, count, sequence)) {
+        decodeReply(buffer, count, sender, reply, identifier);  // writes the note on the short datagram
+        return false;
+    }
+    if (sequence != 0) {
+        platform::errorLine("bad sequence number!");
+        return false;
+    }
+    if (decodeReply(buffer, count, sender, reply, identifier) != 0)
+        return false;
+    platform::traceLine(" r: reply decoded");
+
+    key = platform::dottedQuad(sender.address);
+    if (!reply.errorText.empty()) {
+        platform::Ipv4Address quoted = 0;
+        if (!readQuotedDestination(buffer, count, quoted)) {
+            platform::errorLine("too few bytes from " + key);
+            return false;
+        }
+        key = platform::dottedQuad(quoted);
+    }
+    return true;
+}
+
+// Called with vectorMutex held.
+void applyWithLookUp(const std::string& key, Network& network, const ReplyInfo& reply, int& countsOwed)
+{
+    if (applyReply(key, network, reply, countsOwed) == -1 && network.getHasNamedHosts()) {
+        std::string officialName;
+        if (platform::lookUpAddress(platform::parseIpv4(key), officialName))
+            applyReply(officialName, network, reply, countsOwed);
+    }
+}
+
+}  // namespace
 
 int receiverThread(Network& network)
 {
@@ -42,7 +118,9 @@ int receiverThread(Network& network)
     }
     // A negative setting would be an endless wait, and exit never noticed.
     const unsigned waitMilliseconds = network.getTimeOut() > 0 ? static_cast<unsigned>(network.getTimeOut()) : 0u;
+    const std::uint16_t identifier = ownEchoIdentifier();
     ReplyInfo reply;
+    std::string key;
 
     while (!exitRequested.load()) {
         reply.errorText.clear();
@@ -55,49 +133,27 @@ int receiverThread(Network& network)
         }
         if (!readable)
             continue;
-        platform::traceLine(" r: socket readable");
-        platform::traceLine(" r: have sock mut");
-        SocketAddress sender;
-        const int count = receiveMessage(socket, sender, buffer.get(), kReceiveBufferSize);
-        if (count < 0) {
-            platform::errorLine("r:isSocketReadable fails");
+        if (!readReply(socket, buffer.get(), identifier, reply, key))
             continue;
-        }
-        platform::traceLine(" rd: have ping");
-        std::uint16_t sequence = 0;
-        if (!readSequence(buffer.get(), count, sequence)) {
-            decodeReply(buffer.get(), count, sender, reply);  // writes the note on the short datagram
-            continue;
-        }
-        if (sequence != 0) {
-            platform::errorLine("bad sequence number!");
-            continue;
-        }
-        if (decodeReply(buffer.get(), count, sender, reply) != 0)
-            continue;
-        platform::traceLine(" r: reply decoded");
-
-        std::string key = platform::dottedQuad(sender.address);
-        if (!reply.errorText.empty()) {
-            platform::Ipv4Address quoted = 0;
-            if (!readQuotedDestination(buffer.get(), count, quoted)) {
-                platform::errorLine("too few bytes from " + key);
-                continue;
-            }
-            key = platform::dottedQuad(quoted);
-        }
 
         if (network.vectorMutex().wait() != platform::WaitResult::Signalled) {
             platform::errorLine("could not acquire vector mutex");
             continue;
         }
-        if (applyReply(key, network, reply) == -1 && network.getHasNamedHosts()) {
-            std::string officialName;
-            if (platform::lookUpAddress(platform::parseIpv4(key), officialName))
-                applyReply(officialName, network, reply);
+        // The counts go back after the lock: a sender woken by the first of
+        // them would otherwise only wake to wait for the lock.
+        int countsOwed = 0;
+        applyWithLookUp(key, network, reply, countsOwed);
+        for (int more = 0; more < kRepliesPerHold; ++more) {
+            reply.errorText.clear();
+            if (waitReadable(socket, 0, readable) != 1 || !readable)
+                break;
+            if (readReply(socket, buffer.get(), identifier, reply, key))
+                applyWithLookUp(key, network, reply, countsOwed);
         }
         if (!network.vectorMutex().release())
             platform::errorLine("mutex cannot be released");
+        releaseOwedCounts(network, countsOwed);
     }
     return 0;
 }

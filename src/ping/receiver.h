@@ -11,3 +11,10 @@ int receiverThread(Network& network);
 
 // Called with the vector mutex held. -1 when no host has the key, else 0.
 int applyReply(const std::string& key, Network& network, const ReplyInfo& reply);
+// The same, except that a count to give back is added to `countsOwed` for
+// the caller to release once it has let go of the vector mutex.
+int applyReply(const std::string& key, Network& network, const ReplyInfo& reply, int& countsOwed);
+
+// Gives back the counts that applyReply left owed; each gives the trace or
+// the error note that applyReply would have written.
+void releaseOwedCounts(Network& network, int& countsOwed);

@@ -51,3 +51,8 @@ std::string currentDownFile()
 {
     return readCurrent([](const Network& network) { return network.getDownFile(); });
 }
+
+std::string currentEngineCounts()
+{
+    return readCurrent([](const Network& network) { return formatEngineCounts(network.countEngine()); });
+}

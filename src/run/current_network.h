@@ -10,6 +10,7 @@ Network* getCurrentNetwork();
 
 // For the shell; each reads "N/A" when no run exists.
 std::string currentSummary();
+std::string currentEngineCounts();
 std::string currentInputFile();
 std::string currentLogFile();
 std::string currentDownFile();

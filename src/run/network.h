@@ -6,6 +6,7 @@
 #include "platform/clock.h"
 #include "platform/lock_objects.h"
 #include "run/command_line.h"
+#include "run/engine_counts.h"
 
 #include <memory>
 #include <string>
@@ -47,6 +48,8 @@ public:
     std::vector<Address>& printList() { return printList_; }
 
     std::string getSummary() const;
+    // Takes vectorMutex for the walk.
+    EngineCounts countEngine() const;
 
     // The log writer's two steps, and the last batch at the end of a run.
     void writeLogBatch();

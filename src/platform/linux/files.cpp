@@ -28,7 +28,11 @@ bool renameFileNoReplace(const std::string& from, const std::string& to)
 
 WriteOutcome writeWholeFile(const std::string& name, const std::string& bytes, bool append, int& errorCode)
 {
-    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC);
+    // A replaced file is written over and then cut to its new length, not
+    // emptied first: on ext4, emptying a file and writing it again forces
+    // its blocks to disk at close, and the down file is replaced ten times a
+    // second.
+    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : 0);
     const int fd = ::open(name.c_str(), flags, 0644);
     if (fd < 0) {
         errorCode = errno;
@@ -56,6 +60,12 @@ WriteOutcome writeWholeFile(const std::string& name, const std::string& bytes, b
     }
     if (failed && append && oldLength >= 0)
         (void)!ftruncate(fd, oldLength);
+    // Devices and pipes have no length to cut (EINVAL); after a failed
+    // write the file keeps what of the new text was written.
+    if (!append && ftruncate(fd, static_cast<off_t>(done)) != 0 && errno != EINVAL && !failed) {
+        errorCode = errno;
+        failed = true;
+    }
     if (::close(fd) != 0 && !failed) {
         errorCode = errno;
         failed = true;

@@ -1,5 +1,6 @@
 // The monitor on a server: no desktop, message boxes on standard error,
-// SIGINT and SIGTERM ask for exit, SIGUSR1 writes the status summary.
+// SIGINT and SIGTERM ask for exit, SIGUSR1 writes the status summary,
+// SIGUSR2 the ping engine's request and reply counts.
 
 #include "platform/diagnostics.h"
 #include "platform/process.h"
@@ -23,6 +24,7 @@ sigset_t handledSignals()
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
     sigaddset(&signals, SIGUSR1);
+    sigaddset(&signals, SIGUSR2);
     return signals;
 }
 
@@ -36,6 +38,8 @@ void answerSignals(sigset_t signals)
             continue;
         if (received == SIGUSR1)
             platform::errorLine(currentSummary());
+        else if (received == SIGUSR2)
+            platform::errorLine(currentEngineCounts());
         else
             requestExit();
     }
