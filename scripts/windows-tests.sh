@@ -1,6 +1,6 @@
 #!/bin/sh
 # Builds the Windows program with MinGW-w64 and runs its tests under Wine,
-# on a virtual display for the shell's windows.
+# on a virtual display for the shell's windows. Arguments go to CTest.
 set -eu
 cd "$(dirname "$0")/.."
 
@@ -11,8 +11,9 @@ export WINEDEBUG=-all
 if [ "${1:-}" != "--on-display" ]; then
   cmake --preset windows >/dev/null
   cmake --build --preset windows -j "$(nproc)"
-  exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" --on-display
+  exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" --on-display "$@"
 fi
+shift
 
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "creating the Wine prefix $WINEPREFIX"
@@ -45,4 +46,4 @@ finish() {
 }
 trap finish EXIT INT TERM
 
-ctest --preset windows -j "$(nproc)"
+ctest --preset windows -j "$(nproc)" "$@"
