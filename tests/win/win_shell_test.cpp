@@ -8,15 +8,19 @@
 
 #include "platform/process.h"
 #include "support/recording_desktop.h"
+#include "support/wait_for.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 #include <commctrl.h>
 
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <vector>
+
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -526,4 +530,49 @@ TEST(AboutBox, VersionLineLinkFontCursorAndOpenOnPress)
     ::SendMessageA(link, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
     EXPECT_EQ(opened.size(), 2u) << "an empty link opens nothing";
     ::DestroyWindow(box);
+}
+
+namespace {
+
+struct NoticeFromThread {
+    WinDesktop* desktop;
+    Address* address;
+};
+
+DWORD WINAPI sendNotice(LPVOID parameter)
+{
+    auto* notice = static_cast<NoticeFromThread*>(parameter);
+    notice->desktop->addressChanged(*notice->address);
+    return 0;
+}
+
+}  // namespace
+
+TEST(Tray, NoticePendingAtExitIsAnsweredAndLaterOnesReturnAtOnce)
+{
+    TestKey key;
+    RecordingDesktop recording;
+    CRedDialog dialog(instance(), key.path);
+    WinDesktop desktop(instance(), dialog);
+    ASSERT_TRUE(desktop.create());
+    ASSERT_TRUE(dialog.createModeless(nullptr));
+    Address address = host("router-2", "10.0.0.2", "core switch");
+    address.setStatus(kRed);
+    NoticeFromThread notice { &desktop, &address };
+
+    // The sender blocks in its send while this thread is not listening.
+    const HANDLE pending = ::CreateThread(nullptr, 0, sendNotice, &notice, 0, nullptr);
+    ASSERT_NE(pending, nullptr);
+    ASSERT_TRUE(waitFor([] { return (HIWORD(::GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) != 0; }, 10s));
+    desktop.beginClosing();
+    WinDesktop::waitAnsweringNotices(pending);
+    EXPECT_EQ(::WaitForSingleObject(pending, 0), WAIT_OBJECT_0);
+    ::CloseHandle(pending);
+    EXPECT_EQ(rowCount(dialog.list()), 0) << "dropped, not shown";
+
+    // Once closing has begun a notice does not wait for this thread at all.
+    const HANDLE late = ::CreateThread(nullptr, 0, sendNotice, &notice, 0, nullptr);
+    ASSERT_NE(late, nullptr);
+    EXPECT_EQ(::WaitForSingleObject(late, 10000), WAIT_OBJECT_0);
+    ::CloseHandle(late);
 }

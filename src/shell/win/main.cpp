@@ -20,20 +20,6 @@ DWORD WINAPI monitorThread(LPVOID)
     return static_cast<DWORD>(monitorThreadProcedure(arguments));
 }
 
-// After the message loop: sent notices are still answered (the window is
-// gone, so they are dropped) until the monitor thread has ended, so that no
-// sender waits for ever on a GUI thread that stopped listening.
-void waitAnsweringNotices(HANDLE monitor)
-{
-    while (true) {
-        const DWORD woken = ::MsgWaitForMultipleObjects(1, &monitor, FALSE, INFINITE, QS_SENDMESSAGE);
-        if (woken != WAIT_OBJECT_0 + 1)
-            return;
-        MSG message;
-        ::PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-    }
-}
-
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
@@ -67,7 +53,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     desktop.beginClosing();
     redList.destroyWindow();
     if (monitor) {
-        waitAnsweringNotices(monitor);
+        WinDesktop::waitAnsweringNotices(monitor);
         ::CloseHandle(monitor);
     }
     desktop.removeTrayIcon();

@@ -168,6 +168,20 @@ void WinDesktop::beginClosing()
     redList_.dropNotices();
 }
 
+void WinDesktop::waitAnsweringNotices(HANDLE thread)
+{
+    while (true) {
+        // Runs the handlers of the messages sent so far, and only those.
+        MSG message;
+        ::PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        // Wakes for sent messages already queued too, not only for new ones.
+        const DWORD woken
+            = ::MsgWaitForMultipleObjectsEx(1, &thread, INFINITE, QS_SENDMESSAGE, MWMO_INPUTAVAILABLE);
+        if (woken != WAIT_OBJECT_0 + 1)
+            return;
+    }
+}
+
 HMENU WinDesktop::buildMenu() const
 {
     const HMENU menu = ::CreatePopupMenu();

@@ -39,6 +39,10 @@ public:
     void quit() override;
 
     void beginClosing();
+    // After the message loop: waits for `thread` to end while still answering
+    // the notices sent to this thread (dropped, since closing has begun), so
+    // that no sender waits for ever on a GUI thread that stopped listening.
+    static void waitAnsweringNotices(HANDLE thread);
 
     // The tray menu as the user gets it; the caller destroys it.
     HMENU buildMenu() const;
