@@ -15,9 +15,11 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -575,4 +577,59 @@ TEST(Tray, NoticePendingAtExitIsAnsweredAndLaterOnesReturnAtOnce)
     ASSERT_NE(late, nullptr);
     EXPECT_EQ(::WaitForSingleObject(late, 10000), WAIT_OBJECT_0);
     ::CloseHandle(late);
+}
+
+namespace {
+
+// Answers the font chooser with a button once it is up; false when it never came.
+std::thread answerFontChooser(WPARAM button, std::atomic<bool>& answered)
+{
+    return std::thread([button, &answered] {
+        HWND chooser = nullptr;
+        if (waitFor(
+                [&] {
+                    chooser = ::FindWindowA("#32770", "Font");
+                    return chooser != nullptr && ::IsWindowVisible(chooser);
+                },
+                20s))
+            answered = ::PostMessageA(chooser, WM_COMMAND, button, 0) != 0;
+    });
+}
+
+}  // namespace
+
+TEST(RedList, FontChooserCancelKeepsAndConfirmStoresAndApplies)
+{
+    TestKey key;
+    RecordingDesktop recording;
+    CRedDialog dialog(instance(), key.path);
+    ASSERT_TRUE(dialog.createModeless(nullptr));
+    const LRESULT before = ::SendMessageA(dialog.list(), WM_GETFONT, 0, 0);
+
+    std::atomic<bool> answered { false };
+    std::thread cancel = answerFontChooser(IDCANCEL, answered);
+    // The low four bits of a system command are the system's own.
+    ::SendMessageA(dialog.hwnd(), WM_SYSCOMMAND, ID_CHOOSE_FONT | 0x3, 0);
+    cancel.join();
+    ASSERT_TRUE(answered);
+    EXPECT_FALSE(storedValue(key.path, "Font").present);
+    EXPECT_EQ(::SendMessageA(dialog.list(), WM_GETFONT, 0, 0), before);
+
+    answered = false;
+    std::thread confirm = answerFontChooser(IDOK, answered);
+    ::SendMessageA(dialog.hwnd(), WM_SYSCOMMAND, ID_CHOOSE_FONT, 0);
+    confirm.join();
+    ASSERT_TRUE(answered);
+    const StoredValue font = storedValue(key.path, "Font");
+    ASSERT_TRUE(font.present);
+    EXPECT_EQ(font.type, static_cast<DWORD>(REG_BINARY));
+    ASSERT_EQ(font.bytes.size(), 60u);
+    LOGFONTA stored {};
+    std::memcpy(&stored, font.bytes.data(), 60);
+    const auto applied = reinterpret_cast<HFONT>(::SendMessageA(dialog.list(), WM_GETFONT, 0, 0));
+    ASSERT_NE(reinterpret_cast<LRESULT>(applied), before);
+    LOGFONTA read {};
+    ASSERT_GT(::GetObjectA(applied, sizeof read, &read), 0);
+    EXPECT_STREQ(read.lfFaceName, stored.lfFaceName);
+    EXPECT_EQ(read.lfHeight, stored.lfHeight);
 }
