@@ -1,5 +1,6 @@
 #include "ping/echo_sender.h"
 #include "ping/receiver.h"
+#include "platform/raw_socket.h"
 
 #include "run/network.h"
 #include "shell/desktop.h"
@@ -13,13 +14,28 @@
 #include <cstdlib>
 #include <functional>
 #include <gtest/gtest.h>
-#include <sched.h>
 #include <thread>
+// Network and mount namespaces and the packet filter are Linux's; the
+// tests that need them are left out elsewhere.
+#ifndef _WIN32
+#include <sched.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
 using namespace std::chrono_literals;
+
+bool rawSocketsAllowed()
+{
+    if (!platform::startSocketLayer())
+        return false;
+    int code = 0;
+    const platform::SocketHandle socket = platform::openRawIcmpSocket(code);
+    platform::closeSocket(socket);
+    platform::stopSocketLayer();
+    return socket != platform::kInvalidSocket;
+}
 
 // Reads host fields under the vector mutex, as the threads write them.
 template <typename Read>
@@ -136,8 +152,8 @@ TEST(EchoSender, UnresolvableNameFailsAndWaitsItsInterval)
 
 TEST(PingEngine, LoopbackHostsAnswerAndGiveTheirCountsBack)
 {
-    if (geteuid() != 0)
-        GTEST_SKIP() << "needs root: raw ICMP socket";
+    if (!rawSocketsAllowed())
+        GTEST_SKIP() << "needs root (Administrator on Windows): raw ICMP socket";
     EngineRun run("a 127.0.0.2\nb 127.0.0.3\nc 127.0.0.4\n");
     Network& network = run.network();
     RecordingDesktop& desktop = run.desktop;
@@ -159,7 +175,13 @@ TEST(PingEngine, LoopbackHostsAnswerAndGiveTheirCountsBack)
     }
     for (std::size_t i = 0; i < network.hostCount(); ++i) {
         EXPECT_EQ(network.host(i)->getStatus(), kGreen);
-        EXPECT_EQ(network.host(i)->getLastReplyTime(), network.host(i)->getLastSendTime());
+        // A request of the last pass may still have been out when the threads
+        // stopped; its host has its earlier reply.
+        if (network.host(i)->getPingState() == kIdle) {
+            EXPECT_EQ(network.host(i)->getLastReplyTime(), network.host(i)->getLastSendTime());
+        } else {
+            EXPECT_GT(network.host(i)->getLastReplyTime(), 1000);
+        }
     }
     EXPECT_TRUE(desktop.notices().empty());
     // Every request that went out was answered and gave its count back. A
@@ -173,6 +195,7 @@ TEST(PingEngine, LoopbackHostsAnswerAndGiveTheirCountsBack)
     EXPECT_EQ(free + outstanding, 6);
 }
 
+#ifndef _WIN32
 TEST(PingEngine, SixOutstandingAtMostUntilTheSweepFreesOne)
 {
     if (geteuid() != 0)
@@ -334,3 +357,4 @@ TEST(PingEngine, NamedHostsAreMatchedThroughTheirExactReverseName)
     }
     EXPECT_EQ(network.host(1)->getErrorText(), "Timed out");
 }
+#endif
