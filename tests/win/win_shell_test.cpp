@@ -18,6 +18,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -502,7 +503,11 @@ TEST(AboutBox, VersionLineLinkFontCursorAndOpenOnPress)
     ASSERT_NE(box, nullptr);
     char text[300] = {};
     ::GetDlgItemTextA(box, IDC_ABOUT_VERSION, text, sizeof text);
-    EXPECT_EQ(std::string(text), std::string("Version 1.3 (") + __DATE__ + ")");
+    // The build date in the compiler's form, as the shell was compiled.
+    EXPECT_EQ(std::string(text), aboutVersionLine());
+    EXPECT_TRUE(std::regex_match(std::string(text),
+        std::regex(R"(Version 1\.3 \((Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [ 123][0-9] [0-9]{4}\))")))
+        << text;
     ::GetWindowTextA(box, text, sizeof text);
     EXPECT_STREQ(text, "About BeaconVigilor");
 
@@ -632,4 +637,67 @@ TEST(RedList, FontChooserCancelKeepsAndConfirmStoresAndApplies)
     ASSERT_GT(::GetObjectA(applied, sizeof read, &read), 0);
     EXPECT_STREQ(read.lfFaceName, stored.lfFaceName);
     EXPECT_EQ(read.lfHeight, stored.lfHeight);
+}
+
+namespace {
+
+// Closes the top-level window with this title by posting `message` once it
+// is up; the text of its first non-empty static control comes back.
+std::thread closeWindowTitled(const char* title, UINT message, WPARAM wParam, std::string& text,
+    std::atomic<bool>& closed)
+{
+    return std::thread([title, message, wParam, &text, &closed] {
+        HWND window = nullptr;
+        if (!waitFor(
+                [&] {
+                    window = ::FindWindowA(nullptr, title);
+                    return window != nullptr && ::IsWindowVisible(window);
+                },
+                20s))
+            return;
+        for (HWND child = ::FindWindowExA(window, nullptr, "Static", nullptr); child != nullptr;
+             child = ::FindWindowExA(window, child, "Static", nullptr)) {
+            char buffer[1024] = {};
+            ::GetWindowTextA(child, buffer, sizeof buffer);
+            if (buffer[0] != '\0') {
+                text = buffer;
+                break;
+            }
+        }
+        closed = ::PostMessageA(window, message, wParam, 0) != 0;
+    });
+}
+
+}  // namespace
+
+TEST(Tray, PropertiesWithoutARunSaysNotAvailable)
+{
+    TestKey key;
+    CRedDialog dialog(instance(), key.path);
+    WinDesktop desktop(instance(), dialog);
+    ASSERT_TRUE(desktop.create());
+    std::string text;
+    std::atomic<bool> closed { false };
+    std::thread closer = closeWindowTitled("BeaconVigilor Properties", WM_COMMAND, IDOK, text, closed);
+    desktop.perform(ID_PROPERTIES);
+    closer.join();
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(text, "N/A");
+}
+
+TEST(AboutBox, OkEscapeAndTheCloseBoxAllCloseIt)
+{
+    const struct {
+        UINT message;
+        WPARAM wParam;
+    } ways[] = { { WM_COMMAND, IDOK }, { WM_COMMAND, IDCANCEL }, { WM_CLOSE, 0 } };
+    for (const auto& way : ways) {
+        std::string text;
+        std::atomic<bool> closed { false };
+        std::thread closer = closeWindowTitled("About BeaconVigilor", way.message, way.wParam, text, closed);
+        showAboutBox(instance());
+        closer.join();
+        EXPECT_TRUE(closed);
+        EXPECT_EQ(text.rfind("BeaconVigilor\n", 0), 0u) << text;
+    }
 }
