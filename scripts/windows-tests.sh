@@ -17,7 +17,8 @@ shift
 
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "creating the Wine prefix $WINEPREFIX"
-  wineboot -i </dev/null >/dev/null 2>&1
+  # No offer to install Mono or Gecko: nobody would answer it.
+  WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i </dev/null >/dev/null 2>&1
   wineserver -w
 fi
 # COM5 is one end of a pseudo-terminal pair; what arrives at the other end
