@@ -701,3 +701,53 @@ TEST(AboutBox, OkEscapeAndTheCloseBoxAllCloseIt)
         EXPECT_EQ(text.rfind("BeaconVigilor\n", 0), 0u) << text;
     }
 }
+
+namespace {
+
+// The colour of one pixel of the first icon in Wine's own tray window,
+// which Wine draws when no tray host runs on the X display.
+bool trayPixel(int x, int y, COLORREF& colour)
+{
+    const HWND tray = ::FindWindowA(nullptr, "Wine System Tray");
+    if (!tray || !::IsWindowVisible(tray))
+        return false;
+    POINT at { 2 + x, 2 + y };
+    ::ClientToScreen(tray, &at);
+    const HDC screen = ::GetDC(nullptr);
+    colour = ::GetPixel(screen, at.x, at.y);
+    ::ReleaseDC(nullptr, screen);
+    return colour != CLR_INVALID;
+}
+
+bool trayShows(COLORREF wanted)
+{
+    COLORREF seen = CLR_INVALID;
+    return waitFor([&] { return trayPixel(8, 6, seen) && seen == wanted; }, 10s);
+}
+
+}  // namespace
+
+TEST(Tray, IconShowsEachStatesColourInTheTray)
+{
+    TestKey key;
+    CRedDialog dialog(instance(), key.path);
+    WinDesktop desktop(instance(), dialog);
+    ASSERT_TRUE(desktop.create());
+    desktop.addTrayIcon();
+    COLORREF seen = CLR_INVALID;
+    if (!waitFor([&] { return trayPixel(8, 6, seen); }, 10s)) {
+        desktop.removeTrayIcon();
+        GTEST_SKIP() << "no Wine System Tray window on this display (a tray host runs)";
+    }
+    EXPECT_TRUE(trayShows(RGB(0, 255, 0))) << "start: green";
+    desktop.setTrayState(TrayState::Red);
+    EXPECT_TRUE(trayShows(RGB(255, 0, 0)));
+    desktop.setTrayState(TrayState::Yellow);
+    EXPECT_TRUE(trayShows(RGB(255, 255, 0)));
+    desktop.setTrayState(TrayState::ShuttingDown);
+    EXPECT_TRUE(trayShows(RGB(0, 0, 0))) << "dark between the dots";
+    EXPECT_TRUE(waitFor([&] { return trayPixel(4, 4, seen) && seen == RGB(255, 0, 0); }, 10s)) << "a red dot";
+    desktop.setTrayState(TrayState::Green);
+    EXPECT_TRUE(trayShows(RGB(0, 255, 0)));
+    desktop.removeTrayIcon();
+}
