@@ -83,8 +83,9 @@ TEST(WinRawSocket, EchoToLoopbackComesBackWithItsIpHeaderAndOwnTtl)
     });
     EXPECT_TRUE(replied);
     // On loopback the socket sees its own request first, with the TTL it set.
-    if (sawOwnRequest)
+    if (sawOwnRequest) {
         EXPECT_EQ(requestTtl, 7);
+    }
 }
 
 TEST(WinRawSocket, RefusalAdviceOnlyForMissingRights)
