@@ -12,6 +12,8 @@ for preset in default asan tsan; do
   cmake --build --preset "$preset" -j "$jobs"
   ctest --preset "$preset" -j "$jobs"
 done
+echo "=== windows ==="
+./scripts/windows-tests.sh
 echo "=== benchmark, small form ==="
 # Fails only on misbehaviour (crash, missed replies, lost transition).
 if [ "$(id -u)" -eq 0 ]; then

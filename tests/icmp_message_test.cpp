@@ -1,11 +1,10 @@
 #include "ping/icmp_message.h"
 
 #include "platform/ipv4.h"
+#include "platform/process.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <unistd.h>
 
 #include <climits>
 #include <cstdint>
@@ -142,7 +141,7 @@ TEST(FillEchoRequest, WireFormat)
     // Without an identifier the process id is used.
     Bytes own(44);
     fillEchoRequest(own.data(), 44, 0);
-    const auto pid = static_cast<std::uint32_t>(getpid());
+    const auto pid = platform::currentProcessId();
     EXPECT_EQ(own[4], pid & 0xFF);
     EXPECT_EQ(own[5], (pid >> 8) & 0xFF);
     EXPECT_EQ(ownEchoIdentifier(), pid & 0xFFFF);

@@ -1,6 +1,7 @@
 #include "ping/echo_sender.h"
 #include "ping/icmp_message.h"
 #include "ping/receiver.h"
+#include "platform/raw_socket.h"
 
 #include "run/network.h"
 #include "shell/desktop.h"
@@ -14,13 +15,28 @@
 #include <cstdlib>
 #include <functional>
 #include <gtest/gtest.h>
-#include <sched.h>
 #include <thread>
+// Network and mount namespaces and the packet filter are Linux's; the
+// tests that need them are left out elsewhere.
+#ifndef _WIN32
+#include <sched.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
 using namespace std::chrono_literals;
+
+bool rawSocketsAllowed()
+{
+    if (!platform::startSocketLayer())
+        return false;
+    int code = 0;
+    const platform::SocketHandle socket = platform::openRawIcmpSocket(code);
+    platform::closeSocket(socket);
+    platform::stopSocketLayer();
+    return socket != platform::kInvalidSocket;
+}
 
 // Reads host fields under the vector mutex, as the threads write them.
 template <typename Read>
@@ -137,8 +153,8 @@ TEST(EchoSender, UnresolvableNameFailsAndWaitsItsInterval)
 
 TEST(PingEngine, LoopbackHostsAnswerAndGiveTheirCountsBack)
 {
-    if (geteuid() != 0)
-        GTEST_SKIP() << "needs root: raw ICMP socket";
+    if (!rawSocketsAllowed())
+        GTEST_SKIP() << "needs root (Administrator on Windows): raw ICMP socket";
     EngineRun run("a 127.0.0.2\nb 127.0.0.3\nc 127.0.0.4\n");
     Network& network = run.network();
     RecordingDesktop& desktop = run.desktop;
@@ -161,7 +177,13 @@ TEST(PingEngine, LoopbackHostsAnswerAndGiveTheirCountsBack)
     for (std::size_t i = 0; i < network.hostCount(); ++i) {
         const Address& host = *network.host(i);
         EXPECT_EQ(host.getStatus(), kGreen);
-        EXPECT_EQ(host.getLastReplyTime(), host.getLastSendTime());
+        // A request of the last pass may still have been out when the threads
+        // stopped; its host has its earlier reply.
+        if (host.getPingState() == kIdle) {
+            EXPECT_EQ(host.getLastReplyTime(), host.getLastSendTime());
+        } else {
+            EXPECT_GT(host.getLastReplyTime(), 1000);
+        }
         // Each reply is credited to the host it answers, once.
         EXPECT_GE(host.getRequestsSent(), 1u);
         EXPECT_EQ(host.getRequestsSent(), host.getRepliesMatched() + (host.getPingState() == kAwaitingReply ? 1u : 0u));
@@ -182,6 +204,7 @@ TEST(PingEngine, LoopbackHostsAnswerAndGiveTheirCountsBack)
     EXPECT_EQ(free + outstanding, 6);
 }
 
+#ifndef _WIN32
 TEST(PingEngine, SixOutstandingAtMostUntilTheSweepFreesOne)
 {
     if (geteuid() != 0)
@@ -392,3 +415,4 @@ TEST(PingEngine, RepliesQueuedTogetherAreAllApplied)
         ++free;
     EXPECT_EQ(free, 6);
 }
+#endif

@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include "platform/last_system_error.h"
-#include "platform/serial_settings.h"
 
 Cereal::~Cereal()
 {
@@ -17,14 +16,7 @@ bool Cereal::open(const std::string& portName)
 
 bool Cereal::configure(const std::string& settingsText)
 {
-    auto state = port.readLineState();
-    if (!state)
-        return false;
-    if (!platform::applySerialSettingsText(settingsText, *state)) {
-        platform::setInvalidArgumentError();
-        return false;
-    }
-    return port.applyLineState(*state);
+    return port.applySettingsText(settingsText);
 }
 
 int Cereal::write(const char* bytes, int count)

@@ -1,17 +1,28 @@
 #include "ping/icmp_socket.h"
 
 #include "platform/diagnostics.h"
+#include "shell/desktop.h"
 
 #include <string>
 
 IcmpSocket::IcmpSocket(int timeToLive)
 {
-    // The sockets library needs no start on this system; the trace stays.
     platform::traceLine("WSA starting...");
+    layerStarted_ = platform::startSocketLayer();
+    if (!layerStarted_) {
+        platform::errorLine("Failed to find Winsock 2.1 or better.");
+        return;
+    }
     int errorCode = 0;
     socket_ = platform::openRawIcmpSocket(errorCode);
     if (socket_ == platform::kInvalidSocket) {
-        platform::errorLine("Failed to create raw socket: " + std::to_string(errorCode));
+        const std::string note = "Failed to create raw socket: " + std::to_string(errorCode);
+        platform::errorLine(note);
+        // A tray program has no console: a refusal for want of rights is
+        // told to the user, and the run goes on without pings.
+        const std::string advice = platform::rawSocketRefusalAdvice(errorCode);
+        if (!advice.empty())
+            showMessageBox(note + "\r\n" + advice, "BeaconVigilor", MessageIcon::Error);
         return;
     }
     // Refused: the socket stays in use with the system's default.
@@ -22,6 +33,8 @@ IcmpSocket::IcmpSocket(int timeToLive)
 IcmpSocket::~IcmpSocket()
 {
     platform::closeSocket(socket_);
+    if (layerStarted_)
+        platform::stopSocketLayer();
 }
 
 int waitReadable(platform::SocketHandle socket, unsigned timeoutMilliseconds, int& readable)

@@ -16,6 +16,7 @@ public:
 
 private:
     platform::SocketHandle socket_ = platform::kInvalidSocket;
+    bool layerStarted_ = false;
 };
 
 // Waits at most the time-out (0 polls) for a datagram. 1 when the wait

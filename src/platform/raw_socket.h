@@ -4,14 +4,29 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // The raw IPv4 ICMP socket. Every call is a plain blocking call and reports
 // failure with the system's error code (see socket_error.h).
 namespace platform {
 
+#ifdef _WIN32
+using SocketHandle = std::uintptr_t;  // the Windows sockets SOCKET
+inline constexpr SocketHandle kInvalidSocket = ~SocketHandle { 0 };
+#else
 using SocketHandle = int;
-
 inline constexpr SocketHandle kInvalidSocket = -1;
+#endif
+
+// Starts the system's sockets layer for the socket's owner (asking for
+// version 2.1 where the layer has versions); false when it cannot. Every
+// start that succeeded is matched by one stop.
+bool startSocketLayer();
+void stopSocketLayer();
+
+// A second line for the user when the system refused the raw socket for
+// want of rights; empty when the code means something else.
+std::string rawSocketRefusalAdvice(int errorCode);
 
 // kInvalidSocket and the error code when the system refuses the socket.
 SocketHandle openRawIcmpSocket(int& errorCode);

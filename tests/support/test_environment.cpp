@@ -5,21 +5,36 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
-#include <unistd.h>
 
 void useUtcTimeZone()
 {
+#ifdef _WIN32
+    _putenv_s("TZ", "UTC");
+    _tzset();
+#else
     setenv("TZ", "UTC", 1);
     tzset();
+#endif
 }
 
 TemporaryDirectory::TemporaryDirectory()
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "beaconvigilor-test-XXXXXX").string();
-    if (!mkdtemp(pattern.data()))
-        throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    // create_directory fails on a name that exists, so the directory is ours.
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    const auto base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const auto candidate = base / ("beaconvigilor-test-" + std::to_string(random() % 1000000000u));
+        std::error_code error;
+        if (std::filesystem::create_directory(candidate, error)) {
+            // Forward slashes work on both systems and keep joined names uniform.
+            path_ = candidate.generic_string();
+            return;
+        }
+    }
+    throw std::runtime_error("no temporary directory could be made");
 }
 
 TemporaryDirectory::~TemporaryDirectory()

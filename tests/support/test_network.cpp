@@ -2,13 +2,14 @@
 
 #include "shell/desktop.h"
 
+#include "platform/process.h"
+
 #include <atomic>
-#include <unistd.h>
 
 std::string uniqueLockSuffix()
 {
     static std::atomic<int> counter { 0 };
-    return ".test." + std::to_string(getpid()) + "." + std::to_string(counter++);
+    return ".test." + std::to_string(platform::currentProcessId()) + "." + std::to_string(counter++);
 }
 
 TestNetwork::TestNetwork(const std::string& inputLines, platform::Clock& clock, RunSettings settings)

@@ -13,6 +13,20 @@
 
 namespace platform {
 
+bool startSocketLayer()
+{
+    return true;
+}
+
+void stopSocketLayer()
+{
+}
+
+std::string rawSocketRefusalAdvice(int)
+{
+    return std::string();
+}
+
 SocketHandle openRawIcmpSocket(int& errorCode)
 {
     const int socket = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);

@@ -1,5 +1,7 @@
 #include "platform/serial_port.h"
 
+#include "platform/serial_settings.h"
+
 #include <array>
 #include <cerrno>
 #include <fcntl.h>
@@ -270,6 +272,18 @@ bool SerialPort::applyLineState(const SerialLineState& wanted)
         !setModemLine(fd_, TIOCM_RTS, wanted.rtsControl == kRtsOn))
         return false;
     return true;
+}
+
+bool SerialPort::applySettingsText(const std::string& text)
+{
+    auto state = readLineState();
+    if (!state)
+        return false;
+    if (!applySerialSettingsText(text, *state)) {
+        errno = EINVAL;
+        return false;
+    }
+    return applyLineState(*state);
 }
 
 long SerialPort::write(const char* bytes, std::size_t count)

@@ -1,0 +1,73 @@
+#include "platform/files.h"
+
+#include "platform/win/handle.h"
+
+#include <windows.h>
+
+namespace platform {
+
+// Windows takes both; a "." in a directory written with "/" must not be
+// taken for the start of the extension.
+const char* const kDirectorySeparators = "\\/";
+
+std::int64_t fileSize(const std::string& name)
+{
+    const detail::Handle file(::CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid())
+        return -1;
+    LARGE_INTEGER size {};
+    if (!::GetFileSizeEx(file.get(), &size))
+        return -1;
+    return static_cast<std::int64_t>(size.QuadPart);
+}
+
+bool renameFileNoReplace(const std::string& from, const std::string& to)
+{
+    // MoveFileA never replaces an existing file.
+    return ::MoveFileA(from.c_str(), to.c_str()) != 0;
+}
+
+WriteOutcome writeWholeFile(const std::string& name, const std::string& bytes, bool append, int& errorCode)
+{
+    // Readers (the shell's "open") may look at the files while they are written.
+    detail::Handle file(::CreateFileA(name.c_str(), append ? FILE_APPEND_DATA | GENERIC_READ : GENERIC_WRITE,
+        FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+        nullptr));
+    if (!file.valid()) {
+        errorCode = static_cast<int>(::GetLastError());
+        return WriteOutcome::NotOpened;
+    }
+    LARGE_INTEGER oldLength {};
+    const bool lengthKnown = ::GetFileSizeEx(file.get(), &oldLength) != 0;
+    std::size_t done = 0;
+    bool failed = false;
+    while (done < bytes.size()) {
+        const std::size_t rest = bytes.size() - done;
+        const DWORD part = rest > 0x40000000u ? 0x40000000u : static_cast<DWORD>(rest);
+        DWORD written = 0;
+        if (!::WriteFile(file.get(), bytes.data() + done, part, &written, nullptr) || written == 0) {
+            const DWORD code = ::GetLastError();
+            errorCode = code != 0 ? static_cast<int>(code) : ERROR_DISK_FULL;
+            failed = true;
+            break;
+        }
+        done += written;
+    }
+    // The log must survive a crash; the down file is rewritten ten times a second.
+    if (!failed && append && !::FlushFileBuffers(file.get())) {
+        errorCode = static_cast<int>(::GetLastError());
+        failed = true;
+    }
+    if (failed && append && lengthKnown) {
+        // Appending handles cannot move their end; a second handle cuts it back.
+        file.reset();
+        const detail::Handle cut(::CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (cut.valid() && ::SetFilePointerEx(cut.get(), oldLength, nullptr, FILE_BEGIN))
+            ::SetEndOfFile(cut.get());
+    }
+    return failed ? WriteOutcome::Failed : WriteOutcome::Written;
+}
+
+}  // namespace platform

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "shell/win/dialog.h"
+
+#include <atomic>
+#include <string>
+
+class Address;
+
+// The live red list window: one row per red address, newest first, found
+// again by the exact text of its IP column. It keeps its font, the widths of
+// its first five columns and its placement under a key of the current user.
+class CRedDialog final : public Dialog {
+public:
+    static constexpr const char* kRegistryKey = "Software\\BeaconVigilor";
+    static constexpr int kColumnCount = 6;
+    static constexpr int kStoredColumns = 5;
+    static constexpr int kDefaultWidths[kColumnCount] = { 100, 100, 150, 200, 150, 150 };
+
+    explicit CRedDialog(HINSTANCE instance, std::string registryKey = kRegistryKey);
+    ~CRedDialog() override;
+
+    // Stores the settings, then destroys the window.
+    bool destroyWindow() override;
+
+    // From here on notices are dropped unseen.
+    void dropNotices() { dropNotices_.store(true); }
+
+    HWND list() const { return list_; }
+    const std::string& registryKey() const { return registryKey_; }
+
+protected:
+    bool onInitDialog() override;
+    void doDataExchange() override;
+    // Closing only hides the window.
+    void onCancel() override;
+    bool handleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+
+private:
+    void addressChanged(const Address& address);
+    void addressStillRed(const Address& address);
+
+    int find(const std::string& ip) const;
+    void remove(const Address& address);
+    void add(const Address& address);
+    void update(const Address& address);
+    void setCell(int row, int column, const std::string& text);
+
+    bool readStoredFont(LOGFONTA& font) const;
+    void storeFont(const LOGFONTA& font) const;
+    void applyFont(const LOGFONTA& font);
+    void chooseFont();
+    void restoreSettings();
+    void storeSettings();
+    void resize(int width, int height);
+
+    std::string registryKey_;
+    HWND list_ = nullptr;
+    HFONT font_ = nullptr;
+    HICON smallIcon_ = nullptr;
+    std::atomic<bool> dropNotices_ { false };
+};

@@ -1,0 +1,40 @@
+#pragma once
+
+// Numbers of the shell's resources and messages, shared by the resource
+// script and the code.
+
+#define IDI_TRAY_GREEN 103
+#define IDI_TRAY_RED 104
+#define IDI_TRAY_YELLOW 105
+#define IDI_TRAY_SHUTTING_DOWN 110
+
+#define IDD_RED_LIST 106
+#define IDD_ABOUT 109
+
+#define IDC_RED_LIST 1000
+#define IDC_ABOUT_ICON 1005
+#define IDC_ABOUT_LINK 1006
+#define IDC_ABOUT_VERSION 1007
+
+#define IDS_SHUTTING_DOWN 2
+#define IDS_STATUS_RED 3
+#define IDS_STATUS_YELLOW 4
+#define IDS_STATUS_GREEN 5
+
+#define ID_SHOW_LOG 1
+#define ID_PROPERTIES 2
+#define ID_ABOUT 3
+#define ID_EXIT 5
+#define ID_SHOW_DOWN 6
+#define ID_LIVE_RED_LIST 7
+#define ID_HELP 8
+#define ID_SHOW_INPUT 9
+
+#define ID_CHOOSE_FONT 0x0010
+
+#define WM_TRAY_NOTIFY 0x8064
+#define WM_ADDRESS_CHANGED 0x8065
+#define WM_ADDRESS_STILL_RED 0x8066
+
+#define BV_PRODUCT_PAGE "https://beaconvigilor.example.org/"
+#define BV_HELP_PAGE "https://beaconvigilor.example.org/help/"

@@ -1,0 +1,320 @@
+#include "shell/win/win_desktop.h"
+
+#include "core/address.h"
+#include "run/current_network.h"
+#include "shell/win/red_dialog.h"
+#include "shell/win/resource.h"
+
+#include <cstring>
+
+namespace {
+
+// The record's first version; 88 bytes on 32-bit Windows, 104 on 64-bit.
+constexpr DWORD kTrayRecordSize = NOTIFYICONDATAA_V1_SIZE;
+constexpr int kTipLength = 64;
+
+int iconIndex(TrayState state)
+{
+    switch (state) {
+    case TrayState::Start:
+    case TrayState::Green:
+        return 0;
+    case TrayState::Yellow:
+        return 1;
+    case TrayState::Red:
+        return 2;
+    case TrayState::ShuttingDown:
+        return 3;
+    }
+    return 2;
+}
+
+UINT tipString(TrayState state)
+{
+    switch (state) {
+    case TrayState::Green:
+        return IDS_STATUS_GREEN;
+    case TrayState::Yellow:
+        return IDS_STATUS_YELLOW;
+    case TrayState::Red:
+        return IDS_STATUS_RED;
+    case TrayState::ShuttingDown:
+        return IDS_SHUTTING_DOWN;
+    case TrayState::Start:
+        break;
+    }
+    return 0;
+}
+
+void copyTip(NOTIFYICONDATAA& record, const char* text)
+{
+    std::memset(record.szTip, 0, sizeof record.szTip);
+    std::memcpy(record.szTip, text, strnlen(text, kTipLength - 1));
+}
+
+}  // namespace
+
+WinDesktop::WinDesktop(HINSTANCE instance, CRedDialog& redList) : instance_(instance), redList_(redList) {}
+
+WinDesktop::~WinDesktop()
+{
+    removeTrayIcon();
+    if (menu_)
+        ::DestroyMenu(menu_);
+    if (window_) {
+        ::SetWindowLongPtrA(window_, GWLP_USERDATA, 0);
+        ::DestroyWindow(window_);
+    }
+    for (HICON icon : icons_) {
+        if (icon)
+            ::DestroyIcon(icon);
+    }
+}
+
+bool WinDesktop::create()
+{
+    const int ids[4] = { IDI_TRAY_GREEN, IDI_TRAY_YELLOW, IDI_TRAY_RED, IDI_TRAY_SHUTTING_DOWN };
+    for (int i = 0; i < 4; ++i)
+        icons_[i] = static_cast<HICON>(::LoadImageA(instance_, MAKEINTRESOURCEA(ids[i]), IMAGE_ICON, 0, 0, 0));
+
+    WNDCLASSEXA windowClass {};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = windowProcedure;
+    windowClass.hInstance = instance_;
+    windowClass.hCursor = ::LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
+    windowClass.lpszClassName = kWindowClass;
+    ::RegisterClassExA(&windowClass);  // a second desktop in one process finds it registered
+    window_ = ::CreateWindowExA(0, kWindowClass, "BeaconVigilor", WS_POPUP, 0, 0, ::GetSystemMetrics(SM_CXFULLSCREEN),
+        ::GetSystemMetrics(SM_CYFULLSCREEN), nullptr, nullptr, instance_, this);
+    return window_ != nullptr;
+}
+
+void WinDesktop::addTrayIcon()
+{
+    std::lock_guard lock(recordMutex_);
+    std::memset(&record_, 0, sizeof record_);
+    record_.cbSize = kTrayRecordSize;
+    record_.hWnd = window_;
+    record_.uID = 0;
+    record_.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    record_.uCallbackMessage = WM_TRAY_NOTIFY;
+    record_.hIcon = icons_[0];
+    copyTip(record_, "BeaconVigilor");
+    iconAdded_ = ::Shell_NotifyIconA(NIM_ADD, &record_) != 0;
+}
+
+void WinDesktop::removeTrayIcon()
+{
+    std::lock_guard lock(recordMutex_);
+    if (record_.cbSize != 0)
+        ::Shell_NotifyIconA(NIM_DELETE, &record_);
+    iconAdded_ = false;
+}
+
+void WinDesktop::setTrayState(TrayState state)
+{
+    std::lock_guard lock(recordMutex_);
+    record_.hIcon = icons_[iconIndex(state)];
+    char tip[kTipLength] = {};
+    if (const UINT id = tipString(state))
+        ::LoadStringA(instance_, id, tip, kTipLength);
+    else
+        std::memcpy(tip, "BeaconVigilor", sizeof "BeaconVigilor");
+    copyTip(record_, tip);
+    record_.uFlags = NIF_ICON | NIF_TIP;
+    ::Shell_NotifyIconA(NIM_MODIFY, &record_);
+}
+
+NOTIFYICONDATAA WinDesktop::trayRecord() const
+{
+    std::lock_guard lock(recordMutex_);
+    return record_;
+}
+
+HICON WinDesktop::icon(TrayState state) const
+{
+    return icons_[iconIndex(state)];
+}
+
+void WinDesktop::addressChanged(Address& address)
+{
+    if (closing_.load() || !redList_.hwnd())
+        return;
+    ::SendMessageA(redList_.hwnd(), WM_ADDRESS_CHANGED, 0, reinterpret_cast<LPARAM>(&address));
+}
+
+void WinDesktop::addressStillRed(Address& address)
+{
+    if (closing_.load() || !redList_.hwnd())
+        return;
+    ::SendMessageA(redList_.hwnd(), WM_ADDRESS_STILL_RED, 0, reinterpret_cast<LPARAM>(&address));
+}
+
+void WinDesktop::showMessageBox(const std::string& text, const std::string& caption, MessageIcon icon)
+{
+    // On the calling thread, without owner: the GUI thread stays free.
+    const UINT style = MB_OK | (icon == MessageIcon::Error ? MB_ICONERROR : MB_ICONINFORMATION);
+    ::MessageBoxA(nullptr, text.c_str(), caption.empty() ? nullptr : caption.c_str(), style);
+}
+
+void WinDesktop::quit()
+{
+    ::PostMessageA(window_, WM_QUIT, 0, 0);
+}
+
+void WinDesktop::beginClosing()
+{
+    closing_.store(true);
+    redList_.dropNotices();
+}
+
+void WinDesktop::waitAnsweringNotices(HANDLE thread)
+{
+    while (true) {
+        // Runs the handlers of the messages sent so far, and only those.
+        MSG message;
+        ::PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        // Wakes for sent messages already queued too, not only for new ones.
+        const DWORD woken
+            = ::MsgWaitForMultipleObjectsEx(1, &thread, INFINITE, QS_SENDMESSAGE, MWMO_INPUTAVAILABLE);
+        if (woken != WAIT_OBJECT_0 + 1)
+            return;
+    }
+}
+
+HMENU WinDesktop::buildMenu() const
+{
+    const HMENU menu = ::CreatePopupMenu();
+    if (!menu)
+        return nullptr;
+    ::AppendMenuA(menu, MF_STRING, ID_LIVE_RED_LIST, "Live &Red List");
+    ::AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+    ::AppendMenuA(menu, MF_STRING, ID_SHOW_LOG, "Show &Log");
+    ::AppendMenuA(menu, MF_STRING, ID_SHOW_DOWN, "Show &Down");
+    ::AppendMenuA(menu, MF_STRING, ID_SHOW_INPUT, "Show &Input File");
+    ::AppendMenuA(menu, MF_STRING, ID_PROPERTIES, "&Properties");
+    ::AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+    ::AppendMenuA(menu, MF_STRING, ID_ABOUT, "&About...");
+    ::AppendMenuA(menu, MF_STRING, ID_HELP, "&Help");
+    ::AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+    ::AppendMenuA(menu, MF_STRING, ID_EXIT, "E&xit");
+    ::SetMenuDefaultItem(menu, ID_LIVE_RED_LIST, FALSE);
+    return menu;
+}
+
+void WinDesktop::showMenu()
+{
+    if (closing_.load())
+        return;
+    if (menu_)
+        ::DestroyMenu(menu_);
+    menu_ = buildMenu();
+    if (!menu_)
+        return;
+    POINT cursor {};
+    ::GetCursorPos(&cursor);
+    ::SetForegroundWindow(window_);
+    tracking_ = true;
+    const UINT command = static_cast<UINT>(::TrackPopupMenu(menu_, TPM_RETURNCMD | TPM_BOTTOMALIGN | TPM_RIGHTALIGN,
+        cursor.x, cursor.y, 0, window_, nullptr));
+    tracking_ = false;
+    ::PostMessageA(window_, WM_NULL, 0, 0);
+    perform(command);
+    if (menu_) {
+        ::DestroyMenu(menu_);
+        menu_ = nullptr;
+    }
+}
+
+void WinDesktop::perform(UINT command)
+{
+    switch (command) {
+    case ID_LIVE_RED_LIST:
+        showRedList();
+        break;
+    case ID_SHOW_LOG:
+        open(currentLogFile());
+        break;
+    case ID_SHOW_DOWN:
+        open(currentDownFile());
+        break;
+    case ID_SHOW_INPUT:
+        open(currentInputFile());
+        break;
+    case ID_PROPERTIES:
+        showProperties();
+        break;
+    case ID_ABOUT:
+        showAboutBox(instance_, opener_ ? &opener_ : nullptr);
+        break;
+    case ID_HELP:
+        open(BV_HELP_PAGE);
+        break;
+    case ID_EXIT:
+        requestExit();
+        break;
+    default:
+        break;
+    }
+}
+
+void WinDesktop::open(const std::string& target)
+{
+    if (opener_)
+        opener_(nullptr, target);
+    else
+        openWithShell(nullptr, target);
+}
+
+void WinDesktop::showRedList()
+{
+    const HWND window = redList_.hwnd();
+    if (!window)
+        return;
+    if (::IsWindowVisible(window)) {
+        ::SetForegroundWindow(window);
+        return;
+    }
+    ::ShowWindow(window, SW_SHOW);
+    if (::IsIconic(window))
+        ::ShowWindow(window, SW_RESTORE);
+}
+
+void WinDesktop::showProperties()
+{
+    ::MessageBoxA(nullptr, currentSummary().c_str(), "BeaconVigilor Properties", MB_OK | MB_ICONINFORMATION);
+}
+
+void WinDesktop::trayNotice(LPARAM mouseMessage)
+{
+    switch (mouseMessage) {
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+        showMenu();
+        break;
+    case WM_LBUTTONDBLCLK:
+        showRedList();
+        break;
+    default:
+        // Mouse moves over the icon come while the menu is up; it stays.
+        if (menu_ && !tracking_) {
+            ::DestroyMenu(menu_);
+            menu_ = nullptr;
+        }
+        break;
+    }
+}
+
+LRESULT CALLBACK WinDesktop::windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_NCCREATE) {
+        const auto* creation = reinterpret_cast<const CREATESTRUCTA*>(lParam);
+        ::SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(creation->lpCreateParams));
+    }
+    auto* desktop = reinterpret_cast<WinDesktop*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (message == WM_TRAY_NOTIFY && desktop) {
+        desktop->trayNotice(lParam);
+        return 0;
+    }
+    return ::DefWindowProcA(window, message, wParam, lParam);
+}

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "shell/desktop.h"
+#include "shell/win/about_box.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+
+class CRedDialog;
+
+// The desktop on Win32: the hidden tray window, the tray icon and its menu,
+// and the notices carried to the red list window. Calls from the monitor's
+// threads reach the GUI thread by synchronous messages; once closing has
+// begun notices return at once.
+class WinDesktop final : public Desktop {
+public:
+    static constexpr const char* kWindowClass = "BeaconVigilor";
+
+    WinDesktop(HINSTANCE instance, CRedDialog& redList);
+    ~WinDesktop() override;
+    WinDesktop(const WinDesktop&) = delete;
+    WinDesktop& operator=(const WinDesktop&) = delete;
+
+    // Loads the four icons and creates the hidden window; false when the
+    // window could not be made.
+    bool create();
+    // The icon in its start state (green, "BeaconVigilor").
+    void addTrayIcon();
+    void removeTrayIcon();
+
+    void setTrayState(TrayState state) override;
+    void addressChanged(Address& address) override;
+    void addressStillRed(Address& address) override;
+    void showMessageBox(const std::string& text, const std::string& caption, MessageIcon icon) override;
+    void quit() override;
+
+    void beginClosing();
+    // After the message loop: waits for `thread` to end while still answering
+    // the notices sent to this thread (dropped, since closing has begun), so
+    // that no sender waits for ever on a GUI thread that stopped listening.
+    static void waitAnsweringNotices(HANDLE thread);
+
+    // The tray menu as the user gets it; the caller destroys it.
+    HMENU buildMenu() const;
+    // Runs one command of the tray menu.
+    void perform(UINT command);
+    void showRedList();
+    void showProperties();
+
+    HWND trayWindow() const { return window_; }
+    NOTIFYICONDATAA trayRecord() const;
+    HICON icon(TrayState state) const;
+    // Stands in for the shell's open of files and web pages (for tests).
+    void setOpener(ShellOpener opener) { opener_ = std::move(opener); }
+
+private:
+    static LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    void trayNotice(LPARAM mouseMessage);
+    void showMenu();
+    void open(const std::string& target);
+
+    HINSTANCE instance_;
+    CRedDialog& redList_;
+    HWND window_ = nullptr;
+    HICON icons_[4] = {};  // green, yellow, red, shutting down
+    HMENU menu_ = nullptr;
+    bool tracking_ = false;
+    ShellOpener opener_;
+    std::atomic<bool> closing_ { false };
+    mutable std::mutex recordMutex_;
+    NOTIFYICONDATAA record_ {};
+    bool iconAdded_ = false;
+};

@@ -1,0 +1,230 @@
+#include "ping/icmp_message.h"
+#include "ping/icmp_socket.h"
+#include "platform/ipv4.h"
+
+#include "support/test_environment.h"
+#include "support/wait_for.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr UINT kTrayNotify = 0x8064;
+
+std::string windowsPath(const std::string& path)
+{
+    return path.size() > 1 && path[0] == '/' ? "Z:" + path : path;
+}
+
+// The program, started in a directory of the test's own.
+class ProgramRun {
+public:
+    ProgramRun(const std::string& directory, const std::string& arguments)
+    {
+        std::string command = "\"" + windowsPath(BV_WINDOWS_PROGRAM) + "\" " + arguments;
+        STARTUPINFOA startup {};
+        startup.cb = sizeof startup;
+        started_ = ::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, directory.c_str(),
+                       &startup, &info_)
+            != 0;
+    }
+    ~ProgramRun()
+    {
+        if (!started_)
+            return;
+        if (::WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT)
+            ::TerminateProcess(info_.hProcess, 99);
+        ::CloseHandle(info_.hThread);
+        ::CloseHandle(info_.hProcess);
+    }
+    ProgramRun(const ProgramRun&) = delete;
+    ProgramRun& operator=(const ProgramRun&) = delete;
+
+    bool started() const { return started_; }
+    DWORD processId() const { return info_.dwProcessId; }
+    // The exit code, or -1 when it did not end in time.
+    long finish(DWORD milliseconds)
+    {
+        if (::WaitForSingleObject(info_.hProcess, milliseconds) != WAIT_OBJECT_0)
+            return -1;
+        DWORD code = 0;
+        ::GetExitCodeProcess(info_.hProcess, &code);
+        return static_cast<long>(code);
+    }
+
+private:
+    PROCESS_INFORMATION info_ {};
+    bool started_ = false;
+};
+
+struct EchoTraffic {
+    bool request = false;
+    bool reply = false;
+};
+
+// Watches loopback for echo requests and replies that carry `identifier`.
+EchoTraffic watchEchoes(IcmpSocket& socket, std::uint16_t identifier)
+{
+    EchoTraffic seen;
+    const auto deadline = std::chrono::steady_clock::now() + 15s;
+    std::vector<std::uint8_t> buffer(65536);
+    for (int round = 0; round < 10000 && std::chrono::steady_clock::now() < deadline && !(seen.request && seen.reply);
+         ++round) {
+        int readable = 0;
+        if (waitReadable(socket.handle(), 500, readable) != 1)
+            break;
+        if (!readable)
+            continue;
+        SocketAddress sender;
+        const int count = receiveMessage(socket.handle(), sender, buffer.data(), static_cast<int>(buffer.size()));
+        if (count < 28)
+            continue;
+        const int h = (buffer[0] & 15) * 4;
+        if (count < h + 8 || buffer[h + 4] != (identifier & 0xFF) || buffer[h + 5] != (identifier >> 8))
+            continue;
+        if (buffer[h] == kIcmpEchoRequest)
+            seen.request = true;
+        if (buffer[h] == kIcmpEchoReply)
+            seen.reply = true;
+    }
+    return seen;
+}
+
+struct Value {
+    bool present = false;
+    DWORD type = 0;
+    std::vector<BYTE> bytes;
+};
+
+Value programValue(const char* name)
+{
+    Value value;
+    HKEY key = nullptr;
+    if (::RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\BeaconVigilor", 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return value;
+    DWORD size = 0;
+    if (::RegQueryValueExA(key, name, nullptr, &value.type, nullptr, &size) == ERROR_SUCCESS) {
+        value.bytes.resize(size);
+        value.present = ::RegQueryValueExA(key, name, nullptr, &value.type, value.bytes.data(), &size) == ERROR_SUCCESS;
+    }
+    ::RegCloseKey(key);
+    return value;
+}
+
+}  // namespace
+
+TEST(WindowsProgram, RunsOnLoopbackWritesItsFilesAndExitsFromTheTrayMenu)
+{
+    IcmpSocket watcher(20);
+    if (watcher.handle() == platform::kInvalidSocket)
+        GTEST_SKIP() << "raw sockets refused here (run as root under Wine)";
+    ::RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\BeaconVigilor");
+
+    TemporaryDirectory directory;
+    writeFile(directory.file("hosts.txt"), "loopback 127.0.0.1 answers\r\n"
+                                           "nowhere no-such-host.invalid never resolves\r\n");
+    std::string arguments = "-in hosts.txt -pt 5000";
+    const char* port = std::getenv("BV_TEST_COM_PORT");
+    const char* capture = std::getenv("BV_TEST_COM_CAPTURE");
+    const bool serial = port && *port && capture && *capture;
+    if (serial)
+        arguments += std::string(" -sp ") + port;
+
+    ProgramRun program(directory.path(), arguments);
+    ASSERT_TRUE(program.started());
+
+    // The priming echo and the host's pings go out with the program's
+    // identifier, and the replies come back.
+    const EchoTraffic traffic = watchEchoes(watcher, static_cast<std::uint16_t>(program.processId() & 0xFFFF));
+    EXPECT_TRUE(traffic.request);
+    EXPECT_TRUE(traffic.reply);
+
+    // A host that cannot be sent to fails twice and turns red. Its look-up
+    // fails at once where a name server answers, later where none does.
+    const std::string log = directory.file("out.txt");
+    const std::string down = directory.file("down.txt");
+    ASSERT_TRUE(waitFor([&] { return readFile(log).find("\tRED\tnowhere\tno-such-host.invalid\t") != std::string::npos; },
+        60s))
+        << readFile(log);
+    ASSERT_TRUE(waitFor([&] { return readFile(down).find("\tRED\tnowhere\t") != std::string::npos; }, 5s));
+
+    const HWND tray = ::FindWindowA("BeaconVigilor", "BeaconVigilor");
+    ASSERT_NE(tray, nullptr);
+    ASSERT_TRUE(::PostMessageA(tray, kTrayNotify, 0, WM_RBUTTONDOWN));
+    HWND menu = nullptr;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            menu = ::FindWindowA("#32768", nullptr);
+            return menu != nullptr && ::IsWindowVisible(menu);
+        },
+        10s));
+    ASSERT_TRUE(::PostMessageA(menu, WM_KEYDOWN, 'X', 0));
+    EXPECT_EQ(program.finish(30000), 0);
+
+    const std::string logged = readFile(log);
+    const std::size_t line = logged.find("\tRED\tnowhere\t");
+    ASSERT_NE(line, std::string::npos);
+    const std::size_t end = logged.find("\r\n", line);
+    ASSERT_NE(end, std::string::npos);
+    EXPECT_EQ(logged.substr(end, 4), "\r\n\r\n") << "a batch ends with an empty line";
+    EXPECT_EQ(logged.find("loopback"), std::string::npos) << "the answering host never turned";
+
+    const std::string listed = readFile(down);
+    EXPECT_EQ(listed.find("loopback"), std::string::npos);
+    ASSERT_GE(listed.size(), 4u);
+    EXPECT_EQ(listed.substr(listed.size() - 4), "\r\n\r\n");
+
+    if (serial) {
+        const std::string redLine = logged.substr(line - 24, end + 2 - (line - 24));
+        EXPECT_TRUE(waitFor([&] { return readFile(windowsPath(capture)).find(redLine) != std::string::npos; }, 10s))
+            << redLine;
+    }
+
+    // The red list window stored its settings on the way out.
+    for (int column = 0; column < 5; ++column) {
+        const Value width = programValue(("ColumnWidth" + std::to_string(column)).c_str());
+        EXPECT_TRUE(width.present && width.type == REG_DWORD && width.bytes.size() == 4) << column;
+    }
+    const Value placement = programValue("WindowPlacement");
+    ASSERT_TRUE(placement.present);
+    EXPECT_EQ(placement.type, static_cast<DWORD>(REG_BINARY));
+    ASSERT_EQ(placement.bytes.size(), 44u);
+    WINDOWPLACEMENT stored {};
+    std::memcpy(&stored, placement.bytes.data(), 44);
+    EXPECT_EQ(stored.showCmd, 0u) << "stored hidden";
+}
+
+TEST(WindowsProgram, BadCommandLineShowsTheUsageBoxThenEnds)
+{
+    TemporaryDirectory directory;
+    ProgramRun program(directory.path(), "-x");
+    ASSERT_TRUE(program.started());
+    HWND box = nullptr;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            box = ::FindWindowA(nullptr, "BeaconVigilor Usage");
+            return box != nullptr;
+        },
+        20s));
+    char text[2048] = {};
+    const HWND message = ::FindWindowExA(box, nullptr, "Static", nullptr);
+    // The box's text is its second static control when the icon is the first.
+    for (HWND child = message; child != nullptr; child = ::FindWindowExA(box, child, "Static", nullptr)) {
+        ::GetWindowTextA(child, text, sizeof text);
+        if (std::strlen(text) > 0)
+            break;
+    }
+    EXPECT_EQ(std::string(text).rfind("Unrecognized parameter: -x\n\nBeaconVigilor v. 1.3", 0), 0u) << text;
+    ::PostMessageA(box, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(program.finish(20000), 0);
+}

@@ -1,0 +1,753 @@
+#include "core/address.h"
+#include "shell/desktop.h"
+#include "shell/win/about_box.h"
+#include "shell/win/red_dialog.h"
+#include "shell/win/registry_key.h"
+#include "shell/win/resource.h"
+#include "shell/win/win_desktop.h"
+
+#include "platform/process.h"
+#include "support/recording_desktop.h"
+#include "support/wait_for.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+HINSTANCE instance()
+{
+    return ::GetModuleHandleA(nullptr);
+}
+
+// A registry key of the test's own, removed before and after.
+struct TestKey {
+    TestKey()
+        : path(std::string("Software\\BeaconVigilorTest\\") + std::to_string(platform::currentProcessId()) + "\\"
+              + ::testing::UnitTest::GetInstance()->current_test_info()->name())
+    {
+        ::RegDeleteTreeA(HKEY_CURRENT_USER, path.c_str());
+    }
+    ~TestKey() { ::RegDeleteTreeA(HKEY_CURRENT_USER, path.c_str()); }
+    std::string path;
+};
+
+struct StoredValue {
+    bool present = false;
+    DWORD type = 0;
+    std::vector<BYTE> bytes;
+};
+
+StoredValue storedValue(const std::string& key, const char* name)
+{
+    StoredValue value;
+    HKEY opened = nullptr;
+    if (::RegOpenKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
+        return value;
+    DWORD size = 0;
+    if (::RegQueryValueExA(opened, name, nullptr, &value.type, nullptr, &size) == ERROR_SUCCESS) {
+        value.bytes.resize(size);
+        value.present = ::RegQueryValueExA(opened, name, nullptr, &value.type, value.bytes.data(), &size)
+            == ERROR_SUCCESS;
+    }
+    ::RegCloseKey(opened);
+    return value;
+}
+
+void storeValue(const std::string& key, const char* name, DWORD type, const void* bytes, DWORD size)
+{
+    HKEY created = nullptr;
+    ASSERT_EQ(::RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &created,
+                  nullptr),
+        ERROR_SUCCESS);
+    ::RegSetValueExA(created, name, 0, type, static_cast<const BYTE*>(bytes), size);
+    ::RegCloseKey(created);
+}
+
+std::string cell(HWND list, int row, int column)
+{
+    char buffer[512] = {};
+    LVITEMA item {};
+    item.iSubItem = column;
+    item.pszText = buffer;
+    item.cchTextMax = sizeof buffer;
+    ::SendMessageA(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+    return buffer;
+}
+
+int rowCount(HWND list)
+{
+    return static_cast<int>(::SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+}
+
+std::vector<std::string> rowOf(HWND list, int row)
+{
+    std::vector<std::string> cells;
+    for (int column = 0; column < CRedDialog::kColumnCount; ++column)
+        cells.push_back(cell(list, row, column));
+    return cells;
+}
+
+int columnWidth(HWND list, int column)
+{
+    return static_cast<int>(::SendMessageA(list, LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column), 0));
+}
+
+Address host(const std::string& name, const std::string& ip, const std::string& comment)
+{
+    Address address(name, ip, comment, 30000, 20, 1108980907);
+    return address;
+}
+
+void becomes(HWND window, Address& address, int status, const std::string& error, CalendarTime when)
+{
+    address.setStatus(status);
+    address.setErrorText(error);
+    address.setLastSendTime(when);
+    if (status == kRed && address.getDownSince() == 0)
+        address.setDownSince(when - 30);
+    ::SendMessageA(window, WM_ADDRESS_CHANGED, 0, reinterpret_cast<LPARAM>(&address));
+}
+
+int trayRedCount(RecordingDesktop& desktop)
+{
+    int count = 0;
+    for (TrayState state : desktop.trayStates())
+        count += state == TrayState::Red;
+    return count;
+}
+
+}  // namespace
+
+TEST(RedList, RowsFollowTheNoticesNewestFirstByExactIp)
+{
+    TestKey key;
+    RecordingDesktop desktop;
+    CRedDialog dialog(instance(), key.path);
+    ASSERT_TRUE(dialog.createModeless(nullptr));
+    const HWND list = dialog.list();
+    ASSERT_NE(list, nullptr);
+    EXPECT_FALSE(::IsWindowVisible(dialog.hwnd())) << "created hidden";
+
+    Address router = host("router-2", "10.0.0.2", "core switch");
+    becomes(dialog.hwnd(), router, kYellow, "Timed out", 1108981000);
+    EXPECT_EQ(rowCount(list), 0) << "yellow adds no row";
+    EXPECT_EQ(trayRedCount(desktop), 0);
+
+    becomes(dialog.hwnd(), router, kRed, "Timed out", 1108981030);
+    ASSERT_EQ(rowCount(list), 1);
+    EXPECT_EQ(rowOf(list, 0), (std::vector<std::string> { "10.0.0.2", "core switch", formatTime(1108981000),
+                                  "Timed out", formatTime(1108981030), "router-2" }));
+    EXPECT_EQ(trayRedCount(desktop), 1);
+
+    Address web = host("web-1", "10.0.0.7", "front end");
+    becomes(dialog.hwnd(), web, kRed, "TTL expired", 1108981040);
+    ASSERT_EQ(rowCount(list), 2);
+    EXPECT_EQ(cell(list, 0, 0), "10.0.0.7") << "newest first";
+    EXPECT_EQ(cell(list, 1, 0), "10.0.0.2");
+
+    // Failing again changes only the error and the latest ping, in place.
+    router.setComment("renamed meanwhile");
+    router.setName("renamed");
+    router.setErrorText("Destination host unreachable");
+    router.setLastSendTime(1108981090);
+    ::SendMessageA(dialog.hwnd(), WM_ADDRESS_STILL_RED, 0, reinterpret_cast<LPARAM>(&router));
+    EXPECT_EQ(rowOf(list, 1), (std::vector<std::string> { "10.0.0.2", "core switch", formatTime(1108981000),
+                                  "Destination host unreachable", formatTime(1108981090), "router-2" }));
+    EXPECT_EQ(cell(list, 0, 0), "10.0.0.7");
+    EXPECT_EQ(trayRedCount(desktop), 3);
+
+    // Only the exact text is the row's key: the list's own search ignores case.
+    Address upper = host("upper", "Gateway", "");
+    Address lower = host("lower", "gateway", "");
+    becomes(dialog.hwnd(), upper, kRed, "Timed out", 1108981100);
+    becomes(dialog.hwnd(), lower, kRed, "Timed out", 1108981110);
+    ASSERT_EQ(rowCount(list), 4);
+    becomes(dialog.hwnd(), lower, kGreen, "", 1108981120);
+    ASSERT_EQ(rowCount(list), 3);
+    EXPECT_EQ(cell(list, 0, 0), "Gateway");
+
+    becomes(dialog.hwnd(), router, kGreen, "", 1108981200);
+    ASSERT_EQ(rowCount(list), 2);
+    EXPECT_EQ(cell(list, 0, 0), "Gateway");
+    EXPECT_EQ(cell(list, 1, 0), "10.0.0.7");
+
+    // An update or removal for an address without a row changes nothing;
+    // a notice without an address is ignored.
+    Address stranger = host("stranger", "10.9.9.9", "");
+    ::SendMessageA(dialog.hwnd(), WM_ADDRESS_STILL_RED, 0, reinterpret_cast<LPARAM>(&stranger));
+    becomes(dialog.hwnd(), stranger, kGreen, "", 1108981300);
+    EXPECT_EQ(::SendMessageA(dialog.hwnd(), WM_ADDRESS_CHANGED, 0, 0), 0);
+    EXPECT_EQ(rowCount(list), 2);
+
+    // Once closing has begun, notices are dropped.
+    dialog.dropNotices();
+    becomes(dialog.hwnd(), router, kRed, "Timed out", 1108981400);
+    EXPECT_EQ(rowCount(list), 2);
+}
+
+TEST(RedList, TemplateColumnsDefaultsAndResizeMargin)
+{
+    TestKey key;
+    RecordingDesktop desktop;
+    CRedDialog dialog(instance(), key.path);
+    ASSERT_TRUE(dialog.createModeless(nullptr));
+    const HWND list = dialog.list();
+    EXPECT_EQ(::GetDlgCtrlID(list), IDC_RED_LIST);
+    char title[64] = {};
+    ::GetWindowTextA(dialog.hwnd(), title, sizeof title);
+    EXPECT_STREQ(title, "BeaconVigilor Red List");
+    EXPECT_TRUE(::GetWindowLongA(list, GWL_STYLE) & LVS_REPORT);
+
+    const char* titles[] = { "IP", "Comment", "Down Since", "Error", "Latest Ping", "Name" };
+    for (int column = 0; column < CRedDialog::kColumnCount; ++column) {
+        EXPECT_EQ(columnWidth(list, column), CRedDialog::kDefaultWidths[column]) << column;
+        char text[64] = {};
+        LVCOLUMNA header {};
+        header.mask = LVCF_TEXT | LVCF_FMT;
+        header.pszText = text;
+        header.cchTextMax = sizeof text;
+        ::SendMessageA(list, LVM_GETCOLUMNA, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&header));
+        EXPECT_STREQ(text, titles[column]);
+        EXPECT_EQ(header.fmt & LVCFMT_JUSTIFYMASK, LVCFMT_LEFT);
+    }
+
+    // The system menu carries the font chooser.
+    const HMENU system = ::GetSystemMenu(dialog.hwnd(), FALSE);
+    ASSERT_NE(system, nullptr);
+    const int items = ::GetMenuItemCount(system);
+    char item[64] = {};
+    ::GetMenuStringA(system, ID_CHOOSE_FONT, item, sizeof item, MF_BYCOMMAND);
+    EXPECT_STREQ(item, "Choose &Font...");
+    EXPECT_EQ(::GetMenuItemID(system, items - 1), static_cast<UINT>(ID_CHOOSE_FONT));
+
+    ::SetWindowPos(dialog.hwnd(), nullptr, 0, 0, 640, 300, SWP_NOZORDER | SWP_NOMOVE);
+    RECT client {};
+    ::GetClientRect(dialog.hwnd(), &client);
+    RECT inner {};
+    ::GetWindowRect(list, &inner);
+    ::MapWindowPoints(nullptr, dialog.hwnd(), reinterpret_cast<POINT*>(&inner), 2);
+    EXPECT_EQ(inner.left, 2);
+    EXPECT_EQ(inner.top, 2);
+    EXPECT_EQ(client.right - inner.right, 2);
+    EXPECT_EQ(client.bottom - inner.bottom, 2);
+
+    // Closing hides, it does not destroy.
+    ::ShowWindow(dialog.hwnd(), SW_SHOW);
+    ::SendMessageA(dialog.hwnd(), WM_COMMAND, IDCANCEL, 0);
+    EXPECT_TRUE(::IsWindow(dialog.hwnd()));
+    EXPECT_FALSE(::IsWindowVisible(dialog.hwnd()));
+}
+
+TEST(RedList, SettingsAreStoredAtDestroyAndRestoredAtCreation)
+{
+    TestKey key;
+    RecordingDesktop desktop;
+    RECT shownAt {};
+    {
+        CRedDialog dialog(instance(), key.path);
+        ASSERT_TRUE(dialog.createModeless(nullptr));
+        const int widths[] = { 111, 122, 133, 144, 155, 166 };
+        for (int column = 0; column < CRedDialog::kColumnCount; ++column)
+            ::SendMessageA(dialog.list(), LVM_SETCOLUMNWIDTH, column, MAKELPARAM(widths[column], 0));
+        ::SetWindowPos(dialog.hwnd(), nullptr, 40, 50, 600, 280, SWP_NOZORDER);
+        ::ShowWindow(dialog.hwnd(), SW_SHOW);
+        ::GetWindowRect(dialog.hwnd(), &shownAt);
+        ASSERT_TRUE(dialog.destroyWindow());
+    }
+    for (int column = 0; column < 5; ++column) {
+        const StoredValue width = storedValue(key.path, ("ColumnWidth" + std::to_string(column)).c_str());
+        ASSERT_TRUE(width.present) << column;
+        EXPECT_EQ(width.type, static_cast<DWORD>(REG_DWORD));
+        ASSERT_EQ(width.bytes.size(), 4u);
+        EXPECT_EQ(width.bytes[0], 111 + 11 * column);
+    }
+    EXPECT_FALSE(storedValue(key.path, "ColumnWidth5").present) << "the Name column's width is never stored";
+    const StoredValue placement = storedValue(key.path, "WindowPlacement");
+    ASSERT_TRUE(placement.present);
+    EXPECT_EQ(placement.type, static_cast<DWORD>(REG_BINARY));
+    ASSERT_EQ(placement.bytes.size(), 44u);
+    WINDOWPLACEMENT stored {};
+    std::memcpy(&stored, placement.bytes.data(), 44);
+    EXPECT_EQ(stored.length, 44u);
+    EXPECT_NE(stored.showCmd, 0u) << "stored while visible";
+    EXPECT_FALSE(storedValue(key.path, "Font").present) << "written only when a font is chosen";
+
+    {
+        CRedDialog dialog(instance(), key.path);
+        ASSERT_TRUE(dialog.createModeless(nullptr));
+        for (int column = 0; column < 5; ++column)
+            EXPECT_EQ(columnWidth(dialog.list(), column), 111 + 11 * column);
+        EXPECT_EQ(columnWidth(dialog.list(), 5), 150);
+        EXPECT_TRUE(::IsWindowVisible(dialog.hwnd())) << "a window that was open comes back open";
+        RECT at {};
+        ::GetWindowRect(dialog.hwnd(), &at);
+        EXPECT_EQ(at.left, shownAt.left);
+        EXPECT_EQ(at.top, shownAt.top);
+        ::ShowWindow(dialog.hwnd(), SW_HIDE);
+        ASSERT_TRUE(dialog.destroyWindow());
+    }
+    std::memcpy(&stored, storedValue(key.path, "WindowPlacement").bytes.data(), 44);
+    EXPECT_EQ(stored.showCmd, 0u) << "stored while hidden";
+    {
+        CRedDialog dialog(instance(), key.path);
+        ASSERT_TRUE(dialog.createModeless(nullptr));
+        EXPECT_FALSE(::IsWindowVisible(dialog.hwnd()));
+    }
+}
+
+TEST(RedList, StoredValuesOfTheWrongTypeOrSizeAreIgnored)
+{
+    TestKey key;
+    RecordingDesktop desktop;
+    WINDOWPLACEMENT shown {};
+    shown.length = sizeof shown;
+    shown.showCmd = SW_SHOWNORMAL;
+    shown.rcNormalPosition = { 10, 10, 400, 300 };
+    storeValue(key.path, "WindowPlacement", REG_BINARY, &shown, 40);
+    const DWORD notAFont = 12;
+    storeValue(key.path, "Font", REG_DWORD, &notAFont, sizeof notAFont);
+    const BYTE shortWidth[8] = { 77, 0, 0, 0, 0, 0, 0, 0 };
+    storeValue(key.path, "ColumnWidth1", REG_BINARY, shortWidth, sizeof shortWidth);
+    const DWORD hugeWidth = 0x00010050;  // only the low 16 bits count
+    storeValue(key.path, "ColumnWidth2", REG_DWORD, &hugeWidth, sizeof hugeWidth);
+    {
+        CRedDialog dialog(instance(), key.path);
+        ASSERT_TRUE(dialog.createModeless(nullptr));
+        EXPECT_FALSE(::IsWindowVisible(dialog.hwnd()));
+        EXPECT_EQ(columnWidth(dialog.list(), 1), 100) << "an 8-byte value does not fit";
+        EXPECT_EQ(columnWidth(dialog.list(), 2), 0x50);
+        EXPECT_EQ(::SendMessageA(dialog.list(), WM_GETFONT, 0, 0), ::SendMessageA(dialog.hwnd(), WM_GETFONT, 0, 0))
+            << "the dialog's own font stays";
+    }
+
+    // A proper record is applied to the list at creation, even with its face
+    // name unterminated.
+    LOGFONTA font {};
+    font.lfHeight = -19;
+    font.lfWeight = FW_BOLD;
+    std::memset(font.lfFaceName, 'A', sizeof font.lfFaceName);
+    storeValue(key.path, "Font", REG_BINARY, &font, sizeof font);
+    CRedDialog dialog(instance(), key.path);
+    ASSERT_TRUE(dialog.createModeless(nullptr));
+    const auto applied = reinterpret_cast<HFONT>(::SendMessageA(dialog.list(), WM_GETFONT, 0, 0));
+    ASSERT_NE(applied, nullptr);
+    LOGFONTA read {};
+    ASSERT_GT(::GetObjectA(applied, sizeof read, &read), 0);
+    EXPECT_EQ(read.lfHeight, -19);
+    EXPECT_EQ(read.lfWeight, FW_BOLD);
+}
+
+TEST(Tray, RecordAfterEveryStateAndTheHiddenWindow)
+{
+    TestKey key;
+    CRedDialog dialog(instance(), key.path);
+    WinDesktop desktop(instance(), dialog);
+    ASSERT_TRUE(desktop.create());
+    const HWND window = desktop.trayWindow();
+    EXPECT_EQ(::FindWindowA("BeaconVigilor", "BeaconVigilor"), window);
+    EXPECT_FALSE(::IsWindowVisible(window));
+    EXPECT_EQ(static_cast<DWORD>(::GetWindowLongA(window, GWL_STYLE)) & WS_POPUP, static_cast<DWORD>(WS_POPUP));
+
+    const TrayState states[] = { TrayState::Green, TrayState::Yellow, TrayState::Red, TrayState::ShuttingDown };
+    for (TrayState a : states) {
+        ASSERT_NE(desktop.icon(a), nullptr);
+        for (TrayState b : states) {
+            if (a != b) {
+                EXPECT_NE(desktop.icon(a), desktop.icon(b));
+            }
+        }
+    }
+    ICONINFO info {};
+    ASSERT_TRUE(::GetIconInfo(desktop.icon(TrayState::Red), &info));
+    BITMAP bitmap {};
+    ::GetObjectA(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
+    EXPECT_EQ(bitmap.bmWidth, 16) << "loaded at the resource's own size";
+    if (info.hbmColor)
+        ::DeleteObject(info.hbmColor);
+    ::DeleteObject(info.hbmMask);
+
+    desktop.addTrayIcon();
+    NOTIFYICONDATAA record = desktop.trayRecord();
+    EXPECT_EQ(record.cbSize, static_cast<DWORD>(NOTIFYICONDATAA_V1_SIZE));
+    EXPECT_EQ(record.hWnd, window);
+    EXPECT_EQ(record.uID, 0u);
+    EXPECT_EQ(record.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
+    EXPECT_EQ(record.uCallbackMessage, static_cast<UINT>(WM_TRAY_NOTIFY));
+    EXPECT_EQ(record.hIcon, desktop.icon(TrayState::Green));
+    EXPECT_STREQ(record.szTip, "BeaconVigilor");
+
+    const struct {
+        void (*operation)();
+        TrayState state;
+        const char* tip;
+    } steps[] = {
+        { setTrayYellow, TrayState::Yellow, "BeaconVigilor Status Yellow" },
+        { setTrayRed, TrayState::Red, "BeaconVigilor Status Red" },
+        { setTrayGreen, TrayState::Green, "BeaconVigilor Status Green" },
+        { setTrayShuttingDown, TrayState::ShuttingDown, "BeaconVigilor is shutting down..." },
+    };
+    DesktopInstallation installation(desktop);
+    for (const auto& step : steps) {
+        step.operation();
+        record = desktop.trayRecord();
+        EXPECT_EQ(record.hIcon, desktop.icon(step.state)) << step.tip;
+        EXPECT_STREQ(record.szTip, step.tip);
+        EXPECT_EQ(record.uFlags, static_cast<UINT>(NIF_ICON | NIF_TIP));
+        EXPECT_EQ(record.uCallbackMessage, static_cast<UINT>(WM_TRAY_NOTIFY));
+    }
+    desktop.removeTrayIcon();
+}
+
+TEST(Tray, MenuItemsIdsAndDefaultItem)
+{
+    TestKey key;
+    CRedDialog dialog(instance(), key.path);
+    WinDesktop desktop(instance(), dialog);
+    ASSERT_TRUE(desktop.create());
+    const HMENU menu = desktop.buildMenu();
+    ASSERT_NE(menu, nullptr);
+    const struct {
+        const char* text;
+        UINT id;
+    } expected[] = {
+        { "Live &Red List", ID_LIVE_RED_LIST }, { nullptr, 0 }, { "Show &Log", ID_SHOW_LOG },
+        { "Show &Down", ID_SHOW_DOWN }, { "Show &Input File", ID_SHOW_INPUT }, { "&Properties", ID_PROPERTIES },
+        { nullptr, 0 }, { "&About...", ID_ABOUT }, { "&Help", ID_HELP }, { nullptr, 0 }, { "E&xit", ID_EXIT },
+    };
+    ASSERT_EQ(::GetMenuItemCount(menu), 11);
+    for (int position = 0; position < 11; ++position) {
+        MENUITEMINFOA item {};
+        item.cbSize = sizeof item;
+        item.fMask = MIIM_FTYPE | MIIM_ID;
+        ASSERT_TRUE(::GetMenuItemInfoA(menu, position, TRUE, &item));
+        if (expected[position].text == nullptr) {
+            EXPECT_TRUE(item.fType & MFT_SEPARATOR) << position;
+            continue;
+        }
+        char text[64] = {};
+        ::GetMenuStringA(menu, position, text, sizeof text, MF_BYPOSITION);
+        EXPECT_STREQ(text, expected[position].text);
+        EXPECT_EQ(item.wID, expected[position].id) << text;
+    }
+    EXPECT_EQ(::GetMenuDefaultItem(menu, FALSE, 0), static_cast<UINT>(ID_LIVE_RED_LIST));
+    ::DestroyMenu(menu);
+}
+
+TEST(Tray, CommandsOpenTheRunsFilesAndExitEndsTheLoop)
+{
+    TestKey key;
+    CRedDialog dialog(instance(), key.path);
+    WinDesktop desktop(instance(), dialog);
+    ASSERT_TRUE(desktop.create());
+    ASSERT_TRUE(dialog.createModeless(nullptr));
+    std::vector<std::string> opened;
+    desktop.setOpener([&](HWND, const std::string& target) { opened.push_back(target); });
+    DesktopInstallation installation(desktop);
+
+    desktop.perform(ID_SHOW_LOG);
+    desktop.perform(ID_SHOW_DOWN);
+    desktop.perform(ID_SHOW_INPUT);
+    desktop.perform(ID_HELP);
+    desktop.perform(0);
+    EXPECT_EQ(opened, (std::vector<std::string> { "N/A", "N/A", "N/A", BV_HELP_PAGE })) << "no run exists";
+
+    desktop.perform(ID_LIVE_RED_LIST);
+    EXPECT_TRUE(::IsWindowVisible(dialog.hwnd()));
+    ::ShowWindow(dialog.hwnd(), SW_MINIMIZE);
+    ::ShowWindow(dialog.hwnd(), SW_HIDE);
+    // A double click on the icon shows the list, restored.
+    ::SendMessageA(desktop.trayWindow(), WM_TRAY_NOTIFY, 0, WM_LBUTTONDBLCLK);
+    EXPECT_TRUE(::IsWindowVisible(dialog.hwnd()));
+    EXPECT_FALSE(::IsIconic(dialog.hwnd()));
+
+    exitRequested.store(false);
+    MSG stale;
+    for (int i = 0; i < 1000 && ::PeekMessageA(&stale, nullptr, 0, 0, PM_REMOVE); ++i)
+        ::DispatchMessageA(&stale);
+    desktop.addTrayIcon();
+    desktop.perform(ID_EXIT);
+    EXPECT_TRUE(exitRequested.load());
+    EXPECT_STREQ(desktop.trayRecord().szTip, "BeaconVigilor is shutting down...");
+    MSG message {};
+    bool quitSeen = false;
+    // Painting is dispatched, since it stays queued until it is done.
+    for (int i = 0; i < 1000 && !quitSeen && ::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE); ++i) {
+        if (message.message == WM_QUIT)
+            quitSeen = true;
+        else
+            ::DispatchMessageA(&message);
+    }
+    EXPECT_TRUE(quitSeen);
+    exitRequested.store(false);
+    desktop.removeTrayIcon();
+}
+
+TEST(AboutBox, VersionLineLinkFontCursorAndOpenOnPress)
+{
+    std::vector<std::string> opened;
+    const ShellOpener opener = [&](HWND, const std::string& target) { opened.push_back(target); };
+    const HWND box = createAboutBox(instance(), &opener);
+    ASSERT_NE(box, nullptr);
+    char text[300] = {};
+    ::GetDlgItemTextA(box, IDC_ABOUT_VERSION, text, sizeof text);
+    // The build date in the compiler's form, as the shell was compiled.
+    EXPECT_EQ(std::string(text), aboutVersionLine());
+    EXPECT_TRUE(std::regex_match(std::string(text),
+        std::regex(R"(Version 1\.3 \((Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [ 123][0-9] [0-9]{4}\))")))
+        << text;
+    ::GetWindowTextA(box, text, sizeof text);
+    EXPECT_STREQ(text, "About BeaconVigilor");
+
+    const HWND link = ::GetDlgItem(box, IDC_ABOUT_LINK);
+    ASSERT_NE(link, nullptr);
+    LOGFONTA font {};
+    ASSERT_GT(::GetObjectA(reinterpret_cast<HFONT>(::SendMessageA(link, WM_GETFONT, 0, 0)), sizeof font, &font), 0);
+    EXPECT_STREQ(font.lfFaceName, "Arial");
+    EXPECT_EQ(font.lfHeight, 16);
+    EXPECT_TRUE(font.lfUnderline);
+
+    ::SetCursor(::LoadCursorA(nullptr, IDC_ARROW));
+    EXPECT_TRUE(::SendMessageA(link, WM_SETCURSOR, reinterpret_cast<WPARAM>(link), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)));
+    EXPECT_EQ(::GetCursor(), ::LoadCursorA(nullptr, IDC_HAND));
+
+    ::SendMessageA(link, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0], BV_PRODUCT_PAGE) << "on the press";
+
+    const std::string longText(300, 'x');
+    ::SetWindowTextA(link, longText.c_str());
+    ::SendMessageA(link, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
+    ASSERT_EQ(opened.size(), 2u);
+    EXPECT_EQ(opened[1], std::string(259, 'x'));
+
+    ::SetWindowTextA(link, "");
+    ::SendMessageA(link, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
+    EXPECT_EQ(opened.size(), 2u) << "an empty link opens nothing";
+    ::DestroyWindow(box);
+}
+
+namespace {
+
+struct NoticeFromThread {
+    WinDesktop* desktop;
+    Address* address;
+};
+
+DWORD WINAPI sendNotice(LPVOID parameter)
+{
+    auto* notice = static_cast<NoticeFromThread*>(parameter);
+    notice->desktop->addressChanged(*notice->address);
+    return 0;
+}
+
+}  // namespace
+
+TEST(Tray, NoticePendingAtExitIsAnsweredAndLaterOnesReturnAtOnce)
+{
+    TestKey key;
+    RecordingDesktop recording;
+    CRedDialog dialog(instance(), key.path);
+    WinDesktop desktop(instance(), dialog);
+    ASSERT_TRUE(desktop.create());
+    ASSERT_TRUE(dialog.createModeless(nullptr));
+    Address address = host("router-2", "10.0.0.2", "core switch");
+    address.setStatus(kRed);
+    NoticeFromThread notice { &desktop, &address };
+
+    // The sender blocks in its send while this thread is not listening.
+    const HANDLE pending = ::CreateThread(nullptr, 0, sendNotice, &notice, 0, nullptr);
+    ASSERT_NE(pending, nullptr);
+    ASSERT_TRUE(waitFor([] { return (HIWORD(::GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) != 0; }, 10s));
+    desktop.beginClosing();
+    WinDesktop::waitAnsweringNotices(pending);
+    EXPECT_EQ(::WaitForSingleObject(pending, 0), WAIT_OBJECT_0);
+    ::CloseHandle(pending);
+    EXPECT_EQ(rowCount(dialog.list()), 0) << "dropped, not shown";
+
+    // Once closing has begun a notice does not wait for this thread at all.
+    const HANDLE late = ::CreateThread(nullptr, 0, sendNotice, &notice, 0, nullptr);
+    ASSERT_NE(late, nullptr);
+    EXPECT_EQ(::WaitForSingleObject(late, 10000), WAIT_OBJECT_0);
+    ::CloseHandle(late);
+}
+
+namespace {
+
+// Answers the font chooser with a button once it is up; false when it never came.
+std::thread answerFontChooser(WPARAM button, std::atomic<bool>& answered)
+{
+    return std::thread([button, &answered] {
+        HWND chooser = nullptr;
+        if (waitFor(
+                [&] {
+                    chooser = ::FindWindowA("#32770", "Font");
+                    return chooser != nullptr && ::IsWindowVisible(chooser);
+                },
+                20s))
+            answered = ::PostMessageA(chooser, WM_COMMAND, button, 0) != 0;
+    });
+}
+
+}  // namespace
+
+TEST(RedList, FontChooserCancelKeepsAndConfirmStoresAndApplies)
+{
+    TestKey key;
+    RecordingDesktop recording;
+    CRedDialog dialog(instance(), key.path);
+    ASSERT_TRUE(dialog.createModeless(nullptr));
+    const LRESULT before = ::SendMessageA(dialog.list(), WM_GETFONT, 0, 0);
+
+    std::atomic<bool> answered { false };
+    std::thread cancel = answerFontChooser(IDCANCEL, answered);
+    // The low four bits of a system command are the system's own.
+    ::SendMessageA(dialog.hwnd(), WM_SYSCOMMAND, ID_CHOOSE_FONT | 0x3, 0);
+    cancel.join();
+    ASSERT_TRUE(answered);
+    EXPECT_FALSE(storedValue(key.path, "Font").present);
+    EXPECT_EQ(::SendMessageA(dialog.list(), WM_GETFONT, 0, 0), before);
+
+    answered = false;
+    std::thread confirm = answerFontChooser(IDOK, answered);
+    ::SendMessageA(dialog.hwnd(), WM_SYSCOMMAND, ID_CHOOSE_FONT, 0);
+    confirm.join();
+    ASSERT_TRUE(answered);
+    const StoredValue font = storedValue(key.path, "Font");
+    ASSERT_TRUE(font.present);
+    EXPECT_EQ(font.type, static_cast<DWORD>(REG_BINARY));
+    ASSERT_EQ(font.bytes.size(), 60u);
+    LOGFONTA stored {};
+    std::memcpy(&stored, font.bytes.data(), 60);
+    const auto applied = reinterpret_cast<HFONT>(::SendMessageA(dialog.list(), WM_GETFONT, 0, 0));
+    ASSERT_NE(reinterpret_cast<LRESULT>(applied), before);
+    LOGFONTA read {};
+    ASSERT_GT(::GetObjectA(applied, sizeof read, &read), 0);
+    EXPECT_STREQ(read.lfFaceName, stored.lfFaceName);
+    EXPECT_EQ(read.lfHeight, stored.lfHeight);
+}
+
+namespace {
+
+// Closes the top-level window with this title by posting `message` once it
+// is up; the text of its first non-empty static control comes back.
+std::thread closeWindowTitled(const char* title, UINT message, WPARAM wParam, std::string& text,
+    std::atomic<bool>& closed)
+{
+    return std::thread([title, message, wParam, &text, &closed] {
+        HWND window = nullptr;
+        if (!waitFor(
+                [&] {
+                    window = ::FindWindowA(nullptr, title);
+                    return window != nullptr && ::IsWindowVisible(window);
+                },
+                20s))
+            return;
+        for (HWND child = ::FindWindowExA(window, nullptr, "Static", nullptr); child != nullptr;
+             child = ::FindWindowExA(window, child, "Static", nullptr)) {
+            char buffer[1024] = {};
+            ::GetWindowTextA(child, buffer, sizeof buffer);
+            if (buffer[0] != '\0') {
+                text = buffer;
+                break;
+            }
+        }
+        closed = ::PostMessageA(window, message, wParam, 0) != 0;
+    });
+}
+
+}  // namespace
+
+TEST(Tray, PropertiesWithoutARunSaysNotAvailable)
+{
+    TestKey key;
+    CRedDialog dialog(instance(), key.path);
+    WinDesktop desktop(instance(), dialog);
+    ASSERT_TRUE(desktop.create());
+    std::string text;
+    std::atomic<bool> closed { false };
+    std::thread closer = closeWindowTitled("BeaconVigilor Properties", WM_COMMAND, IDOK, text, closed);
+    desktop.perform(ID_PROPERTIES);
+    closer.join();
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(text, "N/A");
+}
+
+TEST(AboutBox, OkEscapeAndTheCloseBoxAllCloseIt)
+{
+    const struct {
+        UINT message;
+        WPARAM wParam;
+    } ways[] = { { WM_COMMAND, IDOK }, { WM_COMMAND, IDCANCEL }, { WM_CLOSE, 0 } };
+    for (const auto& way : ways) {
+        std::string text;
+        std::atomic<bool> closed { false };
+        std::thread closer = closeWindowTitled("About BeaconVigilor", way.message, way.wParam, text, closed);
+        showAboutBox(instance());
+        closer.join();
+        EXPECT_TRUE(closed);
+        EXPECT_EQ(text.rfind("BeaconVigilor\n", 0), 0u) << text;
+    }
+}
+
+namespace {
+
+// The colour of one pixel of the first icon in Wine's own tray window,
+// which Wine draws when no tray host runs on the X display.
+bool trayPixel(int x, int y, COLORREF& colour)
+{
+    const HWND tray = ::FindWindowA(nullptr, "Wine System Tray");
+    if (!tray || !::IsWindowVisible(tray))
+        return false;
+    POINT at { 2 + x, 2 + y };
+    ::ClientToScreen(tray, &at);
+    const HDC screen = ::GetDC(nullptr);
+    colour = ::GetPixel(screen, at.x, at.y);
+    ::ReleaseDC(nullptr, screen);
+    return colour != CLR_INVALID;
+}
+
+bool trayShows(COLORREF wanted)
+{
+    COLORREF seen = CLR_INVALID;
+    return waitFor([&] { return trayPixel(8, 6, seen) && seen == wanted; }, 10s);
+}
+
+}  // namespace
+
+TEST(Tray, IconShowsEachStatesColourInTheTray)
+{
+    TestKey key;
+    CRedDialog dialog(instance(), key.path);
+    WinDesktop desktop(instance(), dialog);
+    ASSERT_TRUE(desktop.create());
+    desktop.addTrayIcon();
+    COLORREF seen = CLR_INVALID;
+    if (!waitFor([&] { return trayPixel(8, 6, seen); }, 10s)) {
+        desktop.removeTrayIcon();
+        GTEST_SKIP() << "no Wine System Tray window on this display (a tray host runs)";
+    }
+    EXPECT_TRUE(trayShows(RGB(0, 255, 0))) << "start: green";
+    desktop.setTrayState(TrayState::Red);
+    EXPECT_TRUE(trayShows(RGB(255, 0, 0)));
+    desktop.setTrayState(TrayState::Yellow);
+    EXPECT_TRUE(trayShows(RGB(255, 255, 0)));
+    desktop.setTrayState(TrayState::ShuttingDown);
+    EXPECT_TRUE(trayShows(RGB(0, 0, 0))) << "dark between the dots";
+    EXPECT_TRUE(waitFor([&] { return trayPixel(4, 4, seen) && seen == RGB(255, 0, 0); }, 10s)) << "a red dot";
+    desktop.setTrayState(TrayState::Green);
+    EXPECT_TRUE(trayShows(RGB(0, 255, 0)));
+    desktop.removeTrayIcon();
+}
