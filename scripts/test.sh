@@ -12,4 +12,6 @@ for preset in default asan tsan; do
   cmake --build --preset "$preset" -j "$jobs"
   ctest --preset "$preset" -j "$jobs"
 done
+echo "=== fuzz ==="
+./scripts/fuzz.sh
 echo "=== all tests passed ==="
