@@ -21,4 +21,10 @@ if [ "$(id -u)" -eq 0 ]; then
 else
   echo "benchmark skipped: it needs root"
 fi
+echo "=== fuzz ==="
+FUZZ_SECONDS=45 ./scripts/fuzz.sh
+echo "=== soak ==="
+./scripts/soak.sh
+SOAK_PRESET=tsan SOAK_SECONDS=45 ./scripts/soak.sh --no-memory-check
+SOAK_KILLS=4 SOAK_SECONDS=90 ./scripts/soak.sh
 echo "=== all tests passed ==="

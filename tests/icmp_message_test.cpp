@@ -214,6 +214,17 @@ TEST(DecodeReply, LengthLimits)
     }
     const Bytes anything = datagram(20, 64, 0, 0, 0);
     EXPECT_EQ(decode(anything, 0, "127.0.0.5", 0).err, "too few bytes from 127.0.0.5\n");
+
+    // Found by fuzzing: a header length field of 0 to 4 let an 8-byte
+    // datagram pass, and its time to live was read beyond the end.
+    for (std::uint8_t lengthField = 0; lengthField < 5; ++lengthField) {
+        SCOPED_TRACE(int(lengthField));
+        Bytes tiny { static_cast<std::uint8_t>(0x40 | lengthField), 0, 0, 0, 0, 0, 0, 0 };
+        tiny.resize(std::size_t(lengthField) * 4 + 8, 0);
+        const Decoded decoded = decode(tiny, 0, "127.0.0.5", static_cast<int>(tiny.size()));
+        EXPECT_EQ(decoded.result, -1);
+        EXPECT_EQ(decoded.err, "too few bytes from 127.0.0.5\n");
+    }
     EXPECT_EQ(decode(anything, 0, "127.0.0.5", -3).result, -1);
 }
 

@@ -197,3 +197,21 @@ TEST_F(LabProgram, TermRightAfterARedTurnStillLogsIt)
     EXPECT_EQ(logged[0].field(6), "Destination unreachable");
     ASSERT_EQ(readRecords(down()).size(), 1u);
 }
+
+TEST_F(LabProgram, TermWhileSixSilentHostsHoldEveryCountEndsTheRun)
+{
+    // Found by the soak: the sender waited for a count that no one would give
+    // back after the sweep had ended, and the process never exited.
+    std::string hosts;
+    std::vector<std::string> silent;
+    for (int last = 20; last < 28; ++last) {
+        const std::string address = "10.77.16." + std::to_string(last);
+        silent.push_back(address);
+        hosts += "silent" + std::to_string(last) + " " + address + " dropped\n";
+    }
+    ASSERT_TRUE(lab_->onlySilent(silent));
+    auto program = start(hosts, {});
+    ASSERT_TRUE(program->waitForOutputLines("bytes to 10.77.16.", 6, 20s)) << program->output().substr(program->output().size() > 3000 ? program->output().size() - 3000 : 0);
+    program->signal(SIGTERM);
+    EXPECT_EQ(program->waitForExit(20s), 0) << program->errors();
+}

@@ -154,6 +154,22 @@ TEST_F(ArchivingTest, MovedOnlyWhenOverTheSizeAndNeverOverwritten)
     EXPECT_GT(log().size(), 1025u);
 }
 
+TEST_F(LogFileTest, BatchAfterATornLineStartsOnALineOfItsOwn)
+{
+    // What a run killed inside its write may leave behind.
+    const std::string torn = "Mon Feb 21 10:14:27 2005\tRED\trout";
+    writeFile(network().getLogFile(), torn);
+    network().printList().push_back(*network().host(0));
+    network().writeLogBatch();
+    const std::string line = network().host(0)->getText() + "\r\n";
+    EXPECT_EQ(log(), torn + "\r\n" + line + "\r\n");
+
+    // A log that ends with its line end gets nothing in between.
+    network().printList().push_back(*network().host(0));
+    network().writeLogBatch();
+    EXPECT_EQ(log(), torn + "\r\n" + line + "\r\n" + line + "\r\n");
+}
+
 TEST_F(LogFileTest, NoArchivingWithoutTheOption)
 {
     writeFile(network().getLogFile(), "old\r\n");

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 
 bool writeTextFile(const std::string& text, const std::string& name, bool append)
 {
@@ -38,6 +39,18 @@ std::string archiveName(const std::string& logFile, const platform::LocalTime& t
 }
 
 namespace {
+
+// A run killed inside its write can leave the log ending in a part of a
+// line; the next batch must not be glued to it.
+bool endsInsideALine(const std::string& name)
+{
+    std::ifstream file(name, std::ios::binary | std::ios::ate);
+    if (!file.is_open() || file.tellg() <= 0)
+        return false;
+    file.seekg(-1, std::ios::end);
+    char last = '\n';
+    return file.get(last) && last != '\n';
+}
 
 // One line for the error stream from a text that may end with a line end.
 std::string oneLine(std::string text)
@@ -82,7 +95,8 @@ void Network::writeLogBatch()
                 = archiveName(getLogFile(), platform::localTimeOf(clock().now()), platform::kDirectorySeparators);
             platform::renameFileNoReplace(getLogFile(), archive);
         }
-        if (writeTextFile(batch, getLogFile(), true)) {
+        const std::string separation = endsInsideALine(getLogFile()) ? "\r\n" : "";
+        if (writeTextFile(separation + batch, getLogFile(), true)) {
             if (!getSerialPort().empty())
                 copyToSerialPort(batch);
             queued.clear();

@@ -81,6 +81,14 @@ int echoSenderThread(Network& network)
                 continue;
             }
             platform::traceLine("w:got semMutex");
+            if (exitRequested.load()) {
+                // The count may be one the sweep gave back for the exit.
+                if (!pingSemaphore.release())
+                    platform::errorLine("semaphore cannot be released");
+                if (!vectorMutex.release())
+                    platform::errorLine("mutex cannot be released");
+                break;
+            }
 
             SocketAddress destination;
             if (resolveHost(host.getHostText(), host.getNumericAddress(), destination) != 0) {

@@ -10,6 +10,8 @@
 namespace {
 
 // Header length of a received IPv4 datagram, from its first byte.
+constexpr int kMinIpHeaderLength = 20;
+
 int ipHeaderLength(const std::uint8_t* datagram)
 {
     return (datagram[0] & 15) * 4;
@@ -135,7 +137,10 @@ int decodeReply(const std::uint8_t* datagram, int count, const SocketAddress& se
 int decodeReply(const std::uint8_t* datagram, int count, const SocketAddress& sender, ReplyInfo& reply,
     std::uint16_t ownIdentifier)
 {
-    if (count <= 0 || count < ipHeaderLength(datagram) + kEchoHeaderSize) {
+    // A header length field below 5 is no IPv4 header: the time to live at
+    // byte 8 would lie beyond a datagram of 8 bytes.
+    if (count <= 0 || count < ipHeaderLength(datagram) + kEchoHeaderSize
+        || ipHeaderLength(datagram) < kMinIpHeaderLength) {
         platform::errorLine("too few bytes from " + platform::dottedQuad(sender.address));
         return -1;
     }

@@ -61,6 +61,9 @@ public:
     // One pass of it; returns the pause that follows the pass in milliseconds
     // (0 when there is none).
     std::int64_t sweepPass();
+    // At exit: the counts of requests still awaiting an answer, which no
+    // sweep and no receiver will give back any more.
+    void returnOutstandingCounts();
 
 private:
     // Moves a pending change into printList; called with vectorMutex held.

@@ -11,6 +11,27 @@ void Network::statusSweep()
             clock_.sleepMilliseconds(pause);
         platform::traceLine("END");
     }
+    // Without them an echo sender waiting for a count would never see the
+    // exit, and the run would never end.
+    returnOutstandingCounts();
+}
+
+void Network::returnOutstandingCounts()
+{
+    if (vectorMutex_->wait() != platform::WaitResult::Signalled) {
+        platform::errorLine("could not acquire vector mutex");
+        return;
+    }
+    for (std::size_t position = 0; position < hostCount(); ++position) {
+        Address& record = *host(position);
+        if (record.getPingState() != kAwaitingReply)
+            continue;
+        record.setPingState(kIdle);
+        if (!pingSemaphore_->release())
+            platform::errorLine("semaphore cannot be released");
+    }
+    if (!vectorMutex_->release())
+        platform::errorLine("vector mutex cannot be released");
 }
 
 void Network::queueChange(Address& record)

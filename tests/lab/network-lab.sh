@@ -12,7 +12,8 @@
 # "rejected" get host-unreachable. From the start 10.77.16.2 is dropped and
 # 10.77.16.3 rejected; every other far address answers until silenced.
 # The monitor's /etc/hosts (under `ip netns exec`) names a few of them:
-# named.lab 10.77.16.5, silent.lab 10.77.16.2, router.lab 10.77.1.2.
+# named.lab 10.77.16.5, silent.lab 10.77.16.2, router.lab 10.77.1.2; any
+# other name fails at once (no name server answers in the namespace).
 #
 # usage: network-lab.sh up PREFIX        create it (removes what it made on failure)
 #        network-lab.sh down PREFIX      remove everything it made; never fails
@@ -20,6 +21,7 @@
 #        network-lab.sh answer PREFIX ADDRESS...    let them answer again
 #        network-lab.sh reject PREFIX ADDRESS...    answer them with host-unreachable
 #        network-lab.sh only-silent PREFIX ADDRESS... exactly these are dropped from now on
+#        network-lab.sh only-rejected PREFIX ADDRESS... exactly these are rejected from now on
 #        network-lab.sh exec PREFIX COMMAND...      run a command in the monitor namespace,
 #                                                   with a private /dev/shm
 # PREFIX: at most 8 letters or digits; interface names are built from it.
@@ -97,6 +99,8 @@ EOF
 10.77.16.2	silent.lab
 10.77.1.2	router.lab
 EOF
+  # Names not in that file find no server: no look-up leaves the namespace.
+  echo "nameserver 127.0.0.1" >"/etc/netns/$mon/resolv.conf"
   trap - EXIT
 }
 
@@ -131,6 +135,11 @@ case "$command" in
     # Exactly these are dropped from now on, in one step.
     { echo "flush set ip lab dropped"
       for address in "$@"; do echo "add element ip lab dropped { $address }"; done
+    } | in_far nft -f -
+    ;;
+  only-rejected)
+    { echo "flush set ip lab rejected"
+      for address in "$@"; do echo "add element ip lab rejected { $address }"; done
     } | in_far nft -f -
     ;;
   # The command gets a /dev/shm of its own: the program's named lock objects

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "shell/desktop.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Message boxes are counted, not written: the fuzzer runs them by the million.
+class CountingDesktop final : public Desktop {
+public:
+    void setTrayState(TrayState) override {}
+    void addressChanged(Address&) override {}
+    void addressStillRed(Address&) override {}
+    void showMessageBox(const std::string&, const std::string&, MessageIcon) override { ++boxes; }
+    void quit() override {}
+
+    int boxes = 0;
+};
+
+// An invariant that does not hold ends the run the way a sanitizer finding
+// does, so that libFuzzer keeps the input.
+[[noreturn]] void invariantBroken(const char* what, const std::string& detail = {});
+
+#define FUZZ_CHECK(condition, detail)                                                                                 \
+    do {                                                                                                               \
+        if (!(condition))                                                                                              \
+            invariantBroken(#condition, detail);                                                                       \
+    } while (0)
+
+std::string bytesAsText(const std::uint8_t* data, std::size_t size);

@@ -1,0 +1,174 @@
+// What the headless program answers to each kind of bad input, one test per
+// row of the README's table.
+
+#include "support/network_lab.h"
+#include "support/program_run.h"
+#include "support/test_environment.h"
+#include "support/wait_for.h"
+
+#include <csignal>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+using testing::HasSubstr;
+
+std::vector<std::string> programLine(std::vector<std::string> arguments)
+{
+    arguments.insert(arguments.begin(), BV_HEADLESS_PROGRAM);
+    return arguments;
+}
+
+bool logHolds(const std::string& path, const std::string& text)
+{
+    return fileExists(path) && readFile(path).find(text) != std::string::npos;
+}
+
+class BadInputInLab : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        const std::string reason = labUnavailableReason();
+        if (!reason.empty())
+            GTEST_SKIP() << reason;
+        lab_ = std::make_unique<NetworkLab>();
+        ASSERT_EQ(lab_->failure(), "");
+    }
+
+    std::unique_ptr<ProgramRun> start(const std::string& hosts, std::vector<std::string> options)
+    {
+        writeFile(directory_.file("hosts.txt"), hosts);
+        std::vector<std::string> command { BV_HEADLESS_PROGRAM, "-in", "hosts.txt", "-pt", "5000" };
+        command.insert(command.end(), options.begin(), options.end());
+        return std::make_unique<ProgramRun>(directory_.path(), lab_->inMonitorNamespace(command));
+    }
+
+    std::unique_ptr<NetworkLab> lab_;
+    TemporaryDirectory directory_;
+};
+
+}  // namespace
+
+TEST(BadInput, CommandLine)
+{
+    TemporaryDirectory directory;
+    ProgramRun missingValue(directory.path(), programLine({ "-in", "hosts.txt", "-pt" }));
+    EXPECT_EQ(missingValue.waitForExit(20s), 1);
+    EXPECT_THAT(missingValue.errors(), HasSubstr("BeaconVigilor Usage\nNo value specified for -pt\n\n"));
+
+    ProgramRun archive(directory.path(), programLine({ "-in", "hosts.txt", "-archive", "0" }));
+    EXPECT_EQ(archive.waitForExit(20s), 1);
+    EXPECT_THAT(archive.errors(), HasSubstr("BeaconVigilor Usage\n-archive size is too small\n\n"));
+
+    ProgramRun size(directory.path(), programLine({ "-in", "hosts.txt", "-size", "1033" }));
+    EXPECT_EQ(size.waitForExit(20s), 1);
+    EXPECT_THAT(size.errors(), HasSubstr("BeaconVigilor Usage\n\n\nBeaconVigilor v. 1.3"));
+    EXPECT_FALSE(fileExists(directory.file("down.txt")));
+}
+
+TEST(BadInput, MissingInputFile)
+{
+    TemporaryDirectory directory;
+    ProgramRun program(directory.path(), programLine({ "-in", "absent.txt" }));
+    EXPECT_EQ(program.waitForExit(20s), 1);
+    EXPECT_EQ(program.errors(), "Error\nCould not open input file\n");
+}
+
+TEST(BadInput, BadInputFileLinesAreReportedAndSkipped)
+{
+    TemporaryDirectory directory;
+    writeFile(directory.file("hosts.txt"),
+        "lonely\n"
+        "first 127.0.0.1 loopback\n"
+        "again 127.0.0.1 the same\n"
+        "   \n"
+        + std::string(1100, 'x') + "\n"
+        + "wide " + std::string(300, 'w') + " too long a field\n"
+        + "\x01\x02\xff 127.0.0.2 binary name\n");
+    ProgramRun program(directory.path(),
+        programLine({ "-in", "hosts.txt", "-out", "out.txt", "-red", "down.txt", "-pt", "5000" }));
+    const std::string expected[] = {
+        "Error parsing input file\nunable to create address for lonely   at line 1 because the line format was not "
+        "correct\n",
+        "Duplicate IP in input file\nunable to create address for again 127.0.0.1 the same at line 3 because the ip "
+        "was found earlier in the file\n",
+        "Error parsing input file\nunable to create address for    at line 4 because the line format was not "
+        "correct\n",
+        "Error parsing input file\nunable to create address at line 5 because the line is longer than 1023 "
+        "characters\n",
+    };
+    EXPECT_TRUE(waitFor([&] { return fileExists(directory.file("down.txt")); }, 20s)) << program.errors();
+    program.signal(SIGTERM);
+    EXPECT_EQ(program.waitForExit(20s), 0) << program.errors();
+    for (const std::string& box : expected)
+        EXPECT_THAT(program.errors(), HasSubstr(box));
+    EXPECT_THAT(program.errors(), HasSubstr("at line 6 because the line format was not correct\n"));
+    // The run went on with the good lines, the one after the long line too.
+    EXPECT_THAT(program.errors(), testing::Not(HasSubstr("at line 7")));
+}
+
+TEST(BadInput, UnwritableDownFile)
+{
+    TemporaryDirectory directory;
+    writeFile(directory.file("hosts.txt"), "loop 127.0.0.1 loopback\n");
+    const std::string down = directory.file("no-such-directory/down.txt");
+    ProgramRun program(directory.path(), programLine({ "-in", "hosts.txt", "-red", down }));
+    EXPECT_EQ(program.waitForExit(20s), 1);
+    EXPECT_THAT(program.errors(), HasSubstr("Log File Error\nCould not open " + down + "\n"));
+}
+
+TEST_F(BadInputInLab, UnwritableLogFile)
+{
+    const std::string log = directory_.file("no-such-directory/out.txt");
+    auto program = start("refused 10.77.16.3 rejected\n", { "-out", log });
+    // The first turn to red is the first log write.
+    EXPECT_EQ(program->waitForExit(40s), 1) << program->errors();
+    EXPECT_THAT(program->errors(), HasSubstr("Log File Error\nCould not open " + log + "\n"));
+}
+
+TEST_F(BadInputInLab, MissingSerialPort)
+{
+    auto program = start("refused 10.77.16.3 rejected\n", { "-sp", "/dev/bv-no-such-port" });
+    EXPECT_TRUE(waitFor([&] { return logHolds(directory_.file("out.txt"), "\tRED\trefused\t"); }, 40s))
+        << program->errors();
+    EXPECT_TRUE(waitFor([&] { return program->errors().find("Error opening the serial port ") != std::string::npos; },
+        5s))
+        << program->errors();
+    program->signal(SIGTERM);
+    EXPECT_EQ(program->waitForExit(20s), 0) << program->errors();
+}
+
+TEST_F(BadInputInLab, NameThatDoesNotResolve)
+{
+    auto program = start("nowhere nosuch.invalid no such name\nanswering 10.77.16.1 answers\n", {});
+    EXPECT_TRUE(waitFor([&] { return logHolds(directory_.file("out.txt"), "\tRED\tnowhere\t"); }, 40s))
+        << program->errors();
+    EXPECT_THAT(readFile(directory_.file("out.txt")),
+        HasSubstr("\tRED\tnowhere\tnosuch.invalid\tno such name\t\tCould not set up for ping\r\n"));
+    EXPECT_THAT(program->errors(), HasSubstr("Failed to resolve nosuch.invalid\n"));
+    program->signal(SIGTERM);
+    EXPECT_EQ(program->waitForExit(20s), 0) << program->errors();
+    EXPECT_FALSE(logHolds(directory_.file("out.txt"), "answering"));
+}
+
+TEST(BadInput, NoPermissionForIcmp)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to run the program as a user without raw sockets";
+    TemporaryDirectory directory;
+    ASSERT_EQ(chmod(directory.path().c_str(), 0777), 0);
+    writeFile(directory.file("hosts.txt"), "loop 127.0.0.1 loopback\n");
+    ProgramRun program(directory.path(),
+        { "/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--inh-caps=-all", BV_HEADLESS_PROGRAM,
+            "-in", "hosts.txt", "-pt", "5000" });
+    EXPECT_TRUE(waitFor([&] { return logHolds(directory.file("out.txt"), "\tRED\tloop\t"); }, 40s))
+        << program.errors();
+    EXPECT_THAT(program.errors(), HasSubstr("Failed to create raw socket: 1\n"));
+    EXPECT_THAT(readFile(directory.file("out.txt")), HasSubstr("\t\tunable to send ping: 0 bytes sent\r\n"));
+    program.signal(SIGTERM);
+    EXPECT_EQ(program.waitForExit(20s), 0) << program.errors();
+}
