@@ -31,7 +31,10 @@ class ProgramRun {
 public:
     ProgramRun(const std::string& directory, const std::string& arguments)
     {
-        std::string command = "\"" + windowsPath(BV_WINDOWS_PROGRAM) + "\" " + arguments;
+        std::string command = "\"";
+        command += windowsPath(BV_WINDOWS_PROGRAM);
+        command += "\" ";
+        command += arguments;
         STARTUPINFOA startup {};
         startup.cb = sizeof startup;
         started_ = ::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, directory.c_str(),
@@ -185,7 +188,9 @@ TEST(WindowsProgram, RunsOnLoopbackWritesItsFilesAndExitsFromTheTrayMenu)
     EXPECT_EQ(listed.substr(listed.size() - 4), "\r\n\r\n");
 
     if (serial) {
-        const std::string redLine = logged.substr(line - 24, end + 2 - (line - 24));
+        const std::size_t previous = logged.rfind('\n', line);
+        const std::size_t from = previous == std::string::npos ? 0 : previous + 1;
+        const std::string redLine = logged.substr(from, end + 2 - from);
         EXPECT_TRUE(waitFor([&] { return readFile(windowsPath(capture)).find(redLine) != std::string::npos; }, 10s))
             << redLine;
     }
