@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 
 seconds=${FUZZ_SECONDS:-50}
 cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz -j "$(nproc)"
+cmake --build --preset fuzz -j "$(nproc)" --target fuzz_targets
 
 targets=${FUZZ_TARGETS:-"command_line_fuzz input_file_fuzz icmp_decode_fuzz serial_settings_fuzz red_list_settings_fuzz"}
 findings=build/fuzz/findings

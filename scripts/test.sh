@@ -13,7 +13,7 @@ for preset in default asan tsan; do
   ctest --preset "$preset" -j "$jobs"
 done
 echo "=== fuzz ==="
-FUZZ_SECONDS=45 ./scripts/fuzz.sh
+FUZZ_SECONDS=40 ./scripts/fuzz.sh
 echo "=== soak ==="
 ./scripts/soak.sh
 SOAK_PRESET=tsan SOAK_SECONDS=45 ./scripts/soak.sh --no-memory-check
