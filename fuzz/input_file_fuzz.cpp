@@ -25,7 +25,7 @@ const std::string& fileName()
 {
     static const std::string name = [] {
         std::atexit([] { std::remove(fileName().c_str()); });
-        return "/dev/shm/bv-input-fuzz-" + std::to_string(getpid()) + ".txt";
+        return scratchDirectory() + "/bv-input-fuzz-" + std::to_string(getpid()) + ".txt";
     }();
     return name;
 }

@@ -18,7 +18,7 @@ namespace {
 
 QString settingsPath()
 {
-    return QStringLiteral("/dev/shm/bv-red-list-fuzz-%1.ini").arg(getpid());
+    return QString::fromStdString(scratchDirectory()) + QStringLiteral("/bv-red-list-fuzz-%1.ini").arg(getpid());
 }
 
 }  // namespace

@@ -11,11 +11,16 @@ cd "$(dirname "$0")/.."
 
 seconds=${FUZZ_SECONDS:-50}
 cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz -j "$(nproc)"
+cmake --build --preset fuzz -j "$(nproc)" --target fuzz_targets
 
 targets=${FUZZ_TARGETS:-"command_line_fuzz input_file_fuzz icmp_decode_fuzz serial_settings_fuzz red_list_settings_fuzz"}
 findings=build/fuzz/findings
 mkdir -p "$findings"
+# The files the targets write and read back; a target that ends by a
+# finding leaves its file behind.
+scratch=$(mktemp -d /dev/shm/bv-fuzz.XXXXXX)
+trap 'rm -rf "$scratch"' EXIT
+export BV_FUZZ_SCRATCH="$scratch"
 failed=""
 for target in $targets; do
   program=build/fuzz/fuzz/$target

@@ -22,7 +22,7 @@ else
   echo "benchmark skipped: it needs root"
 fi
 echo "=== fuzz ==="
-FUZZ_SECONDS=45 ./scripts/fuzz.sh
+FUZZ_SECONDS=40 ./scripts/fuzz.sh
 echo "=== soak ==="
 ./scripts/soak.sh
 SOAK_PRESET=tsan SOAK_SECONDS=45 ./scripts/soak.sh --no-memory-check

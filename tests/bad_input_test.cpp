@@ -162,9 +162,12 @@ TEST(BadInput, NoPermissionForIcmp)
     TemporaryDirectory directory;
     ASSERT_EQ(chmod(directory.path().c_str(), 0777), 0);
     writeFile(directory.file("hosts.txt"), "loop 127.0.0.1 loopback\n");
+    // A /dev/shm of its own: the user's lock objects are not left behind.
     ProgramRun program(directory.path(),
-        { "/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--inh-caps=-all", BV_HEADLESS_PROGRAM,
-            "-in", "hosts.txt", "-pt", "5000" });
+        { "/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh", "-c",
+            "mount -t tmpfs bv-test /dev/shm && exec \"$0\" \"$@\"", "/usr/bin/setpriv", "--reuid=nobody",
+            "--regid=nogroup", "--clear-groups", "--inh-caps=-all", BV_HEADLESS_PROGRAM, "-in", "hosts.txt", "-pt",
+            "5000" });
     EXPECT_TRUE(waitFor([&] { return logHolds(directory.file("out.txt"), "\tRED\tloop\t"); }, 40s))
         << program.errors();
     EXPECT_THAT(program.errors(), HasSubstr("Failed to create raw socket: 1\n"));

@@ -14,3 +14,9 @@ std::string bytesAsText(const std::uint8_t* data, std::size_t size)
 {
     return std::string(reinterpret_cast<const char*>(data), size);
 }
+
+std::string scratchDirectory()
+{
+    const char* directory = std::getenv("BV_FUZZ_SCRATCH");
+    return directory && *directory ? directory : "/tmp";
+}

@@ -29,3 +29,7 @@ public:
     } while (0)
 
 std::string bytesAsText(const std::uint8_t* data, std::size_t size);
+
+// Where a target writes the file it reads back: BV_FUZZ_SCRATCH, which
+// scripts/fuzz.sh sets and removes afterwards, or else /tmp.
+std::string scratchDirectory();

@@ -10,6 +10,7 @@ import tempfile
 import time
 import unittest
 
+sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import check_soak  # noqa: E402
 

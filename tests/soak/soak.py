@@ -187,8 +187,8 @@ def main():
             hosts.write('h%04d %s soak host %d\n' % (i, address, i))
 
     prefix = unique_prefix()
-    shared = tempfile.mkdtemp(prefix='bv-soak-shm-')
     lab('up', prefix)
+    shared = tempfile.mkdtemp(prefix='bv-soak-shm-')
     options = ['-pt', str(arguments.interval_ms), '-archive', str(arguments.archive_kb)]
     runs, memory = [], open(os.path.join(directory, 'memory.tsv'), 'w')
     monitor = None
