@@ -201,7 +201,9 @@ def main():
         for index in range(arguments.kills + 1):
             last = index == arguments.kills
             if last:
-                until = begin + arguments.seconds
+                # Random kill slices may use up the time; the last run still
+                # lives long enough to be sampled and checked.
+                until = max(begin + arguments.seconds, time.monotonic() + 15.0)
             else:
                 until = time.monotonic() + max(6.0, chooser.uniform(0.3, 1.7) * slice_length)
             monitor = Monitor(arguments.program, prefix, directory, shared, index, options)
