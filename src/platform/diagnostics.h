@@ -13,4 +13,9 @@ bool traceWanted();
 void traceLine(std::string_view line);
 void errorLine(std::string_view line);
 
+namespace detail {
+// Each backend: whether standard output leads anywhere a reader could be.
+bool standardOutputGoesSomewhere();
+}  // namespace detail
+
 }  // namespace platform

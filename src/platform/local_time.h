@@ -2,6 +2,8 @@
 
 #include "platform/clock.h"
 
+#include <ctime>
+
 namespace platform {
 
 // A calendar time broken down in the local time zone.
@@ -17,5 +19,10 @@ struct LocalTime {
 
 // Thread-safe; a time the system cannot convert gives the epoch's fields.
 LocalTime localTimeOf(CalendarTime time);
+
+namespace detail {
+// Each backend: the runtime's thread-safe conversion; false when it fails.
+bool brokenDownLocalTime(CalendarTime time, std::tm& broken);
+}  // namespace detail
 
 }  // namespace platform
