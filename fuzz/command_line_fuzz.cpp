@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+using namespace bv;
+
 namespace {
 
 bool holdsWhiteSpace(const std::string& text)

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <memory>
 
+using namespace bv;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     if (size < 2)

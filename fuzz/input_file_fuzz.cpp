@@ -11,6 +11,8 @@
 #include <set>
 #include <unistd.h>
 
+using namespace bv;
+
 namespace {
 
 bool holdsWhiteSpace(const std::string& text)
@@ -61,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string& comment = host.getComment();
         FUZZ_CHECK(comment.size() <= kMaxCommentLength, comment);
         FUZZ_CHECK(comment.empty() || (!isWhiteSpace(comment.front()) && !isWhiteSpace(comment.back())), comment);
-        FUZZ_CHECK(host.getStatus() == kGreen, text);
+        FUZZ_CHECK(host.getStatus() == HostStatus::Green, text);
         if (platform::parseIpv4(text) == platform::kNoAddress)
             named = true;
     }

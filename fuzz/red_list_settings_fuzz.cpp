@@ -14,6 +14,8 @@
 #include <memory>
 #include <unistd.h>
 
+using namespace bv;
+
 namespace {
 
 QString settingsPath()

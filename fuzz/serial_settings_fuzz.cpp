@@ -3,6 +3,8 @@
 #include "platform/serial_settings.h"
 #include "support/fuzz_support.h"
 
+using namespace bv;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::string text = bytesAsText(data, size);

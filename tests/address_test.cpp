@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace bv;
+
 namespace {
 
 constexpr CalendarTime kLoaded = 1108980907;  // Mon Feb 21 10:15:07 2005 UTC
@@ -30,8 +32,8 @@ protected:
 
 TEST_F(AddressTest, FreshRecord)
 {
-    EXPECT_EQ(host.getStatus(), kGreen);
-    EXPECT_EQ(host.getPingState(), kIdle);
+    EXPECT_EQ(host.getStatus(), HostStatus::Green);
+    EXPECT_EQ(host.getPingState(), PingState::Idle);
     EXPECT_EQ(host.getDownSince(), 0);
     EXPECT_EQ(host.getErrorText(), "");
     EXPECT_EQ(host.getTimeOut(), 10);
@@ -43,7 +45,7 @@ TEST_F(AddressTest, FreshRecord)
 
     Address named("mail", "mailhost", "", 30000, 20, kLoaded);
     EXPECT_EQ(named.getNumericAddress(), platform::kNoAddress);
-    named.setStatus(kRed);
+    named.setStatus(HostStatus::Red);
     named.setErrorText("Timed out");
     Address copy(named);
     EXPECT_EQ(copy.getNumericAddress(), platform::kNoAddress);
@@ -55,23 +57,23 @@ TEST_F(AddressTest, FreshRecord)
 TEST_F(AddressTest, MissMissTurnsRedWithTheSecondError)
 {
     host.setLastSendTime(kLoaded + 30);
-    EXPECT_EQ(host.recordResult(miss("Timed out")), kIdle);
-    EXPECT_EQ(host.getStatus(), kYellow);
+    EXPECT_EQ(host.recordResult(miss("Timed out")), PingState::Idle);
+    EXPECT_EQ(host.getStatus(), HostStatus::Yellow);
     EXPECT_EQ(host.getDownSince(), kLoaded + 30);
     EXPECT_EQ(host.getErrorText(), "Timed out");
 
     host.setLastSendTime(kLoaded + 60);
-    EXPECT_EQ(host.recordResult(miss("TTL expired")), kChangePending);
-    EXPECT_EQ(host.getStatus(), kRed);
+    EXPECT_EQ(host.recordResult(miss("TTL expired")), PingState::ChangePending);
+    EXPECT_EQ(host.getStatus(), HostStatus::Red);
     EXPECT_EQ(host.getDownSince(), kLoaded + 30);
     EXPECT_EQ(host.getErrorText(), "TTL expired");
 
     auto notices = desktop.notices();
     ASSERT_EQ(notices.size(), 2u);
     EXPECT_FALSE(notices[0].stillRed);
-    EXPECT_EQ(notices[0].status, kYellow);
+    EXPECT_EQ(notices[0].status, HostStatus::Yellow);
     EXPECT_FALSE(notices[1].stillRed);
-    EXPECT_EQ(notices[1].status, kRed);
+    EXPECT_EQ(notices[1].status, HostStatus::Red);
     EXPECT_EQ(notices[1].address, &host);
 
     EXPECT_EQ(host.getText(), "Mon Feb 21 10:16:07 2005\tRED\trouter-2\t10.0.0.2\tcore switch\t\tTTL expired");
@@ -84,8 +86,8 @@ TEST_F(AddressTest, MissThenAnswerIsQuiet)
     host.recordResult(miss("Timed out"));
     EXPECT_EQ(host.getText(), "Mon Feb 21 10:15:37 2005\tYELLOW\trouter-2\t10.0.0.2\tcore switch\t");
     host.setLastSendTime(kLoaded + 60);
-    EXPECT_EQ(host.recordResult(answer()), kIdle);
-    EXPECT_EQ(host.getStatus(), kGreen);
+    EXPECT_EQ(host.recordResult(answer()), PingState::Idle);
+    EXPECT_EQ(host.getStatus(), HostStatus::Green);
     EXPECT_EQ(host.getDownSince(), kLoaded + 30);
     EXPECT_EQ(host.getLastReplyTime(), kLoaded + 60);
     EXPECT_EQ(host.getErrorText(), "Timed out");
@@ -101,20 +103,20 @@ TEST_F(AddressTest, AnswerWhileRedIsLoggedWithTheOutage)
     desktop.clear();
 
     host.setLastSendTime(kLoaded + 150);
-    EXPECT_EQ(host.recordResult(answer()), kChangePending);
-    EXPECT_EQ(host.getStatus(), kGreen);
+    EXPECT_EQ(host.recordResult(answer()), PingState::ChangePending);
+    EXPECT_EQ(host.getStatus(), HostStatus::Green);
     EXPECT_EQ(host.getLastReplyTime(), kLoaded + 150);
     EXPECT_EQ(host.getText(), "Mon Feb 21 10:17:37 2005\tGREEN\trouter-2\t10.0.0.2\tcore switch\t120.000000");
     ASSERT_EQ(desktop.notices().size(), 1u);
-    EXPECT_EQ(desktop.notices()[0].status, kGreen);
+    EXPECT_EQ(desktop.notices()[0].status, HostStatus::Green);
 }
 
 TEST_F(AddressTest, MissWhileRedAndAnswerWhileGreen)
 {
-    host.setStatus(kRed);
+    host.setStatus(HostStatus::Red);
     host.setErrorText("Timed out");
-    EXPECT_EQ(host.recordResult(miss("Destination unreachable")), kIdle);
-    EXPECT_EQ(host.getStatus(), kRed);
+    EXPECT_EQ(host.recordResult(miss("Destination unreachable")), PingState::Idle);
+    EXPECT_EQ(host.getStatus(), HostStatus::Red);
     EXPECT_EQ(host.getErrorText(), "Destination unreachable");
     ASSERT_EQ(desktop.notices().size(), 1u);
     EXPECT_TRUE(desktop.notices()[0].stillRed);
@@ -122,7 +124,7 @@ TEST_F(AddressTest, MissWhileRedAndAnswerWhileGreen)
     desktop.clear();
     Address green("a", "10.0.0.9", "", 30000, 20, kLoaded);
     green.setLastSendTime(kLoaded + 5);
-    EXPECT_EQ(green.recordResult(answer()), kIdle);
+    EXPECT_EQ(green.recordResult(answer()), PingState::Idle);
     EXPECT_TRUE(desktop.notices().empty());
     // Never missed: the fifth field is the reply time itself.
     EXPECT_EQ(green.getStatusFields(), "GREEN\ta\t10.0.0.9\t\t1108980912.000000");
@@ -130,11 +132,11 @@ TEST_F(AddressTest, MissWhileRedAndAnswerWhileGreen)
 
 TEST_F(AddressTest, UnknownStatusReadsRed)
 {
-    host.setStatus(7);
+    host.setStatus(static_cast<HostStatus>(7));
     host.setErrorText("x");
     EXPECT_EQ(host.getStatusText(), "RED");
     EXPECT_EQ(host.getStatusFields(), "RED\trouter-2\t10.0.0.2\tcore switch\t\tx");
-    host.setStatus(-1);
+    host.setStatus(static_cast<HostStatus>(-1));
     EXPECT_EQ(host.getStatusText(), "RED");
 }
 

@@ -12,6 +12,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace bv;
+
 namespace {
 
 using namespace std::chrono_literals;

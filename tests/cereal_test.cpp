@@ -18,6 +18,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+using namespace bv;
+
 namespace {
 
 bool sameLine(const termios& a, const termios& b)

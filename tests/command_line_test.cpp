@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace bv;
+
 namespace {
 
 ParsedCommandLine parse(std::vector<std::string> arguments)

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace bv;
+
 TEST(EngineCounts, SumsHostsAndNamesThoseWithALostRequest)
 {
     RecordingDesktop desktop;
@@ -30,7 +32,7 @@ TEST(EngineCounts, SumsHostsAndNamesThoseWithALostRequest)
     lost.countReplyMatched();
     // One request out now is not lost.
     awaiting.countRequestSent();
-    awaiting.setPingState(kAwaitingReply);
+    awaiting.setPingState(PingState::AwaitingReply);
 
     const EngineCounts counts = network.countEngine();
     EXPECT_TRUE(counts.complete);
@@ -43,7 +45,7 @@ TEST(EngineCounts, SumsHostsAndNamesThoseWithALostRequest)
         "lost: b 10.0.0.2 3/1");
 
     // Once that request is given up on, it is lost as well.
-    awaiting.setPingState(kIdle);
+    awaiting.setPingState(PingState::Idle);
     EXPECT_EQ(network.countEngine().hostsWithLostRequests, 2u);
 
     // Copies (the log's snapshots) keep the counts.

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+using namespace bv;
+
 using testing::HasSubstr;
 using testing::internal::CaptureStderr;
 using testing::internal::CaptureStdout;

@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+using namespace bv;
+
 using testing::HasSubstr;
 using testing::StartsWith;
 using testing::internal::CaptureStderr;

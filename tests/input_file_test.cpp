@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace bv;
+
 namespace {
 
 class InputFileTest : public testing::Test {

@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 #include <sstream>
 
+using namespace bv;
+
 namespace {
 
 using namespace std::chrono_literals;

@@ -17,6 +17,8 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace bv;
+
 using platform::Mutex;
 using platform::Semaphore;
 using platform::WaitResult;

@@ -15,6 +15,8 @@
 #include <unistd.h>
 #endif
 
+using namespace bv;
+
 namespace {
 
 constexpr CalendarTime kStart = 1108980907;  // Mon Feb 21 10:15:07 2005 UTC
@@ -88,11 +90,11 @@ TEST_F(LogFileTest, DownFileListsTheRedHosts)
     network().writeDownFile();
     EXPECT_EQ(readFile(network().getDownFile()), "\r\n");
     Address& spare = *network().host(2);
-    spare.setStatus(kYellow);
+    spare.setStatus(HostStatus::Yellow);
     network().writeDownFile();
     EXPECT_EQ(readFile(network().getDownFile()), "\r\n");
 
-    spare.setStatus(kGreen);
+    spare.setStatus(HostStatus::Green);
     turnRed(spare, "Timed out");
     turnRed(*network().host(0), "Timed out");
     spare.setPingState(spare.recordResult(PingResult { 0, "Destination unreachable", 0 }));
@@ -189,7 +191,7 @@ TEST_F(LogFileTest, LastBatchHoldsChangesNotYetQueued)
     EXPECT_NE(text.find("router-2"), std::string::npos);
     EXPECT_NE(text.find("web-1"), std::string::npos);
     EXPECT_NE(text.find("\tspare\t"), std::string::npos);
-    EXPECT_EQ(network().host(2)->getPingState(), kIdle);
+    EXPECT_EQ(network().host(2)->getPingState(), PingState::Idle);
     EXPECT_NE(readFile(network().getDownFile()).find("spare"), std::string::npos);
 }
 

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace bv;
+
 TEST(Network, MissingInputFileThrowsBeforeLocksAndSocket)
 {
     RecordingDesktop desktop;

@@ -23,6 +23,8 @@
 #include <unistd.h>
 #endif
 
+using namespace bv;
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -143,7 +145,7 @@ TEST(EchoSender, UnresolvableNameFailsAndWaitsItsInterval)
         ++tries;
     EXPECT_GE(tries, 2u);
     EXPECT_LE(tries, 4u);
-    EXPECT_EQ(host.getStatus(), kRed);
+    EXPECT_EQ(host.getStatus(), HostStatus::Red);
     EXPECT_EQ(host.getErrorText(), "Could not set up for ping");
     EXPECT_EQ(host.getDownSince(), 1005);
     EXPECT_FALSE(network.pingSemaphore().release()) << "a count was kept";
@@ -165,7 +167,7 @@ TEST(PingEngine, LoopbackHostsAnswerAndGiveTheirCountsBack)
                 return underLock(network, [&] {
                     for (std::size_t i = 0; i < network.hostCount(); ++i) {
                         const Address& host = *network.host(i);
-                        if (host.getLastSendTime() <= 1000 || host.getPingState() != kIdle)
+                        if (host.getLastSendTime() <= 1000 || host.getPingState() != PingState::Idle)
                             return false;
                     }
                     return true;
@@ -176,17 +178,17 @@ TEST(PingEngine, LoopbackHostsAnswerAndGiveTheirCountsBack)
     }
     for (std::size_t i = 0; i < network.hostCount(); ++i) {
         const Address& host = *network.host(i);
-        EXPECT_EQ(host.getStatus(), kGreen);
+        EXPECT_EQ(host.getStatus(), HostStatus::Green);
         // A request of the last pass may still have been out when the threads
         // stopped; its host has its earlier reply.
-        if (host.getPingState() == kIdle) {
+        if (host.getPingState() == PingState::Idle) {
             EXPECT_EQ(host.getLastReplyTime(), host.getLastSendTime());
         } else {
             EXPECT_GT(host.getLastReplyTime(), 1000);
         }
         // Each reply is credited to the host it answers, once.
         EXPECT_GE(host.getRequestsSent(), 1u);
-        EXPECT_EQ(host.getRequestsSent(), host.getRepliesMatched() + (host.getPingState() == kAwaitingReply ? 1u : 0u));
+        EXPECT_EQ(host.getRequestsSent(), host.getRepliesMatched() + (host.getPingState() == PingState::AwaitingReply ? 1u : 0u));
     }
     const EngineCounts counts = network.countEngine();
     EXPECT_TRUE(counts.complete);
@@ -200,7 +202,7 @@ TEST(PingEngine, LoopbackHostsAnswerAndGiveTheirCountsBack)
         ++free;
     int outstanding = 0;
     for (std::size_t i = 0; i < network.hostCount(); ++i)
-        outstanding += network.host(i)->getPingState() == kAwaitingReply;
+        outstanding += network.host(i)->getPingState() == PingState::AwaitingReply;
     EXPECT_EQ(free + outstanding, 6);
 }
 
@@ -227,7 +229,7 @@ TEST(PingEngine, SixOutstandingAtMostUntilTheSweepFreesOne)
         return underLock(network, [&] {
             int count = 0;
             for (std::size_t i = 0; i < network.hostCount(); ++i)
-                count += network.host(i)->getPingState() == kAwaitingReply;
+                count += network.host(i)->getPingState() == PingState::AwaitingReply;
             return count;
         });
     };
@@ -240,13 +242,13 @@ TEST(PingEngine, SixOutstandingAtMostUntilTheSweepFreesOne)
         // The seventh stays blocked on the semaphore.
         std::this_thread::sleep_for(300ms);
         EXPECT_EQ(awaiting(), 6);
-        EXPECT_EQ(network.host(6)->getPingState(), kIdle);
+        EXPECT_EQ(network.host(6)->getPingState(), PingState::Idle);
         // The sweep times the first six out; the seventh then goes.
         clock.advance(10);
         network.sweepPass();
-        EXPECT_TRUE(waitFor([&] { return network.host(6)->getPingState() == kAwaitingReply; }, 10s));
+        EXPECT_TRUE(waitFor([&] { return network.host(6)->getPingState() == PingState::AwaitingReply; }, 10s));
     }
-    EXPECT_NE(network.host(0)->getStatus(), kGreen);
+    EXPECT_NE(network.host(0)->getStatus(), HostStatus::Green);
     EXPECT_EQ(network.host(0)->getErrorText(), "Timed out");
 }
 
@@ -259,7 +261,7 @@ bool enterOwnNetworkNamespace()
     return unshare(CLONE_NEWNET) == 0 && system("ip link set lo up") == 0;
 }
 
-std::int32_t statusOf(Network& network, std::size_t position)
+HostStatus statusOf(Network& network, std::size_t position)
 {
     return underLock(network, [&] { return network.host(position)->getStatus(); });
 }
@@ -280,13 +282,13 @@ TEST(PingEngine, RejectedHostTurnsYellowThenRedWithDestinationUnreachable)
     RecordingDesktop& desktop = run.desktop;
     {
         EngineThreads threads(network);
-        EXPECT_TRUE(waitFor([&] { return statusOf(network, 0) == kRed; }, 10s));
+        EXPECT_TRUE(waitFor([&] { return statusOf(network, 0) == HostStatus::Red; }, 10s));
     }
     EXPECT_EQ(network.host(0)->getErrorText(), "Destination unreachable");
     auto notices = desktop.notices();
     ASSERT_GE(notices.size(), 2u);
-    EXPECT_EQ(notices[0].status, kYellow);
-    EXPECT_EQ(notices[1].status, kRed);
+    EXPECT_EQ(notices[0].status, HostStatus::Yellow);
+    EXPECT_EQ(notices[1].status, HostStatus::Red);
 }
 
 TEST(PingEngine, HostBeyondTheRouterFailsWithTtlExpiredUnderItsOwnName)
@@ -319,11 +321,11 @@ TEST(PingEngine, HostBeyondTheRouterFailsWithTtlExpiredUnderItsOwnName)
     Network& network = run.network();
     {
         EngineThreads threads(network);
-        EXPECT_TRUE(waitFor([&] { return statusOf(network, 0) == kRed; }, 15s));
+        EXPECT_TRUE(waitFor([&] { return statusOf(network, 0) == HostStatus::Red; }, 15s));
     }
     EXPECT_EQ(network.host(0)->getErrorText(), "TTL expired");
     // The router itself answers at one hop and is never blamed.
-    EXPECT_EQ(network.host(1)->getStatus(), kGreen);
+    EXPECT_EQ(network.host(1)->getStatus(), HostStatus::Green);
 }
 
 TEST(PingEngine, NamedHostsAreMatchedThroughTheirExactReverseName)
@@ -350,19 +352,19 @@ TEST(PingEngine, NamedHostsAreMatchedThroughTheirExactReverseName)
         auto answered = [&] {
             return underLock(network, [&] {
                 const Address& host = *network.host(0);
-                return host.getLastSendTime() > 1000 && host.getPingState() == kIdle;
+                return host.getLastSendTime() > 1000 && host.getPingState() == PingState::Idle;
             });
         };
         ASSERT_TRUE(waitFor(answered, 10s));
-        EXPECT_EQ(statusOf(network, 0), kGreen);
+        EXPECT_EQ(statusOf(network, 0), HostStatus::Green);
         // The other's reverse name differs in letter case: its replies are
         // never matched, and the sweep fails it.
-        EXPECT_TRUE(waitFor([&] { return network.host(1)->getPingState() == kAwaitingReply; }, 5s));
+        EXPECT_TRUE(waitFor([&] { return network.host(1)->getPingState() == PingState::AwaitingReply; }, 5s));
         std::this_thread::sleep_for(200ms);
-        EXPECT_EQ(network.host(1)->getPingState(), kAwaitingReply);
+        EXPECT_EQ(network.host(1)->getPingState(), PingState::AwaitingReply);
         clock.advance(10);
         network.sweepPass();
-        EXPECT_EQ(statusOf(network, 1), kYellow);
+        EXPECT_EQ(statusOf(network, 1), HostStatus::Yellow);
     }
     EXPECT_EQ(network.host(1)->getErrorText(), "Timed out");
 }
@@ -383,7 +385,7 @@ TEST(PingEngine, RepliesQueuedTogetherAreAllApplied)
     for (std::size_t i = 0; i < network.hostCount(); ++i) {
         Address& host = *network.host(i);
         ASSERT_EQ(network.pingSemaphore().wait(), platform::WaitResult::Signalled);
-        host.setPingState(kAwaitingReply);
+        host.setPingState(PingState::AwaitingReply);
         SocketAddress destination;
         ASSERT_EQ(resolveHost(host.getHostText(), host.getNumericAddress(), destination), 0);
         fillEchoRequest(request, 44, 0);
@@ -395,7 +397,7 @@ TEST(PingEngine, RepliesQueuedTogetherAreAllApplied)
         [&] {
             return underLock(network, [&] {
                 for (std::size_t i = 0; i < network.hostCount(); ++i) {
-                    if (network.host(i)->getPingState() != kIdle)
+                    if (network.host(i)->getPingState() != PingState::Idle)
                         return false;
                 }
                 return true;
@@ -407,7 +409,7 @@ TEST(PingEngine, RepliesQueuedTogetherAreAllApplied)
     testing::internal::GetCapturedStdout();
     ASSERT_TRUE(applied);
     for (std::size_t i = 0; i < network.hostCount(); ++i) {
-        EXPECT_EQ(network.host(i)->getStatus(), kGreen);
+        EXPECT_EQ(network.host(i)->getStatus(), HostStatus::Green);
         EXPECT_EQ(network.host(i)->getRepliesMatched(), 1u) << network.host(i)->getHostText();
     }
     int free = 0;

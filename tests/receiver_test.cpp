@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace bv;
+
 namespace {
 
 class ApplyReplyTest : public testing::Test {
@@ -14,7 +16,7 @@ protected:
     void awaitReply(Address& host)
     {
         ASSERT_EQ(network().pingSemaphore().wait(), platform::WaitResult::Signalled);
-        host.setPingState(kAwaitingReply);
+        host.setPingState(PingState::AwaitingReply);
     }
     Network& network() { return *test.network; }
 
@@ -34,8 +36,8 @@ TEST_F(ApplyReplyTest, ReplyAnswersOnceAndOnlyAnAwaitingHost)
     testing::internal::CaptureStdout();
     EXPECT_EQ(applyReply("10.0.0.1", network(), good), 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "freed a semaphore\n");
-    EXPECT_EQ(host.getPingState(), kIdle);
-    EXPECT_EQ(host.getStatus(), kGreen);
+    EXPECT_EQ(host.getPingState(), PingState::Idle);
+    EXPECT_EQ(host.getStatus(), HostStatus::Green);
     EXPECT_EQ(host.getRepliesMatched(), 1u);
     EXPECT_FALSE(network().pingSemaphore().release()) << "count not given back";
 
@@ -57,15 +59,15 @@ TEST_F(ApplyReplyTest, ErrorRepliesFailTheHost)
     testing::internal::CaptureStdout();
     applyReply("10.0.0.2", network(), unreachable);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "R:TTL expired\nfreed a semaphore\n");
-    EXPECT_EQ(host.getStatus(), kYellow);
+    EXPECT_EQ(host.getStatus(), HostStatus::Yellow);
     EXPECT_EQ(host.getErrorText(), "Destination unreachable");
 
     ReplyInfo expired;
     expired.errorText = "TTL expired";
     awaitReply(host);
     applyReply("10.0.0.2", network(), expired);
-    EXPECT_EQ(host.getStatus(), kRed);
-    EXPECT_EQ(host.getPingState(), kChangePending);
+    EXPECT_EQ(host.getStatus(), HostStatus::Red);
+    EXPECT_EQ(host.getPingState(), PingState::ChangePending);
     EXPECT_EQ(host.getErrorText(), "TTL expired");
     EXPECT_FALSE(network().pingSemaphore().release());
     EXPECT_EQ(host.getRepliesMatched(), 0u) << "an error message is not a matched reply";
@@ -82,7 +84,7 @@ TEST_F(ApplyReplyTest, OwedCountsGoBackOnlyWhenTheCallerReleasesThem)
     EXPECT_EQ(applyReply("10.0.0.1", network(), good, owed), 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(owed, 1);
-    EXPECT_EQ(host.getPingState(), kIdle);
+    EXPECT_EQ(host.getPingState(), PingState::Idle);
     EXPECT_EQ(host.getRepliesMatched(), 1u);
     // Five counts free, the sixth still owed.
     int free = 0;

@@ -6,6 +6,8 @@
 
 #include <vector>
 
+using namespace bv;
+
 namespace {
 
 std::unique_ptr<Address> record(const std::string& name, const std::string& hostText)

@@ -5,6 +5,8 @@
 #include <random>
 #include <string>
 
+using namespace bv;
+
 using platform::SerialLineState;
 using platform::applySerialSettingsText;
 

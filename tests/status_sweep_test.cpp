@@ -8,6 +8,8 @@
 #include <deque>
 #include <gtest/gtest.h>
 
+using namespace bv;
+
 namespace {
 
 constexpr CalendarTime kStart = 1108980907;
@@ -21,7 +23,7 @@ protected:
     {
         ASSERT_EQ(network().pingSemaphore().wait(), platform::WaitResult::Signalled);
         record.setLastSendTime(clock.now());
-        record.setPingState(kAwaitingReply);
+        record.setPingState(PingState::AwaitingReply);
     }
 
     Network& network() { return *test.network; }
@@ -57,7 +59,7 @@ TEST_F(StatusSweepTest, UnansweredRequestTimesOutAfterTenSeconds)
     send(host(0));
     clock.advance(9);
     network().sweepPass();
-    EXPECT_EQ(host(0).getPingState(), kAwaitingReply);
+    EXPECT_EQ(host(0).getPingState(), PingState::AwaitingReply);
     EXPECT_TRUE(network().pingSemaphore().release()) << "count given back too early";
     ASSERT_EQ(network().pingSemaphore().wait(), platform::WaitResult::Signalled);
 
@@ -66,9 +68,9 @@ TEST_F(StatusSweepTest, UnansweredRequestTimesOutAfterTenSeconds)
     network().sweepPass();
     const std::string trace = testing::internal::GetCapturedStdout();
     EXPECT_NE(trace.find("pn: ip timed out\n"), std::string::npos);
-    EXPECT_EQ(host(0).getStatus(), kYellow);
+    EXPECT_EQ(host(0).getStatus(), HostStatus::Yellow);
     EXPECT_EQ(host(0).getErrorText(), "Timed out");
-    EXPECT_EQ(host(0).getPingState(), kIdle);
+    EXPECT_EQ(host(0).getPingState(), PingState::Idle);
     EXPECT_FALSE(network().pingSemaphore().release()) << "the count was not given back";
     EXPECT_EQ(network().getYellowCount(), 1);
     EXPECT_EQ(network().getGreenCount(), 1);
@@ -85,14 +87,14 @@ TEST_F(StatusSweepTest, SecondMissTurnsRedAndIsQueuedOnePassLater)
     send(host(1));
     clock.advance(12);
     network().sweepPass();
-    EXPECT_EQ(host(1).getStatus(), kRed);
-    EXPECT_EQ(host(1).getPingState(), kChangePending);
+    EXPECT_EQ(host(1).getStatus(), HostStatus::Red);
+    EXPECT_EQ(host(1).getPingState(), PingState::ChangePending);
     EXPECT_TRUE(network().printList().empty());
     EXPECT_EQ(network().getRedCount(), 1);
     EXPECT_EQ(desktop.trayStates().back(), TrayState::Red);
 
     network().sweepPass();
-    EXPECT_EQ(host(1).getPingState(), kIdle);
+    EXPECT_EQ(host(1).getPingState(), PingState::Idle);
     ASSERT_EQ(network().printList().size(), 1u);
     const Address& queued = network().printList()[0];
     EXPECT_EQ(queued.getText(), formatTime(secondSend) + "\tRED\tb\t10.0.0.2\tsecond\t\tTimed out");
@@ -101,7 +103,7 @@ TEST_F(StatusSweepTest, SecondMissTurnsRedAndIsQueuedOnePassLater)
 
 TEST_F(StatusSweepTest, RedHostThatAnsweredIsQueuedWithItsOutage)
 {
-    host(0).setStatus(kRed);
+    host(0).setStatus(HostStatus::Red);
     host(0).setDownSince(kStart - 120);
     send(host(0));
     // What the receiver does with the answer.
@@ -126,8 +128,8 @@ TEST_F(StatusSweepTest, CountsStatusTimeAndTrayAfterEachPass)
     EXPECT_NE(network().getSummary().find("Status as of: Mon Feb 21 10:15:10 2005\r\n"), std::string::npos);
     EXPECT_EQ(desktop.trayStates(), std::vector<TrayState> { TrayState::Green });
 
-    host(0).setStatus(kRed);
-    host(1).setStatus(kYellow);
+    host(0).setStatus(HostStatus::Red);
+    host(1).setStatus(HostStatus::Yellow);
     network().sweepPass();
     EXPECT_EQ(network().getRedCount(), 1);
     EXPECT_EQ(network().getYellowCount(), 1);

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+namespace bv {
+
 void invariantBroken(const char* what, const std::string& detail)
 {
     std::fprintf(stderr, "invariant broken: %s %s\n", what, detail.c_str());
@@ -20,3 +22,5 @@ std::string scratchDirectory()
     const char* directory = std::getenv("BV_FUZZ_SCRATCH");
     return directory && *directory ? directory : "/tmp";
 }
+
+}  // namespace bv

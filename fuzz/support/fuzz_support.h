@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+namespace bv {
+
 // Message boxes are counted, not written: the fuzzer runs them by the million.
 class CountingDesktop final : public Desktop {
 public:
@@ -33,3 +35,5 @@ std::string bytesAsText(const std::uint8_t* data, std::size_t size);
 // Where a target writes the file it reads back: BV_FUZZ_SCRATCH, which
 // scripts/fuzz.sh sets and removes afterwards, or else /tmp.
 std::string scratchDirectory();
+
+}  // namespace bv

@@ -5,6 +5,8 @@
 
 #include <cstdio>
 
+namespace bv {
+
 std::string formatTime(CalendarTime time)
 {
     static const char* const weekdays[] = { "Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat" };
@@ -22,7 +24,7 @@ std::string formatTime(CalendarTime time)
 Address::Address(const std::string& name, const std::string& hostText, const std::string& comment,
     std::int32_t interval, std::int32_t ttl, CalendarTime now)
 {
-    initialise(name, hostText, comment, interval, ttl, kGreen, kIdle, now, 0, now, std::string(), 10);
+    initialise(name, hostText, comment, interval, ttl, HostStatus::Green, PingState::Idle, now, 0, now, std::string(), 10);
 }
 
 Address::Address(const Address& other)
@@ -47,7 +49,7 @@ Address& Address::operator=(const Address& other)
 }
 
 void Address::initialise(const std::string& name, const std::string& hostText, const std::string& comment,
-    std::int32_t interval, std::int32_t ttl, std::int32_t status, std::int32_t pingState, CalendarTime lastReplyTime,
+    std::int32_t interval, std::int32_t ttl, HostStatus status, PingState pingState, CalendarTime lastReplyTime,
     CalendarTime downSince, CalendarTime lastSendTime, const std::string& errorText, std::int32_t timeOut)
 {
     name_ = name;
@@ -65,44 +67,44 @@ void Address::initialise(const std::string& name, const std::string& hostText, c
     numericAddress_ = platform::parseIpv4(hostText_);
 }
 
-std::int32_t Address::getPingState() const
+PingState Address::getPingState() const
 {
     return pingState_.load(std::memory_order_acquire);
 }
 
-void Address::setPingState(std::int32_t value)
+void Address::setPingState(PingState value)
 {
     pingState_.store(value, std::memory_order_release);
 }
 
-std::int32_t Address::recordResult(const PingResult& result)
+PingState Address::recordResult(const PingResult& result)
 {
-    const std::int32_t oldStatus = status_;
+    const HostStatus oldStatus = status_;
     if (result.ok != 0)
         lastReplyTime_ = lastSendTime_;
 
-    std::int32_t newStatus = oldStatus;
-    std::int32_t pending = kIdle;
-    if (oldStatus == kGreen) {
+    HostStatus newStatus = oldStatus;
+    PingState pending = PingState::Idle;
+    if (oldStatus == HostStatus::Green) {
         if (result.ok == 0) {
-            newStatus = kYellow;
+            newStatus = HostStatus::Yellow;
             downSince_ = lastSendTime_;
             errorText_ = result.errorText;
         }
-    } else if (oldStatus == kYellow) {
+    } else if (oldStatus == HostStatus::Yellow) {
         if (result.ok != 0) {
-            newStatus = kGreen;
+            newStatus = HostStatus::Green;
         } else {
-            newStatus = kRed;
+            newStatus = HostStatus::Red;
             errorText_ = result.errorText;
-            pending = kChangePending;
+            pending = PingState::ChangePending;
         }
     } else {  // red, and any value that reads as red
         if (result.ok != 0) {
-            newStatus = kGreen;
-            pending = kChangePending;
+            newStatus = HostStatus::Green;
+            pending = PingState::ChangePending;
         } else {
-            newStatus = kRed;
+            newStatus = HostStatus::Red;
             errorText_ = result.errorText;
         }
     }
@@ -110,7 +112,7 @@ std::int32_t Address::recordResult(const PingResult& result)
 
     if (newStatus != oldStatus)
         notifyAddressChanged(this);
-    else if (newStatus == kRed)
+    else if (newStatus == HostStatus::Red)
         notifyAddressStillRed(this);
     return pending;
 }
@@ -118,9 +120,9 @@ std::int32_t Address::recordResult(const PingResult& result)
 std::string Address::getStatusText() const
 {
     switch (status_) {
-    case kGreen:
+    case HostStatus::Green:
         return "GREEN";
-    case kYellow:
+    case HostStatus::Yellow:
         return "YELLOW";
     default:
         return "RED";
@@ -137,11 +139,11 @@ std::string Address::getStatusFields() const
     fields += '\t';
     fields += comment_;
     fields += '\t';
-    if (status_ == kGreen) {
+    if (status_ == HostStatus::Green) {
         char duration[64];
         std::snprintf(duration, sizeof duration, "%f", static_cast<double>(lastReplyTime_ - downSince_));
         fields += duration;
-    } else if (status_ != kYellow) {
+    } else if (status_ != HostStatus::Yellow) {
         fields += '\t';
         fields += errorText_;
     }
@@ -157,3 +159,5 @@ std::string Address::getDownText() const
 {
     return formatTime(downSince_) + '\t' + getStatusFields();
 }
+
+}  // namespace bv

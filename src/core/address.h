@@ -7,10 +7,14 @@
 #include <cstdint>
 #include <string>
 
+namespace bv {
+
 using platform::CalendarTime;
 
-enum HostStatus : std::int32_t { kGreen = 0, kYellow = 1, kRed = 2 };
-enum PingState : std::int32_t { kIdle = 0, kAwaitingReply = 1, kChangePending = 2 };
+// The numbers are the ones the files and the summary have always used; any
+// status other than green or yellow reads as red.
+enum class HostStatus : std::int32_t { Green = 0, Yellow = 1, Red = 2 };
+enum class PingState : std::int32_t { Idle = 0, AwaitingReply = 1, ChangePending = 2 };
 
 // One ping result as recordResult takes it.
 struct PingResult {
@@ -34,7 +38,7 @@ public:
     Address& operator=(const Address& other);
     virtual ~Address() = default;
 
-    std::int32_t recordResult(const PingResult& result);
+    PingState recordResult(const PingResult& result);
 
     std::string getStatusText() const;
     std::string getStatusFields() const;
@@ -50,8 +54,8 @@ public:
     CalendarTime getLastSendTime() const { return lastSendTime_; }
     std::int32_t getInterval() const { return interval_; }
     std::int32_t getTtl() const { return ttl_; }
-    std::int32_t getStatus() const { return status_; }
-    std::int32_t getPingState() const;
+    HostStatus getStatus() const { return status_; }
+    PingState getPingState() const;
     platform::Ipv4Address getNumericAddress() const { return numericAddress_; }
     std::int32_t getTimeOut() const { return timeOut_; }
     // The engine's own accounting: requests that went out to the host and
@@ -71,13 +75,13 @@ public:
     void setLastSendTime(CalendarTime value) { lastSendTime_ = value; }
     void setInterval(std::int32_t value) { interval_ = value; }
     void setTtl(std::int32_t value) { ttl_ = value; }
-    void setStatus(std::int32_t value) { status_ = value; }
-    void setPingState(std::int32_t value);
+    void setStatus(HostStatus value) { status_ = value; }
+    void setPingState(PingState value);
     void setTimeOut(std::int32_t value) { timeOut_ = value; }
 
 private:
     void initialise(const std::string& name, const std::string& hostText, const std::string& comment,
-        std::int32_t interval, std::int32_t ttl, std::int32_t status, std::int32_t pingState,
+        std::int32_t interval, std::int32_t ttl, HostStatus status, PingState pingState,
         CalendarTime lastReplyTime, CalendarTime downSince, CalendarTime lastSendTime,
         const std::string& errorText, std::int32_t timeOut);
 
@@ -90,12 +94,14 @@ private:
     CalendarTime lastSendTime_ = 0;
     std::int32_t interval_ = 0;
     std::int32_t ttl_ = 0;
-    std::int32_t status_ = kGreen;
+    HostStatus status_ = HostStatus::Green;
     // The sender reads it without the lock to decide whether a host is due,
     // so it is kept atomically; every change still happens under the lock.
-    std::atomic<std::int32_t> pingState_ { kIdle };
+    std::atomic<PingState> pingState_ { PingState::Idle };
     platform::Ipv4Address numericAddress_ = platform::kNoAddress;
     std::int32_t timeOut_ = 10;
     std::uint32_t requestsSent_ = 0;
     std::uint32_t repliesMatched_ = 0;
 };
+
+}  // namespace bv

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <new>
 
+namespace bv {
+
 bool isWhiteSpace(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -101,3 +103,5 @@ void loadInputFile(Region& region, const std::string& fileName, CalendarTime now
         }
     }
 }
+
+}  // namespace bv

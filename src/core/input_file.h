@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <string>
 
+namespace bv {
+
 inline constexpr std::size_t kMaxInputLineLength = 1023;
 inline constexpr std::size_t kMaxFieldLength = 255;
 inline constexpr std::size_t kMaxCommentLength = 255;
@@ -24,3 +26,5 @@ bool isWhiteSpace(char c);
 // Loads every good line of the file into the registry; each bad line gets
 // its own message box. Throws StartupFailure when the file cannot be opened.
 void loadInputFile(Region& region, const std::string& fileName, CalendarTime now);
+
+}  // namespace bv

@@ -1,5 +1,7 @@
 #include "core/region.h"
 
+namespace bv {
+
 Region::Region(const std::string& name, std::int32_t interval, std::int32_t ttl, std::int32_t timeOut,
     std::int32_t packetSize, CalendarTime now)
     : Address(name, std::string(), name, interval, ttl, now)
@@ -67,3 +69,5 @@ void Region::destroyHosts()
     hosts_.clear();
     hostIndex_.clear();
 }
+
+}  // namespace bv

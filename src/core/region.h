@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace bv {
+
 // The registry of a run: every host record in load order, and an index by
 // host text. Its own Address fields hold run-wide values.
 class Region : public Address {
@@ -59,3 +61,5 @@ private:
     std::atomic<std::int32_t> greenCount_ { 0 };
     std::atomic<CalendarTime> statusTime_;
 };
+
+}  // namespace bv

@@ -2,6 +2,8 @@
 
 #include "core/address.h"
 
+namespace bv {
+
 std::string formatSummary(const SummaryFacts& facts)
 {
     auto line = [](const std::string& text) { return text + "\r\n"; };
@@ -23,3 +25,5 @@ std::string formatSummary(const SummaryFacts& facts)
     text += line("Green: " + std::to_string(facts.greenCount));
     return text;
 }
+
+}  // namespace bv

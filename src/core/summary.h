@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+namespace bv {
+
 // What the status summary reports.
 struct SummaryFacts {
     std::size_t addressCount = 0;
@@ -22,3 +24,5 @@ struct SummaryFacts {
 };
 
 std::string formatSummary(const SummaryFacts& facts);
+
+}  // namespace bv

@@ -4,6 +4,8 @@
 
 #include "platform/last_system_error.h"
 
+namespace bv {
+
 Cereal::~Cereal()
 {
     close();
@@ -50,3 +52,5 @@ std::string Cereal::errorDescription() const
     platform::setLastSystemError(code);
     return text;
 }
+
+}  // namespace bv

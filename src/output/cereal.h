@@ -4,6 +4,8 @@
 
 #include "platform/serial_port.h"
 
+namespace bv {
+
 // Writes the log text to a serial port. The port is held only between open
 // and close, and nobody else may hold it meanwhile.
 class Cereal {
@@ -26,3 +28,5 @@ public:
 private:
     platform::SerialPort port;
 };
+
+}  // namespace bv

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <fstream>
 
+namespace bv {
+
 bool writeTextFile(const std::string& text, const std::string& name, bool append)
 {
     int errorCode = 0;
@@ -114,7 +116,7 @@ void Network::writeDownFile()
     std::vector<Address> red;
     if (vectorMutex().wait() == platform::WaitResult::Signalled) {
         for (std::size_t position = 0; position < hostCount(); ++position) {
-            if (host(position)->getStatus() == kRed)
+            if (host(position)->getStatus() == HostStatus::Red)
                 red.push_back(*host(position));
         }
         if (!vectorMutex().release())
@@ -141,7 +143,7 @@ void Network::writeFinalBatch()
     // seen before exit is missing from the log.
     if (vectorMutex().wait() == platform::WaitResult::Signalled) {
         for (std::size_t position = 0; position < hostCount(); ++position) {
-            if (host(position)->getPingState() == kChangePending)
+            if (host(position)->getPingState() == PingState::ChangePending)
                 queueChange(*host(position));
         }
         vectorMutex().release();
@@ -159,3 +161,5 @@ int logWriterThread(Network& network)
     }
     return 0;
 }
+
+}  // namespace bv

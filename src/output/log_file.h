@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+namespace bv {
+
 class Network;
 
 // Writes the text and one CR LF to the file. A file that cannot be opened
@@ -20,3 +22,5 @@ std::string archiveName(const std::string& logFile, const platform::LocalTime& t
 
 // The log writer's thread: a log batch and the down file every 100 ms.
 int logWriterThread(Network& network);
+
+}  // namespace bv

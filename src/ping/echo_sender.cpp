@@ -6,6 +6,8 @@
 #include "run/network.h"
 #include "shell/desktop.h"
 
+namespace bv {
+
 int clampPacketSize(int packetSize)
 {
     const unsigned size = static_cast<unsigned>(packetSize);
@@ -50,7 +52,7 @@ int echoSenderThread(Network& network)
 
         for (std::size_t position = 0; position < network.hostCount(); ++position) {
             Address& host = *network.host(position);
-            if (host.getPingState() != kIdle)
+            if (host.getPingState() != PingState::Idle)
                 continue;
             const std::int64_t elapsed = (clock.now() - host.getLastSendTime()) * 1000;
             const std::int64_t interval = host.getInterval();
@@ -107,7 +109,7 @@ int echoSenderThread(Network& network)
             host.setLastSendTime(clock.now());
             platform::traceLine("w: waiting for socket mutex");
             platform::traceLine("w: got socket mutex");
-            host.setPingState(kAwaitingReply);
+            host.setPingState(PingState::AwaitingReply);
             if (sendEcho(socket, destination, buffer.get(), size) == -1) {
                 platform::errorLine("pinging failed");
                 platform::traceLine("w:send failed");
@@ -137,3 +139,5 @@ int echoSenderThread(Network& network)
     }
     return 0;
 }
+
+}  // namespace bv

@@ -2,6 +2,8 @@
 
 #include "platform/raw_socket.h"
 
+namespace bv {
+
 class Network;
 
 // Sends every due host its echo request, at most six outstanding.
@@ -14,3 +16,5 @@ int sendPrimingEcho(platform::SocketHandle socket);
 // The packet size the sender uses: the setting clamped to 8..1024, compared
 // as unsigned so that a negative setting becomes 1024.
 int clampPacketSize(int packetSize);
+
+}  // namespace bv

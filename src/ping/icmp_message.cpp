@@ -7,6 +7,8 @@
 
 #include <cstring>
 
+namespace bv {
+
 namespace {
 
 // Header length of a received IPv4 datagram, from its first byte.
@@ -205,3 +207,5 @@ bool readQuotedDestination(const std::uint8_t* datagram, int count, platform::Ip
     std::memcpy(&destination, datagram + offset, sizeof destination);
     return true;
 }
+
+}  // namespace bv

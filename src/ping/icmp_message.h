@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+namespace bv {
+
 // The ICMP echo messages of the ping engine: building and sending echo
 // requests, reading and classifying what comes back. No state of its own;
 // every call works on its arguments only, so two threads may use the same
@@ -67,3 +69,5 @@ bool readSequence(const std::uint8_t* datagram, int count, std::uint16_t& sequen
 
 // The destination of the datagram that an error message quotes, if present.
 bool readQuotedDestination(const std::uint8_t* datagram, int count, platform::Ipv4Address& destination);
+
+}  // namespace bv

@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace bv {
+
 IcmpSocket::IcmpSocket(int timeToLive)
 {
     platform::traceLine("WSA starting...");
@@ -45,3 +47,5 @@ int waitReadable(platform::SocketHandle socket, unsigned timeoutMilliseconds, in
     readable = ready ? 1 : 0;
     return 1;
 }
+
+}  // namespace bv

@@ -2,6 +2,8 @@
 
 #include "platform/raw_socket.h"
 
+namespace bv {
+
 // Owner of the one raw ICMP socket of a run. Construction never fails: when
 // the socket cannot be opened the handle stays kInvalidSocket and every send
 // and receive on it reports its own error.
@@ -23,3 +25,5 @@ private:
 // completed, with readable 1 if a datagram is waiting and 0 otherwise; 0
 // when the wait itself failed, readable untouched.
 int waitReadable(platform::SocketHandle socket, unsigned timeoutMilliseconds, int& readable);
+
+}  // namespace bv

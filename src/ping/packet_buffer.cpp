@@ -4,6 +4,8 @@
 
 #include <new>
 
+namespace bv {
+
 int allocateBuffer(PacketBuffer& buffer, std::size_t size)
 {
     buffer.reset(new (std::nothrow) std::uint8_t[size]());
@@ -13,3 +15,5 @@ int allocateBuffer(PacketBuffer& buffer, std::size_t size)
     }
     return 0;
 }
+
+}  // namespace bv

@@ -8,6 +8,8 @@
 #include "run/network.h"
 #include "shell/desktop.h"
 
+namespace bv {
+
 namespace {
 
 constexpr int kReceiveBufferSize = 65536;
@@ -19,7 +21,7 @@ int applyReply(const std::string& key, Network& network, const ReplyInfo& reply,
     Address* host = network.findHost(key);
     if (!host)
         return -1;
-    if (host->getPingState() != kAwaitingReply)
+    if (host->getPingState() != PingState::AwaitingReply)
         return 0;
     const std::int32_t ok = reply.errorText.empty() ? 1 : 0;
     if (!ok)
@@ -157,3 +159,5 @@ int receiverThread(Network& network)
     }
     return 0;
 }
+
+}  // namespace bv

@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace bv {
+
 class Network;
 struct ReplyInfo;
 
@@ -18,3 +20,5 @@ int applyReply(const std::string& key, Network& network, const ReplyInfo& reply,
 // Gives back the counts that applyReply left owed; each gives the trace or
 // the error note that applyReply would have written.
 void releaseOwedCounts(Network& network, int& countsOwed);
+
+}  // namespace bv

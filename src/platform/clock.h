@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace bv {
+
 namespace platform {
 
 // Calendar time in whole seconds since 1970, kept in 64 bits.
@@ -19,3 +21,5 @@ public:
 Clock& systemClock();
 
 }  // namespace platform
+
+}  // namespace bv

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <string>
 
+namespace bv {
+
 namespace platform {
 namespace {
 
@@ -36,3 +38,5 @@ void errorLine(std::string_view line)
 }
 
 }  // namespace platform
+
+}  // namespace bv

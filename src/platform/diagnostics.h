@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+namespace bv {
+
 // The trace stream (standard output) and the error stream (standard error).
 // Each call writes one whole line, so lines of different threads never mix.
 namespace platform {
@@ -19,3 +21,5 @@ bool standardOutputGoesSomewhere();
 }  // namespace detail
 
 }  // namespace platform
+
+}  // namespace bv

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+namespace bv {
+
 namespace platform {
 
 // Characters that end a directory part in a file name here.
@@ -23,3 +25,5 @@ enum class WriteOutcome { Written, NotOpened, Failed };
 WriteOutcome writeWholeFile(const std::string& name, const std::string& bytes, bool append, int& errorCode);
 
 }  // namespace platform
+
+}  // namespace bv

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+namespace bv {
+
 namespace platform {
 
 // An IPv4 address in network byte order, as the socket layer keeps it.
@@ -18,3 +20,5 @@ Ipv4Address parseIpv4(const std::string& text);
 std::string dottedQuad(Ipv4Address address);
 
 }  // namespace platform
+
+}  // namespace bv

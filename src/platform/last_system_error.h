@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace bv {
+
 // The calling thread's last system error, as the failing call left it.
 namespace platform {
 
@@ -18,3 +20,5 @@ void setInvalidArgumentError();
 std::string systemErrorText(int code);
 
 }  // namespace platform
+
+}  // namespace bv

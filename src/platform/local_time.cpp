@@ -1,5 +1,7 @@
 #include "platform/local_time.h"
 
+namespace bv {
+
 namespace platform {
 
 LocalTime localTimeOf(CalendarTime time)
@@ -19,3 +21,5 @@ LocalTime localTimeOf(CalendarTime time)
 }
 
 }  // namespace platform
+
+}  // namespace bv

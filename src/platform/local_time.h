@@ -4,6 +4,8 @@
 
 #include <ctime>
 
+namespace bv {
+
 namespace platform {
 
 // A calendar time broken down in the local time zone.
@@ -26,3 +28,5 @@ bool brokenDownLocalTime(CalendarTime time, std::tm& broken);
 }  // namespace detail
 
 }  // namespace platform
+
+}  // namespace bv

@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+namespace bv {
+
 // The run's lock objects: counting semaphores and mutexes, private to the
 // process or named. A named object is shared by every process of the
 // program that runs at the same time under the same user, and by no other
@@ -77,3 +79,5 @@ private:
 bool removeNamedObject(const std::string& name);
 
 }  // namespace platform
+
+}  // namespace bv

@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace bv {
+
 // Host name look-ups through the system's resolver (hosts file included).
 // Both are safe to call from several threads at once.
 namespace platform {
@@ -16,3 +18,5 @@ bool lookUpName(const std::string& name, Ipv4Address& address);
 bool lookUpAddress(Ipv4Address address, std::string& name);
 
 }  // namespace platform
+
+}  // namespace bv

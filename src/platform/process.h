@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace bv {
+
 namespace platform {
 
 std::uint32_t currentProcessId();
@@ -10,3 +12,5 @@ std::uint32_t currentProcessId();
 [[noreturn]] void exitImmediately(int code);
 
 }  // namespace platform
+
+}  // namespace bv

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+namespace bv {
+
 // The raw IPv4 ICMP socket. Every call is a plain blocking call and reports
 // failure with the system's error code (see socket_error.h).
 namespace platform {
@@ -51,3 +53,5 @@ bool waitForReadable(SocketHandle socket, unsigned timeoutMilliseconds, bool& re
 void closeSocket(SocketHandle socket);
 
 }  // namespace platform
+
+}  // namespace bv

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace bv {
+
 namespace platform {
 
 // Codes kept as the Windows communications layer numbers them, since they are
@@ -29,3 +31,5 @@ struct SerialLineState {
 };
 
 }  // namespace platform
+
+}  // namespace bv

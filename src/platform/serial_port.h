@@ -6,6 +6,8 @@
 
 #include "platform/serial_line_state.h"
 
+namespace bv {
+
 namespace platform {
 
 // A serial device held for writing by nobody else. Every failing
@@ -53,3 +55,5 @@ private:
 };
 
 }  // namespace platform
+
+}  // namespace bv

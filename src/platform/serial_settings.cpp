@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+namespace bv {
+
 namespace platform {
 namespace {
 
@@ -293,3 +295,5 @@ bool applySerialSettingsText(const std::string& text, SerialLineState& state)
 }
 
 }  // namespace platform
+
+}  // namespace bv

@@ -4,6 +4,8 @@
 
 #include "platform/serial_line_state.h"
 
+namespace bv {
+
 namespace platform {
 
 // Reads port settings in the mode-command syntax, either the key form
@@ -17,3 +19,5 @@ bool applySerialSettingsText(const std::string& text, SerialLineState& state);
 bool isSupportedBaudRate(std::uint32_t baudRate);
 
 }  // namespace platform
+
+}  // namespace bv

@@ -1,5 +1,7 @@
 #pragma once
 
+namespace bv {
+
 namespace platform {
 
 // System error codes are errno values on Linux. This one has no errno
@@ -8,3 +10,5 @@ namespace platform {
 inline constexpr int kErrorMessageTooLong = 10040;
 
 }  // namespace platform
+
+}  // namespace bv

@@ -5,6 +5,8 @@
 
 #include <limits>
 
+namespace bv {
+
 const char* const kUsageCaption = "BeaconVigilor Usage";
 
 const char* const kUsageText =
@@ -181,3 +183,5 @@ std::string usageBoxText(const std::string& errorText)
 {
     return errorText + "\n\n" + kUsageText;
 }
+
+}  // namespace bv

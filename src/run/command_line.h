@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace bv {
+
 // Every setting of a run; the command line is their only source.
 struct RunSettings {
     std::string inputFile;
@@ -41,3 +43,5 @@ std::string usageBoxText(const std::string& errorText);
 
 // The runtime library's atoi rules, saturated at the 32-bit limits.
 std::int32_t readNumber(const std::string& text);
+
+}  // namespace bv

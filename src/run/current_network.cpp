@@ -4,6 +4,8 @@
 
 #include <mutex>
 
+namespace bv {
+
 namespace {
 
 Network* currentNetwork = nullptr;
@@ -56,3 +58,5 @@ std::string currentEngineCounts()
 {
     return readCurrent([](const Network& network) { return formatEngineCounts(network.countEngine()); });
 }
+
+}  // namespace bv

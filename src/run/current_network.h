@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace bv {
+
 class Network;
 
 // The one live run, or none. The shell reads the run only through it.
@@ -14,3 +16,5 @@ std::string currentEngineCounts();
 std::string currentInputFile();
 std::string currentLogFile();
 std::string currentDownFile();
+
+}  // namespace bv

@@ -3,6 +3,8 @@
 #include "platform/diagnostics.h"
 #include "run/network.h"
 
+namespace bv {
+
 std::string formatEngineCounts(const EngineCounts& counts)
 {
     std::string text = "Requests sent: " + std::to_string(counts.requestsSent)
@@ -27,7 +29,7 @@ EngineCounts Network::countEngine() const
         const Address& record = *host(position);
         const std::uint32_t sent = record.getRequestsSent();
         const std::uint32_t matched = record.getRepliesMatched();
-        const std::uint32_t awaiting = record.getPingState() == kAwaitingReply ? 1 : 0;
+        const std::uint32_t awaiting = record.getPingState() == PingState::AwaitingReply ? 1 : 0;
         counts.requestsSent += sent;
         counts.repliesMatched += matched;
         counts.awaitingReply += awaiting;
@@ -42,3 +44,5 @@ EngineCounts Network::countEngine() const
         platform::errorLine("vector mutex cannot be released");
     return counts;
 }
+
+}  // namespace bv

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace bv {
+
 // What the ping engine has done so far, summed over the hosts: for the
 // benchmark and for anyone who asks a running headless program.
 struct EngineCounts {
@@ -21,3 +23,5 @@ inline constexpr std::size_t kLostExampleLimit = 10;
 
 // One line, then one line per example.
 std::string formatEngineCounts(const EngineCounts& counts);
+
+}  // namespace bv

@@ -5,6 +5,8 @@
 #include "core/summary.h"
 #include "run/current_network.h"
 
+namespace bv {
+
 Network::Network(const RunSettings& settings, const NetworkOptions& options)
     : Region(settings.inputFile, settings.pingInterval, settings.ttl, settings.timeOut, settings.packetSize,
         options.clock->now())
@@ -68,3 +70,5 @@ std::string Network::getSummary() const
     facts.greenCount = getGreenCount();
     return formatSummary(facts);
 }
+
+}  // namespace bv

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+namespace bv {
+
 // What a run is built with besides its settings.
 struct NetworkOptions {
     platform::Clock* clock = &platform::systemClock();
@@ -85,3 +87,5 @@ private:
     Cereal serial_;
     std::unique_ptr<IcmpSocket> socket_;
 };
+
+}  // namespace bv

@@ -9,6 +9,8 @@
 #include <memory>
 #include <thread>
 
+namespace bv {
+
 int runMonitor(const std::vector<std::string>& arguments, const NetworkOptions& options, RunEnd* end)
 {
     auto report = [end](RunEnd value) {
@@ -55,3 +57,5 @@ int monitorThreadProcedure(const std::vector<std::string>& arguments, RunEnd* en
     requestExit();
     return result;
 }
+
+}  // namespace bv

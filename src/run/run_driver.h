@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace bv {
+
 // How a run ended, for a program that reports it in its exit status.
 enum class RunEnd { Ran, Usage, UsageError, StartupFailure };
 
@@ -17,3 +19,5 @@ int runMonitor(const std::vector<std::string>& arguments, const NetworkOptions& 
 // The monitor thread's body: splits the command line, runs the monitor,
 // then asks the whole process to exit.
 int monitorThreadProcedure(const std::vector<std::string>& arguments, RunEnd* end = nullptr);
+
+}  // namespace bv

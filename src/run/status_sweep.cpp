@@ -3,6 +3,8 @@
 #include "platform/diagnostics.h"
 #include "shell/desktop.h"
 
+namespace bv {
+
 void Network::statusSweep()
 {
     while (!exitRequested.load()) {
@@ -24,9 +26,9 @@ void Network::returnOutstandingCounts()
     }
     for (std::size_t position = 0; position < hostCount(); ++position) {
         Address& record = *host(position);
-        if (record.getPingState() != kAwaitingReply)
+        if (record.getPingState() != PingState::AwaitingReply)
             continue;
-        record.setPingState(kIdle);
+        record.setPingState(PingState::Idle);
         if (!pingSemaphore_->release())
             platform::errorLine("semaphore cannot be released");
     }
@@ -41,7 +43,7 @@ void Network::queueChange(Address& record)
         return;
     }
     printList_.push_back(record);
-    record.setPingState(kIdle);
+    record.setPingState(PingState::Idle);
     if (!fileMutex_->release())
         platform::errorLine("mutex cannot be released");
 }
@@ -76,20 +78,20 @@ std::int64_t Network::sweepPass()
             continue;
         }
         Address& record = *host(position);
-        const std::int32_t state = record.getPingState();
-        if (state == kChangePending) {
+        const PingState state = record.getPingState();
+        if (state == PingState::ChangePending) {
             platform::traceLine("pn:going to add to print");
             queueChange(record);
-        } else if (state == kAwaitingReply && clock_.now() - record.getLastSendTime() >= record.getTimeOut()) {
+        } else if (state == PingState::AwaitingReply && clock_.now() - record.getLastSendTime() >= record.getTimeOut()) {
             record.setPingState(record.recordResult(PingResult { 0, "Timed out", 0 }));
             if (!pingSemaphore_->release())
                 platform::errorLine("semaphore cannot be released");
             platform::traceLine("pn: ip timed out");
         }
-        const std::int32_t status = record.getStatus();
-        if (status == kRed)
+        const HostStatus status = record.getStatus();
+        if (status == HostStatus::Red)
             ++red;
-        else if (status == kYellow)
+        else if (status == HostStatus::Yellow)
             ++yellow;
         else
             ++green;
@@ -119,3 +121,5 @@ std::int64_t Network::sweepPass()
     }
     return 0;
 }
+
+}  // namespace bv

@@ -2,6 +2,8 @@
 
 #include "shell/headless_desktop.h"
 
+namespace bv {
+
 std::atomic<bool> exitRequested { false };
 
 namespace {
@@ -54,3 +56,5 @@ void showMessageBox(const std::string& text, const std::string& caption, Message
 {
     currentDesktop().showMessageBox(text, caption, icon);
 }
+
+}  // namespace bv

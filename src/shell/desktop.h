@@ -3,6 +3,8 @@
 #include <atomic>
 #include <string>
 
+namespace bv {
+
 class Address;
 
 // The interface through which the monitor reaches the desktop, and the
@@ -52,3 +54,5 @@ void notifyAddressChanged(Address* address);
 void notifyAddressStillRed(Address* address);
 // An empty caption stands for the platform's default caption.
 void showMessageBox(const std::string& text, const std::string& caption, MessageIcon icon);
+
+}  // namespace bv

@@ -2,6 +2,8 @@
 
 #include "platform/diagnostics.h"
 
+namespace bv {
+
 std::string HeadlessDesktop::boxText(const std::string& text, const std::string& caption)
 {
     std::string block = caption.empty() ? std::string("Error") : caption;
@@ -18,3 +20,5 @@ void HeadlessDesktop::showMessageBox(const std::string& text, const std::string&
     block.pop_back();  // errorLine ends the block with its own line end
     platform::errorLine(block);
 }
+
+}  // namespace bv

@@ -2,6 +2,8 @@
 
 #include "shell/desktop.h"
 
+namespace bv {
+
 // The desktop of a server: tray states and notices return at once, and a
 // message box is written to standard error as its caption and its text.
 class HeadlessDesktop final : public Desktop {
@@ -15,3 +17,5 @@ public:
     // The block that showMessageBox writes.
     static std::string boxText(const std::string& text, const std::string& caption);
 };
+
+}  // namespace bv

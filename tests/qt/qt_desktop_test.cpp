@@ -38,6 +38,8 @@
 #include <thread>
 #include <vector>
 
+using namespace bv;
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -108,12 +110,12 @@ TEST(RedListWindow, RowsFollowTheNoticesAndTheTrayTurnsRed)
     Address second = host("beta", "127.0.0.3", "second host");
     fixture.desktop.setTrayState(TrayState::Green);
 
-    first.setStatus(kYellow);
+    first.setStatus(HostStatus::Yellow);
     fixture.desktop.addressChanged(first);
     EXPECT_EQ(list->topLevelItemCount(), 0);
     EXPECT_EQ(fixture.desktop.trayState(), TrayState::Green);
 
-    first.setStatus(kRed);
+    first.setStatus(HostStatus::Red);
     first.setDownSince(0);
     first.setErrorText("Timed out");
     first.setLastSendTime(60);
@@ -123,7 +125,7 @@ TEST(RedListWindow, RowsFollowTheNoticesAndTheTrayTurnsRed)
                                 "Thu Jan  1 00:01:00 1970", "alpha" }));
     EXPECT_EQ(fixture.desktop.trayState(), TrayState::Red);
 
-    second.setStatus(kRed);
+    second.setStatus(HostStatus::Red);
     second.setDownSince(120);
     second.setErrorText("Destination unreachable");
     second.setLastSendTime(120);
@@ -146,7 +148,7 @@ TEST(RedListWindow, RowsFollowTheNoticesAndTheTrayTurnsRed)
 
     // Recovery removes the row but leaves the tray for the next sweep.
     fixture.desktop.setTrayState(TrayState::Red);
-    first.setStatus(kGreen);
+    first.setStatus(HostStatus::Green);
     fixture.desktop.addressChanged(first);
     ASSERT_EQ(list->topLevelItemCount(), 1);
     EXPECT_EQ(row(list, 0)[0], "127.0.0.3");
@@ -155,13 +157,13 @@ TEST(RedListWindow, RowsFollowTheNoticesAndTheTrayTurnsRed)
     // A notice for a host without a row changes nothing.
     Address stranger = host("gamma", "127.0.0.4", "");
     fixture.desktop.addressStillRed(stranger);
-    stranger.setStatus(kGreen);
+    stranger.setStatus(HostStatus::Green);
     fixture.desktop.addressChanged(stranger);
     EXPECT_EQ(list->topLevelItemCount(), 1);
 
     // Exact text match: a prefix is another host.
     Address prefix = host("delta", "127.0.0.", "");
-    prefix.setStatus(kGreen);
+    prefix.setStatus(HostStatus::Green);
     fixture.desktop.addressChanged(prefix);
     EXPECT_EQ(list->topLevelItemCount(), 1);
 }
@@ -444,7 +446,7 @@ TEST(QtDesktop, ExitWhileWorkersAreBusyEndsWithoutHang)
         workers.emplace_back([&, i] {
             Address& address = *hosts[i];
             for (int round = 0; round < 100000 && !stop.load(); ++round) {
-                address.setStatus(round % 2 ? kRed : kGreen);
+                address.setStatus(round % 2 ? HostStatus::Red : HostStatus::Green);
                 fixture.desktop.addressChanged(address);
                 fixture.desktop.setTrayState(TrayState::Yellow);
                 delivered.fetch_add(1);

@@ -1,5 +1,7 @@
 #include "support/fake_clock.h"
 
+namespace bv {
+
 platform::CalendarTime FakeClock::now()
 {
     std::lock_guard lock(mutex_);
@@ -44,3 +46,5 @@ void FakeClock::onPause(std::function<void(std::int64_t)> hook)
     std::lock_guard lock(mutex_);
     hook_ = std::move(hook);
 }
+
+}  // namespace bv

@@ -7,6 +7,8 @@
 #include <mutex>
 #include <vector>
 
+namespace bv {
+
 // A clock that stands still until a test moves it. A pause moves it by the
 // pause's length (rounded down to whole seconds, as the calendar clock sees
 // it) and is recorded; a test can hold pauses until it releases them.
@@ -31,3 +33,5 @@ private:
     std::vector<std::int64_t> pauses_;
     std::function<void(std::int64_t)> hook_;
 };
+
+}  // namespace bv

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <unistd.h>
 
+namespace bv {
+
 namespace {
 
 // Single quotes make every argument one word for the shell.
@@ -86,3 +88,5 @@ std::vector<std::string> NetworkLab::inMonitorNamespace(const std::vector<std::s
     line.insert(line.end(), command.begin(), command.end());
     return line;
 }
+
+}  // namespace bv

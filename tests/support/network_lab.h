@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+namespace bv {
+
 // The three-namespace test network of tests/lab/network-lab.sh, made for
 // one test and removed after it, whatever happened in between.
 class NetworkLab {
@@ -30,3 +32,5 @@ private:
 
 // Why lab tests cannot run on this machine, or empty when they can.
 std::string labUnavailableReason();
+
+}  // namespace bv

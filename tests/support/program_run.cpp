@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+namespace bv {
+
 ProgramRun::ProgramRun(const std::string& directory, const std::vector<std::string>& command)
 {
     int output[2];
@@ -140,3 +142,5 @@ std::string ProgramRun::errors()
     std::lock_guard lock(mutex_);
     return errors_;
 }
+
+}  // namespace bv

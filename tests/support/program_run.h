@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+namespace bv {
+
 // A program started in a directory with its standard output and error
 // captured, for tests that watch its trace and stop it with a signal.
 // The program runs with TZ=UTC so that the times it writes read plainly.
@@ -40,3 +42,5 @@ private:
     std::thread outputReader_;
     std::thread errorReader_;
 };
+
+}  // namespace bv

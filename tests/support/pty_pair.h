@@ -9,6 +9,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+namespace bv {
+
 // A pseudo-terminal pair; the slave side plays the serial port.
 class PtyPair {
 public:
@@ -64,3 +66,5 @@ public:
     int slave = -1;
     std::string slaveName;
 };
+
+}  // namespace bv

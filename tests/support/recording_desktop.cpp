@@ -2,6 +2,8 @@
 
 #include "core/address.h"
 
+namespace bv {
+
 void RecordingDesktop::setTrayState(TrayState state)
 {
     std::lock_guard lock(mutex_);
@@ -64,3 +66,5 @@ void RecordingDesktop::clear()
     notices_.clear();
     quits_ = 0;
 }
+
+}  // namespace bv

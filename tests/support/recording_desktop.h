@@ -1,10 +1,13 @@
 #pragma once
 
+#include "core/address.h"
 #include "shell/desktop.h"
 
 #include <mutex>
 #include <string>
 #include <vector>
+
+namespace bv {
 
 // A desktop that records what the monitor asked of it.
 class RecordingDesktop final : public Desktop {
@@ -17,7 +20,7 @@ public:
     struct Notice {
         bool stillRed;
         const Address* address;
-        int status;  // the address's status when the notice arrived
+        HostStatus status;  // the address's status when the notice arrived
     };
 
     RecordingDesktop() : installation_(*this) {}
@@ -42,3 +45,5 @@ private:
     int quits_ = 0;
     DesktopInstallation installation_;
 };
+
+}  // namespace bv

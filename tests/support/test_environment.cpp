@@ -8,6 +8,8 @@
 #include <random>
 #include <stdexcept>
 
+namespace bv {
+
 void useUtcTimeZone()
 {
 #ifdef _WIN32
@@ -59,3 +61,5 @@ bool fileExists(const std::string& path)
 {
     return std::filesystem::exists(path);
 }
+
+}  // namespace bv

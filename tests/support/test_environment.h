@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace bv {
+
 // Local time is UTC in the tests, so times read as written.
 void useUtcTimeZone();
 
@@ -24,3 +26,5 @@ private:
 void writeFile(const std::string& path, const std::string& bytes);
 std::string readFile(const std::string& path);
 bool fileExists(const std::string& path);
+
+}  // namespace bv

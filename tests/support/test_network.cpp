@@ -6,6 +6,8 @@
 
 #include <atomic>
 
+namespace bv {
+
 std::string uniqueLockSuffix()
 {
     static std::atomic<int> counter { 0 };
@@ -42,3 +44,5 @@ TestNetwork::~TestNetwork()
     for (const char* name : { "addresMutexName", "fileMutexName", "socketMutexName" })
         platform::removeNamedObject(name + lockNameSuffix);
 }
+
+}  // namespace bv

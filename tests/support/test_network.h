@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+namespace bv {
+
 // A lock-name suffix no other test process uses.
 std::string uniqueLockSuffix();
 
@@ -26,3 +28,5 @@ struct ExitFlagReset {
     ExitFlagReset();
     ~ExitFlagReset();
 };
+
+}  // namespace bv

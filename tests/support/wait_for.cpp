@@ -2,6 +2,8 @@
 
 #include <thread>
 
+namespace bv {
+
 bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit)
 {
     const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -12,3 +14,5 @@ bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds l
     }
     return condition();
 }
+
+}  // namespace bv

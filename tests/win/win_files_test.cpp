@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace bv;
+
 TEST(WinFiles, SizesRenamesAndWholeWrites)
 {
     TemporaryDirectory directory;

@@ -12,6 +12,8 @@
 #include <string>
 #include <thread>
 
+using namespace bv;
+
 using namespace std::chrono_literals;
 using platform::Mutex;
 using platform::Semaphore;

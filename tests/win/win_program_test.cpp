@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+using namespace bv;
+
 using namespace std::chrono_literals;
 
 namespace {

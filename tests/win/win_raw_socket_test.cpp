@@ -11,6 +11,8 @@
 #include <functional>
 #include <vector>
 
+using namespace bv;
+
 using testing::HasSubstr;
 
 namespace {

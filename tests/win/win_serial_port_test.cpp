@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <string>
 
+using namespace bv;
+
 using namespace std::chrono_literals;
 using testing::HasSubstr;
 using testing::Not;

@@ -23,6 +23,8 @@
 #include <thread>
 #include <vector>
 
+using namespace bv;
+
 using namespace std::chrono_literals;
 
 namespace {
@@ -111,12 +113,12 @@ Address host(const std::string& name, const std::string& ip, const std::string& 
     return address;
 }
 
-void becomes(HWND window, Address& address, int status, const std::string& error, CalendarTime when)
+void becomes(HWND window, Address& address, HostStatus status, const std::string& error, CalendarTime when)
 {
     address.setStatus(status);
     address.setErrorText(error);
     address.setLastSendTime(when);
-    if (status == kRed && address.getDownSince() == 0)
+    if (status == HostStatus::Red && address.getDownSince() == 0)
         address.setDownSince(when - 30);
     ::SendMessageA(window, WM_ADDRESS_CHANGED, 0, reinterpret_cast<LPARAM>(&address));
 }
@@ -142,18 +144,18 @@ TEST(RedList, RowsFollowTheNoticesNewestFirstByExactIp)
     EXPECT_FALSE(::IsWindowVisible(dialog.hwnd())) << "created hidden";
 
     Address router = host("router-2", "10.0.0.2", "core switch");
-    becomes(dialog.hwnd(), router, kYellow, "Timed out", 1108981000);
+    becomes(dialog.hwnd(), router, HostStatus::Yellow, "Timed out", 1108981000);
     EXPECT_EQ(rowCount(list), 0) << "yellow adds no row";
     EXPECT_EQ(trayRedCount(desktop), 0);
 
-    becomes(dialog.hwnd(), router, kRed, "Timed out", 1108981030);
+    becomes(dialog.hwnd(), router, HostStatus::Red, "Timed out", 1108981030);
     ASSERT_EQ(rowCount(list), 1);
     EXPECT_EQ(rowOf(list, 0), (std::vector<std::string> { "10.0.0.2", "core switch", formatTime(1108981000),
                                   "Timed out", formatTime(1108981030), "router-2" }));
     EXPECT_EQ(trayRedCount(desktop), 1);
 
     Address web = host("web-1", "10.0.0.7", "front end");
-    becomes(dialog.hwnd(), web, kRed, "TTL expired", 1108981040);
+    becomes(dialog.hwnd(), web, HostStatus::Red, "TTL expired", 1108981040);
     ASSERT_EQ(rowCount(list), 2);
     EXPECT_EQ(cell(list, 0, 0), "10.0.0.7") << "newest first";
     EXPECT_EQ(cell(list, 1, 0), "10.0.0.2");
@@ -172,14 +174,14 @@ TEST(RedList, RowsFollowTheNoticesNewestFirstByExactIp)
     // Only the exact text is the row's key: the list's own search ignores case.
     Address upper = host("upper", "Gateway", "");
     Address lower = host("lower", "gateway", "");
-    becomes(dialog.hwnd(), upper, kRed, "Timed out", 1108981100);
-    becomes(dialog.hwnd(), lower, kRed, "Timed out", 1108981110);
+    becomes(dialog.hwnd(), upper, HostStatus::Red, "Timed out", 1108981100);
+    becomes(dialog.hwnd(), lower, HostStatus::Red, "Timed out", 1108981110);
     ASSERT_EQ(rowCount(list), 4);
-    becomes(dialog.hwnd(), lower, kGreen, "", 1108981120);
+    becomes(dialog.hwnd(), lower, HostStatus::Green, "", 1108981120);
     ASSERT_EQ(rowCount(list), 3);
     EXPECT_EQ(cell(list, 0, 0), "Gateway");
 
-    becomes(dialog.hwnd(), router, kGreen, "", 1108981200);
+    becomes(dialog.hwnd(), router, HostStatus::Green, "", 1108981200);
     ASSERT_EQ(rowCount(list), 2);
     EXPECT_EQ(cell(list, 0, 0), "Gateway");
     EXPECT_EQ(cell(list, 1, 0), "10.0.0.7");
@@ -188,13 +190,13 @@ TEST(RedList, RowsFollowTheNoticesNewestFirstByExactIp)
     // a notice without an address is ignored.
     Address stranger = host("stranger", "10.9.9.9", "");
     ::SendMessageA(dialog.hwnd(), WM_ADDRESS_STILL_RED, 0, reinterpret_cast<LPARAM>(&stranger));
-    becomes(dialog.hwnd(), stranger, kGreen, "", 1108981300);
+    becomes(dialog.hwnd(), stranger, HostStatus::Green, "", 1108981300);
     EXPECT_EQ(::SendMessageA(dialog.hwnd(), WM_ADDRESS_CHANGED, 0, 0), 0);
     EXPECT_EQ(rowCount(list), 2);
 
     // Once closing has begun, notices are dropped.
     dialog.dropNotices();
-    becomes(dialog.hwnd(), router, kRed, "Timed out", 1108981400);
+    becomes(dialog.hwnd(), router, HostStatus::Red, "Timed out", 1108981400);
     EXPECT_EQ(rowCount(list), 2);
 }
 
@@ -564,7 +566,7 @@ TEST(Tray, NoticePendingAtExitIsAnsweredAndLaterOnesReturnAtOnce)
     ASSERT_TRUE(desktop.create());
     ASSERT_TRUE(dialog.createModeless(nullptr));
     Address address = host("router-2", "10.0.0.2", "core switch");
-    address.setStatus(kRed);
+    address.setStatus(HostStatus::Red);
     NoticeFromThread notice { &desktop, &address };
 
     // The sender blocks in its send while this thread is not listening.

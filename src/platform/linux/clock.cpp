@@ -3,6 +3,8 @@
 #include <ctime>
 #include <time.h>
 
+namespace bv {
+
 namespace platform {
 namespace {
 
@@ -29,3 +31,5 @@ Clock& systemClock()
 }
 
 }  // namespace platform
+
+}  // namespace bv

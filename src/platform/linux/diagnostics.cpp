@@ -4,6 +4,8 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+namespace bv {
+
 namespace platform::detail {
 
 bool standardOutputGoesSomewhere()
@@ -18,3 +20,5 @@ bool standardOutputGoesSomewhere()
 }
 
 }  // namespace platform::detail
+
+}  // namespace bv

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace bv {
+
 namespace platform {
 
 const char* const kDirectorySeparators = "/";
@@ -74,3 +76,5 @@ WriteOutcome writeWholeFile(const std::string& name, const std::string& bytes, b
 }
 
 }  // namespace platform
+
+}  // namespace bv

@@ -3,6 +3,8 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
+namespace bv {
+
 namespace platform {
 
 Ipv4Address parseIpv4(const std::string& text)
@@ -23,3 +25,5 @@ std::string dottedQuad(Ipv4Address address)
 }
 
 }  // namespace platform
+
+}  // namespace bv

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
+namespace bv {
+
 namespace platform {
 namespace {
 
@@ -44,3 +46,5 @@ std::string systemErrorText(int code)
 }
 
 }  // namespace platform
+
+}  // namespace bv

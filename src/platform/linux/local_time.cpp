@@ -2,6 +2,8 @@
 
 #include <time.h>
 
+namespace bv {
+
 namespace platform::detail {
 
 bool brokenDownLocalTime(CalendarTime time, std::tm& broken)
@@ -11,3 +13,5 @@ bool brokenDownLocalTime(CalendarTime time, std::tm& broken)
 }
 
 }  // namespace platform::detail
+
+}  // namespace bv

@@ -7,6 +7,8 @@
 #include <pthread.h>
 #include <thread>
 
+namespace bv {
+
 namespace platform {
 namespace {
 
@@ -121,3 +123,5 @@ bool Mutex::release()
 }
 
 }  // namespace platform
+
+}  // namespace bv

@@ -5,6 +5,8 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+namespace bv {
+
 namespace platform {
 
 bool lookUpName(const std::string& name, Ipv4Address& address)
@@ -39,3 +41,5 @@ bool lookUpAddress(Ipv4Address address, std::string& name)
 }
 
 }  // namespace platform
+
+}  // namespace bv

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+namespace bv {
+
 namespace platform {
 
 std::uint32_t currentProcessId()
@@ -15,3 +17,5 @@ void exitImmediately(int code)
 }
 
 }  // namespace platform
+
+}  // namespace bv

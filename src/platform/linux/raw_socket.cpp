@@ -11,6 +11,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+namespace bv {
+
 namespace platform {
 
 bool startSocketLayer()
@@ -119,3 +121,5 @@ void closeSocket(SocketHandle socket)
 }
 
 }  // namespace platform
+
+}  // namespace bv

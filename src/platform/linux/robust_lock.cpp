@@ -2,6 +2,8 @@
 
 #include <cerrno>
 
+namespace bv {
+
 namespace platform::detail {
 
 bool initialiseRobustMutex(pthread_mutex_t& mutex, bool processShared, bool recursive)
@@ -37,3 +39,5 @@ LockOutcome lockRobust(pthread_mutex_t& mutex, bool waitForIt)
 }
 
 }  // namespace platform::detail
+
+}  // namespace bv

@@ -2,6 +2,8 @@
 
 #include <pthread.h>
 
+namespace bv {
+
 namespace platform::detail {
 
 // Robust mutexes report a holder that ended instead of blocking forever.
@@ -17,3 +19,5 @@ enum class LockOutcome {
 LockOutcome lockRobust(pthread_mutex_t& mutex, bool waitForIt);
 
 }  // namespace platform::detail
+
+}  // namespace bv

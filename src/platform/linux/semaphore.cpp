@@ -7,6 +7,8 @@
 #include <pthread.h>
 #include <semaphore.h>
 
+namespace bv {
+
 namespace platform {
 namespace {
 
@@ -123,3 +125,5 @@ bool Semaphore::release()
 }
 
 }  // namespace platform
+
+}  // namespace bv

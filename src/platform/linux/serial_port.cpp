@@ -11,6 +11,8 @@
 #include <unistd.h>
 #include <utility>
 
+namespace bv {
+
 namespace platform {
 namespace {
 
@@ -320,3 +322,5 @@ void SerialPort::close()
 }
 
 }  // namespace platform
+
+}  // namespace bv

@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace bv {
+
 namespace platform::detail {
 namespace {
 
@@ -197,3 +199,5 @@ bool removeNamedObject(const std::string& name)
 }
 
 }  // namespace platform
+
+}  // namespace bv

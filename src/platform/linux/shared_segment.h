@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+namespace bv {
+
 namespace platform::detail {
 
 enum class SegmentKind : std::uint32_t { Semaphore = 1, Mutex = 2 };
@@ -37,3 +39,5 @@ private:
 };
 
 }  // namespace platform::detail
+
+}  // namespace bv

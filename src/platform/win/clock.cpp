@@ -3,6 +3,8 @@
 #include <ctime>
 #include <windows.h>
 
+namespace bv {
+
 namespace platform {
 namespace {
 
@@ -30,3 +32,5 @@ Clock& systemClock()
 }
 
 }  // namespace platform
+
+}  // namespace bv

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+namespace bv {
+
 namespace platform::detail {
 
 // A program of the GUI subsystem has standard handles only when whoever
@@ -15,3 +17,5 @@ bool standardOutputGoesSomewhere()
 }
 
 }  // namespace platform::detail
+
+}  // namespace bv

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+namespace bv {
+
 namespace platform {
 
 // Windows takes both; a "." in a directory written with "/" must not be
@@ -71,3 +73,5 @@ WriteOutcome writeWholeFile(const std::string& name, const std::string& bytes, b
 }
 
 }  // namespace platform
+
+}  // namespace bv

@@ -3,6 +3,8 @@
 #include <utility>
 #include <windows.h>
 
+namespace bv {
+
 namespace platform::detail {
 
 // A kernel handle closed when its owner goes. INVALID_HANDLE_VALUE and null
@@ -43,3 +45,5 @@ private:
 };
 
 }  // namespace platform::detail
+
+}  // namespace bv

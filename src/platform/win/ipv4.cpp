@@ -3,6 +3,8 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+namespace bv {
+
 namespace platform {
 
 Ipv4Address parseIpv4(const std::string& text)
@@ -22,3 +24,5 @@ std::string dottedQuad(Ipv4Address address)
 }
 
 }  // namespace platform
+
+}  // namespace bv

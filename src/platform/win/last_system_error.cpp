@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+namespace bv {
+
 namespace platform {
 
 int lastSystemError()
@@ -34,3 +36,5 @@ std::string systemErrorText(int code)
 }
 
 }  // namespace platform
+
+}  // namespace bv

@@ -1,5 +1,7 @@
 #include "platform/local_time.h"
 
+namespace bv {
+
 namespace platform::detail {
 
 bool brokenDownLocalTime(CalendarTime time, std::tm& broken)
@@ -10,3 +12,5 @@ bool brokenDownLocalTime(CalendarTime time, std::tm& broken)
 }
 
 }  // namespace platform::detail
+
+}  // namespace bv

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+namespace bv {
+
 // The kernel's own objects: a named one is shared by every process of the
 // session that opens it, vanishes with its last handle, and a mutex whose
 // owner ended holding it is reported abandoned to the next waiter.
@@ -133,3 +135,5 @@ bool removeNamedObject(const std::string&)
 }
 
 }  // namespace platform
+
+}  // namespace bv

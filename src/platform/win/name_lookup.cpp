@@ -6,6 +6,8 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+namespace bv {
+
 namespace platform {
 
 bool lookUpName(const std::string& name, Ipv4Address& address)
@@ -42,3 +44,5 @@ bool lookUpAddress(Ipv4Address address, std::string& name)
 }
 
 }  // namespace platform
+
+}  // namespace bv

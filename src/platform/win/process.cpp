@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <windows.h>
 
+namespace bv {
+
 namespace platform {
 
 std::uint32_t currentProcessId()
@@ -16,3 +18,5 @@ void exitImmediately(int code)
 }
 
 }  // namespace platform
+
+}  // namespace bv

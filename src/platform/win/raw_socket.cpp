@@ -5,6 +5,8 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+namespace bv {
+
 namespace platform {
 
 bool startSocketLayer()
@@ -115,3 +117,5 @@ void closeSocket(SocketHandle socket)
 }
 
 }  // namespace platform
+
+}  // namespace bv

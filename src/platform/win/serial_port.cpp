@@ -3,6 +3,8 @@
 #include <utility>
 #include <windows.h>
 
+namespace bv {
+
 namespace platform {
 namespace {
 
@@ -137,3 +139,5 @@ void SerialPort::close()
 }
 
 }  // namespace platform
+
+}  // namespace bv

@@ -2,6 +2,8 @@
 
 #include <winsock2.h>
 
+namespace bv {
+
 namespace platform::detail {
 
 // Holds the sockets layer started for as long as it lives; the layer counts
@@ -26,3 +28,5 @@ private:
 };
 
 }  // namespace platform::detail
+
+}  // namespace bv

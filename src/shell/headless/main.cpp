@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+using namespace bv;
+
 namespace {
 
 sigset_t handledSignals()

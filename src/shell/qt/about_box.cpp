@@ -8,6 +8,8 @@
 #include <QStyle>
 #include <QUrl>
 
+namespace bv {
+
 namespace {
 
 constexpr int kLinkTextLimit = 259;
@@ -81,3 +83,5 @@ QString AboutBox::productPage()
 {
     return QStringLiteral("https://beaconvigilor.example.org/");
 }
+
+}  // namespace bv

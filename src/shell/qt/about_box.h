@@ -7,6 +7,9 @@
 
 class QUrl;
 
+namespace bv {
+
+
 // A label that opens its own text on a left press.
 class LinkLabel : public QLabel {
     Q_OBJECT
@@ -28,3 +31,5 @@ public:
     static QString versionLine();
     static QString productPage();
 };
+
+}  // namespace bv

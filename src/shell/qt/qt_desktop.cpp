@@ -20,6 +20,8 @@
 #include <memory>
 #include <mutex>
 
+namespace bv {
+
 QtDesktop::QtDesktop(RedListWindow& redList, bool useTray, Opener open)
     : redList_(redList)
     , open_(std::move(open))
@@ -278,3 +280,5 @@ void QtDesktop::openFile(const std::string& name)
         return;
     open_(QUrl::fromLocalFile(QString::fromLocal8Bit(name.c_str())));
 }
+
+}  // namespace bv

@@ -16,6 +16,9 @@ class QAction;
 class QMenu;
 class QTimer;
 class QUrl;
+
+namespace bv {
+
 class RedListWindow;
 
 // The desktop on Qt. Calls from the monitor's threads are carried to the GUI
@@ -72,3 +75,5 @@ private:
     mutable std::mutex stateMutex_;
     TrayState state_ = TrayState::Start;
 };
+
+}  // namespace bv

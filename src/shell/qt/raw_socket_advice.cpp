@@ -5,6 +5,8 @@
 
 #include <cerrno>
 
+namespace bv {
+
 namespace {
 
 // Quoted for the shell only when it needs to be, so the usual path reads plainly.
@@ -53,3 +55,5 @@ bool adviseWhenRawSocketRefused(const std::string& program)
     showMessageBox(rawSocketAdvice(program), "BeaconVigilor", MessageIcon::Error);
     return true;
 }
+
+}  // namespace bv

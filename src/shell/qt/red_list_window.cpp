@@ -12,6 +12,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+namespace bv {
+
 namespace {
 
 constexpr int kColumnCount = 6;
@@ -109,10 +111,10 @@ void RedListWindow::update(const Address& address)
 void RedListWindow::addressChanged(const Address& address)
 {
     switch (address.getStatus()) {
-    case kGreen:
+    case HostStatus::Green:
         remove(address);
         break;
-    case kRed:
+    case HostStatus::Red:
         if (trayRed_)
             trayRed_();
         add(address);
@@ -222,3 +224,5 @@ void RedListWindow::keyPressEvent(QKeyEvent* event)
     }
     QMainWindow::keyPressEvent(event);
 }
+
+}  // namespace bv

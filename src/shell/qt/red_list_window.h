@@ -4,10 +4,13 @@
 
 #include <functional>
 
-class Address;
 class QSettings;
 class QTreeWidget;
 class QTreeWidgetItem;
+
+namespace bv {
+
+class Address;
 
 // The live list of red addresses. Closing only hides it, unless the program
 // has no tray, where it is the main window and closing it means Exit.
@@ -50,3 +53,5 @@ private:
     std::function<void()> trayRed_;
     std::function<void()> closeAction_;
 };
+
+}  // namespace bv

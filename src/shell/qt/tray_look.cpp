@@ -2,6 +2,8 @@
 
 #include <QPixmap>
 
+namespace bv {
+
 namespace {
 
 // The artwork of res/icons, one file per size, so that every panel size
@@ -55,3 +57,5 @@ QString trayTooltip(TrayState state)
     }
     return QStringLiteral("BeaconVigilor");
 }
+
+}  // namespace bv

@@ -6,6 +6,8 @@
 
 #include <cstdio>
 
+namespace bv {
+
 namespace {
 
 // Kept on the windows themselves rather than in process-wide slots, so that
@@ -112,3 +114,5 @@ HWND createAboutBox(HINSTANCE instance, const ShellOpener* opener)
     return ::CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_ABOUT), nullptr, aboutProcedure,
         reinterpret_cast<LPARAM>(opener));
 }
+
+}  // namespace bv

@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 
+namespace bv {
+
 // Opens a file or web address for the user; the shell's "open" by default.
 using ShellOpener = std::function<void(HWND owner, const std::string& target)>;
 
@@ -20,3 +22,5 @@ void showAboutBox(HINSTANCE instance, const ShellOpener* opener = nullptr);
 // The same box without a modal loop, for a caller that runs its own; it
 // goes with DestroyWindow.
 HWND createAboutBox(HINSTANCE instance, const ShellOpener* opener = nullptr);
+
+}  // namespace bv

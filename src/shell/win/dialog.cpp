@@ -1,5 +1,7 @@
 #include "shell/win/dialog.h"
 
+namespace bv {
+
 Dialog::Dialog(HINSTANCE instance, int templateId) : instance_(instance), templateId_(templateId) {}
 
 Dialog::~Dialog()
@@ -100,3 +102,5 @@ INT_PTR CALLBACK Dialog::dialogProcedure(HWND window, UINT message, WPARAM wPara
     }
     return FALSE;
 }
+
+}  // namespace bv

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+namespace bv {
+
 // What the shell uses of a GUI framework's dialog class: modeless and modal
 // creation from a template, binding of controls at initialisation, the
 // initialise, cancel and destroy hooks, and the keyboard handling that a
@@ -43,3 +45,5 @@ private:
     HWND hwnd_ = nullptr;
     bool modal_ = false;
 };
+
+}  // namespace bv

@@ -12,6 +12,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+using namespace bv;
+
 namespace {
 
 DWORD WINAPI monitorThread(LPVOID)

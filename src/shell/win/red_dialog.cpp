@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <vector>
 
+namespace bv {
+
 static_assert(sizeof(LOGFONTA) == 60, "the stored font is the 60-byte record");
 static_assert(sizeof(WINDOWPLACEMENT) == 44, "the stored placement is the 44-byte record");
 
@@ -137,10 +139,10 @@ bool CRedDialog::handleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESU
 void CRedDialog::addressChanged(const Address& address)
 {
     switch (address.getStatus()) {
-    case kGreen:
+    case HostStatus::Green:
         remove(address);
         break;
-    case kRed:
+    case HostStatus::Red:
         setTrayRed();
         add(address);
         break;
@@ -310,3 +312,5 @@ void CRedDialog::resize(int width, int height)
     if (list_)
         ::MoveWindow(list_, 2, 2, width - 4, height - 4, TRUE);
 }
+
+}  // namespace bv

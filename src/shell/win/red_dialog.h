@@ -5,6 +5,8 @@
 #include <atomic>
 #include <string>
 
+namespace bv {
+
 class Address;
 
 // The live red list window: one row per red address, newest first, found
@@ -60,3 +62,5 @@ private:
     HICON smallIcon_ = nullptr;
     std::atomic<bool> dropNotices_ { false };
 };
+
+}  // namespace bv

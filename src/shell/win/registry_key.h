@@ -5,6 +5,8 @@
 #include <string>
 #include <utility>
 
+namespace bv {
+
 // A key under HKEY_CURRENT_USER, closed when it goes.
 class RegistryKey {
 public:
@@ -67,3 +69,5 @@ private:
     explicit RegistryKey(HKEY key) : key_(key) {}
     HKEY key_ = nullptr;
 };
+
+}  // namespace bv

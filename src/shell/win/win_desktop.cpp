@@ -7,6 +7,8 @@
 
 #include <cstring>
 
+namespace bv {
+
 namespace {
 
 // The record's first version; 88 bytes on 32-bit Windows, 104 on 64-bit.
@@ -318,3 +320,5 @@ LRESULT CALLBACK WinDesktop::windowProcedure(HWND window, UINT message, WPARAM w
     }
     return ::DefWindowProcA(window, message, wParam, lParam);
 }
+
+}  // namespace bv

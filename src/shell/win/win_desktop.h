@@ -10,6 +10,8 @@
 #include <mutex>
 #include <string>
 
+namespace bv {
+
 class CRedDialog;
 
 // The desktop on Win32: the hidden tray window, the tray icon and its menu,
@@ -75,3 +77,5 @@ private:
     NOTIFYICONDATAA record_ {};
     bool iconAdded_ = false;
 };
+
+}  // namespace bv

@@ -18,6 +18,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace bv;
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -254,3 +256,4 @@ TEST(DBusTray, ItemRegistersIconFollowsActivateOpensTheMenuAndItsExitEnds)
 }
 
 #include "dbus_tray_smoke.moc"
+

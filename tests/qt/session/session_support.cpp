@@ -12,6 +12,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+namespace bv {
+
 namespace {
 
 std::string quoted(const std::string& word)
@@ -205,3 +207,5 @@ DesktopProgram::DesktopProgram(const PrivateNamespace& space, const std::string&
             "-pt", "5000" });
     run_ = std::make_unique<ProgramRun>(directory_.path(), command);
 }
+
+}  // namespace bv

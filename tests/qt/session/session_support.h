@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+namespace bv {
+
 // Runs the GUI loop of this process until `condition` holds or `limit` passes.
 bool processUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit);
 
@@ -80,3 +82,5 @@ private:
     TemporaryDirectory directory_;
     std::unique_ptr<ProgramRun> run_;
 };
+
+}  // namespace bv

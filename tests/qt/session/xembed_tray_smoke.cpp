@@ -12,6 +12,8 @@
 #include <csignal>
 #include <gtest/gtest.h>
 
+using namespace bv;
+
 namespace {
 
 using namespace std::chrono_literals;
