@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     }
     CountingDesktop desktop;
-    DesktopInstallation installed(desktop);
+    ListenerRegistration installed(desktop);
     Region region("fuzz", 5000, 20, 1000, 44, 1000000);
     try {
         loadInputFile(region, fileName(), 1000000);

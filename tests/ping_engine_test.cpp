@@ -4,7 +4,7 @@
 #include "platform/raw_socket.h"
 
 #include "run/network.h"
-#include "shell/desktop.h"
+#include "core/monitor_events.h"
 #include "support/fake_clock.h"
 #include "support/recording_desktop.h"
 #include "support/test_network.h"
@@ -56,9 +56,9 @@ public:
     // `unblock` frees a sender that waits for a count at the end.
     explicit EngineThreads(Network& network, std::function<void()> unblock = {})
         : unblock_(std::move(unblock))
-        , receiver_([&network] { receiverThread(network); })
+        , receiver_([&network] { receiverThread(network.engine()); })
         , sender_([this, &network] {
-            echoSenderThread(network);
+            echoSenderThread(network.engine());
             senderDone_.store(true);
         })
     {
@@ -136,7 +136,7 @@ TEST(EchoSender, UnresolvableNameFailsAndWaitsItsInterval)
             exitRequested.store(true);
     });
     testing::internal::CaptureStderr();
-    EXPECT_EQ(echoSenderThread(network), 0);
+    EXPECT_EQ(echoSenderThread(network.engine()), 0);
     const std::string errors = testing::internal::GetCapturedStderr();
     // Three tries in four passes of 5 s each, not one try per pass without a pause.
     std::size_t tries = 0;
@@ -392,7 +392,7 @@ TEST(PingEngine, RepliesQueuedTogetherAreAllApplied)
         ASSERT_EQ(sendEcho(network.socket().handle(), destination, request, 44), 0);
     }
     // Loopback answers within the send, so all six replies wait already.
-    std::thread receiver([&network] { receiverThread(network); });
+    std::thread receiver([&network] { receiverThread(network.engine()); });
     const bool applied = waitFor(
         [&] {
             return underLock(network, [&] {

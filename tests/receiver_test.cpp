@@ -34,7 +34,7 @@ TEST_F(ApplyReplyTest, ReplyAnswersOnceAndOnlyAnAwaitingHost)
     ReplyInfo good;
     good.address = platform::parseIpv4("10.0.0.1");
     testing::internal::CaptureStdout();
-    EXPECT_EQ(applyReply("10.0.0.1", network(), good), 0);
+    EXPECT_EQ(applyReply("10.0.0.1", network().engine(), good), 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "freed a semaphore\n");
     EXPECT_EQ(host.getPingState(), PingState::Idle);
     EXPECT_EQ(host.getStatus(), HostStatus::Green);
@@ -43,11 +43,11 @@ TEST_F(ApplyReplyTest, ReplyAnswersOnceAndOnlyAnAwaitingHost)
 
     // The same reply again, or one after a time-out: nothing changes and no
     // count is given back twice.
-    EXPECT_EQ(applyReply("10.0.0.1", network(), good), 0);
+    EXPECT_EQ(applyReply("10.0.0.1", network().engine(), good), 0);
     EXPECT_FALSE(network().pingSemaphore().release());
     EXPECT_EQ(host.getRepliesMatched(), 1u) << "a reply nobody waited for was counted";
-    EXPECT_EQ(applyReply("10.0.0.9", network(), good), -1);
-    EXPECT_EQ(applyReply("10.0.0.01", network(), good), -1);
+    EXPECT_EQ(applyReply("10.0.0.9", network().engine(), good), -1);
+    EXPECT_EQ(applyReply("10.0.0.01", network().engine(), good), -1);
 }
 
 TEST_F(ApplyReplyTest, ErrorRepliesFailTheHost)
@@ -57,7 +57,7 @@ TEST_F(ApplyReplyTest, ErrorRepliesFailTheHost)
     unreachable.errorText = "Destination unreachable";
     awaitReply(host);
     testing::internal::CaptureStdout();
-    applyReply("10.0.0.2", network(), unreachable);
+    applyReply("10.0.0.2", network().engine(), unreachable);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "R:TTL expired\nfreed a semaphore\n");
     EXPECT_EQ(host.getStatus(), HostStatus::Yellow);
     EXPECT_EQ(host.getErrorText(), "Destination unreachable");
@@ -65,7 +65,7 @@ TEST_F(ApplyReplyTest, ErrorRepliesFailTheHost)
     ReplyInfo expired;
     expired.errorText = "TTL expired";
     awaitReply(host);
-    applyReply("10.0.0.2", network(), expired);
+    applyReply("10.0.0.2", network().engine(), expired);
     EXPECT_EQ(host.getStatus(), HostStatus::Red);
     EXPECT_EQ(host.getPingState(), PingState::ChangePending);
     EXPECT_EQ(host.getErrorText(), "TTL expired");
@@ -81,7 +81,7 @@ TEST_F(ApplyReplyTest, OwedCountsGoBackOnlyWhenTheCallerReleasesThem)
     good.address = platform::parseIpv4("10.0.0.1");
     int owed = 0;
     testing::internal::CaptureStdout();
-    EXPECT_EQ(applyReply("10.0.0.1", network(), good, owed), 0);
+    EXPECT_EQ(applyReply("10.0.0.1", network().engine(), good, owed), 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(owed, 1);
     EXPECT_EQ(host.getPingState(), PingState::Idle);
@@ -93,11 +93,11 @@ TEST_F(ApplyReplyTest, OwedCountsGoBackOnlyWhenTheCallerReleasesThem)
     EXPECT_EQ(free, 5);
     for (int i = 0; i < free; ++i)
         network().pingSemaphore().release();
-    EXPECT_EQ(applyReply("10.0.0.9", network(), good, owed), -1);
+    EXPECT_EQ(applyReply("10.0.0.9", network().engine(), good, owed), -1);
     EXPECT_EQ(owed, 1);
 
     testing::internal::CaptureStdout();
-    releaseOwedCounts(network(), owed);
+    releaseOwedCounts(network().engine(), owed);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "freed a semaphore\n");
     EXPECT_EQ(owed, 0);
     EXPECT_FALSE(network().pingSemaphore().release()) << "the owed count was not given back";

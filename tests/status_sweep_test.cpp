@@ -1,6 +1,6 @@
 #include "run/network.h"
 
-#include "shell/desktop.h"
+#include "core/monitor_events.h"
 #include "support/fake_clock.h"
 #include "support/recording_desktop.h"
 #include "support/test_network.h"
@@ -46,6 +46,7 @@ public:
             times_.pop_front();
         return value;
     }
+    std::int64_t monotonicMilliseconds() override { return 0; }
     void sleepMilliseconds(std::int64_t) override {}
 
 private:

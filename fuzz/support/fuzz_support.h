@@ -1,6 +1,6 @@
 #pragma once
 
-#include "shell/desktop.h"
+#include "core/monitor_events.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -9,7 +9,7 @@
 namespace bv {
 
 // Message boxes are counted, not written: the fuzzer runs them by the million.
-class CountingDesktop final : public Desktop {
+class CountingDesktop final : public MonitorListener {
 public:
     void setTrayState(TrayState) override {}
     void addressChanged(Address&) override {}

@@ -1,7 +1,7 @@
 #include "core/address.h"
 
 #include "platform/local_time.h"
-#include "shell/desktop.h"
+#include "core/monitor_events.h"
 
 #include <cstdio>
 

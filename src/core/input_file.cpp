@@ -1,7 +1,7 @@
 #include "core/input_file.h"
 
 #include "core/startup_failure.h"
-#include "shell/desktop.h"
+#include "core/monitor_events.h"
 
 #include <fstream>
 #include <new>

@@ -7,20 +7,19 @@
 
 namespace bv {
 
-class Network;
+enum class TextWrite {
+    Written,
+    NotOpened,  // the run shows "Log File Error" and ends
+    Failed,     // part-way; nothing of it is left in an appended file
+};
 
-// Writes the text and one CR LF to the file. A file that cannot be opened
-// shows "Log File Error" and ends the process with exit code 1. False when
-// the write failed part-way (nothing of it is left in an appended file).
-bool writeTextFile(const std::string& text, const std::string& name, bool append);
+// Writes the text and one CR LF to the file, appended or replacing it.
+TextWrite writeTextFile(const std::string& text, const std::string& name, bool append);
 
 std::int64_t fileSizeOf(const std::string& name);
 
 // The log file name with the time stamp put before its extension.
 std::string archiveName(const std::string& logFile, const platform::LocalTime& time,
     const char* directorySeparators);
-
-// The log writer's thread: a log batch and the down file every 100 ms.
-int logWriterThread(Network& network);
 
 }  // namespace bv

@@ -1,10 +1,11 @@
 #include "ping/echo_sender.h"
 
+#include "core/monitor_events.h"
+#include "ping/engine_context.h"
 #include "ping/icmp_message.h"
 #include "ping/packet_buffer.h"
 #include "platform/diagnostics.h"
-#include "run/network.h"
-#include "shell/desktop.h"
+#include "platform/lock_hold.h"
 
 namespace bv {
 
@@ -31,10 +32,11 @@ int sendPrimingEcho(platform::SocketHandle socket)
     return sendEcho(socket, destination, buffer.get(), 44);
 }
 
-int echoSenderThread(Network& network)
+int echoSenderThread(EngineContext& engine)
 {
-    const int size = clampPacketSize(network.getPacketSize());
-    const platform::SocketHandle socket = network.socket().handle();
+    Region& hosts = engine.hosts;
+    const int size = clampPacketSize(hosts.getPacketSize());
+    const platform::SocketHandle socket = engine.socket.handle();
     PacketBuffer buffer;
     if (allocateBuffer(buffer, static_cast<std::size_t>(size)) != 0) {
         platform::errorLine("could not allocate buffers");
@@ -42,16 +44,14 @@ int echoSenderThread(Network& network)
     }
     // Asked once: the process id does not change, and the call is a system call.
     const std::uint16_t identifier = ownEchoIdentifier();
-    platform::Clock& clock = network.clock();
-    platform::Semaphore& pingSemaphore = network.pingSemaphore();
-    platform::Mutex& vectorMutex = network.vectorMutex();
+    platform::Clock& clock = engine.clock;
 
     while (!exitRequested.load()) {
         const CalendarTime passStart = clock.now();
-        std::int64_t shortestWait = network.getInterval();
+        std::int64_t shortestWait = hosts.getInterval();
 
-        for (std::size_t position = 0; position < network.hostCount(); ++position) {
-            Address& host = *network.host(position);
+        for (std::size_t position = 0; position < hosts.hostCount(); ++position) {
+            Address& host = *hosts.host(position);
             if (host.getPingState() != PingState::Idle)
                 continue;
             const std::int64_t elapsed = (clock.now() - host.getLastSendTime()) * 1000;
@@ -69,28 +69,17 @@ int echoSenderThread(Network& network)
             shortestWait = 0;
 
             platform::traceLine("w:waiting semMutex");
-            const platform::WaitResult counted = pingSemaphore.wait();
+            platform::CountHold count(engine.pingSemaphore, "semaphore cannot be released");
             platform::traceLine("w: waiting for vect mutex");
-            const platform::WaitResult locked = vectorMutex.wait();
+            platform::MutexHold locked(engine.vectorMutex, "mutex cannot be released");
             platform::traceLine("w: got vect mutex");
-            if (counted != platform::WaitResult::Signalled || locked != platform::WaitResult::Signalled) {
+            if (!count || !locked) {
                 platform::traceLine("w: unable to acqire semaphore");
-                // Give back whatever the other wait obtained, or it is lost for good.
-                if (counted == platform::WaitResult::Signalled && !pingSemaphore.release())
-                    platform::errorLine("semaphore cannot be released");
-                if (locked == platform::WaitResult::Signalled && !vectorMutex.release())
-                    platform::errorLine("mutex cannot be released");
                 continue;
             }
             platform::traceLine("w:got semMutex");
-            if (exitRequested.load()) {
-                // The count may be one the sweep gave back for the exit.
-                if (!pingSemaphore.release())
-                    platform::errorLine("semaphore cannot be released");
-                if (!vectorMutex.release())
-                    platform::errorLine("mutex cannot be released");
-                break;
-            }
+            if (exitRequested.load())
+                break;  // the count may be one the sweep gave back for the exit
 
             SocketAddress destination;
             if (resolveHost(host.getHostText(), host.getNumericAddress(), destination) != 0) {
@@ -98,10 +87,8 @@ int echoSenderThread(Network& network)
                 // try instead of being looked up again at once, over and over.
                 host.setLastSendTime(clock.now());
                 host.setPingState(host.recordResult(PingResult { 0, "Could not set up for ping", 0 }));
-                if (!pingSemaphore.release())
-                    platform::errorLine("semaphore cannot be released");
-                if (!vectorMutex.release())
-                    platform::errorLine("mutex cannot be released");
+                count.release();
+                locked.release();
                 platform::traceLine("could not setup for ping");
                 continue;
             }
@@ -114,15 +101,14 @@ int echoSenderThread(Network& network)
                 platform::errorLine("pinging failed");
                 platform::traceLine("w:send failed");
                 host.setPingState(host.recordResult(PingResult { 0, "unable to send ping: 0 bytes sent", 0 }));
-                if (!pingSemaphore.release())
-                    platform::errorLine("w:semaphore cannot be released");
+                count.release("w:semaphore cannot be released");
                 platform::traceLine("w: released ping sem");
             } else {
                 host.countRequestSent();
+                count.keep();  // the request holds it until it is answered or failed
                 platform::traceLine("w:send successful");
             }
-            if (!vectorMutex.release())
-                platform::errorLine("w:mutex cannot be released");
+            locked.release("w:mutex cannot be released");
             platform::traceLine("w: released vector mutex");
         }
 
@@ -134,7 +120,7 @@ int echoSenderThread(Network& network)
             if (platform::traceWanted())
                 platform::traceLine("w sleeping for:" + std::to_string(sleep) + ":" + std::to_string(shortestWait) + "-"
                     + std::to_string(passTime));
-            clock.sleepMilliseconds(sleep);
+            clock.pauseMilliseconds(sleep, exitRequested.wakeup());
         }
     }
     return 0;

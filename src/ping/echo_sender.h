@@ -4,11 +4,11 @@
 
 namespace bv {
 
-class Network;
+struct EngineContext;
 
 // Sends every due host its echo request, at most six outstanding.
 // 0 after exit was requested, 1 when the packet buffer was not allocated.
-int echoSenderThread(Network& network);
+int echoSenderThread(EngineContext& engine);
 
 // One echo request to 127.0.0.1, sent before the threads start.
 int sendPrimingEcho(platform::SocketHandle socket);

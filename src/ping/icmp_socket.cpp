@@ -1,7 +1,7 @@
 #include "ping/icmp_socket.h"
 
 #include "platform/diagnostics.h"
-#include "shell/desktop.h"
+#include "core/monitor_events.h"
 
 #include <string>
 

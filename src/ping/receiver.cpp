@@ -1,12 +1,13 @@
 #include "ping/receiver.h"
 
+#include "core/monitor_events.h"
+#include "ping/engine_context.h"
 #include "ping/icmp_message.h"
 #include "ping/icmp_socket.h"
 #include "ping/packet_buffer.h"
 #include "platform/diagnostics.h"
+#include "platform/lock_hold.h"
 #include "platform/name_lookup.h"
-#include "run/network.h"
-#include "shell/desktop.h"
 
 namespace bv {
 
@@ -16,9 +17,9 @@ constexpr int kReceiveBufferSize = 65536;
 
 }  // namespace
 
-int applyReply(const std::string& key, Network& network, const ReplyInfo& reply, int& countsOwed)
+int applyReply(const std::string& key, EngineContext& engine, const ReplyInfo& reply, int& countsOwed)
 {
-    Address* host = network.findHost(key);
+    Address* host = engine.hosts.findHost(key);
     if (!host)
         return -1;
     if (host->getPingState() != PingState::AwaitingReply)
@@ -33,21 +34,21 @@ int applyReply(const std::string& key, Network& network, const ReplyInfo& reply,
     return 0;
 }
 
-void releaseOwedCounts(Network& network, int& countsOwed)
+void releaseOwedCounts(EngineContext& engine, int& countsOwed)
 {
     for (; countsOwed > 0; --countsOwed) {
-        if (network.pingSemaphore().release())
+        if (engine.pingSemaphore.release())
             platform::traceLine("freed a semaphore");
         else
             platform::errorLine("semaphore cannot be released");
     }
 }
 
-int applyReply(const std::string& key, Network& network, const ReplyInfo& reply)
+int applyReply(const std::string& key, EngineContext& engine, const ReplyInfo& reply)
 {
     int countsOwed = 0;
-    const int result = applyReply(key, network, reply, countsOwed);
-    releaseOwedCounts(network, countsOwed);
+    const int result = applyReply(key, engine, reply, countsOwed);
+    releaseOwedCounts(engine, countsOwed);
     return result;
 }
 
@@ -99,27 +100,28 @@ bool readReply(platform::SocketHandle socket, std::uint8_t* buffer, std::uint16_
 }
 
 // Called with vectorMutex held.
-void applyWithLookUp(const std::string& key, Network& network, const ReplyInfo& reply, int& countsOwed)
+void applyWithLookUp(const std::string& key, EngineContext& engine, const ReplyInfo& reply, int& countsOwed)
 {
-    if (applyReply(key, network, reply, countsOwed) == -1 && network.getHasNamedHosts()) {
+    if (applyReply(key, engine, reply, countsOwed) == -1 && engine.hosts.getHasNamedHosts()) {
         std::string officialName;
         if (platform::lookUpAddress(platform::parseIpv4(key), officialName))
-            applyReply(officialName, network, reply, countsOwed);
+            applyReply(officialName, engine, reply, countsOwed);
     }
 }
 
 }  // namespace
 
-int receiverThread(Network& network)
+int receiverThread(EngineContext& engine)
 {
-    const platform::SocketHandle socket = network.socket().handle();
+    const platform::SocketHandle socket = engine.socket.handle();
     PacketBuffer buffer;
     if (allocateBuffer(buffer, kReceiveBufferSize) != 0) {
         platform::errorLine("unable to allocate buffers");
         return 0;
     }
     // A negative setting would be an endless wait, and exit never noticed.
-    const unsigned waitMilliseconds = network.getTimeOut() > 0 ? static_cast<unsigned>(network.getTimeOut()) : 0u;
+    const std::int32_t timeOut = engine.hosts.getTimeOut();
+    const unsigned waitMilliseconds = timeOut > 0 ? static_cast<unsigned>(timeOut) : 0u;
     const std::uint16_t identifier = ownEchoIdentifier();
     ReplyInfo reply;
     std::string key;
@@ -130,7 +132,7 @@ int receiverThread(Network& network)
         if (waitReadable(socket, waitMilliseconds, readable) != 1) {
             // Without a usable socket the wait fails at once; pausing keeps
             // this loop from spinning a processor.
-            network.clock().sleepMilliseconds(waitMilliseconds > 0 ? waitMilliseconds : 100);
+            engine.clock.pauseMilliseconds(waitMilliseconds > 0 ? waitMilliseconds : 100, exitRequested.wakeup());
             continue;
         }
         if (!readable)
@@ -138,24 +140,25 @@ int receiverThread(Network& network)
         if (!readReply(socket, buffer.get(), identifier, reply, key))
             continue;
 
-        if (network.vectorMutex().wait() != platform::WaitResult::Signalled) {
-            platform::errorLine("could not acquire vector mutex");
-            continue;
-        }
         // The counts go back after the lock: a sender woken by the first of
         // them would otherwise only wake to wait for the lock.
         int countsOwed = 0;
-        applyWithLookUp(key, network, reply, countsOwed);
-        for (int more = 0; more < kRepliesPerHold; ++more) {
-            reply.errorText.clear();
-            if (waitReadable(socket, 0, readable) != 1 || !readable)
-                break;
-            if (readReply(socket, buffer.get(), identifier, reply, key))
-                applyWithLookUp(key, network, reply, countsOwed);
+        {
+            platform::MutexHold hosts(engine.vectorMutex, "mutex cannot be released");
+            if (!hosts) {
+                platform::errorLine("could not acquire vector mutex");
+                continue;
+            }
+            applyWithLookUp(key, engine, reply, countsOwed);
+            for (int more = 0; more < kRepliesPerHold; ++more) {
+                reply.errorText.clear();
+                if (waitReadable(socket, 0, readable) != 1 || !readable)
+                    break;
+                if (readReply(socket, buffer.get(), identifier, reply, key))
+                    applyWithLookUp(key, engine, reply, countsOwed);
+            }
         }
-        if (!network.vectorMutex().release())
-            platform::errorLine("mutex cannot be released");
-        releaseOwedCounts(network, countsOwed);
+        releaseOwedCounts(engine, countsOwed);
     }
     return 0;
 }

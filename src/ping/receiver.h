@@ -4,21 +4,21 @@
 
 namespace bv {
 
-class Network;
+struct EngineContext;
 struct ReplyInfo;
 
 // Reads every ICMP datagram and applies those about our requests to their
 // hosts. Returns 0.
-int receiverThread(Network& network);
+int receiverThread(EngineContext& engine);
 
 // Called with the vector mutex held. -1 when no host has the key, else 0.
-int applyReply(const std::string& key, Network& network, const ReplyInfo& reply);
+int applyReply(const std::string& key, EngineContext& engine, const ReplyInfo& reply);
 // The same, except that a count to give back is added to `countsOwed` for
 // the caller to release once it has let go of the vector mutex.
-int applyReply(const std::string& key, Network& network, const ReplyInfo& reply, int& countsOwed);
+int applyReply(const std::string& key, EngineContext& engine, const ReplyInfo& reply, int& countsOwed);
 
 // Gives back the counts that applyReply left owed; each gives the trace or
 // the error note that applyReply would have written.
-void releaseOwedCounts(Network& network, int& countsOwed);
+void releaseOwedCounts(EngineContext& engine, int& countsOwed);
 
 }  // namespace bv

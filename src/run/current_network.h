@@ -10,6 +10,16 @@ class Network;
 void setCurrentNetwork(Network* network);
 Network* getCurrentNetwork();
 
+// Publishes a run that is completely built, for the publication's lifetime;
+// it ends before the run is taken down.
+class CurrentNetworkPublication {
+public:
+    explicit CurrentNetworkPublication(Network& network) { setCurrentNetwork(&network); }
+    ~CurrentNetworkPublication() { setCurrentNetwork(nullptr); }
+    CurrentNetworkPublication(const CurrentNetworkPublication&) = delete;
+    CurrentNetworkPublication& operator=(const CurrentNetworkPublication&) = delete;
+};
+
 // For the shell; each reads "N/A" when no run exists.
 std::string currentSummary();
 std::string currentEngineCounts();

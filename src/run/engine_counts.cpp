@@ -1,6 +1,6 @@
 #include "run/engine_counts.h"
 
-#include "platform/diagnostics.h"
+#include "platform/lock_hold.h"
 #include "run/network.h"
 
 namespace bv {
@@ -21,7 +21,8 @@ std::string formatEngineCounts(const EngineCounts& counts)
 EngineCounts Network::countEngine() const
 {
     EngineCounts counts;
-    if (vectorMutex_->wait() != platform::WaitResult::Signalled) {
+    platform::MutexHold hosts(*vectorMutex_, "vector mutex cannot be released");
+    if (!hosts) {
         counts.complete = false;
         return counts;
     }
@@ -40,8 +41,6 @@ EngineCounts Network::countEngine() const
                     + std::to_string(sent) + "/" + std::to_string(matched));
         }
     }
-    if (!vectorMutex_->release())
-        platform::errorLine("vector mutex cannot be released");
     return counts;
 }
 

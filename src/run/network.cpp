@@ -3,7 +3,6 @@
 #include "core/input_file.h"
 #include "core/startup_failure.h"
 #include "core/summary.h"
-#include "run/current_network.h"
 
 namespace bv {
 
@@ -12,44 +11,42 @@ Network::Network(const RunSettings& settings, const NetworkOptions& options)
         options.clock->now())
     , clock_(*options.clock)
 {
-    setCurrentNetwork(this);
-    try {
-        inputFile_ = settings.inputFile;
-        logFile_ = settings.logFile;
-        downFile_ = settings.downFile;
-        serialPort_ = settings.serialPort;
-        archiveSize_ = settings.archiveSize;
+    inputFile_ = settings.inputFile;
+    logFile_ = settings.logFile;
+    downFile_ = settings.downFile;
+    serialPort_ = settings.serialPort;
+    archiveSize_ = settings.archiveSize;
 
-        loadInputFile(*this, inputFile_, clock_.now());
+    loadInputFile(*this, inputFile_, clock_.now());
 
-        const std::string& suffix = options.lockNameSuffix;
-        pingSemaphore_ = platform::Semaphore::openNamed("addresMutexName" + suffix, 6, 6);
-        if (!pingSemaphore_)
-            throw StartupFailure("could not create semaphore");
-        fileMutex_ = platform::Mutex::openNamed("fileMutexName" + suffix);
-        if (!fileMutex_)
-            throw StartupFailure("could not create mutex");
-        socketMutex_ = platform::Mutex::openNamed("socketMutexName" + suffix);
-        if (!socketMutex_)
-            throw StartupFailure("could not create socket mutex");
-        vectorMutex_ = platform::Mutex::createPrivate();
-        if (!vectorMutex_)
-            throw StartupFailure("could not create vector mutex");
+    const std::string& suffix = options.lockNameSuffix;
+    pingSemaphore_ = platform::Semaphore::openNamed("addresMutexName" + suffix, 6, 6);
+    if (!pingSemaphore_)
+        throw StartupFailure("could not create semaphore");
+    fileMutex_ = platform::Mutex::openNamed("fileMutexName" + suffix);
+    if (!fileMutex_)
+        throw StartupFailure("could not create mutex");
+    socketMutex_ = platform::Mutex::openNamed("socketMutexName" + suffix);
+    if (!socketMutex_)
+        throw StartupFailure("could not create socket mutex");
+    vectorMutex_ = platform::Mutex::createPrivate();
+    if (!vectorMutex_)
+        throw StartupFailure("could not create vector mutex");
 
-        socket_ = std::make_unique<IcmpSocket>(getPingTtl());
-        serialParameters_ = settings.serialParameters;
-    } catch (...) {
-        setCurrentNetwork(nullptr);
-        throw;
-    }
+    socket_ = std::make_unique<IcmpSocket>(getPingTtl());
+    serialParameters_ = settings.serialParameters;
+
+    engine_.reset(new EngineContext { *this, *vectorMutex_, *pingSemaphore_, *socket_, clock_ });
+    logWriter_ = std::make_unique<LogWriter>(LogWriterContext { logFile_, downFile_, serialPort_, serialParameters_,
+        archiveSize_, *this, *vectorMutex_, *fileMutex_, printList_, clock_ });
 }
 
 Network::~Network()
 {
-    setCurrentNetwork(nullptr);
+    logWriter_.reset();
+    engine_.reset();
     destroyHosts();
     socket_.reset();
-    serial_.close();
     printList_.clear();
 }
 

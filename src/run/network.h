@@ -1,7 +1,8 @@
 #pragma once
 
 #include "core/region.h"
-#include "output/cereal.h"
+#include "output/log_writer.h"
+#include "ping/engine_context.h"
 #include "ping/icmp_socket.h"
 #include "platform/clock.h"
 #include "platform/lock_objects.h"
@@ -43,8 +44,10 @@ public:
     platform::Mutex& socketMutex() { return *socketMutex_; }
     platform::Mutex& vectorMutex() { return *vectorMutex_; }
     IcmpSocket& socket() { return *socket_; }
-    Cereal& serialPortWriter() { return serial_; }
     platform::Clock& clock() { return clock_; }
+    // What the echo sender and the receiver work on.
+    EngineContext& engine() { return *engine_; }
+    LogWriter& logWriter() { return *logWriter_; }
 
     // Guarded by fileMutex.
     std::vector<Address>& printList() { return printList_; }
@@ -53,10 +56,12 @@ public:
     // Takes vectorMutex for the walk.
     EngineCounts countEngine() const;
 
-    // The log writer's two steps, and the last batch at the end of a run.
-    void writeLogBatch();
-    void writeDownFile();
-    void writeFinalBatch();
+    // The log writer's two steps, and the last batch at the end of a run,
+    // which first queues the changes no sweep pass queued any more. The
+    // last batch gives the name of a file it could not open, or nothing.
+    TextWrite writeLogBatch() { return logWriter_->writeLogBatch(); }
+    TextWrite writeDownFile() { return logWriter_->writeDownFile(); }
+    std::string writeFinalBatch();
 
     // The monitor's main loop; returns once exit has been requested.
     void statusSweep();
@@ -70,7 +75,6 @@ public:
 private:
     // Moves a pending change into printList; called with vectorMutex held.
     void queueChange(Address& record);
-    void copyToSerialPort(const std::string& text);
 
     platform::Clock& clock_;
     std::string inputFile_;
@@ -84,8 +88,9 @@ private:
     std::unique_ptr<platform::Mutex> socketMutex_;
     std::unique_ptr<platform::Mutex> vectorMutex_;
     std::vector<Address> printList_;
-    Cereal serial_;
     std::unique_ptr<IcmpSocket> socket_;
+    std::unique_ptr<EngineContext> engine_;
+    std::unique_ptr<LogWriter> logWriter_;
 };
 
 }  // namespace bv

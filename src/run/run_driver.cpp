@@ -1,15 +1,39 @@
 #include "run/run_driver.h"
 
+#include "core/monitor_events.h"
 #include "core/startup_failure.h"
-#include "output/log_file.h"
 #include "ping/echo_sender.h"
 #include "ping/receiver.h"
-#include "shell/desktop.h"
+#include "platform/process.h"
+#include "run/current_network.h"
 
+#include <exception>
 #include <memory>
 #include <thread>
 
 namespace bv {
+
+namespace {
+
+// A log or down file that cannot be opened ends the process: a monitor that
+// cannot record what it sees must not go on as if it did.
+[[noreturn]] void endForLogFileError(const std::string& file)
+{
+    showMessageBox("Could not open " + file, "Log File Error", MessageIcon::Error);
+    platform::exitImmediately(1);
+}
+
+// Should the sweep leave by an exception, the threads still see an exit
+// before they are joined, instead of being waited for without end.
+struct ExitOnUnwind {
+    ~ExitOnUnwind()
+    {
+        if (std::uncaught_exceptions() > 0)
+            exitRequested.store(true);
+    }
+};
+
+}  // namespace
 
 int runMonitor(const std::vector<std::string>& arguments, const NetworkOptions& options, RunEnd* end)
 {
@@ -33,19 +57,27 @@ int runMonitor(const std::vector<std::string>& arguments, const NetworkOptions& 
         return 0;
     }
 
-    std::thread logWriter([&network] { logWriterThread(*network); });
-    sendPrimingEcho(network->socket().handle());
-    std::thread receiver([&network] { receiverThread(*network); });
-    std::thread sender([&network] { echoSenderThread(*network); });
+    {
+        CurrentNetworkPublication published(*network);
+        {
+            // Joined in reverse order: sender, receiver, then the log writer,
+            // which must be done with the run before the last batch.
+            std::jthread logWriter([&network] {
+                const std::string unopened = network->logWriter().run();
+                if (!unopened.empty())
+                    endForLogFileError(unopened);
+            });
+            sendPrimingEcho(network->socket().handle());
+            std::jthread receiver([&network] { receiverThread(network->engine()); });
+            std::jthread sender([&network] { echoSenderThread(network->engine()); });
+            ExitOnUnwind exitOnUnwind;
 
-    network->statusSweep();
-
-    receiver.join();
-    sender.join();
-    // The log writer is waited for as well: it must be done with the run
-    // before the run is taken down, and the last batch is written after it.
-    logWriter.join();
-    network->writeFinalBatch();
+            network->statusSweep();
+        }
+        const std::string unopened = network->writeFinalBatch();
+        if (!unopened.empty())
+            endForLogFileError(unopened);
+    }
     network.reset();
     report(RunEnd::Ran);
     return 0;

@@ -1,7 +1,8 @@
 #include "run/network.h"
 
+#include "core/monitor_events.h"
 #include "platform/diagnostics.h"
-#include "shell/desktop.h"
+#include "platform/lock_hold.h"
 
 namespace bv {
 
@@ -10,7 +11,7 @@ void Network::statusSweep()
     while (!exitRequested.load()) {
         const std::int64_t pause = sweepPass();
         if (pause > 0)
-            clock_.sleepMilliseconds(pause);
+            clock_.pauseMilliseconds(pause, exitRequested.wakeup());
         platform::traceLine("END");
     }
     // Without them an echo sender waiting for a count would never see the
@@ -20,7 +21,8 @@ void Network::statusSweep()
 
 void Network::returnOutstandingCounts()
 {
-    if (vectorMutex_->wait() != platform::WaitResult::Signalled) {
+    platform::MutexHold hosts(*vectorMutex_, "vector mutex cannot be released");
+    if (!hosts) {
         platform::errorLine("could not acquire vector mutex");
         return;
     }
@@ -32,20 +34,37 @@ void Network::returnOutstandingCounts()
         if (!pingSemaphore_->release())
             platform::errorLine("semaphore cannot be released");
     }
-    if (!vectorMutex_->release())
-        platform::errorLine("vector mutex cannot be released");
 }
 
 void Network::queueChange(Address& record)
 {
-    if (fileMutex_->wait() != platform::WaitResult::Signalled) {
+    platform::MutexHold files(*fileMutex_, "mutex cannot be released");
+    if (!files) {
         platform::errorLine("mutex cannot be acquired");  // stays pending for the next pass
         return;
     }
     printList_.push_back(record);
     record.setPingState(PingState::Idle);
-    if (!fileMutex_->release())
-        platform::errorLine("mutex cannot be released");
+}
+
+std::string Network::writeFinalBatch()
+{
+    // Changes the sweep had not yet queued join the queue, so that nothing
+    // seen before exit is missing from the log.
+    {
+        platform::MutexHold hosts(*vectorMutex_, "vector mutex cannot be released");
+        if (hosts) {
+            for (std::size_t position = 0; position < hostCount(); ++position) {
+                if (host(position)->getPingState() == PingState::ChangePending)
+                    queueChange(*host(position));
+            }
+        }
+    }
+    if (writeLogBatch() == TextWrite::NotOpened)
+        return logFile_;
+    if (writeDownFile() == TextWrite::NotOpened)
+        return downFile_;
+    return std::string();
 }
 
 std::int64_t Network::sweepPass()
@@ -55,12 +74,12 @@ std::int64_t Network::sweepPass()
     if (platform::traceWanted()) {
         // The lines are read under the lock: the other threads rewrite them.
         std::string dump;
-        if (vectorMutex_->wait() == platform::WaitResult::Signalled) {
-            for (std::size_t position = 0; position < hostCount(); ++position) {
+        {
+            platform::MutexHold hosts(*vectorMutex_, "vector mutex cannot be released");
+            for (std::size_t position = 0; hosts && position < hostCount(); ++position) {
                 dump += host(position)->getText();
                 dump += "\r\n";
             }
-            vectorMutex_->release();
         }
         dump += "!!!";
         platform::traceLine(dump);
@@ -71,9 +90,9 @@ std::int64_t Network::sweepPass()
     std::int32_t green = 0;
     for (std::size_t position = 0; position < hostCount(); ++position) {
         platform::traceLine("pn: waiting vector mutex");
-        const platform::WaitResult waited = vectorMutex_->wait();
+        platform::MutexHold hosts(*vectorMutex_, "vector mutex cannot be released");
         platform::traceLine("pn: got vector mutex");
-        if (waited != platform::WaitResult::Signalled) {
+        if (!hosts) {
             platform::errorLine("could not acquire vector mutex");
             continue;
         }
@@ -95,8 +114,6 @@ std::int64_t Network::sweepPass()
             ++yellow;
         else
             ++green;
-        if (!vectorMutex_->release())
-            platform::errorLine("vector mutex cannot be released");
     }
 
     setCounts(red, yellow, green);

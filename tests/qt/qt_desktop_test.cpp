@@ -1,5 +1,5 @@
 #include "core/address.h"
-#include "shell/desktop.h"
+#include "core/monitor_events.h"
 #include "shell/qt/about_box.h"
 #include "shell/qt/qt_desktop.h"
 #include "shell/qt/raw_socket_advice.h"
@@ -315,7 +315,7 @@ TEST(TrayLook, IconsAndTooltipsOfEachState)
     EXPECT_EQ(dots.pixelColor(11, 3), QColor(0, 200, 0));
 
     Fixture fixture;
-    DesktopInstallation installation(fixture.desktop);
+    ListenerRegistration installation(fixture.desktop);
     EXPECT_EQ(fixture.desktop.currentTooltip(), "BeaconVigilor");
     setTrayYellow();
     EXPECT_EQ(fixture.desktop.currentTooltip(), "BeaconVigilor Status Yellow");
@@ -465,7 +465,7 @@ TEST(QtDesktop, ExitWhileWorkersAreBusyEndsWithoutHang)
             requestExit();
         }
     });
-    DesktopInstallation installation(fixture.desktop);
+    ListenerRegistration installation(fixture.desktop);
     poll.start(10);
     QApplication::exec();
     EXPECT_LE(polls, 500);
@@ -543,7 +543,7 @@ TEST(QtDesktop, WithoutTrayClosingTheWindowMeansExit)
 {
     exitRequested.store(false);
     Fixture fixture;
-    DesktopInstallation installation(fixture.desktop);
+    ListenerRegistration installation(fixture.desktop);
     EXPECT_EQ(fixture.desktop.systemTray(), nullptr);
     // The menu bar's one menu is the tray menu.
     ASSERT_EQ(fixture.window.menuBar()->actions().size(), 1);

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/address.h"
-#include "shell/desktop.h"
+#include "core/monitor_events.h"
 
 #include <mutex>
 #include <string>
@@ -10,7 +10,7 @@
 namespace bv {
 
 // A desktop that records what the monitor asked of it.
-class RecordingDesktop final : public Desktop {
+class RecordingDesktop final : public MonitorListener {
 public:
     struct Box {
         std::string text;
@@ -43,7 +43,7 @@ private:
     std::vector<Box> boxes_;
     std::vector<Notice> notices_;
     int quits_ = 0;
-    DesktopInstallation installation_;
+    ListenerRegistration installation_;
 };
 
 }  // namespace bv

@@ -1,6 +1,6 @@
 #include "support/test_network.h"
 
-#include "shell/desktop.h"
+#include "core/monitor_events.h"
 
 #include "platform/process.h"
 
@@ -26,6 +26,7 @@ TestNetwork::TestNetwork(const std::string& inputLines, platform::Clock& clock, 
     options.clock = &clock;
     options.lockNameSuffix = lockNameSuffix = uniqueLockSuffix();
     network = std::make_unique<Network>(settings, options);
+    publication = std::make_unique<CurrentNetworkPublication>(*network);
 }
 
 ExitFlagReset::ExitFlagReset()
@@ -40,6 +41,7 @@ ExitFlagReset::~ExitFlagReset()
 
 TestNetwork::~TestNetwork()
 {
+    publication.reset();
     network.reset();
     for (const char* name : { "addresMutexName", "fileMutexName", "socketMutexName" })
         platform::removeNamedObject(name + lockNameSuffix);

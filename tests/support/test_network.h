@@ -1,5 +1,6 @@
 #pragma once
 
+#include "run/current_network.h"
 #include "run/network.h"
 #include "support/test_environment.h"
 
@@ -21,6 +22,8 @@ struct TestNetwork {
     TemporaryDirectory directory;
     std::string lockNameSuffix;
     std::unique_ptr<Network> network;
+    // Published once built, as the run driver does.
+    std::unique_ptr<CurrentNetworkPublication> publication;
 };
 
 // Resets the process-wide exit flag around a test.

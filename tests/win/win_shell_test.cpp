@@ -1,5 +1,5 @@
 #include "core/address.h"
-#include "shell/desktop.h"
+#include "core/monitor_events.h"
 #include "shell/win/about_box.h"
 #include "shell/win/red_dialog.h"
 #include "shell/win/registry_key.h"
@@ -401,7 +401,7 @@ TEST(Tray, RecordAfterEveryStateAndTheHiddenWindow)
         { setTrayGreen, TrayState::Green, "BeaconVigilor Status Green" },
         { setTrayShuttingDown, TrayState::ShuttingDown, "BeaconVigilor is shutting down..." },
     };
-    DesktopInstallation installation(desktop);
+    ListenerRegistration installation(desktop);
     for (const auto& step : steps) {
         step.operation();
         record = desktop.trayRecord();
@@ -457,7 +457,7 @@ TEST(Tray, CommandsOpenTheRunsFilesAndExitEndsTheLoop)
     ASSERT_TRUE(dialog.createModeless(nullptr));
     std::vector<std::string> opened;
     desktop.setOpener([&](HWND, const std::string& target) { opened.push_back(target); });
-    DesktopInstallation installation(desktop);
+    ListenerRegistration installation(desktop);
 
     desktop.perform(ID_SHOW_LOG);
     desktop.perform(ID_SHOW_DOWN);

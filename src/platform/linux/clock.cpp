@@ -1,5 +1,6 @@
 #include "platform/clock.h"
 
+#include <chrono>
 #include <ctime>
 #include <time.h>
 
@@ -11,6 +12,18 @@ namespace {
 class SystemClock final : public Clock {
 public:
     CalendarTime now() override { return static_cast<CalendarTime>(std::time(nullptr)); }
+
+    std::int64_t monotonicMilliseconds() override
+    {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
+
+    bool pauseMilliseconds(std::int64_t milliseconds, Wakeup& wakeup) override
+    {
+        return wakeup.waitMilliseconds(milliseconds);
+    }
 
     void sleepMilliseconds(std::int64_t milliseconds) override
     {

@@ -6,7 +6,8 @@
 #include "platform/process.h"
 #include "run/current_network.h"
 #include "run/run_driver.h"
-#include "shell/desktop.h"
+#include "shell/headless/headless_listener.h"
+#include "core/monitor_events.h"
 
 #include <csignal>
 #include <pthread.h>
@@ -56,6 +57,8 @@ int main(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN);
     std::thread(answerSignals, signals).detach();
 
+    HeadlessListener listener;
+    ListenerRegistration registration(listener);
     std::vector<std::string> arguments(argv, argv + argc);
     RunEnd end = RunEnd::Ran;
     monitorThreadProcedure(arguments, &end);

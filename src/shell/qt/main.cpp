@@ -5,7 +5,7 @@
 #include "platform/process.h"
 #include "run/current_network.h"
 #include "run/run_driver.h"
-#include "shell/desktop.h"
+#include "core/monitor_events.h"
 #include "shell/qt/qt_desktop.h"
 #include "shell/qt/raw_socket_advice.h"
 #include "shell/qt/red_list_window.h"
@@ -95,7 +95,7 @@ int main(int argc, char** argv)
     QSettings settings(QStringLiteral("BeaconVigilor"), QStringLiteral("BeaconVigilor"));
     RedListWindow redList(settings);
     QtDesktop desktop(redList, useTray, [](const QUrl& url) { QDesktopServices::openUrl(url); });
-    DesktopInstallation installation(desktop);
+    ListenerRegistration installation(desktop);
     redList.restoreSettings();
     if (!useTray)
         redList.showRedList();

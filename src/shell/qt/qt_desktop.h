@@ -1,6 +1,6 @@
 #pragma once
 
-#include "shell/desktop.h"
+#include "core/monitor_events.h"
 
 #include <QObject>
 #include <QPointer>
@@ -24,7 +24,7 @@ class RedListWindow;
 // The desktop on Qt. Calls from the monitor's threads are carried to the GUI
 // thread; once closing has begun they are answered at once instead, so that
 // no thread waits on a GUI thread that has stopped listening.
-class QtDesktop final : public QObject, public Desktop {
+class QtDesktop final : public QObject, public MonitorListener {
     Q_OBJECT
 public:
     using Opener = std::function<void(const QUrl&)>;

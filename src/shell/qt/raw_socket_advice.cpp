@@ -1,7 +1,7 @@
 #include "shell/qt/raw_socket_advice.h"
 
 #include "platform/raw_socket.h"
-#include "shell/desktop.h"
+#include "core/monitor_events.h"
 
 #include <cerrno>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "shell/desktop.h"
+#include "core/monitor_events.h"
 
 #include <QIcon>
 #include <QString>

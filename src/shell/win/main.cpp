@@ -5,7 +5,7 @@
 #include "platform/process.h"
 #include "run/command_line.h"
 #include "run/run_driver.h"
-#include "shell/desktop.h"
+#include "core/monitor_events.h"
 #include "shell/win/red_dialog.h"
 #include "shell/win/win_desktop.h"
 
@@ -39,7 +39,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     WinDesktop desktop(instance, redList);
     desktop.create();
     redList.createModeless(nullptr);
-    DesktopInstallation installation(desktop);
+    ListenerRegistration installation(desktop);
     desktop.addTrayIcon();
 
     const HANDLE monitor = ::CreateThread(nullptr, 0, monitorThread, nullptr, 0, nullptr);

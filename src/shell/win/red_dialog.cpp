@@ -1,7 +1,7 @@
 #include "shell/win/red_dialog.h"
 
 #include "core/address.h"
-#include "shell/desktop.h"
+#include "core/monitor_events.h"
 #include "shell/win/registry_key.h"
 #include "shell/win/resource.h"
 

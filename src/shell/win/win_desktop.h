@@ -1,6 +1,6 @@
 #pragma once
 
-#include "shell/desktop.h"
+#include "core/monitor_events.h"
 #include "shell/win/about_box.h"
 
 #include <windows.h>
@@ -18,7 +18,7 @@ class CRedDialog;
 // and the notices carried to the red list window. Calls from the monitor's
 // threads reach the GUI thread by synchronous messages; once closing has
 // begun notices return at once.
-class WinDesktop final : public Desktop {
+class WinDesktop final : public MonitorListener {
 public:
     static constexpr const char* kWindowClass = "BeaconVigilor";
 

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "platform/wakeup.h"
+
+#include <atomic>
+#include <string>
+
+namespace bv {
+
+class Address;
+
+// What the monitor announces, and to whom: the desktops, the headless
+// program and whatever else listens (notifications, metrics).
+
+enum class TrayState { Start, Green, Yellow, Red, ShuttingDown };
+enum class MessageIcon { Information, Error };
+
+// Every announcement reaches every registered listener in turn, on the
+// monitor's thread that made it. A listener overrides what it cares for.
+class MonitorListener {
+public:
+    virtual ~MonitorListener() = default;
+
+    virtual void setTrayState(TrayState) {}
+    // Synchronous: they return once the listener has handled them, so the
+    // listener sees the host as recordResult left it.
+    virtual void addressChanged(Address&) {}
+    virtual void addressStillRed(Address&) {}
+    // A listener that shows boxes blocks until the user has dismissed it.
+    virtual void showMessageBox(const std::string& /*text*/, const std::string& /*caption*/, MessageIcon) {}
+    // Exit was requested; a desktop ends its message loop.
+    virtual void quit() {}
+};
+
+// Registers a listener for the registration's lifetime. End it only once no
+// monitor thread can announce any more (after the run ended).
+class ListenerRegistration {
+public:
+    explicit ListenerRegistration(MonitorListener& listener);
+    ~ListenerRegistration();
+    ListenerRegistration(const ListenerRegistration&) = delete;
+    ListenerRegistration& operator=(const ListenerRegistration&) = delete;
+
+private:
+    MonitorListener& listener_;
+};
+
+// The process-wide exit flag. Setting it wakes every pause that waits on
+// its wake-up, so the monitor's threads see it at once.
+class ExitFlag {
+public:
+    bool load() const { return value_.load(); }
+    void store(bool value);
+    platform::Wakeup& wakeup() { return wakeup_; }
+
+private:
+    std::atomic<bool> value_ { false };
+    platform::Wakeup wakeup_;
+};
+
+extern ExitFlag exitRequested;
+
+void requestExit();
+void setTrayGreen();
+void setTrayYellow();
+void setTrayRed();
+void setTrayShuttingDown();
+void notifyAddressChanged(Address* address);
+void notifyAddressStillRed(Address* address);
+// An empty caption stands for the platform's default caption. With no
+// listener at all the box goes to the error stream, so it is never lost.
+void showMessageBox(const std::string& text, const std::string& caption, MessageIcon icon);
+
+// A box as a program without windows shows it: its caption ("Error" when
+// empty), then its text, on the error stream.
+void writeBoxToErrorStream(const std::string& text, const std::string& caption);
+
+}  // namespace bv
