@@ -56,8 +56,10 @@ TEST(ParseCommandLine, DefaultsAndUsage)
 TEST(ParseCommandLine, UsageTextIsExact)
 {
     const std::string usage = kUsageText;
-    EXPECT_EQ(std::count(usage.begin(), usage.end(), '\n'), 8);
-    EXPECT_EQ(usage.substr(usage.size() - 17), "-archive min 1 kb");
+    EXPECT_EQ(std::count(usage.begin(), usage.end(), '\n'), 9);
+    // The program's own options come after the original ones.
+    EXPECT_NE(usage.find("\r\n-archive min 1 kb\r\n-max <requests in flight> default 6, min 1, max 1024; "),
+        std::string::npos);
     EXPECT_NE(usage.find("\r\n-spp default baud=9600 parity=N data=8 stop=1 octs=on\r\n"), std::string::npos);
     EXPECT_NE(usage.find("-sp <com port for logging> -spp <com port paramaters> -archive <size to archive at in kb>]\r\n"
                          "options:\r\n-pt  default 30000ms, minimum 5000ms\r\n-ttl  default 20, min 1, max 255\r\n"
@@ -94,9 +96,22 @@ TEST(ParseCommandLine, ClampsAndBounds)
         EXPECT_EQ(parsed.settings.archiveSize, 0);
     }
     EXPECT_EQ(parse({ "-in", "h", "-archive", "1" }).settings.archiveSize, 1);
-    ParsedCommandLine negative = parse({ "-in", "h", "-to", "-5" });
-    EXPECT_TRUE(negative.runCanStart());
-    EXPECT_EQ(negative.settings.timeOut, -5);
+    // Below 1 ms the receiver would spin: taken as 1 ms.
+    for (const char* small : { "-5", "0" }) {
+        ParsedCommandLine parsed = parse({ "-in", "h", "-to", small });
+        EXPECT_TRUE(parsed.runCanStart());
+        EXPECT_EQ(parsed.settings.timeOut, 1);
+    }
+
+    EXPECT_EQ(parse({ "-in", "h" }).settings.maxInFlight, 6);
+    EXPECT_EQ(parse({ "-in", "h", "-max", "1" }).settings.maxInFlight, 1);
+    EXPECT_EQ(parse({ "-in", "h", "-max", "1024" }).settings.maxInFlight, 1024);
+    for (const char* bad : { "0", "1025", "-4", "12x", "", " 8", "99999999999" }) {
+        ParsedCommandLine parsed = parse({ "-in", "h", "-max", bad });
+        EXPECT_FALSE(parsed.runCanStart()) << bad;
+        EXPECT_EQ(parsed.errorText, std::string("-max must be a whole number from 1 to 1024: ") + bad);
+        EXPECT_EQ(parsed.settings.maxInFlight, 6);
+    }
 }
 
 TEST(ParseCommandLine, MissingValuesUnknownOptionsAndLastErrorWins)

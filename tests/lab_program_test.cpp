@@ -7,9 +7,11 @@
 #include "support/wait_for.h"
 
 #include <csignal>
+#include <cstdio>
 #include <ctime>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <thread>
 
 using namespace bv;
 
@@ -216,4 +218,46 @@ TEST_F(LabProgram, TermWhileSixSilentHostsHoldEveryCountEndsTheRun)
     ASSERT_TRUE(program->waitForOutputLines("bytes to 10.77.16.", 6, 20s)) << program->output().substr(program->output().size() > 3000 ? program->output().size() - 3000 : 0);
     program->signal(SIGTERM);
     EXPECT_EQ(program->waitForExit(20s), 0) << program->errors();
+}
+
+TEST_F(LabProgram, SilentHostsDoNotStarveTheAnsweringOnes)
+{
+    std::string hosts;
+    std::vector<std::string> silent;
+    for (int last = 20; last < 50; ++last) {
+        silent.push_back("10.77.16." + std::to_string(last));
+        hosts += "silent" + std::to_string(last) + " " + silent.back() + " dropped\n";
+    }
+    for (int last = 100; last < 200; ++last)
+        hosts += "up" + std::to_string(last) + " 10.77.16." + std::to_string(last) + " answers\n";
+    ASSERT_TRUE(lab_->onlySilent(silent));
+    const auto started = std::chrono::steady_clock::now();
+    auto program = start(hosts, {});
+
+    // Dropped once it has surely answered: red within two intervals and
+    // two time-outs, plus the sweep's second.
+    std::this_thread::sleep_until(started + 8s);
+    ASSERT_TRUE(lab_->silence("10.77.16.150"));
+    const auto dropped = std::chrono::steady_clock::now();
+    ASSERT_TRUE(waitFor([&] { return hasRecord(log(), "up150", "RED"); }, 40s)) << program->errors();
+    EXPECT_LE(std::chrono::steady_clock::now() - dropped, 27s + 2s);
+
+    // By 37 s each answering host is due at 5, 10, ... 35 s: seven requests;
+    // a starved one got one or two.
+    std::this_thread::sleep_until(started + 37s);
+    program->signal(SIGUSR2);
+    ASSERT_TRUE(waitFor([&] { return program->errors().find("Requests sent: ") != std::string::npos; }, 5s));
+    const std::string counts = program->errors().substr(program->errors().find("Requests sent: "));
+    unsigned long sent = 0;
+    unsigned long matched = 0;
+    ASSERT_EQ(std::sscanf(counts.c_str(), "Requests sent: %lu, replies matched: %lu", &sent, &matched), 2) << counts;
+    EXPECT_GE(matched, 99u * 6u) << counts;
+    program->signal(SIGTERM);
+    EXPECT_EQ(program->waitForExit(5s), 0) << program->errors();
+    const auto logged = readRecords(log());
+    for (int last = 100; last < 200; ++last) {
+        if (last == 150)
+            continue;
+        EXPECT_TRUE(recordsOf(logged, "up" + std::to_string(last)).empty()) << last;
+    }
 }

@@ -129,16 +129,16 @@ TEST(EchoSender, UnresolvableNameFailsAndWaitsItsInterval)
     TestNetwork test("nowhere no-such-host.invalid\n", clock, quickSettings());
     Network& network = *test.network;
     Address& host = *network.host(0);
-    // Each pause of the sender is one pass; stop after a few.
-    int passes = 0;
-    clock.onPause([&](std::int64_t) {
-        if (++passes == 4)
+    // Each pause of the sender is one pass; stop after 16 s of them.
+    std::int64_t paused = 0;
+    clock.onPause([&](std::int64_t pause) {
+        if ((paused += pause) >= 16000)
             exitRequested.store(true);
     });
     testing::internal::CaptureStderr();
     EXPECT_EQ(echoSenderThread(network.engine()), 0);
     const std::string errors = testing::internal::GetCapturedStderr();
-    // Three tries in four passes of 5 s each, not one try per pass without a pause.
+    // Three tries in 16 s at a 5 s interval, not one try per pass.
     std::size_t tries = 0;
     for (std::size_t at = errors.find("Failed to resolve no-such-host.invalid"); at != std::string::npos;
          at = errors.find("Failed to resolve no-such-host.invalid", at + 1))
@@ -385,7 +385,7 @@ TEST(PingEngine, RepliesQueuedTogetherAreAllApplied)
     for (std::size_t i = 0; i < network.hostCount(); ++i) {
         Address& host = *network.host(i);
         ASSERT_EQ(network.pingSemaphore().wait(), platform::WaitResult::Signalled);
-        host.setPingState(PingState::AwaitingReply);
+        startRequest(network.engine(), host);
         SocketAddress destination;
         ASSERT_EQ(resolveHost(host.getHostText(), host.getNumericAddress(), destination), 0);
         fillEchoRequest(request, 44, 0);

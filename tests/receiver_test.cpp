@@ -16,7 +16,7 @@ protected:
     void awaitReply(Address& host)
     {
         ASSERT_EQ(network().pingSemaphore().wait(), platform::WaitResult::Signalled);
-        host.setPingState(PingState::AwaitingReply);
+        startRequest(network().engine(), host);
     }
     Network& network() { return *test.network; }
 

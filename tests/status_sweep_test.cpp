@@ -22,8 +22,7 @@ protected:
     void send(Address& record)
     {
         ASSERT_EQ(network().pingSemaphore().wait(), platform::WaitResult::Signalled);
-        record.setLastSendTime(clock.now());
-        record.setPingState(PingState::AwaitingReply);
+        startRequest(network().engine(), record);
     }
 
     Network& network() { return *test.network; }
@@ -35,22 +34,23 @@ protected:
     TestNetwork test { "a 10.0.0.1 first\nb 10.0.0.2 second\n", clock };
 };
 
-// A clock that reads out the times it was given, then stands at the last.
+// A clock whose monotonic reading steps through the times it was given,
+// then stands at the last.
 class ScriptedClock final : public platform::Clock {
 public:
-    explicit ScriptedClock(std::deque<CalendarTime> times) : times_(std::move(times)) {}
-    CalendarTime now() override
+    explicit ScriptedClock(std::deque<std::int64_t> times) : times_(std::move(times)) {}
+    CalendarTime now() override { return kStart; }
+    std::int64_t monotonicMilliseconds() override
     {
-        CalendarTime value = times_.front();
+        const std::int64_t value = times_.front();
         if (times_.size() > 1)
             times_.pop_front();
         return value;
     }
-    std::int64_t monotonicMilliseconds() override { return 0; }
     void sleepMilliseconds(std::int64_t) override {}
 
 private:
-    std::deque<CalendarTime> times_;
+    std::deque<std::int64_t> times_;
 };
 
 }  // namespace
@@ -78,7 +78,7 @@ TEST_F(StatusSweepTest, UnansweredRequestTimesOutAfterTenSeconds)
     EXPECT_EQ(desktop.trayStates().back(), TrayState::Yellow);
 }
 
-TEST_F(StatusSweepTest, SecondMissTurnsRedAndIsQueuedOnePassLater)
+TEST_F(StatusSweepTest, SecondMissTurnsRedAndIsQueuedInTheSamePass)
 {
     send(host(1));
     clock.advance(10);
@@ -89,12 +89,8 @@ TEST_F(StatusSweepTest, SecondMissTurnsRedAndIsQueuedOnePassLater)
     clock.advance(12);
     network().sweepPass();
     EXPECT_EQ(host(1).getStatus(), HostStatus::Red);
-    EXPECT_EQ(host(1).getPingState(), PingState::ChangePending);
-    EXPECT_TRUE(network().printList().empty());
     EXPECT_EQ(network().getRedCount(), 1);
     EXPECT_EQ(desktop.trayStates().back(), TrayState::Red);
-
-    network().sweepPass();
     EXPECT_EQ(host(1).getPingState(), PingState::Idle);
     ASSERT_EQ(network().printList().size(), 1u);
     const Address& queued = network().printList()[0];
@@ -153,27 +149,19 @@ TEST(StatusSweep, PauseRule)
 {
     ExitFlagReset exitFlag;
     RecordingDesktop desktop;
-    {
-        // Inside one clock second: the interval less 3 ms.
-        ScriptedClock inside({ kStart, kStart, kStart });
-        TestNetwork run("", inside);
+    // A pass every second whatever the interval: the second less the pass.
+    const std::pair<std::deque<std::int64_t>, std::int64_t> cases[] = {
+        { { 5000, 5000, 5000 }, 1000 },
+        { { 5000, 5000, 5400 }, 600 },
+        { { 5000, 5000, 6500 }, 0 },
+    };
+    for (const auto& [times, pause] : cases) {
+        ScriptedClock clock(times);
+        TestNetwork run("", clock);
         testing::internal::CaptureStdout();
-        EXPECT_EQ(run.network->sweepPass(), 29997);
-        EXPECT_NE(testing::internal::GetCapturedStdout().find("sleeping for: 29997\n"), std::string::npos);
-    }
-    {
-        // Across one second boundary: the measured time, not interval − time.
-        ScriptedClock across({ kStart, kStart, kStart, kStart + 1 });
-        TestNetwork run("", across);
-        EXPECT_EQ(run.network->sweepPass(), 1000);
-    }
-    {
-        // A pass as long as the interval does not sleep at all.
-        RunSettings settings;
-        settings.pingInterval = 5000;
-        ScriptedClock slow({ kStart, kStart, kStart, kStart + 5 });
-        TestNetwork run("", slow, settings);
-        EXPECT_EQ(run.network->sweepPass(), 0);
+        EXPECT_EQ(run.network->sweepPass(), pause);
+        const std::string trace = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(trace.find("sleeping for: " + std::to_string(pause) + "\n") != std::string::npos, pause > 0);
     }
 }
 
@@ -191,7 +179,7 @@ TEST(StatusSweep, ExitDuringPauseEndsAfterThePause)
     testing::internal::CaptureStdout();
     test.network->statusSweep();
     const std::string trace = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(clock.pauses(), (std::vector<std::int64_t> { 29997, 29997 }));
+    EXPECT_EQ(clock.pauses(), (std::vector<std::int64_t> { 1000, 1000 }));
     // The second pause ran to its end, and its pass finished with END.
     EXPECT_EQ(trace.substr(trace.size() - 4), "END\n");
     EXPECT_EQ(desktop.trayStates().size(), 2u);

@@ -21,17 +21,18 @@ TEST(Summary, ExactLinesWithAndWithoutArchiving)
     facts.statusTime = 1108980907;
     facts.redCount = 1;
     facts.greenCount = 11;
+    facts.overdueCount = 3;
     EXPECT_EQ(formatSummary(facts),
         "Total number of addresses: 12\r\nTTL: 20\r\nTime out: 1000 ms\r\nTime between pings: 30000 ms\r\n\r\n"
         "Input file: hosts.txt\r\nLog file: out.txt\r\nDown file: down.txt\r\nArchiving log after 1024 KB\r\n\r\n"
-        "Status as of: Mon Feb 21 10:15:07 2005\r\nRed: 1\r\nYellow: 0\r\nGreen: 11\r\n");
+        "Status as of: Mon Feb 21 10:15:07 2005\r\nRed: 1\r\nYellow: 0\r\nGreen: 11\r\nHosts overdue: 3\r\n");
 
     facts.archiveSize = 0;
     facts.timeOut = -5;
     facts.addressCount = 0;
-    facts.redCount = facts.greenCount = 0;
+    facts.redCount = facts.greenCount = facts.overdueCount = 0;
     EXPECT_EQ(formatSummary(facts),
         "Total number of addresses: 0\r\nTTL: 20\r\nTime out: -5 ms\r\nTime between pings: 30000 ms\r\n\r\n"
         "Input file: hosts.txt\r\nLog file: out.txt\r\nDown file: down.txt\r\n\r\n"
-        "Status as of: Mon Feb 21 10:15:07 2005\r\nRed: 0\r\nYellow: 0\r\nGreen: 0\r\n");
+        "Status as of: Mon Feb 21 10:15:07 2005\r\nRed: 0\r\nYellow: 0\r\nGreen: 0\r\nHosts overdue: 0\r\n");
 }

@@ -34,6 +34,8 @@ Address::Address(const Address& other)
         other.timeOut_);
     requestsSent_ = other.requestsSent_;
     repliesMatched_ = other.repliesMatched_;
+    sentAt_ = other.sentAt_;
+    holdsCount_ = other.holdsCount_;
 }
 
 Address& Address::operator=(const Address& other)
@@ -44,6 +46,8 @@ Address& Address::operator=(const Address& other)
             other.timeOut_);
         requestsSent_ = other.requestsSent_;
         repliesMatched_ = other.repliesMatched_;
+        sentAt_ = other.sentAt_;
+        holdsCount_ = other.holdsCount_;
     }
     return *this;
 }

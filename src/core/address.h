@@ -64,6 +64,14 @@ public:
     std::uint32_t getRepliesMatched() const { return repliesMatched_; }
     void countRequestSent() { ++requestsSent_; }
     void countReplyMatched() { ++repliesMatched_; }
+    // The schedule's own view of the latest request: when it went out on the
+    // monotonic clock (milliseconds), and whether it still holds one of the
+    // counts of requests in flight. Guarded by the run's vector mutex; the
+    // sender, which alone writes the send time, also reads it without.
+    std::int64_t getSentAt() const { return sentAt_; }
+    void setSentAt(std::int64_t value) { sentAt_ = value; }
+    bool getHoldsCount() const { return holdsCount_; }
+    void setHoldsCount(bool value) { holdsCount_ = value; }
 
     // The host text is the registry key and the source of the numeric
     // address, so it is fixed once the record exists.
@@ -102,6 +110,8 @@ private:
     std::int32_t timeOut_ = 10;
     std::uint32_t requestsSent_ = 0;
     std::uint32_t repliesMatched_ = 0;
+    std::int64_t sentAt_ = 0;
+    bool holdsCount_ = false;
 };
 
 }  // namespace bv

@@ -23,6 +23,7 @@ std::string formatSummary(const SummaryFacts& facts)
     text += line("Red: " + std::to_string(facts.redCount));
     text += line("Yellow: " + std::to_string(facts.yellowCount));
     text += line("Green: " + std::to_string(facts.greenCount));
+    text += line("Hosts overdue: " + std::to_string(facts.overdueCount));
     return text;
 }
 

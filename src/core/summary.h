@@ -21,6 +21,7 @@ struct SummaryFacts {
     std::int32_t redCount = 0;
     std::int32_t yellowCount = 0;
     std::int32_t greenCount = 0;
+    std::int32_t overdueCount = 0;
 };
 
 std::string formatSummary(const SummaryFacts& facts);

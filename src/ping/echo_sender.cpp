@@ -7,6 +7,8 @@
 #include "platform/diagnostics.h"
 #include "platform/lock_hold.h"
 
+#include <algorithm>
+
 namespace bv {
 
 int clampPacketSize(int packetSize)
@@ -32,6 +34,24 @@ int sendPrimingEcho(platform::SocketHandle socket)
     return sendEcho(socket, destination, buffer.get(), 44);
 }
 
+void startRequest(EngineContext& engine, Address& host)
+{
+    host.setLastSendTime(engine.clock.now());
+    host.setSentAt(engine.clock.monotonicMilliseconds());
+    host.setPingState(PingState::AwaitingReply);
+    engine.inFlight.add(host);
+}
+
+namespace {
+
+// The sender looks again at least this often, for hosts that were busy
+// when they fell due; and at most this often, so a list of thousands is
+// not walked for every host that falls due.
+constexpr std::int64_t kLongestSenderPause = 250;
+constexpr std::int64_t kShortestSenderPause = 20;
+
+}  // namespace
+
 int echoSenderThread(EngineContext& engine)
 {
     Region& hosts = engine.hosts;
@@ -46,22 +66,30 @@ int echoSenderThread(EngineContext& engine)
     const std::uint16_t identifier = ownEchoIdentifier();
     platform::Clock& clock = engine.clock;
 
+    std::int64_t lastTracedPass = 0;
+    bool tracedAPass = false;
     while (!exitRequested.load()) {
-        const CalendarTime passStart = clock.now();
+        const std::int64_t passStart = clock.monotonicMilliseconds();
         std::int64_t shortestWait = hosts.getInterval();
+        // The passes come often; the lines for hosts not yet due, once a second.
+        const bool traceHosts = platform::traceWanted() && (!tracedAPass || passStart - lastTracedPass >= 1000);
+        if (traceHosts) {
+            tracedAPass = true;
+            lastTracedPass = passStart;
+        }
 
         for (std::size_t position = 0; position < hosts.hostCount(); ++position) {
             Address& host = *hosts.host(position);
             if (host.getPingState() != PingState::Idle)
                 continue;
-            const std::int64_t elapsed = (clock.now() - host.getLastSendTime()) * 1000;
+            const std::int64_t elapsed = clock.monotonicMilliseconds() - host.getSentAt();
             const std::int64_t interval = host.getInterval();
-            if (platform::traceWanted())
+            if (traceHosts || (elapsed >= interval && platform::traceWanted()))
                 platform::traceLine("w: diff=" + std::to_string(elapsed) + " time to wait = " + std::to_string(interval));
             if (elapsed < interval) {
                 if (interval - elapsed < shortestWait)
                     shortestWait = interval - elapsed;
-                if (platform::traceWanted())
+                if (traceHosts)
                     platform::traceLine(
                         "w: can't go time diff" + std::to_string(elapsed) + "<" + std::to_string(interval));
                 continue;
@@ -86,6 +114,7 @@ int echoSenderThread(EngineContext& engine)
                 // Stamped so that the host waits its interval before the next
                 // try instead of being looked up again at once, over and over.
                 host.setLastSendTime(clock.now());
+                host.setSentAt(clock.monotonicMilliseconds());
                 host.setPingState(host.recordResult(PingResult { 0, "Could not set up for ping", 0 }));
                 count.release();
                 locked.release();
@@ -93,13 +122,13 @@ int echoSenderThread(EngineContext& engine)
                 continue;
             }
             fillEchoRequest(buffer.get(), size, 0, identifier);
-            host.setLastSendTime(clock.now());
             platform::traceLine("w: waiting for socket mutex");
             platform::traceLine("w: got socket mutex");
-            host.setPingState(PingState::AwaitingReply);
+            startRequest(engine, host);
             if (sendEcho(socket, destination, buffer.get(), size) == -1) {
                 platform::errorLine("pinging failed");
                 platform::traceLine("w:send failed");
+                takeBackCount(host);
                 host.setPingState(host.recordResult(PingResult { 0, "unable to send ping: 0 bytes sent", 0 }));
                 count.release("w:semaphore cannot be released");
                 platform::traceLine("w: released ping sem");
@@ -112,15 +141,15 @@ int echoSenderThread(EngineContext& engine)
             platform::traceLine("w: released vector mutex");
         }
 
-        const std::int64_t passTime = (clock.now() - passStart) * 1000;
-        if (platform::traceWanted())
+        const std::int64_t passTime = clock.monotonicMilliseconds() - passStart;
+        if (traceHosts)
             platform::traceLine("w: took " + std::to_string(passTime) + " ms to go through list");
         const std::int64_t sleep = shortestWait - passTime;
         if (sleep > 0) {
-            if (platform::traceWanted())
+            if (traceHosts)
                 platform::traceLine("w sleeping for:" + std::to_string(sleep) + ":" + std::to_string(shortestWait) + "-"
                     + std::to_string(passTime));
-            clock.pauseMilliseconds(sleep, exitRequested.wakeup());
+            clock.pauseMilliseconds(std::clamp(sleep, kShortestSenderPause, kLongestSenderPause), exitRequested.wakeup());
         }
     }
     return 0;

@@ -2,6 +2,7 @@
 
 #include "core/region.h"
 #include "ping/icmp_socket.h"
+#include "ping/in_flight.h"
 #include "platform/clock.h"
 #include "platform/lock_objects.h"
 
@@ -14,8 +15,13 @@ struct EngineContext {
     Region& hosts;
     platform::Mutex& vectorMutex;
     platform::Semaphore& pingSemaphore;
+    InFlightRequests& inFlight;  // guarded by vectorMutex
     IcmpSocket& socket;
     platform::Clock& clock;
 };
+
+// What the sender does once it holds a count and the lock, just before the
+// request goes out: the host awaits its reply and the request holds the count.
+void startRequest(EngineContext& engine, Address& host);
 
 }  // namespace bv

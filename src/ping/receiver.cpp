@@ -9,6 +9,8 @@
 #include "platform/lock_hold.h"
 #include "platform/name_lookup.h"
 
+#include <algorithm>
+
 namespace bv {
 
 namespace {
@@ -30,7 +32,9 @@ int applyReply(const std::string& key, EngineContext& engine, const ReplyInfo& r
     else
         host->countReplyMatched();
     host->setPingState(host->recordResult(PingResult { reply.address, reply.errorText, ok }));
-    ++countsOwed;
+    // A late reply finds the count given back already.
+    if (takeBackCount(*host))
+        ++countsOwed;
     return 0;
 }
 
@@ -59,6 +63,8 @@ namespace {
 // echo sender holds the lock for nearly all of its send loop, so taking it
 // once per reply meant a sleep and a wake-up of both threads per reply.
 constexpr int kRepliesPerHold = 32;
+
+constexpr std::int64_t kLongestReceiveWait = 250;
 
 // Reads one datagram and forms its key; false when there is nothing to
 // apply (the error note or trace is written).
@@ -119,26 +125,27 @@ int receiverThread(EngineContext& engine)
         platform::errorLine("unable to allocate buffers");
         return 0;
     }
-    // A negative setting would be an endless wait, and exit never noticed.
-    const std::int32_t timeOut = engine.hosts.getTimeOut();
-    const unsigned waitMilliseconds = timeOut > 0 ? static_cast<unsigned>(timeOut) : 0u;
+    // The receive wait, which is also how long a request keeps its count.
+    const std::int64_t receiveWait = std::max(engine.hosts.getTimeOut(), std::int32_t(1));
+    std::int64_t nextExpiry = -1;
     const std::uint16_t identifier = ownEchoIdentifier();
     ReplyInfo reply;
     std::string key;
 
     while (!exitRequested.load()) {
         reply.errorText.clear();
+        // Short enough to see the exit and the next count to take back in time.
+        std::int64_t wait = std::min(receiveWait, kLongestReceiveWait);
+        if (nextExpiry >= 0 && nextExpiry < wait)
+            wait = nextExpiry;
         int readable = 0;
-        if (waitReadable(socket, waitMilliseconds, readable) != 1) {
+        if (waitReadable(socket, static_cast<unsigned>(wait), readable) != 1) {
             // Without a usable socket the wait fails at once; pausing keeps
             // this loop from spinning a processor.
-            engine.clock.pauseMilliseconds(waitMilliseconds > 0 ? waitMilliseconds : 100, exitRequested.wakeup());
-            continue;
+            engine.clock.pauseMilliseconds(std::max<std::int64_t>(wait, 100), exitRequested.wakeup());
+            readable = 0;
         }
-        if (!readable)
-            continue;
-        if (!readReply(socket, buffer.get(), identifier, reply, key))
-            continue;
+        const bool haveReply = readable && readReply(socket, buffer.get(), identifier, reply, key);
 
         // The counts go back after the lock: a sender woken by the first of
         // them would otherwise only wake to wait for the lock.
@@ -149,14 +156,19 @@ int receiverThread(EngineContext& engine)
                 platform::errorLine("could not acquire vector mutex");
                 continue;
             }
-            applyWithLookUp(key, engine, reply, countsOwed);
-            for (int more = 0; more < kRepliesPerHold; ++more) {
-                reply.errorText.clear();
-                if (waitReadable(socket, 0, readable) != 1 || !readable)
-                    break;
-                if (readReply(socket, buffer.get(), identifier, reply, key))
-                    applyWithLookUp(key, engine, reply, countsOwed);
+            if (haveReply) {
+                applyWithLookUp(key, engine, reply, countsOwed);
+                for (int more = 0; more < kRepliesPerHold; ++more) {
+                    reply.errorText.clear();
+                    if (waitReadable(socket, 0, readable) != 1 || !readable)
+                        break;
+                    if (readReply(socket, buffer.get(), identifier, reply, key))
+                        applyWithLookUp(key, engine, reply, countsOwed);
+                }
             }
+            const std::int64_t now = engine.clock.monotonicMilliseconds();
+            countsOwed += engine.inFlight.expire(now, receiveWait);
+            nextExpiry = engine.inFlight.untilNextExpiry(now, receiveWait);
         }
         releaseOwedCounts(engine, countsOwed);
     }

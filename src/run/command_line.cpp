@@ -3,6 +3,7 @@
 #include "core/input_file.h"
 #include "platform/diagnostics.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace bv {
@@ -20,7 +21,9 @@ const char* const kUsageText =
     "-to  default 1000ms\r\n"
     "-size default 44 bytes\r\n"
     "-spp default baud=9600 parity=N data=8 stop=1 octs=on\r\n"
-    "-archive min 1 kb";
+    "-archive min 1 kb\r\n"
+    "-max <requests in flight> default 6, min 1, max 1024; copies of the program started with the same -max share "
+    "one pool of that many, copies with different values have a pool each";
 
 std::vector<std::string> splitCommandLine(const std::string& commandLine)
 {
@@ -80,7 +83,7 @@ std::int32_t readNumber(const std::string& text)
 
 namespace {
 
-enum class Option { In, Out, Red, Pt, Ttl, To, Size, Sp, Spp, Archive };
+enum class Option { In, Out, Red, Pt, Ttl, To, Size, Sp, Spp, Archive, Max };
 
 struct OptionName {
     const char* text;
@@ -99,7 +102,18 @@ const OptionName kOptions[] = {
     { "-sp", Option::Sp, "No value specified for " },
     { "-spp", Option::Spp, "No value specified for " },
     { "-archive", Option::Archive, "No value specified for " },
+    { "-max", Option::Max, "No value specified for " },
 };
+
+// Only digits, nothing else: a count given wrong must not quietly become
+// another count.
+bool readCount(const std::string& text, std::int32_t& count)
+{
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    count = static_cast<std::int32_t>(std::stol(text));
+    return true;
+}
 
 }  // namespace
 
@@ -151,7 +165,8 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments)
                 parsed.errorFlag = 1;
             break;
         case Option::To:
-            settings.timeOut = readNumber(value);
+            // Below 1 ms the receiver's wait would only spin a processor.
+            settings.timeOut = std::max(readNumber(value), std::int32_t(1));
             break;
         case Option::Size:
             settings.packetSize = readNumber(value);
@@ -170,6 +185,16 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments)
                 settings.archiveSize = size;
             } else {
                 parsed.errorText = "-archive size is too small";
+                parsed.errorFlag = 1;
+            }
+            break;
+        }
+        case Option::Max: {
+            std::int32_t count = 0;
+            if (readCount(value, count) && count >= kMinInFlight && count <= kMaxInFlight) {
+                settings.maxInFlight = count;
+            } else {
+                parsed.errorText = "-max must be a whole number from 1 to 1024: " + value;
                 parsed.errorFlag = 1;
             }
             break;

@@ -18,7 +18,11 @@ struct RunSettings {
     std::int32_t timeOut = 1000;        // milliseconds
     std::int32_t packetSize = 44;       // bytes, ICMP header included
     std::int32_t archiveSize = 0;       // kilobytes; 0 when not given
+    std::int32_t maxInFlight = 6;       // echo requests in flight at once
 };
+
+inline constexpr std::int32_t kMinInFlight = 1;
+inline constexpr std::int32_t kMaxInFlight = 1024;
 
 struct ParsedCommandLine {
     RunSettings settings;

@@ -18,9 +18,18 @@ Network::Network(const RunSettings& settings, const NetworkOptions& options)
     archiveSize_ = settings.archiveSize;
 
     loadInputFile(*this, inputFile_, clock_.now());
+    // Every host's first request falls due one interval after the load.
+    const std::int64_t loaded = clock_.monotonicMilliseconds();
+    for (std::size_t position = 0; position < hostCount(); ++position)
+        host(position)->setSentAt(loaded);
 
     const std::string& suffix = options.lockNameSuffix;
-    pingSemaphore_ = platform::Semaphore::openNamed("addresMutexName" + suffix, 6, 6);
+    // Copies with the same -max share its pool; the default keeps the name
+    // every copy has always shared.
+    maxInFlight_ = settings.maxInFlight;
+    const std::string poolName
+        = maxInFlight_ == 6 ? std::string("addresMutexName") : "addresMutexName." + std::to_string(maxInFlight_);
+    pingSemaphore_ = platform::Semaphore::openNamed(poolName + suffix, maxInFlight_, maxInFlight_);
     if (!pingSemaphore_)
         throw StartupFailure("could not create semaphore");
     fileMutex_ = platform::Mutex::openNamed("fileMutexName" + suffix);
@@ -36,7 +45,7 @@ Network::Network(const RunSettings& settings, const NetworkOptions& options)
     socket_ = std::make_unique<IcmpSocket>(getPingTtl());
     serialParameters_ = settings.serialParameters;
 
-    engine_.reset(new EngineContext { *this, *vectorMutex_, *pingSemaphore_, *socket_, clock_ });
+    engine_.reset(new EngineContext { *this, *vectorMutex_, *pingSemaphore_, inFlight_, *socket_, clock_ });
     logWriter_ = std::make_unique<LogWriter>(LogWriterContext { logFile_, downFile_, serialPort_, serialParameters_,
         archiveSize_, *this, *vectorMutex_, *fileMutex_, printList_, clock_ });
 }
@@ -65,6 +74,7 @@ std::string Network::getSummary() const
     facts.redCount = getRedCount();
     facts.yellowCount = getYellowCount();
     facts.greenCount = getGreenCount();
+    facts.overdueCount = getOverdueCount();
     return formatSummary(facts);
 }
 

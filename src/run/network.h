@@ -9,6 +9,7 @@
 #include "run/command_line.h"
 #include "run/engine_counts.h"
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -68,13 +69,20 @@ public:
     // One pass of it; returns the pause that follows the pass in milliseconds
     // (0 when there is none).
     std::int64_t sweepPass();
-    // At exit: the counts of requests still awaiting an answer, which no
-    // sweep and no receiver will give back any more.
+    // At exit: the counts that requests still hold, which no sweep and no
+    // receiver will give back any more.
     void returnOutstandingCounts();
+
+    // Idle hosts whose next request is more than a second late, as of the
+    // latest sweep pass.
+    std::int32_t getOverdueCount() const { return overdueCount_.load(std::memory_order_relaxed); }
 
 private:
     // Moves a pending change into printList; called with vectorMutex held.
     void queueChange(Address& record);
+    // The error note for hosts overdue by more than an interval, at most
+    // once a minute.
+    void noteOverdue(std::int32_t badlyOverdue, std::int64_t now);
 
     platform::Clock& clock_;
     std::string inputFile_;
@@ -88,7 +96,15 @@ private:
     std::unique_ptr<platform::Mutex> socketMutex_;
     std::unique_ptr<platform::Mutex> vectorMutex_;
     std::vector<Address> printList_;
+    std::int32_t maxInFlight_ = 6;
+    std::atomic<std::int32_t> overdueCount_ { 0 };
+    // Monotonic times of the sweep's latest host dump and overdue note.
+    std::int64_t lastDump_ = 0;
+    std::int64_t lastOverdueNote_ = 0;
+    bool dumped_ = false;
+    bool overdueNoted_ = false;
     std::unique_ptr<IcmpSocket> socket_;
+    InFlightRequests inFlight_;
     std::unique_ptr<EngineContext> engine_;
     std::unique_ptr<LogWriter> logWriter_;
 };

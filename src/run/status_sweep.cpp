@@ -4,6 +4,8 @@
 #include "platform/diagnostics.h"
 #include "platform/lock_hold.h"
 
+#include <algorithm>
+
 namespace bv {
 
 void Network::statusSweep()
@@ -31,7 +33,7 @@ void Network::returnOutstandingCounts()
         if (record.getPingState() != PingState::AwaitingReply)
             continue;
         record.setPingState(PingState::Idle);
-        if (!pingSemaphore_->release())
+        if (takeBackCount(record) && !pingSemaphore_->release())
             platform::errorLine("semaphore cannot be released");
     }
 }
@@ -67,11 +69,35 @@ std::string Network::writeFinalBatch()
     return std::string();
 }
 
+namespace {
+
+// A pass every second: a request is failed and a change queued for the log
+// within a second, whatever the interval.
+constexpr std::int64_t kSweepPeriod = 1000;
+constexpr std::int64_t kOverdueSlack = 1000;
+constexpr std::int64_t kOverdueNotePeriod = 60000;
+
+}  // namespace
+
+void Network::noteOverdue(std::int32_t badlyOverdue, std::int64_t now)
+{
+    if (badlyOverdue == 0 || (overdueNoted_ && now - lastOverdueNote_ < kOverdueNotePeriod))
+        return;
+    overdueNoted_ = true;
+    lastOverdueNote_ = now;
+    platform::errorLine(std::to_string(badlyOverdue) + " hosts are overdue by more than one interval: raise -max (now "
+        + std::to_string(maxInFlight_) + ") or lower -to (now " + std::to_string(getTimeOut()) + " ms)");
+}
+
 std::int64_t Network::sweepPass()
 {
-    const CalendarTime passStart = clock_.now();
+    const std::int64_t passStart = clock_.monotonicMilliseconds();
+    const std::int64_t interval = getInterval();
 
-    if (platform::traceWanted()) {
+    // The whole list at most once an interval, though the passes come every second.
+    if (platform::traceWanted() && (!dumped_ || passStart - lastDump_ >= interval)) {
+        dumped_ = true;
+        lastDump_ = passStart;
         // The lines are read under the lock: the other threads rewrite them.
         std::string dump;
         {
@@ -88,6 +114,8 @@ std::int64_t Network::sweepPass()
     std::int32_t red = 0;
     std::int32_t yellow = 0;
     std::int32_t green = 0;
+    std::int32_t overdue = 0;
+    std::int32_t badlyOverdue = 0;
     for (std::size_t position = 0; position < hostCount(); ++position) {
         platform::traceLine("pn: waiting vector mutex");
         platform::MutexHold hosts(*vectorMutex_, "vector mutex cannot be released");
@@ -98,14 +126,25 @@ std::int64_t Network::sweepPass()
         }
         Address& record = *host(position);
         const PingState state = record.getPingState();
+        const std::int64_t now = clock_.monotonicMilliseconds();
+        const std::int64_t sinceSent = now - record.getSentAt();
         if (state == PingState::ChangePending) {
             platform::traceLine("pn:going to add to print");
             queueChange(record);
-        } else if (state == PingState::AwaitingReply && clock_.now() - record.getLastSendTime() >= record.getTimeOut()) {
+        } else if (state == PingState::AwaitingReply && sinceSent >= std::int64_t(record.getTimeOut()) * 1000) {
             record.setPingState(record.recordResult(PingResult { 0, "Timed out", 0 }));
-            if (!pingSemaphore_->release())
+            if (takeBackCount(record) && !pingSemaphore_->release())
                 platform::errorLine("semaphore cannot be released");
             platform::traceLine("pn: ip timed out");
+            // Queued in this same pass, not a second later.
+            if (record.getPingState() == PingState::ChangePending) {
+                platform::traceLine("pn:going to add to print");
+                queueChange(record);
+            }
+        } else if (state == PingState::Idle && sinceSent > record.getInterval() + kOverdueSlack) {
+            ++overdue;
+            if (sinceSent > 2 * std::int64_t(record.getInterval()))
+                ++badlyOverdue;
         }
         const HostStatus status = record.getStatus();
         if (status == HostStatus::Red)
@@ -117,7 +156,9 @@ std::int64_t Network::sweepPass()
     }
 
     setCounts(red, yellow, green);
+    overdueCount_.store(overdue, std::memory_order_relaxed);
     setStatusTime(clock_.now());
+    noteOverdue(badlyOverdue, passStart);
 
     if (red > 0)
         setTrayRed();
@@ -128,15 +169,10 @@ std::int64_t Network::sweepPass()
     else
         setTrayRed();
 
-    std::int64_t pause = (clock_.now() - passStart) * 1000;
-    if (pause == 0)
-        pause = std::int64_t(getInterval()) - 3;
-    if (pause < getInterval()) {
-        if (platform::traceWanted())
-            platform::traceLine("sleeping for: " + std::to_string(pause));
-        return pause;
-    }
-    return 0;
+    const std::int64_t pause = std::max<std::int64_t>(kSweepPeriod - (clock_.monotonicMilliseconds() - passStart), 0);
+    if (pause > 0 && platform::traceWanted())
+        platform::traceLine("sleeping for: " + std::to_string(pause));
+    return pause;
 }
 
 }  // namespace bv
