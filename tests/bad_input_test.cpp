@@ -80,6 +80,15 @@ TEST(BadInput, MissingInputFile)
     EXPECT_EQ(program.errors(), "Error\nCould not open input file\n");
 }
 
+TEST(BadInput, DirectoryAsInputFile)
+{
+    TemporaryDirectory directory;
+    ProgramRun program(directory.path(), programLine({ "-in", directory.path() }));
+    EXPECT_EQ(program.waitForExit(20s), 1);
+    EXPECT_EQ(program.errors(), "Error\nCould not open input file\n");
+    EXPECT_FALSE(fileExists(directory.file("down.txt"))) << "nothing was started";
+}
+
 TEST(BadInput, BadInputFileLinesAreReportedAndSkipped)
 {
     TemporaryDirectory directory;

@@ -150,3 +150,16 @@ TEST_F(InputFileTest, MissingFileThrows)
     }
     EXPECT_TRUE(desktop.boxes().empty());
 }
+
+TEST_F(InputFileTest, DirectoryIsRefusedLikeAMissingFile)
+{
+    writeFile(directory.file("hosts.txt"), "a 10.0.0.1\n");
+    try {
+        loadInputFile(region, directory.path(), 0);
+        FAIL() << "no exception";
+    } catch (const StartupFailure& failure) {
+        EXPECT_STREQ(failure.what(), "Could not open input file");
+    }
+    EXPECT_TRUE(desktop.boxes().empty());
+    EXPECT_EQ(region.hostCount(), 0u);
+}

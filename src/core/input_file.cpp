@@ -1,9 +1,10 @@
 #include "core/input_file.h"
 
 #include "core/startup_failure.h"
+#include "platform/files.h"
 #include "shell/desktop.h"
 
-#include <fstream>
+#include <cstring>
 #include <new>
 
 namespace bv {
@@ -54,54 +55,73 @@ std::string errorText(const InputLine& parts, int lineNumber, const char* reason
 
 const char* const kParseCaption = "Error parsing input file";
 
+void loadLine(Region& region, std::string& line, int lineNumber, CalendarTime now)
+{
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    if (line.size() > kMaxInputLineLength) {
+        // Stopping here would leave every later host unwatched.
+        showMessageBox("unable to create address at line " + std::to_string(lineNumber)
+                + " because the line is longer than 1023 characters\n",
+            kParseCaption, MessageIcon::Error);
+        return;
+    }
+    if (line.empty() || line[0] == '#')
+        return;
+
+    const InputLine parts = splitInputLine(line);
+    if (parts.name.empty() || parts.hostText.empty() || parts.name.size() > kMaxFieldLength
+        || parts.hostText.size() > kMaxFieldLength) {
+        showMessageBox(errorText(parts, lineNumber, " because the line format was not correct"), kParseCaption,
+            MessageIcon::Error);
+        return;
+    }
+    if (platform::parseIpv4(parts.hostText) == platform::kNoAddress)
+        region.setHasNamedHosts(true);
+
+    std::unique_ptr<Address> record;
+    try {
+        record = std::make_unique<Address>(parts.name, parts.hostText, parts.comment, region.getInterval(),
+            region.getPingTtl(), now);
+    } catch (const std::bad_alloc&) {
+        showMessageBox(errorText(parts, lineNumber, ""), kParseCaption, MessageIcon::Error);
+        return;
+    }
+    if (!region.addAddress(record)) {
+        InputLine shown { record->getName(), record->getHostText(), record->getComment() };
+        showMessageBox(errorText(shown, lineNumber, " because the ip was found earlier in the file"),
+            "Duplicate IP in input file", MessageIcon::Error);
+    }
+}
+
 }  // namespace
 
 void loadInputFile(Region& region, const std::string& fileName, CalendarTime now)
 {
-    std::ifstream file(fileName, std::ios::binary);
-    if (!file.is_open())
+    platform::InputFile file;
+    if (!file.open(fileName))
         throw StartupFailure("Could not open input file");
 
-    int lineNumber = 0;
+    int lineNumber = 1;
     std::string line;
-    while (std::getline(file, line)) {
-        ++lineNumber;
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.size() > kMaxInputLineLength) {
-            // Stopping here would leave every later host unwatched.
-            showMessageBox("unable to create address at line " + std::to_string(lineNumber)
-                    + " because the line is longer than 1023 characters\n",
-                kParseCaption, MessageIcon::Error);
-            continue;
-        }
-        if (line.empty() || line[0] == '#')
-            continue;
-
-        const InputLine parts = splitInputLine(line);
-        if (parts.name.empty() || parts.hostText.empty() || parts.name.size() > kMaxFieldLength
-            || parts.hostText.size() > kMaxFieldLength) {
-            showMessageBox(errorText(parts, lineNumber, " because the line format was not correct"), kParseCaption,
-                MessageIcon::Error);
-            continue;
-        }
-        if (platform::parseIpv4(parts.hostText) == platform::kNoAddress)
-            region.setHasNamedHosts(true);
-
-        std::unique_ptr<Address> record;
-        try {
-            record = std::make_unique<Address>(parts.name, parts.hostText, parts.comment, region.getInterval(),
-                region.getPingTtl(), now);
-        } catch (const std::bad_alloc&) {
-            showMessageBox(errorText(parts, lineNumber, ""), kParseCaption, MessageIcon::Error);
-            continue;
-        }
-        if (!region.addAddress(record)) {
-            InputLine shown { record->getName(), record->getHostText(), record->getComment() };
-            showMessageBox(errorText(shown, lineNumber, " because the ip was found earlier in the file"),
-                "Duplicate IP in input file", MessageIcon::Error);
+    char buffer[8192];
+    long got = 0;
+    while ((got = file.read(buffer, sizeof buffer)) > 0) {
+        const char* at = buffer;
+        const char* const end = buffer + got;
+        while (at < end) {
+            const char* lineEnd = static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)));
+            line.append(at, lineEnd != nullptr ? lineEnd : end);
+            if (lineEnd == nullptr)
+                break;
+            loadLine(region, line, lineNumber++, now);
+            line.clear();
+            at = lineEnd + 1;
         }
     }
+    // A last line without a line end counts like any other.
+    if (!line.empty())
+        loadLine(region, line, lineNumber, now);
 }
 
 }  // namespace bv
