@@ -4,6 +4,7 @@
 #include "platform/files.h"
 #include "shell/desktop.h"
 
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -55,15 +56,26 @@ std::string errorText(const InputLine& parts, int lineNumber, const char* reason
 
 const char* const kParseCaption = "Error parsing input file";
 
+// Stopping at an over-long line would leave every later host unwatched.
+void reportOverlongLine(int lineNumber)
+{
+    showMessageBox("unable to create address at line " + std::to_string(lineNumber)
+            + " because the line is longer than 1023 characters\n",
+        kParseCaption, MessageIcon::Error);
+}
+
+// A host list's lines are short: this much without a line end means the file
+// is no host list (/dev/zero, data named by mistake). Reading past it could
+// take forever and a run would start without the hosts the user meant, so
+// the run is not started.
+constexpr std::uint64_t kMaxUnendedLine = std::uint64_t { 4 } << 20;
+
 void loadLine(Region& region, std::string& line, int lineNumber, CalendarTime now)
 {
     if (!line.empty() && line.back() == '\r')
         line.pop_back();
     if (line.size() > kMaxInputLineLength) {
-        // Stopping here would leave every later host unwatched.
-        showMessageBox("unable to create address at line " + std::to_string(lineNumber)
-                + " because the line is longer than 1023 characters\n",
-            kParseCaption, MessageIcon::Error);
+        reportOverlongLine(lineNumber);
         return;
     }
     if (line.empty() || line[0] == '#')
@@ -102,8 +114,13 @@ void loadInputFile(Region& region, const std::string& fileName, CalendarTime now
     if (!file.open(fileName))
         throw StartupFailure("Could not open input file");
 
-    int lineNumber = 1;
+    // Only as much of a line is kept as a good line can have, with the CR of
+    // a CRLF end; the rest of an over-long line is read past.
     std::string line;
+    line.reserve(kMaxInputLineLength + 1);
+    bool overlong = false;
+    std::uint64_t lineLength = 0;
+    int lineNumber = 1;
     char buffer[8192];
     long got = 0;
     while ((got = file.read(buffer, sizeof buffer)) > 0) {
@@ -111,11 +128,26 @@ void loadInputFile(Region& region, const std::string& fileName, CalendarTime now
         const char* const end = buffer + got;
         while (at < end) {
             const char* lineEnd = static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)));
-            line.append(at, lineEnd != nullptr ? lineEnd : end);
+            const std::size_t piece = static_cast<std::size_t>((lineEnd != nullptr ? lineEnd : end) - at);
+            lineLength += piece;
+            if (!overlong && piece <= kMaxInputLineLength + 1 - line.size()) {
+                line.append(at, piece);
+            } else if (!overlong) {
+                overlong = true;
+                line.clear();
+                reportOverlongLine(lineNumber);
+            }
+            if (lineLength > kMaxUnendedLine)
+                throw StartupFailure("Could not read input file: line " + std::to_string(lineNumber)
+                    + " has no line end within " + std::to_string(kMaxUnendedLine) + " characters");
             if (lineEnd == nullptr)
                 break;
-            loadLine(region, line, lineNumber++, now);
+            if (!overlong)
+                loadLine(region, line, lineNumber, now);
             line.clear();
+            overlong = false;
+            lineLength = 0;
+            ++lineNumber;
             at = lineEnd + 1;
         }
     }
