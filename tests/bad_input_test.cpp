@@ -6,7 +6,10 @@
 #include "support/test_environment.h"
 #include "support/wait_for.h"
 
+#include <algorithm>
 #include <csignal>
+#include <cstdlib>
+#include <fstream>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -23,6 +26,17 @@ std::vector<std::string> programLine(std::vector<std::string> arguments)
 {
     arguments.insert(arguments.begin(), BV_HEADLESS_PROGRAM);
     return arguments;
+}
+
+// The most resident memory the process has had so far; -1 once it has gone.
+long residentPeakKilobytes(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::atol(line.c_str() + 6);
+    return -1;
 }
 
 bool logHolds(const std::string& path, const std::string& text)
@@ -78,6 +92,43 @@ TEST(BadInput, MissingInputFile)
     ProgramRun program(directory.path(), programLine({ "-in", "absent.txt" }));
     EXPECT_EQ(program.waitForExit(20s), 1);
     EXPECT_EQ(program.errors(), "Error\nCould not open input file\n");
+}
+
+TEST(BadInput, DirectoryAsInputFile)
+{
+    TemporaryDirectory directory;
+    ProgramRun program(directory.path(), programLine({ "-in", directory.path() }));
+    EXPECT_EQ(program.waitForExit(20s), 1);
+    EXPECT_EQ(program.errors(), "Error\nCould not open input file\n");
+    EXPECT_FALSE(fileExists(directory.file("down.txt"))) << "nothing was started";
+}
+
+TEST(BadInput, EndlessInputFile)
+{
+    TemporaryDirectory directory;
+    ProgramRun stopsAtOnce(directory.path(), programLine({ "-in", "absent.txt" }));
+    ASSERT_EQ(stopsAtOnce.waitForExit(20s), 1);
+    const long limitKilobytes = stopsAtOnce.peakResidentKilobytes() + 8 * 1024;
+
+    ProgramRun program(directory.path(), programLine({ "-in", "/dev/zero" }));
+    // Watched while it runs: a loader that kept the line grows by hundreds of
+    // megabytes a second and must be stopped before it takes the machine.
+    long sampled = -1;
+    waitFor(
+        [&] {
+            sampled = std::max(sampled, residentPeakKilobytes(program.pid()));
+            return program.waitForExit(0ms) != -1 || sampled > limitKilobytes;
+        },
+        5s);
+    program.signal(sampled > limitKilobytes ? SIGKILL : SIGTERM);
+    EXPECT_EQ(program.waitForExit(10s), 1) << program.errors();
+    EXPECT_LE(sampled, limitKilobytes);
+    EXPECT_LE(program.peakResidentKilobytes(), limitKilobytes);
+    EXPECT_EQ(program.errors(),
+        "Error parsing input file\nunable to create address at line 1 because the line is longer than 1023 "
+        "characters\n"
+        "Error\nCould not read input file: line 1 has no line end within 4194304 characters\n");
+    EXPECT_FALSE(fileExists(directory.file("down.txt"))) << "nothing was started";
 }
 
 TEST(BadInput, BadInputFileLinesAreReportedAndSkipped)

@@ -6,9 +6,78 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstddef>
+#include <cstdlib>
+#include <new>
+
 using namespace bv;
 
+// Every allocation of this program is counted, so a test can see the most
+// memory held at once while a file loads.
 namespace {
+
+std::atomic<std::size_t> liveBytes { 0 };
+std::atomic<std::size_t> peakBytes { 0 };
+constexpr std::size_t kSizeHeader = alignof(std::max_align_t);
+
+void* countedAllocation(std::size_t size) noexcept
+{
+    void* block = std::malloc(size + kSizeHeader);
+    if (block == nullptr)
+        return nullptr;
+    *static_cast<std::size_t*>(block) = size;
+    const std::size_t live = liveBytes.fetch_add(size) + size;
+    std::size_t peak = peakBytes.load();
+    while (live > peak && !peakBytes.compare_exchange_weak(peak, live)) {
+    }
+    return static_cast<char*>(block) + kSizeHeader;
+}
+
+void countedRelease(void* pointer) noexcept
+{
+    if (pointer == nullptr)
+        return;
+    void* block = static_cast<char*>(pointer) - kSizeHeader;
+    liveBytes.fetch_sub(*static_cast<std::size_t*>(block));
+    std::free(block);
+}
+
+// Bytes held at once beyond what was held when it was made.
+class HeldMemory {
+public:
+    HeldMemory() : start_(liveBytes.load()) { peakBytes.store(start_); }
+    std::size_t mostHeld() const { return peakBytes.load() - start_; }
+
+private:
+    std::size_t start_;
+};
+
+}  // namespace
+
+void* operator new(std::size_t size)
+{
+    if (void* pointer = countedAllocation(size))
+        return pointer;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return ::operator new(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return countedAllocation(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return countedAllocation(size); }
+void operator delete(void* pointer) noexcept { countedRelease(pointer); }
+void operator delete[](void* pointer) noexcept { countedRelease(pointer); }
+void operator delete(void* pointer, std::size_t) noexcept { countedRelease(pointer); }
+void operator delete[](void* pointer, std::size_t) noexcept { countedRelease(pointer); }
+void operator delete(void* pointer, const std::nothrow_t&) noexcept { countedRelease(pointer); }
+void operator delete[](void* pointer, const std::nothrow_t&) noexcept { countedRelease(pointer); }
+
+namespace {
+
+std::string overlongBox(int lineNumber)
+{
+    return "Error parsing input file|unable to create address at line " + std::to_string(lineNumber)
+        + " because the line is longer than 1023 characters\n";
+}
 
 class InputFileTest : public testing::Test {
 protected:
@@ -149,4 +218,89 @@ TEST_F(InputFileTest, MissingFileThrows)
         EXPECT_STREQ(failure.what(), "Could not open input file");
     }
     EXPECT_TRUE(desktop.boxes().empty());
+}
+
+TEST_F(InputFileTest, DirectoryIsRefusedLikeAMissingFile)
+{
+    writeFile(directory.file("hosts.txt"), "a 10.0.0.1\n");
+    try {
+        loadInputFile(region, directory.path(), 0);
+        FAIL() << "no exception";
+    } catch (const StartupFailure& failure) {
+        EXPECT_STREQ(failure.what(), "Could not open input file");
+    }
+    EXPECT_TRUE(desktop.boxes().empty());
+    EXPECT_EQ(region.hostCount(), 0u);
+}
+
+TEST_F(InputFileTest, OverlongLineIsReadPastNotHeld)
+{
+    const std::string bytes
+        = "a 10.0.0.1\n" + std::string(3'000'000, 'x') + "\nb 10.0.0.2\n" + std::string(3'000'000, 'y');
+    writeFile(directory.file("hosts.txt"), bytes);
+    const HeldMemory held;
+    loadInputFile(region, directory.file("hosts.txt"), 0);
+    EXPECT_LT(held.mostHeld(), 64u * 1024) << "the lines' 3 MB were kept";
+    EXPECT_EQ(boxTexts(), (std::vector<std::string> { overlongBox(2), overlongBox(4) }));
+    ASSERT_EQ(region.hostCount(), 2u);
+    EXPECT_EQ(region.host(1)->getName(), "b");
+}
+
+TEST_F(InputFileTest, LineWithoutEndForMegabytesStopsTheLoad)
+{
+    writeFile(directory.file("hosts.txt"), "a 10.0.0.1\n" + std::string(5'000'000, '\0'));
+    const HeldMemory held;
+    try {
+        loadInputFile(region, directory.file("hosts.txt"), 0);
+        FAIL() << "no exception";
+    } catch (const StartupFailure& failure) {
+        EXPECT_STREQ(failure.what(), "Could not read input file: line 2 has no line end within 4194304 characters");
+    }
+    EXPECT_LT(held.mostHeld(), 64u * 1024);
+    EXPECT_EQ(boxTexts(), (std::vector<std::string> { overlongBox(2) })) << "reported once";
+
+    // Just under the limit the line is only skipped.
+    Region other("x", 30000, 20, 1000, 44, 0);
+    writeFile(directory.file("long.txt"), std::string(4 * 1024 * 1024, '\0') + "\nb 10.0.0.2");
+    loadInputFile(other, directory.file("long.txt"), 0);
+    ASSERT_EQ(other.hostCount(), 1u);
+    EXPECT_EQ(other.host(0)->getName(), "b");
+}
+
+TEST_F(InputFileTest, LongestLineCountsWithoutTheCarriageReturnOfItsEnd)
+{
+    const std::string longest = "b 10.0.0.2 " + std::string(1012, 'c');
+    load("a 10.0.0.1\r\n"     // 1
+        + longest + "\r\n"     // 2: 1023 characters and CRLF
+        + longest + "\r\r\n"   // 3: one CR too many
+        + longest + "d\r\n"    // 4
+        + "e 10.0.0.5\n"       // 5
+        + longest.substr(0, 9) + "6 " + std::string(1012, 'c') + "x");  // 6: 1024 characters, no line end
+    EXPECT_EQ(boxTexts(), (std::vector<std::string> { overlongBox(3), overlongBox(4), overlongBox(6) }));
+    ASSERT_EQ(region.hostCount(), 3u);
+    EXPECT_EQ(region.host(1)->getHostText(), "10.0.0.2");
+    EXPECT_EQ(region.host(2)->getName(), "e");
+}
+
+TEST_F(InputFileTest, LinesAcrossManyReads)
+{
+    // Lines of many lengths over many reads, so that reads end at every
+    // kind of place in a line, the CR of a CRLF end too.
+    std::string bytes;
+    int count = 0;
+    while (bytes.size() < 100'000) {
+        const std::string name = "h" + std::to_string(count);
+        const std::string line = name + " 10." + std::to_string(count / 65536) + "." + std::to_string(count / 256 % 256)
+            + "." + std::to_string(count % 256) + " " + std::string(static_cast<std::size_t>(count % 700), 'c');
+        bytes += line + (count % 2 == 0 ? "\n" : "\r\n");
+        ++count;
+    }
+    load(bytes);
+    EXPECT_TRUE(desktop.boxes().empty());
+    ASSERT_EQ(region.hostCount(), static_cast<std::size_t>(count));
+    for (int at = 0; at < count; ++at) {
+        ASSERT_EQ(region.host(static_cast<std::size_t>(at))->getName(), "h" + std::to_string(at));
+        ASSERT_EQ(region.host(static_cast<std::size_t>(at))->getComment(),
+            std::string(static_cast<std::size_t>(at % 700), 'c').substr(0, 254));
+    }
 }

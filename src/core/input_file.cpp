@@ -2,8 +2,10 @@
 
 #include "core/startup_failure.h"
 #include "core/monitor_events.h"
+#include "platform/files.h"
 
-#include <fstream>
+#include <cstdint>
+#include <cstring>
 #include <new>
 
 namespace bv {
@@ -54,54 +56,104 @@ std::string errorText(const InputLine& parts, int lineNumber, const char* reason
 
 const char* const kParseCaption = "Error parsing input file";
 
+// Stopping at an over-long line would leave every later host unwatched.
+void reportOverlongLine(int lineNumber)
+{
+    showMessageBox("unable to create address at line " + std::to_string(lineNumber)
+            + " because the line is longer than 1023 characters\n",
+        kParseCaption, MessageIcon::Error);
+}
+
+// A host list's lines are short: this much without a line end means the file
+// is no host list (/dev/zero, data named by mistake). Reading past it could
+// take forever and a run would start without the hosts the user meant, so
+// the run is not started.
+constexpr std::uint64_t kMaxUnendedLine = std::uint64_t { 4 } << 20;
+
+void loadLine(Region& region, std::string& line, int lineNumber, CalendarTime now)
+{
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    if (line.size() > kMaxInputLineLength) {
+        reportOverlongLine(lineNumber);
+        return;
+    }
+    if (line.empty() || line[0] == '#')
+        return;
+
+    const InputLine parts = splitInputLine(line);
+    if (parts.name.empty() || parts.hostText.empty() || parts.name.size() > kMaxFieldLength
+        || parts.hostText.size() > kMaxFieldLength) {
+        showMessageBox(errorText(parts, lineNumber, " because the line format was not correct"), kParseCaption,
+            MessageIcon::Error);
+        return;
+    }
+    if (platform::parseIpv4(parts.hostText) == platform::kNoAddress)
+        region.setHasNamedHosts(true);
+
+    std::unique_ptr<Address> record;
+    try {
+        record = std::make_unique<Address>(parts.name, parts.hostText, parts.comment, region.getInterval(),
+            region.getPingTtl(), now);
+    } catch (const std::bad_alloc&) {
+        showMessageBox(errorText(parts, lineNumber, ""), kParseCaption, MessageIcon::Error);
+        return;
+    }
+    if (!region.addAddress(record)) {
+        InputLine shown { record->getName(), record->getHostText(), record->getComment() };
+        showMessageBox(errorText(shown, lineNumber, " because the ip was found earlier in the file"),
+            "Duplicate IP in input file", MessageIcon::Error);
+    }
+}
+
 }  // namespace
 
 void loadInputFile(Region& region, const std::string& fileName, CalendarTime now)
 {
-    std::ifstream file(fileName, std::ios::binary);
-    if (!file.is_open())
+    platform::InputFile file;
+    if (!file.open(fileName))
         throw StartupFailure("Could not open input file");
 
-    int lineNumber = 0;
+    // Only as much of a line is kept as a good line can have, with the CR of
+    // a CRLF end; the rest of an over-long line is read past.
     std::string line;
-    while (std::getline(file, line)) {
-        ++lineNumber;
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.size() > kMaxInputLineLength) {
-            // Stopping here would leave every later host unwatched.
-            showMessageBox("unable to create address at line " + std::to_string(lineNumber)
-                    + " because the line is longer than 1023 characters\n",
-                kParseCaption, MessageIcon::Error);
-            continue;
-        }
-        if (line.empty() || line[0] == '#')
-            continue;
-
-        const InputLine parts = splitInputLine(line);
-        if (parts.name.empty() || parts.hostText.empty() || parts.name.size() > kMaxFieldLength
-            || parts.hostText.size() > kMaxFieldLength) {
-            showMessageBox(errorText(parts, lineNumber, " because the line format was not correct"), kParseCaption,
-                MessageIcon::Error);
-            continue;
-        }
-        if (platform::parseIpv4(parts.hostText) == platform::kNoAddress)
-            region.setHasNamedHosts(true);
-
-        std::unique_ptr<Address> record;
-        try {
-            record = std::make_unique<Address>(parts.name, parts.hostText, parts.comment, region.getInterval(),
-                region.getPingTtl(), now);
-        } catch (const std::bad_alloc&) {
-            showMessageBox(errorText(parts, lineNumber, ""), kParseCaption, MessageIcon::Error);
-            continue;
-        }
-        if (!region.addAddress(record)) {
-            InputLine shown { record->getName(), record->getHostText(), record->getComment() };
-            showMessageBox(errorText(shown, lineNumber, " because the ip was found earlier in the file"),
-                "Duplicate IP in input file", MessageIcon::Error);
+    line.reserve(kMaxInputLineLength + 1);
+    bool overlong = false;
+    std::uint64_t lineLength = 0;
+    int lineNumber = 1;
+    char buffer[8192];
+    long got = 0;
+    while ((got = file.read(buffer, sizeof buffer)) > 0) {
+        const char* at = buffer;
+        const char* const end = buffer + got;
+        while (at < end) {
+            const char* lineEnd = static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)));
+            const std::size_t piece = static_cast<std::size_t>((lineEnd != nullptr ? lineEnd : end) - at);
+            lineLength += piece;
+            if (!overlong && piece <= kMaxInputLineLength + 1 - line.size()) {
+                line.append(at, piece);
+            } else if (!overlong) {
+                overlong = true;
+                line.clear();
+                reportOverlongLine(lineNumber);
+            }
+            if (lineLength > kMaxUnendedLine)
+                throw StartupFailure("Could not read input file: line " + std::to_string(lineNumber)
+                    + " has no line end within " + std::to_string(kMaxUnendedLine) + " characters");
+            if (lineEnd == nullptr)
+                break;
+            if (!overlong)
+                loadLine(region, line, lineNumber, now);
+            line.clear();
+            overlong = false;
+            lineLength = 0;
+            ++lineNumber;
+            at = lineEnd + 1;
         }
     }
+    // A last line without a line end counts like any other.
+    if (!line.empty())
+        loadLine(region, line, lineNumber, now);
 }
 
 }  // namespace bv

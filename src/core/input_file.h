@@ -24,7 +24,8 @@ InputLine splitInputLine(const std::string& line);
 bool isWhiteSpace(char c);
 
 // Loads every good line of the file into the registry; each bad line gets
-// its own message box. Throws StartupFailure when the file cannot be opened.
+// its own message box. Throws StartupFailure when the file cannot be opened,
+// and when a line runs on for megabytes without a line end.
 void loadInputFile(Region& region, const std::string& fileName, CalendarTime now);
 
 }  // namespace bv

@@ -44,7 +44,7 @@ std::string Cereal::errorDescription() const
     if (port.isOpen()) {
         if (const auto state = port.readLineState()) {
             char settings[128];
-            std::snprintf(settings, sizeof settings, ". Your current settings: Baud rate=%d parity=%d stop=%d",
+            std::snprintf(settings, sizeof settings, "Your current settings: Baud rate=%d parity=%d stop=%d",
                           static_cast<int>(state->baudRate), state->parity, state->stopBits);
             text += settings;
         }

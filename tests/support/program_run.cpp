@@ -4,6 +4,7 @@
 #include <csignal>
 #include <string_view>
 #include <cstdlib>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -88,10 +89,12 @@ int ProgramRun::waitForExit(std::chrono::milliseconds limit)
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (!reaped_) {
         int status = 0;
-        const pid_t got = waitpid(child_, &status, WNOHANG);
+        rusage usage {};
+        const pid_t got = wait4(child_, &status, WNOHANG, &usage);
         if (got == child_) {
             reaped_ = true;
             status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            peakResidentKilobytes_ = usage.ru_maxrss;
             break;
         }
         if (std::chrono::steady_clock::now() >= deadline)

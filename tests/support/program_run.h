@@ -26,6 +26,9 @@ public:
     int waitForExit(std::chrono::milliseconds limit);
     // True once `count` lines of the standard output hold `text`.
     bool waitForOutputLines(const std::string& text, std::size_t count, std::chrono::milliseconds limit);
+    pid_t pid() const { return child_; }
+    // The most resident memory it ever had, in kilobytes; -1 until it has exited.
+    long peakResidentKilobytes() const { return peakResidentKilobytes_; }
     std::string output();
     std::string errors();
 
@@ -35,6 +38,7 @@ private:
     pid_t child_ = -1;
     bool reaped_ = false;
     int status_ = -1;
+    long peakResidentKilobytes_ = -1;
     std::mutex mutex_;
     std::condition_variable grown_;
     std::string output_;

@@ -23,6 +23,41 @@ std::int64_t fileSize(const std::string& name)
     return known ? static_cast<std::int64_t>(status.st_size) : -1;
 }
 
+InputFile::~InputFile()
+{
+    if (handle_ >= 0)
+        ::close(static_cast<int>(handle_));
+}
+
+bool InputFile::open(const std::string& name)
+{
+    if (handle_ >= 0)
+        return false;
+    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat status {};
+    if (fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
+        ::close(fd);
+        errno = EISDIR;
+        return false;
+    }
+    handle_ = fd;
+    return true;
+}
+
+long InputFile::read(char* buffer, std::size_t size)
+{
+    if (handle_ < 0)
+        return -1;
+    while (true) {
+        const ssize_t got = ::read(static_cast<int>(handle_), buffer, size);
+        if (got < 0 && errno == EINTR)
+            continue;
+        return static_cast<long>(got);
+    }
+}
+
 bool renameFileNoReplace(const std::string& from, const std::string& to)
 {
     return renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
