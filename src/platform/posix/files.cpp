@@ -1,7 +1,6 @@
 #include "platform/files.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,11 +20,6 @@ std::int64_t fileSize(const std::string& name)
     const bool known = fstat(fd, &status) == 0;
     ::close(fd);
     return known ? static_cast<std::int64_t>(status.st_size) : -1;
-}
-
-bool renameFileNoReplace(const std::string& from, const std::string& to)
-{
-    return renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
 }
 
 WriteOutcome writeWholeFile(const std::string& name, const std::string& bytes, bool append, int& errorCode)
