@@ -1,7 +1,6 @@
 #include "platform/files.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -56,11 +55,6 @@ long InputFile::read(char* buffer, std::size_t size)
             continue;
         return static_cast<long>(got);
     }
-}
-
-bool renameFileNoReplace(const std::string& from, const std::string& to)
-{
-    return renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
 }
 
 WriteOutcome writeWholeFile(const std::string& name, const std::string& bytes, bool append, int& errorCode)

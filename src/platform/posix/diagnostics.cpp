@@ -1,7 +1,6 @@
 #include "platform/diagnostics.h"
 
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace bv {

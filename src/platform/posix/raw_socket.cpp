@@ -1,11 +1,11 @@
 #include "platform/raw_socket.h"
 
+#include "platform/posix/icmp_filter.h"
 #include "platform/socket_error.h"
 
 #include <cerrno>
 #include <climits>
 #include <cstring>
-#include <linux/icmp.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -36,12 +36,7 @@ SocketHandle openRawIcmpSocket(int& errorCode)
         errorCode = errno;
         return kInvalidSocket;
     }
-    // The kernel drops every type the receiver would only throw away (the
-    // own requests seen on loopback, other programs' pings), so they cost
-    // no wake-up, read or error note. Without the filter all still works.
-    icmp_filter unwanted {};
-    unwanted.data = ~((1u << ICMP_ECHOREPLY) | (1u << ICMP_DEST_UNREACH) | (1u << ICMP_TIME_EXCEEDED));
-    (void)setsockopt(socket, SOL_RAW, ICMP_FILTER, &unwanted, sizeof unwanted);
+    detail::dropUnwantedIcmpTypes(socket);
     return socket;
 }
 
