@@ -18,6 +18,7 @@ echo "=== benchmark, small form ==="
 # Fails only on misbehaviour (crash, missed replies, lost transition).
 if [ "$(id -u)" -eq 0 ]; then
   ./bench/run.sh --ci
+  ./bench/run.sh --network --ci
 else
   echo "benchmark skipped: it needs root"
 fi
