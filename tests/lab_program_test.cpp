@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <thread>
@@ -260,4 +261,20 @@ TEST_F(LabProgram, SilentHostsDoNotStarveTheAnsweringOnes)
             continue;
         EXPECT_TRUE(recordsOf(logged, "up" + std::to_string(last)).empty()) << last;
     }
+}
+
+TEST_F(LabProgram, HostListedByANameItsAddressDoesNotReadBackAs)
+{
+    // The lab's hosts file reads 10.77.16.5 back as "named.lab".
+    auto program = start("upper NAMED.LAB other letter case\n", {});
+    ASSERT_TRUE(program->waitForOutputLines("w:send successful", 3, 30s)) << program->errors();
+    program->signal(SIGUSR2);
+    ASSERT_TRUE(waitFor([&] { return program->errors().find("replies matched: ") != std::string::npos; }, 5s));
+    EXPECT_THAT(program->errors(), testing::Not(testing::HasSubstr("replies matched: 0,")));
+    EXPECT_FALSE(fileExists(log()) && !readRecords(log()).empty()) << readFile(log());
+
+    ASSERT_TRUE(lab_->silence("10.77.16.5"));
+    EXPECT_TRUE(waitFor([&] { return hasRecord(log(), "upper", "RED"); }, 40s)) << program->errors();
+    program->signal(SIGTERM);
+    EXPECT_EQ(program->waitForExit(5s), 0);
 }

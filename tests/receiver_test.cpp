@@ -5,6 +5,7 @@
 #include "support/recording_desktop.h"
 #include "support/test_network.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 using namespace bv;
@@ -101,4 +102,38 @@ TEST_F(ApplyReplyTest, OwedCountsGoBackOnlyWhenTheCallerReleasesThem)
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "freed a semaphore\n");
     EXPECT_EQ(owed, 0);
     EXPECT_FALSE(network().pingSemaphore().release()) << "the owed count was not given back";
+}
+
+TEST(ApplyReplyToNames, AReplyAnswersTheLongestWaitingHostAtItsAddress)
+{
+    RecordingDesktop desktop;
+    FakeClock clock { 1000 };
+    TestNetwork test { "dotted 10.0.0.1\nfirst name-one\nsecond name-two\n", clock };
+    Network& network = *test.network;
+    EngineContext& engine = network.engine();
+    Address& dotted = *network.host(0);
+    Address& first = *network.host(1);
+    Address& second = *network.host(2);
+    // Both names resolved to the dotted host's address.
+    engine.namedHosts.place(first, platform::parseIpv4("10.0.0.1"));
+    engine.namedHosts.place(second, platform::parseIpv4("10.0.0.9"));
+    engine.namedHosts.place(second, platform::parseIpv4("10.0.0.1"));
+    for (Address* host : { &second, &dotted, &first }) {
+        startRequest(engine, *host);
+        clock.sleepMilliseconds(10);
+    }
+    ReplyInfo good;
+    std::vector<const Address*> answered;
+    for (int reply = 0; reply < 4; ++reply) {
+        int owed = 0;
+        EXPECT_EQ(applyReply("10.0.0.1", engine, good, owed), 0);
+        for (const Address* host : { &dotted, &first, &second }) {
+            if (host->getRepliesMatched() == 1
+                && std::find(answered.begin(), answered.end(), host) == answered.end())
+                answered.push_back(host);
+        }
+    }
+    EXPECT_EQ(answered, (std::vector<const Address*> { &second, &dotted, &first }));
+    // Moved away from 10.0.0.9: nothing there answers it any more.
+    EXPECT_EQ(applyReply("10.0.0.9", engine, good), -1);
 }

@@ -96,6 +96,11 @@ int echoSenderThread(EngineContext& engine)
             }
             shortestWait = 0;
 
+            // Looked up before any lock is taken: a slow name server holds
+            // up this thread alone, never the receiver or the sweep.
+            SocketAddress destination;
+            const bool resolved = resolveHost(host.getHostText(), host.getNumericAddress(), destination) == 0;
+
             platform::traceLine("w:waiting semMutex");
             platform::CountHold count(engine.pingSemaphore, "semaphore cannot be released");
             platform::traceLine("w: waiting for vect mutex");
@@ -109,8 +114,7 @@ int echoSenderThread(EngineContext& engine)
             if (exitRequested.load())
                 break;  // the count may be one the sweep gave back for the exit
 
-            SocketAddress destination;
-            if (resolveHost(host.getHostText(), host.getNumericAddress(), destination) != 0) {
+            if (!resolved) {
                 // Stamped so that the host waits its interval before the next
                 // try instead of being looked up again at once, over and over.
                 host.setLastSendTime(clock.now());
@@ -121,6 +125,8 @@ int echoSenderThread(EngineContext& engine)
                 platform::traceLine("could not setup for ping");
                 continue;
             }
+            if (host.getNumericAddress() == platform::kNoAddress)
+                engine.namedHosts.place(host, destination.address);
             fillEchoRequest(buffer.get(), size, 0, identifier);
             platform::traceLine("w: waiting for socket mutex");
             platform::traceLine("w: got socket mutex");

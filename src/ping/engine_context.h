@@ -3,6 +3,7 @@
 #include "core/region.h"
 #include "ping/icmp_socket.h"
 #include "ping/in_flight.h"
+#include "ping/named_hosts.h"
 #include "platform/clock.h"
 #include "platform/lock_objects.h"
 
@@ -16,6 +17,7 @@ struct EngineContext {
     platform::Mutex& vectorMutex;
     platform::Semaphore& pingSemaphore;
     InFlightRequests& inFlight;  // guarded by vectorMutex
+    NamedHosts& namedHosts;      // guarded by vectorMutex
     IcmpSocket& socket;
     platform::Clock& clock;
 };

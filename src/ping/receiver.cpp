@@ -7,7 +7,6 @@
 #include "ping/packet_buffer.h"
 #include "platform/diagnostics.h"
 #include "platform/lock_hold.h"
-#include "platform/name_lookup.h"
 
 #include <algorithm>
 
@@ -19,9 +18,29 @@ constexpr int kReceiveBufferSize = 65536;
 
 }  // namespace
 
+namespace {
+
+// The host a message from the address `key` answers: the one listed with
+// that text, or a named host whose name the sender resolved to it; among
+// several awaiting a reply, the one that has waited longest.
+Address* answeredHost(const std::string& key, EngineContext& engine)
+{
+    Address* listed = engine.hosts.findHost(key);
+    if (!engine.hosts.getHasNamedHosts())
+        return listed;
+    Address* chosen = listed && listed->getPingState() == PingState::AwaitingReply ? listed : nullptr;
+    for (Address* named : engine.namedHosts.at(platform::parseIpv4(key))) {
+        if (named->getPingState() == PingState::AwaitingReply && (!chosen || named->getSentAt() < chosen->getSentAt()))
+            chosen = named;
+    }
+    return chosen ? chosen : listed;
+}
+
+}  // namespace
+
 int applyReply(const std::string& key, EngineContext& engine, const ReplyInfo& reply, int& countsOwed)
 {
-    Address* host = engine.hosts.findHost(key);
+    Address* host = answeredHost(key, engine);
     if (!host)
         return -1;
     if (host->getPingState() != PingState::AwaitingReply)
@@ -105,16 +124,6 @@ bool readReply(platform::SocketHandle socket, std::uint8_t* buffer, std::uint16_
     return true;
 }
 
-// Called with vectorMutex held.
-void applyWithLookUp(const std::string& key, EngineContext& engine, const ReplyInfo& reply, int& countsOwed)
-{
-    if (applyReply(key, engine, reply, countsOwed) == -1 && engine.hosts.getHasNamedHosts()) {
-        std::string officialName;
-        if (platform::lookUpAddress(platform::parseIpv4(key), officialName))
-            applyReply(officialName, engine, reply, countsOwed);
-    }
-}
-
 }  // namespace
 
 int receiverThread(EngineContext& engine)
@@ -157,13 +166,13 @@ int receiverThread(EngineContext& engine)
                 continue;
             }
             if (haveReply) {
-                applyWithLookUp(key, engine, reply, countsOwed);
+                applyReply(key, engine, reply, countsOwed);
                 for (int more = 0; more < kRepliesPerHold; ++more) {
                     reply.errorText.clear();
                     if (waitReadable(socket, 0, readable) != 1 || !readable)
                         break;
                     if (readReply(socket, buffer.get(), identifier, reply, key))
-                        applyWithLookUp(key, engine, reply, countsOwed);
+                        applyReply(key, engine, reply, countsOwed);
                 }
             }
             const std::int64_t now = engine.clock.monotonicMilliseconds();

@@ -45,7 +45,7 @@ Network::Network(const RunSettings& settings, const NetworkOptions& options)
     socket_ = std::make_unique<IcmpSocket>(getPingTtl());
     serialParameters_ = settings.serialParameters;
 
-    engine_.reset(new EngineContext { *this, *vectorMutex_, *pingSemaphore_, inFlight_, *socket_, clock_ });
+    engine_.reset(new EngineContext { *this, *vectorMutex_, *pingSemaphore_, inFlight_, namedHosts_, *socket_, clock_ });
     logWriter_ = std::make_unique<LogWriter>(LogWriterContext { logFile_, downFile_, serialPort_, serialParameters_,
         archiveSize_, *this, *vectorMutex_, *fileMutex_, printList_, clock_ });
 }

@@ -105,6 +105,7 @@ private:
     bool overdueNoted_ = false;
     std::unique_ptr<IcmpSocket> socket_;
     InFlightRequests inFlight_;
+    NamedHosts namedHosts_;
     std::unique_ptr<EngineContext> engine_;
     std::unique_ptr<LogWriter> logWriter_;
 };

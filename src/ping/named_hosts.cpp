@@ -1,0 +1,27 @@
+#include "ping/named_hosts.h"
+
+#include <algorithm>
+
+namespace bv {
+
+void NamedHosts::place(Address& host, platform::Ipv4Address address)
+{
+    const auto placed = placed_.find(&host);
+    if (placed != placed_.end()) {
+        if (placed->second == address)
+            return;
+        std::vector<Address*>& old = byAddress_[placed->second];
+        old.erase(std::remove(old.begin(), old.end(), &host), old.end());
+    }
+    placed_[&host] = address;
+    byAddress_[address].push_back(&host);
+}
+
+const std::vector<Address*>& NamedHosts::at(platform::Ipv4Address address) const
+{
+    static const std::vector<Address*> none;
+    const auto found = byAddress_.find(address);
+    return found == byAddress_.end() ? none : found->second;
+}
+
+}  // namespace bv
