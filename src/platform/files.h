@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/error_or.h"
+
 #include <cstdint>
 #include <string>
 
@@ -10,19 +12,25 @@ namespace platform {
 // Characters that end a directory part in a file name here.
 extern const char* const kDirectorySeparators;
 
-// Size in bytes of an existing file, opened for reading and closed again;
-// -1 when it cannot be opened or its size read.
-std::int64_t fileSize(const std::string& name);
+// The text of a file function's Error when the file could not be opened or
+// created, so nothing in it changed.
+inline constexpr const char* kCouldNotOpen = "open";
+
+inline bool couldNotOpen(const Error& error)
+{
+    return error.text() == kCouldNotOpen;
+}
+
+// Size in bytes of an existing file, opened for reading and closed again.
+ErrorOr<std::int64_t> fileSize(const std::string& name);
 
 // Renames; fails when the new name exists already.
-bool renameFileNoReplace(const std::string& from, const std::string& to);
-
-enum class WriteOutcome { Written, NotOpened, Failed };
+ErrorOr<void> renameFileNoReplace(const std::string& from, const std::string& to);
 
 // Writes the bytes to the file, appended or replacing what it held. A write
 // that fails part-way puts an appended file back to its old length, so a
 // retry never leaves half a batch behind.
-WriteOutcome writeWholeFile(const std::string& name, const std::string& bytes, bool append, int& errorCode);
+ErrorOr<void> writeWholeFile(const std::string& name, const std::string& bytes, bool append);
 
 }  // namespace platform
 

@@ -7,9 +7,11 @@ namespace bv {
 
 namespace platform {
 
-bool renameFileNoReplace(const std::string& from, const std::string& to)
+ErrorOr<void> renameFileNoReplace(const std::string& from, const std::string& to)
 {
-    return renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0)
+        return Error::fromLastSystemError("rename");
+    return {};
 }
 
 }  // namespace platform

@@ -11,18 +11,21 @@ namespace platform {
 
 const char* const kDirectorySeparators = "/";
 
-std::int64_t fileSize(const std::string& name)
+ErrorOr<std::int64_t> fileSize(const std::string& name)
 {
     const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return -1;
+        return Error::fromLastSystemError(kCouldNotOpen);
     struct stat status {};
     const bool known = fstat(fd, &status) == 0;
+    const int code = errno;
     ::close(fd);
-    return known ? static_cast<std::int64_t>(status.st_size) : -1;
+    if (!known)
+        return Error(code, "fstat");
+    return static_cast<std::int64_t>(status.st_size);
 }
 
-WriteOutcome writeWholeFile(const std::string& name, const std::string& bytes, bool append, int& errorCode)
+ErrorOr<void> writeWholeFile(const std::string& name, const std::string& bytes, bool append)
 {
     // A replaced file is written over and then cut to its new length, not
     // emptied first: on ext4, emptying a file and writing it again forces
@@ -30,10 +33,10 @@ WriteOutcome writeWholeFile(const std::string& name, const std::string& bytes, b
     // second.
     const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : 0);
     const int fd = ::open(name.c_str(), flags, 0644);
-    if (fd < 0) {
-        errorCode = errno;
-        return WriteOutcome::NotOpened;
-    }
+    if (fd < 0)
+        return Error::fromLastSystemError(kCouldNotOpen);
+    int errorCode = 0;
+    const char* step = nullptr;
     struct stat before {};
     const off_t oldLength = fstat(fd, &before) == 0 ? before.st_size : -1;
     std::size_t done = 0;
@@ -44,6 +47,7 @@ WriteOutcome writeWholeFile(const std::string& name, const std::string& bytes, b
             continue;
         if (written <= 0) {
             errorCode = written < 0 ? errno : ENOSPC;
+            step = "write";
             failed = true;
             break;
         }
@@ -52,6 +56,7 @@ WriteOutcome writeWholeFile(const std::string& name, const std::string& bytes, b
     // The log must survive a crash; the down file is rewritten ten times a second.
     if (!failed && append && fsync(fd) != 0 && errno != EINVAL) {
         errorCode = errno;
+        step = "fsync";
         failed = true;
     }
     if (failed && append && oldLength >= 0)
@@ -60,13 +65,17 @@ WriteOutcome writeWholeFile(const std::string& name, const std::string& bytes, b
     // write the file keeps what of the new text was written.
     if (!append && ftruncate(fd, static_cast<off_t>(done)) != 0 && errno != EINVAL && !failed) {
         errorCode = errno;
+        step = "ftruncate";
         failed = true;
     }
     if (::close(fd) != 0 && !failed) {
         errorCode = errno;
+        step = "close";
         failed = true;
     }
-    return failed ? WriteOutcome::Failed : WriteOutcome::Written;
+    if (failed)
+        return Error(errorCode, step);
+    return {};
 }
 
 }  // namespace platform

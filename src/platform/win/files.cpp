@@ -12,34 +12,36 @@ namespace platform {
 // taken for the start of the extension.
 const char* const kDirectorySeparators = "\\/";
 
-std::int64_t fileSize(const std::string& name)
+ErrorOr<std::int64_t> fileSize(const std::string& name)
 {
     const detail::Handle file(::CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid())
-        return -1;
+        return Error::fromLastSystemError(kCouldNotOpen);
     LARGE_INTEGER size {};
     if (!::GetFileSizeEx(file.get(), &size))
-        return -1;
+        return Error::fromLastSystemError("GetFileSizeEx");
     return static_cast<std::int64_t>(size.QuadPart);
 }
 
-bool renameFileNoReplace(const std::string& from, const std::string& to)
+ErrorOr<void> renameFileNoReplace(const std::string& from, const std::string& to)
 {
     // MoveFileA never replaces an existing file.
-    return ::MoveFileA(from.c_str(), to.c_str()) != 0;
+    if (!::MoveFileA(from.c_str(), to.c_str()))
+        return Error::fromLastSystemError("MoveFileA");
+    return {};
 }
 
-WriteOutcome writeWholeFile(const std::string& name, const std::string& bytes, bool append, int& errorCode)
+ErrorOr<void> writeWholeFile(const std::string& name, const std::string& bytes, bool append)
 {
     // Readers (the shell's "open") may look at the files while they are written.
     detail::Handle file(::CreateFileA(name.c_str(), append ? FILE_APPEND_DATA | GENERIC_READ : GENERIC_WRITE,
         FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
         nullptr));
-    if (!file.valid()) {
-        errorCode = static_cast<int>(::GetLastError());
-        return WriteOutcome::NotOpened;
-    }
+    if (!file.valid())
+        return Error::fromLastSystemError(kCouldNotOpen);
+    int errorCode = 0;
+    const char* step = nullptr;
     LARGE_INTEGER oldLength {};
     const bool lengthKnown = ::GetFileSizeEx(file.get(), &oldLength) != 0;
     std::size_t done = 0;
@@ -51,6 +53,7 @@ WriteOutcome writeWholeFile(const std::string& name, const std::string& bytes, b
         if (!::WriteFile(file.get(), bytes.data() + done, part, &written, nullptr) || written == 0) {
             const DWORD code = ::GetLastError();
             errorCode = code != 0 ? static_cast<int>(code) : ERROR_DISK_FULL;
+            step = "WriteFile";
             failed = true;
             break;
         }
@@ -59,6 +62,7 @@ WriteOutcome writeWholeFile(const std::string& name, const std::string& bytes, b
     // The log must survive a crash; the down file is rewritten ten times a second.
     if (!failed && append && !::FlushFileBuffers(file.get())) {
         errorCode = static_cast<int>(::GetLastError());
+        step = "FlushFileBuffers";
         failed = true;
     }
     if (failed && append && lengthKnown) {
@@ -69,7 +73,9 @@ WriteOutcome writeWholeFile(const std::string& name, const std::string& bytes, b
         if (cut.valid() && ::SetFilePointerEx(cut.get(), oldLength, nullptr, FILE_BEGIN))
             ::SetEndOfFile(cut.get());
     }
-    return failed ? WriteOutcome::Failed : WriteOutcome::Written;
+    if (failed)
+        return Error(errorCode, step);
+    return {};
 }
 
 }  // namespace platform

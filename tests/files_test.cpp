@@ -1,0 +1,66 @@
+#include "platform/error_or.h"
+#include "platform/files.h"
+
+#include "support/test_environment.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace bv;
+
+TEST(ErrorOr, HoldsAValueOrAnError)
+{
+    platform::ErrorOr<std::unique_ptr<int>> held = std::make_unique<int>(7);
+    ASSERT_FALSE(held.is_error());
+    EXPECT_EQ(*held.value(), 7);
+    const std::unique_ptr<int> taken = held.release_value();
+    EXPECT_EQ(*taken, 7);
+
+    const platform::ErrorOr<int> failed = platform::Error(0, "no address");
+    ASSERT_TRUE(failed.is_error());
+    EXPECT_EQ(failed.error().code(), 0);
+    EXPECT_EQ(failed.error().message(), "no address") << "no system words without a code";
+
+    const platform::ErrorOr<void> done;
+    EXPECT_FALSE(done.is_error());
+    const platform::ErrorOr<void> refused = platform::Error(13, "open");
+    ASSERT_TRUE(refused.is_error());
+    EXPECT_EQ(refused.error().message().rfind("open: ", 0), 0u) << refused.error().message();
+    EXPECT_GT(refused.error().message().size(), std::string("open: ").size());
+}
+
+TEST(Files, SizesRenamesAndWholeWrites)
+{
+    TemporaryDirectory directory;
+    const std::string log = directory.file("out.txt");
+    const auto missing = platform::fileSize(log);
+    ASSERT_TRUE(missing.is_error());
+    EXPECT_TRUE(platform::couldNotOpen(missing.error()));
+    EXPECT_NE(missing.error().code(), 0);
+
+    EXPECT_FALSE(platform::writeWholeFile(log, "one\r\n", true).is_error());
+    EXPECT_FALSE(platform::writeWholeFile(log, "two\r\n", true).is_error());
+    EXPECT_EQ(readFile(log), "one\r\ntwo\r\n");
+    const auto size = platform::fileSize(log);
+    ASSERT_FALSE(size.is_error());
+    EXPECT_EQ(size.value(), 10);
+
+    EXPECT_FALSE(platform::writeWholeFile(log, "new\r\n", false).is_error());
+    EXPECT_EQ(readFile(log), "new\r\n") << "replaced, old tail cut";
+
+    const std::string taken = directory.file("taken.txt");
+    writeFile(taken, "x");
+    const auto refused = platform::renameFileNoReplace(log, taken);
+    ASSERT_TRUE(refused.is_error()) << "never replaces";
+    EXPECT_NE(refused.error().code(), 0);
+    EXPECT_EQ(readFile(taken), "x");
+    EXPECT_FALSE(platform::renameFileNoReplace(log, directory.file("archive.txt")).is_error());
+    EXPECT_EQ(readFile(directory.file("archive.txt")), "new\r\n");
+    EXPECT_FALSE(fileExists(log));
+
+    const auto notOpened = platform::writeWholeFile(directory.file("no-such-dir/x.txt"), "x", true);
+    ASSERT_TRUE(notOpened.is_error());
+    EXPECT_TRUE(platform::couldNotOpen(notOpened.error()));
+    EXPECT_NE(notOpened.error().code(), 0);
+}
