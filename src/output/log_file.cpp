@@ -14,18 +14,18 @@ namespace bv {
 
 bool writeTextFile(const std::string& text, const std::string& name, bool append)
 {
-    int errorCode = 0;
-    const platform::WriteOutcome outcome = platform::writeWholeFile(name, text + "\r\n", append, errorCode);
-    if (outcome == platform::WriteOutcome::NotOpened) {
+    const auto outcome = platform::writeWholeFile(name, text + "\r\n", append);
+    if (outcome.is_error() && platform::couldNotOpen(outcome.error())) {
         showMessageBox("Could not open " + name, "Log File Error", MessageIcon::Error);
         platform::exitImmediately(1);
     }
-    return outcome == platform::WriteOutcome::Written;
+    return !outcome.is_error();
 }
 
 std::int64_t fileSizeOf(const std::string& name)
 {
-    return platform::fileSize(name);
+    const auto size = platform::fileSize(name);
+    return size.is_error() ? -1 : size.value();
 }
 
 std::string archiveName(const std::string& logFile, const platform::LocalTime& time, const char* directorySeparators)
@@ -95,7 +95,7 @@ void Network::writeLogBatch()
         if (getArchiveSize() > 0 && size > std::int64_t(getArchiveSize()) * 1024) {
             const std::string archive
                 = archiveName(getLogFile(), platform::localTimeOf(clock().now()), platform::kDirectorySeparators);
-            platform::renameFileNoReplace(getLogFile(), archive);
+            (void)platform::renameFileNoReplace(getLogFile(), archive);
         }
         const std::string separation = endsInsideALine(getLogFile()) ? "\r\n" : "";
         if (writeTextFile(separation + batch, getLogFile(), true)) {
