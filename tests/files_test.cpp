@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <filesystem>
+#include <iterator>
 #include <memory>
+#include <thread>
 
 using namespace bv;
 
@@ -63,4 +67,59 @@ TEST(Files, SizesRenamesAndWholeWrites)
     ASSERT_TRUE(notOpened.is_error());
     EXPECT_TRUE(platform::couldNotOpen(notOpened.error()));
     EXPECT_NE(notOpened.error().code(), 0);
+}
+
+TEST(Files, ReplacedContentIsNeverSeenTorn)
+{
+    TemporaryDirectory directory;
+    const std::string down = directory.file("down.txt");
+    // Of different lengths, so a rewrite in place shows a mix or a cut.
+    const std::string longer = std::string(3000, 'a') + "\r\n";
+    const std::string shorter = "b\r\n";
+    ASSERT_FALSE(platform::replaceFileContent(down, longer).is_error());
+
+    std::atomic<bool> writing { true };
+    std::atomic<int> failures { 0 };
+    std::thread writer([&] {
+        for (int round = 0; round < 2000; ++round)
+            if (platform::replaceFileContent(down, round % 2 == 0 ? shorter : longer).is_error())
+                ++failures;
+        writing = false;
+    });
+    int reads = 0;
+    int torn = 0;
+    std::string example;
+    while (writing) {
+        const std::string seen = readFile(down);
+        ++reads;
+        if (seen != longer && seen != shorter) {
+            ++torn;
+            example = seen.substr(0, 20) + "... (" + std::to_string(seen.size()) + " bytes)";
+        }
+    }
+    writer.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(torn, 0) << "of " << reads << " reads, e.g. " << example;
+    EXPECT_GT(reads, 0);
+    EXPECT_EQ(readFile(down), longer);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(directory.path()), {}), 1) << "no temporary left";
+}
+
+TEST(Files, ReplacingReportsWhatFailedAndLeavesNothingBehind)
+{
+    TemporaryDirectory directory;
+    const auto notCreated = platform::replaceFileContent(directory.file("no-such-dir/down.txt"), "x");
+    ASSERT_TRUE(notCreated.is_error());
+    EXPECT_TRUE(platform::couldNotOpen(notCreated.error()));
+
+    // A directory in the file's place cannot be renamed over.
+    const std::string occupied = directory.file("down.txt");
+    std::filesystem::create_directory(occupied);
+    writeFile(occupied + "/inside.txt", "x");
+    const auto notRenamed = platform::replaceFileContent(occupied, "new");
+    ASSERT_TRUE(notRenamed.is_error());
+    EXPECT_FALSE(platform::couldNotOpen(notRenamed.error())) << notRenamed.error().message();
+    EXPECT_NE(notRenamed.error().code(), 0);
+    EXPECT_EQ(readFile(occupied + "/inside.txt"), "x");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(directory.path()), {}), 1) << "no temporary left";
 }

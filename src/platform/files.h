@@ -32,6 +32,12 @@ ErrorOr<void> renameFileNoReplace(const std::string& from, const std::string& to
 // retry never leaves half a batch behind.
 ErrorOr<void> writeWholeFile(const std::string& name, const std::string& bytes, bool append);
 
+// Replaces the file's whole content at once, so a reader sees the old bytes
+// or the new ones, never a mix: writes "<name>.tmp.<process id>" and renames
+// it over the file. Nothing is left behind on failure; kCouldNotOpen when
+// the new file cannot be created.
+ErrorOr<void> replaceFileContent(const std::string& name, const std::string& bytes);
+
 }  // namespace platform
 
 }  // namespace bv

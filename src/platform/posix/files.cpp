@@ -1,6 +1,9 @@
 #include "platform/files.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <optional>
+#include <string>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -75,6 +78,38 @@ ErrorOr<void> writeWholeFile(const std::string& name, const std::string& bytes, 
     }
     if (failed)
         return Error(errorCode, step);
+    return {};
+}
+
+ErrorOr<void> replaceFileContent(const std::string& name, const std::string& bytes)
+{
+    // Beside the file, so the rename stays within one file system and is atomic.
+    const std::string temporary = name + ".tmp." + std::to_string(getpid());
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return Error::fromLastSystemError(kCouldNotOpen);
+    std::optional<Error> failed;
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            failed = Error(written < 0 ? errno : ENOSPC, "write");
+            break;
+        }
+        done += static_cast<std::size_t>(written);
+    }
+    // No fsync: the bytes need only reach the system for readers to see
+    // them, and the down file is replaced ten times a second.
+    if (::close(fd) != 0 && !failed)
+        failed = Error::fromLastSystemError("close");
+    if (!failed && std::rename(temporary.c_str(), name.c_str()) != 0)
+        failed = Error::fromLastSystemError("rename");
+    if (failed) {
+        (void)::unlink(temporary.c_str());
+        return *failed;
+    }
     return {};
 }
 

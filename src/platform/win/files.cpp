@@ -4,6 +4,9 @@
 
 #include <windows.h>
 
+#include <optional>
+#include <string>
+
 namespace bv {
 
 namespace platform {
@@ -76,6 +79,44 @@ ErrorOr<void> writeWholeFile(const std::string& name, const std::string& bytes, 
     if (failed)
         return Error(errorCode, step);
     return {};
+}
+
+ErrorOr<void> replaceFileContent(const std::string& name, const std::string& bytes)
+{
+    // Beside the file, so the move stays on one volume and is a rename.
+    const std::string temporary = name + ".tmp." + std::to_string(::GetCurrentProcessId());
+    std::optional<Error> failed;
+    {
+        const detail::Handle file(::CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+            FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file.valid())
+            return Error::fromLastSystemError(kCouldNotOpen);
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const std::size_t rest = bytes.size() - done;
+            const DWORD part = rest > 0x40000000u ? 0x40000000u : static_cast<DWORD>(rest);
+            DWORD written = 0;
+            if (!::WriteFile(file.get(), bytes.data() + done, part, &written, nullptr) || written == 0) {
+                const DWORD code = ::GetLastError();
+                failed = Error(code != 0 ? static_cast<int>(code) : ERROR_DISK_FULL, "WriteFile");
+                break;
+            }
+            done += written;
+        }
+    }
+    // A reader that opened the old file without FILE_SHARE_DELETE holds off
+    // its replacement while it reads; that lasts moments.
+    for (int attempt = 0; !failed; ++attempt) {
+        if (::MoveFileExA(temporary.c_str(), name.c_str(), MOVEFILE_REPLACE_EXISTING))
+            return {};
+        const DWORD code = ::GetLastError();
+        if ((code != ERROR_ACCESS_DENIED && code != ERROR_SHARING_VIOLATION) || attempt == 50)
+            failed = Error(static_cast<int>(code), "MoveFileExA");
+        else
+            ::Sleep(1);
+    }
+    ::DeleteFileA(temporary.c_str());
+    return *failed;
 }
 
 }  // namespace platform
