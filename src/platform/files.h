@@ -24,7 +24,8 @@ inline bool couldNotOpen(const Error& error)
 // Size in bytes of an existing file, opened for reading and closed again.
 ErrorOr<std::int64_t> fileSize(const std::string& name);
 
-// Renames; fails when the new name exists already.
+// Renames; fails when the new name exists already, also on file systems
+// that refuse the system's no-replace rename (NFS, CIFS, FUSE).
 ErrorOr<void> renameFileNoReplace(const std::string& from, const std::string& to);
 
 // Writes the bytes to the file, appended or replacing what it held. A write
