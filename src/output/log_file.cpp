@@ -95,7 +95,9 @@ void Network::writeLogBatch()
         if (getArchiveSize() > 0 && size > std::int64_t(getArchiveSize()) * 1024) {
             const std::string archive
                 = archiveName(getLogFile(), platform::localTimeOf(clock().now()), platform::kDirectorySeparators);
-            (void)platform::renameFileNoReplace(getLogFile(), archive);
+            if (const auto archived = platform::renameFileNoReplace(getLogFile(), archive); archived.is_error())
+                platform::errorLine("could not archive the log file " + getLogFile() + " as " + archive + ": "
+                    + archived.error().message());
         }
         const std::string separation = endsInsideALine(getLogFile()) ? "\r\n" : "";
         if (writeTextFile(separation + batch, getLogFile(), true)) {
