@@ -102,9 +102,8 @@ bool readReply(platform::SocketHandle socket, std::uint8_t* buffer, std::uint16_
 void applyWithLookUp(const std::string& key, Network& network, const ReplyInfo& reply, int& countsOwed)
 {
     if (applyReply(key, network, reply, countsOwed) == -1 && network.getHasNamedHosts()) {
-        std::string officialName;
-        if (platform::lookUpAddress(platform::parseIpv4(key), officialName))
-            applyReply(officialName, network, reply, countsOwed);
+        if (const auto officialName = platform::lookUpAddress(platform::parseIpv4(key)); !officialName.is_error())
+            applyReply(officialName.value(), network, reply, countsOwed);
     }
 }
 
