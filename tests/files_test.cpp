@@ -7,11 +7,26 @@
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <thread>
 
 using namespace bv;
+
+namespace {
+
+// Nothing when the file could not be opened.
+std::optional<std::string> readIfOpened(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in.is_open())
+        return std::nullopt;
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
 
 TEST(ErrorOr, HoldsAValueOrAnError)
 {
@@ -87,20 +102,32 @@ TEST(Files, ReplacedContentIsNeverSeenTorn)
         writing = false;
     });
     int reads = 0;
+    int unopened = 0;
     int torn = 0;
     std::string example;
     while (writing) {
-        const std::string seen = readFile(down);
+        const std::optional<std::string> seen = readIfOpened(down);
         ++reads;
-        if (seen != longer && seen != shorter) {
+        if (!seen) {
+            ++unopened;
+        } else if (*seen != longer && *seen != shorter) {
             ++torn;
-            example = seen.substr(0, 20) + "... (" + std::to_string(seen.size()) + " bytes)";
+            example = seen->substr(0, 20) + "... (" + std::to_string(seen->size()) + " bytes)";
         }
     }
     writer.join();
-    EXPECT_EQ(failures.load(), 0);
     EXPECT_EQ(torn, 0) << "of " << reads << " reads, e.g. " << example;
+#ifdef _WIN32
+    // Windows refuses to replace a file a reader holds open, and to open one
+    // while it is being replaced: either side fails and may try again, but
+    // neither sees it torn.
+    EXPECT_LT(failures.load(), 2000) << "no replacement got through";
+#else
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(unopened, 0);
+#endif
     EXPECT_GT(reads, 0);
+    ASSERT_FALSE(platform::replaceFileContent(down, longer).is_error());
     EXPECT_EQ(readFile(down), longer);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(directory.path()), {}), 1) << "no temporary left";
 }

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <ostream>
 #include <string>
 
 using namespace bv;
@@ -43,6 +44,11 @@ struct Refusal {
     platform::detail::RenameCalls calls;
     int refusalsPerRename;
 };
+
+void PrintTo(const Refusal& refusal, std::ostream* out)
+{
+    *out << refusal.name;
+}
 
 class RenameFallback : public testing::TestWithParam<Refusal> {
 protected:

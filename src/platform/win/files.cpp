@@ -156,7 +156,7 @@ ErrorOr<void> replaceFileContent(const std::string& name, const std::string& byt
         if (::MoveFileExA(temporary.c_str(), name.c_str(), MOVEFILE_REPLACE_EXISTING))
             return {};
         const DWORD code = ::GetLastError();
-        if ((code != ERROR_ACCESS_DENIED && code != ERROR_SHARING_VIOLATION) || attempt == 50)
+        if ((code != ERROR_ACCESS_DENIED && code != ERROR_SHARING_VIOLATION) || attempt == 10)
             failed = Error(static_cast<int>(code), "MoveFileExA");
         else
             ::Sleep(1);
