@@ -214,8 +214,9 @@ def run_ours(options, row, paths, target, directory, problems):
         time.sleep(max(0.0, started + row.seconds - time.monotonic()))
         if process.poll() is not None:
             raise Failure("ours ended by itself with status %s" % process.returncode)
-        result["counts"] = engine_counts(process, errors_path)
+        # Stamped before asking: every request the far side saw before it is in the counts.
         result["counted_at"] = time.monotonic()
+        result["counts"] = engine_counts(process, errors_path)
         result["cpu"] = process_cpu_seconds(process.pid)
         result["peak_kb"] = peak_resident_kb(process.pid)
         result["wall"] = time.monotonic() - started
