@@ -414,3 +414,4 @@ TEST(PingEngine, RepliesQueuedTogetherAreAllApplied)
     EXPECT_EQ(free, 6);
 }
 #endif
+
