@@ -1,6 +1,7 @@
 // The headless program for real, inside the test network: what reaches the
 // log and the down file, and how a run ends on SIGTERM.
 
+#include "support/lab_program.h"
 #include "support/network_lab.h"
 #include "support/program_run.h"
 #include "support/test_environment.h"
@@ -80,31 +81,7 @@ std::int64_t secondsOf(const std::string& text)
     return static_cast<std::int64_t>(timegm(&parts));
 }
 
-class LabProgram : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        const std::string reason = labUnavailableReason();
-        if (!reason.empty())
-            GTEST_SKIP() << reason;
-        lab_ = std::make_unique<NetworkLab>();
-        ASSERT_EQ(lab_->failure(), "");
-    }
-
-    std::unique_ptr<ProgramRun> start(const std::string& hosts, std::vector<std::string> options)
-    {
-        writeFile(directory_.file("hosts.txt"), hosts);
-        std::vector<std::string> command { BV_HEADLESS_PROGRAM, "-in", "hosts.txt", "-pt", "5000" };
-        command.insert(command.end(), options.begin(), options.end());
-        return std::make_unique<ProgramRun>(directory_.path(), lab_->inMonitorNamespace(command));
-    }
-
-    std::string log() const { return directory_.file("out.txt"); }
-    std::string down() const { return directory_.file("down.txt"); }
-
-    std::unique_ptr<NetworkLab> lab_;
-    TemporaryDirectory directory_;
-};
+using LabProgram = LabProgramTest;
 
 }  // namespace
 
