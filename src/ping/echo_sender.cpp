@@ -138,9 +138,9 @@ int echoSenderThread(EngineContext& engine)
     std::int64_t lastTracedPass = 0;
     bool tracedAPass = false;
     // Due hosts of one pass: those that answered their latest request first,
-    // as they give their counts straight back; then the others, the longest
-    // due first, each only while a count is free. Many silent hosts then slow
-    // down one another, never the hosts that answer.
+    // as they give their counts straight back; then the others, yellow before
+    // red and the longest due first, each only while a count is free. Many
+    // silent hosts then slow down one another more than the hosts that answer.
     std::vector<Address*> answering;
     std::vector<Address*> others;
     while (!exitRequested.load()) {
@@ -174,8 +174,13 @@ int echoSenderThread(EngineContext& engine)
             shortestWait = 0;
             (host.getStatus() == HostStatus::Green ? answering : others).push_back(&host);
         }
-        std::stable_sort(others.begin(), others.end(),
-            [](const Address* one, const Address* other) { return one->getSentAt() < other->getSentAt(); });
+        // A yellow host decides whether an outage is logged: it goes before
+        // the red ones, which are known to be down.
+        std::stable_sort(others.begin(), others.end(), [](const Address* one, const Address* other) {
+            const bool oneYellow = one->getStatus() == HostStatus::Yellow;
+            const bool otherYellow = other->getStatus() == HostStatus::Yellow;
+            return oneYellow != otherYellow ? oneYellow : one->getSentAt() < other->getSentAt();
+        });
 
         bool countsRanOut = false;
         bool stop = false;
