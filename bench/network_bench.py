@@ -288,7 +288,9 @@ def gap_figures(arrivals, hosts, end, interval):
 def judge_ours(result, in_flight, arrivals, answering, silent, target, problems):
     """Misbehaviour only: counts that do not balance, lines for the wrong hosts."""
     counts = result["counts"]
-    if counts["sent"] < counts["matched"] + counts["awaiting"] or counts["awaiting"] > in_flight:
+    # A request gives its count back after -to, but its host awaits the reply
+    # for the whole time-out: more hosts than -max may be awaiting one.
+    if counts["sent"] < counts["matched"] + counts["awaiting"] or counts["awaiting"] > len(answering) + len(silent):
         problems.append("counts do not balance: %s" % counts)
     if counts["lost_hosts"] > len(silent) + 1:
         problems.append("%d hosts with a lost request, at most the %d silent ones and the dropped one expected"
