@@ -21,7 +21,7 @@ int clampPacketSize(int packetSize)
     return static_cast<int>(size);
 }
 
-int sendPrimingEcho(platform::SocketHandle socket)
+int sendPrimingEcho(const platform::IcmpEndpoint& socket)
 {
     PacketBuffer buffer;
     if (allocateBuffer(buffer, 44) != 0) {
@@ -30,7 +30,7 @@ int sendPrimingEcho(platform::SocketHandle socket)
     }
     SocketAddress destination;
     resolveHost("127.0.0.1", platform::parseIpv4("127.0.0.1"), destination);
-    fillEchoRequest(buffer.get(), 44, 0);
+    fillEchoRequest(buffer.get(), 44, 0, echoIdentifierOf(socket));
     return sendEcho(socket, destination, buffer.get(), 44);
 }
 
@@ -56,14 +56,14 @@ int echoSenderThread(EngineContext& engine)
 {
     Region& hosts = engine.hosts;
     const int size = clampPacketSize(hosts.getPacketSize());
-    const platform::SocketHandle socket = engine.socket.handle();
+    const platform::IcmpEndpoint& socket = engine.socket.endpoint();
     PacketBuffer buffer;
     if (allocateBuffer(buffer, static_cast<std::size_t>(size)) != 0) {
         platform::errorLine("could not allocate buffers");
         return 1;
     }
-    // Asked once: the process id does not change, and the call is a system call.
-    const std::uint16_t identifier = ownEchoIdentifier();
+    // Asked once: it does not change, and for a raw socket it is a system call.
+    const std::uint16_t identifier = engine.socket.echoIdentifier();
     platform::Clock& clock = engine.clock;
 
     std::int64_t lastTracedPass = 0;
