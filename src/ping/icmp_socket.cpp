@@ -23,7 +23,7 @@ IcmpSocket::IcmpSocket(int timeToLive)
         const std::string note = "Failed to create raw socket: " + std::to_string(errorCode);
         platform::errorLine(note);
         if (fallbackError != 0) {
-            platform::errorLine("Failed to open the " + platform::describeIcmpKind(platform::IcmpSocketKind::Datagram)
+            platform::errorLine("Failed to open the " + platform::describeIcmpKind(platform::kUnprivilegedIcmpKind)
                 + " instead: " + std::to_string(fallbackError));
             const std::string remedies = platform::icmpRefusalRemedies(errorCode, fallbackError);
             if (!remedies.empty())

@@ -31,7 +31,8 @@ void writeIpHeader(std::uint8_t* to, std::size_t totalSize, std::uint8_t timeToL
 
 std::size_t copyOut(std::uint8_t* buffer, std::size_t capacity, const std::vector<std::uint8_t>& image)
 {
-    std::memcpy(buffer, image.data(), std::min(capacity, image.size()));
+    if (capacity > 0)
+        std::memcpy(buffer, image.data(), std::min(capacity, image.size()));
     return image.size();
 }
 

@@ -27,6 +27,13 @@ inline constexpr SocketHandle kInvalidSocket = -1;
 // the echo reply or the ICMP error that quotes the request.
 enum class IcmpSocketKind { Raw, Datagram, Helper };
 
+// The kind the system lets an ordinary user open.
+#ifdef _WIN32
+inline constexpr IcmpSocketKind kUnprivilegedIcmpKind = IcmpSocketKind::Helper;
+#else
+inline constexpr IcmpSocketKind kUnprivilegedIcmpKind = IcmpSocketKind::Datagram;
+#endif
+
 struct IcmpHelper;  // the Windows helper's state, defined by its backend
 
 struct IcmpEndpoint {
