@@ -8,14 +8,32 @@
 
 namespace bv {
 
-IcmpSocket::IcmpSocket(int timeToLive)
+bool IcmpSocket::startLayer()
 {
     platform::traceLine("WSA starting...");
     layerStarted_ = platform::startSocketLayer();
-    if (!layerStarted_) {
+    if (!layerStarted_)
         platform::errorLine("Failed to find Winsock 2.1 or better.");
+    return layerStarted_;
+}
+
+IcmpSocket::IcmpSocket(int timeToLive, platform::IcmpSocketKind only)
+{
+    if (!startLayer())
+        return;
+    int errorCode = 0;
+    socket_ = platform::openIcmpEndpointOfKind(only, errorCode);
+    if (!socket_.valid()) {
+        platform::errorLine("Failed to open the " + platform::describeIcmpKind(only) + ": " + std::to_string(errorCode));
         return;
     }
+    setUp(timeToLive);
+}
+
+IcmpSocket::IcmpSocket(int timeToLive)
+{
+    if (!startLayer())
+        return;
     int errorCode = 0;
     int fallbackError = 0;
     socket_ = platform::openIcmpEndpoint(errorCode, fallbackError);
@@ -36,7 +54,13 @@ IcmpSocket::IcmpSocket(int timeToLive)
             showMessageBox(note + "\r\n" + advice, "BeaconVigilor", MessageIcon::Error);
         return;
     }
+    setUp(timeToLive);
+}
+
+void IcmpSocket::setUp(int timeToLive)
+{
     platform::traceLine("Pinging through the " + platform::describeIcmpKind(socket_.kind));
+    int errorCode = 0;
     // Refused: the socket stays in use with the system's default.
     if (!platform::setTimeToLive(socket_, timeToLive, errorCode))
         platform::errorLine("TTL setsockopt failed: " + std::to_string(errorCode));

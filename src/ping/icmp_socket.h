@@ -11,6 +11,8 @@ namespace bv {
 class IcmpSocket {
 public:
     explicit IcmpSocket(int timeToLive);
+    // That kind of socket alone, for the tests of each kind.
+    IcmpSocket(int timeToLive, platform::IcmpSocketKind only);
     ~IcmpSocket();
     IcmpSocket(const IcmpSocket&) = delete;
     IcmpSocket& operator=(const IcmpSocket&) = delete;
@@ -22,6 +24,9 @@ public:
     std::uint16_t echoIdentifier() const;
 
 private:
+    bool startLayer();
+    void setUp(int timeToLive);
+
     platform::IcmpEndpoint socket_;
     bool layerStarted_ = false;
 };

@@ -72,6 +72,10 @@ SocketHandle openRawIcmpSocket(int& errorCode);
 // rawError set and fallbackError the other kind's code (0 if not tried).
 IcmpEndpoint openIcmpEndpoint(int& rawError, int& fallbackError);
 
+// That kind of socket alone: invalid, with the error code, when the system
+// refuses it or has no such kind.
+IcmpEndpoint openIcmpEndpointOfKind(IcmpSocketKind kind, int& errorCode);
+
 // How the run's pings go, for the trace: "raw socket" and the like.
 std::string describeIcmpKind(IcmpSocketKind kind);
 

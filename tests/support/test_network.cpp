@@ -14,7 +14,8 @@ std::string uniqueLockSuffix()
     return ".test." + std::to_string(platform::currentProcessId()) + "." + std::to_string(counter++);
 }
 
-TestNetwork::TestNetwork(const std::string& inputLines, platform::Clock& clock, RunSettings settings)
+TestNetwork::TestNetwork(const std::string& inputLines, platform::Clock& clock, RunSettings settings,
+    std::optional<platform::IcmpSocketKind> socketKind)
 {
     writeFile(directory.file("hosts.txt"), inputLines);
     settings.inputFile = directory.file("hosts.txt");
@@ -24,6 +25,7 @@ TestNetwork::TestNetwork(const std::string& inputLines, platform::Clock& clock, 
         settings.downFile = directory.file("down.txt");
     NetworkOptions options;
     options.clock = &clock;
+    options.socketKind = socketKind;
     options.lockNameSuffix = lockNameSuffix = uniqueLockSuffix();
     network = std::make_unique<Network>(settings, options);
     publication = std::make_unique<CurrentNetworkPublication>(*network);

@@ -238,20 +238,33 @@ std::string ownProgramPath()
 
 }  // namespace
 
-IcmpEndpoint openIcmpEndpoint(int& rawError, int& fallbackError)
+IcmpEndpoint openIcmpEndpointOfKind(IcmpSocketKind kind, int& errorCode)
 {
-    fallbackError = 0;
-    IcmpEndpoint endpoint(openRawIcmpSocket(rawError));
-    if (endpoint.valid() || !refusedForWantOfRights(rawError))
+    if (kind == IcmpSocketKind::Raw)
+        return IcmpEndpoint(openRawIcmpSocket(errorCode));
+    IcmpEndpoint endpoint;
+    if (kind != IcmpSocketKind::Datagram) {
+        errorCode = ESOCKTNOSUPPORT;
         return endpoint;
+    }
     std::uint16_t identifier = 0;
-    const int datagram = detail::openIcmpDatagramSocket(fallbackError, identifier);
+    const int datagram = detail::openIcmpDatagramSocket(errorCode, identifier);
     if (datagram < 0)
         return endpoint;
     endpoint.socket = datagram;
     endpoint.kind = IcmpSocketKind::Datagram;
     endpoint.identifier = identifier;
     return endpoint;
+}
+
+IcmpEndpoint openIcmpEndpoint(int& rawError, int& fallbackError)
+{
+    fallbackError = 0;
+    const IcmpEndpoint raw = openIcmpEndpointOfKind(IcmpSocketKind::Raw, rawError);
+    if (raw.valid() || !refusedForWantOfRights(rawError))
+        return raw;
+    const IcmpEndpoint datagram = openIcmpEndpointOfKind(IcmpSocketKind::Datagram, fallbackError);
+    return datagram.valid() ? datagram : raw;
 }
 
 std::string describeIcmpKind(IcmpSocketKind kind)

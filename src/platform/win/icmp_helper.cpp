@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstring>
 #include <deque>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <system_error>
@@ -51,6 +52,7 @@ struct PendingEcho {
     Ipv4Address destination = 0;
     UCHAR timeToLive = 128;
     std::vector<std::uint8_t> replies;
+    std::promise<DWORD> issued;  // 0 once out, or why it was refused
 };
 
 }  // namespace
@@ -151,14 +153,18 @@ void sendOne(IcmpHelper& helper, std::unique_ptr<PendingEcho> echo)
     const DWORD answered = ::IcmpSendEcho2(helper.icmp, nullptr, kEchoCompleted, echo.get(), echo->destination,
         echo->request.data() + kEchoHeaderSize, static_cast<WORD>(echo->request.size() - kEchoHeaderSize), &options,
         echo->replies.data(), static_cast<DWORD>(echo->replies.size()), kRequestTimeout);
-    if (answered == 0 && ::GetLastError() == ERROR_IO_PENDING) {
-        // The completion routine owns it now.
+    const DWORD error = answered == 0 ? ::GetLastError() : ERROR_SUCCESS;
+    if (answered == 0 && error == ERROR_IO_PENDING) {
+        echo->issued.set_value(0);
+        // The completion routine owns it now; it runs in this thread's next
+        // alertable wait, not before.
         (void)echo.release();
         ++helper.outstanding;
         return;
     }
-    // Done at once, or refused: an answer is queued now; for a refusal there
-    // is none, and the sweep times the host out.
+    // Done at once (its answer is queued now), or refused, which the sender
+    // reports as a failed send.
+    echo->issued.set_value(error == ERROR_SUCCESS ? 0 : (error != 0 ? error : ERROR_GEN_FAILURE));
     if (answered != 0)
         completeEcho(*echo);
 }
@@ -175,8 +181,11 @@ void runEchoThread(IcmpHelper& helper)
             batch.swap(helper.toSend);
             stopping = helper.stopping;
         }
-        if (stopping)
+        if (stopping) {
+            for (auto& echo : batch)
+                echo->issued.set_value(ERROR_OPERATION_ABORTED);
             break;
+        }
         for (auto& echo : batch)
             sendOne(helper, std::move(echo));
     }
@@ -273,6 +282,20 @@ IcmpHelper* openIcmpHelper(int& errorCode)
         errorCode = static_cast<int>(::GetLastError());
         return nullptr;
     }
+    // One echo to loopback, waited for: a helper that exists but may not
+    // send (under Wine, without the right to any ICMP socket) is no way out.
+    std::uint8_t probe[8] = { 'p', 'r', 'o', 'b', 'e' };
+    std::vector<std::uint8_t> answer(kReplyRoom + sizeof probe);
+    if (::IcmpSendEcho(helper->icmp, htonl(INADDR_LOOPBACK), probe, sizeof probe, nullptr, answer.data(),
+            static_cast<DWORD>(answer.size()), 1000)
+        == 0) {
+        const DWORD error = ::GetLastError();
+        // An IP status means the echo went out: the helper may send.
+        if (error < IP_STATUS_BASE) {
+            errorCode = static_cast<int>(error != 0 ? error : ERROR_GEN_FAILURE);
+            return nullptr;
+        }
+    }
     helper->ready = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     helper->wake = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (!helper->ready || !helper->wake) {
@@ -319,11 +342,19 @@ long sendThroughHelper(IcmpHelper& helper, const std::uint8_t* request, std::siz
     echo->destination = destination;
     echo->timeToLive = static_cast<UCHAR>(std::clamp(helper.timeToLive.load(), 1, 255));
     echo->replies.resize(kReplyRoom + size);
+    // The send waits for the request to be out, so that a refusal is
+    // reported as a raw socket's would be.
+    std::future<DWORD> issued = echo->issued.get_future();
     {
         std::lock_guard<std::mutex> lock(helper.mutex);
         helper.toSend.push_back(std::move(echo));
     }
     ::SetEvent(helper.wake);
+    const DWORD error = issued.get();
+    if (error != 0) {
+        errorCode = static_cast<int>(error);
+        return -1;
+    }
     return static_cast<long>(size);
 }
 

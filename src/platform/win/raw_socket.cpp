@@ -50,13 +50,16 @@ std::string describeIcmpKind(IcmpSocketKind kind)
     return kind == IcmpSocketKind::Helper ? "ICMP helper API" : "raw ICMP socket";
 }
 
-IcmpEndpoint openIcmpEndpoint(int& rawError, int& fallbackError)
+IcmpEndpoint openIcmpEndpointOfKind(IcmpSocketKind kind, int& errorCode)
 {
-    fallbackError = 0;
-    IcmpEndpoint endpoint(openRawIcmpSocket(rawError));
-    if (endpoint.valid() || rawError != WSAEACCES)
+    if (kind == IcmpSocketKind::Raw)
+        return IcmpEndpoint(openRawIcmpSocket(errorCode));
+    IcmpEndpoint endpoint;
+    if (kind != IcmpSocketKind::Helper) {
+        errorCode = WSAESOCKTNOSUPPORT;
         return endpoint;
-    endpoint.helper = detail::openIcmpHelper(fallbackError);
+    }
+    endpoint.helper = detail::openIcmpHelper(errorCode);
     if (endpoint.helper) {
         endpoint.kind = IcmpSocketKind::Helper;
         // The helper puts its own identifier on the wire and matches the
@@ -64,6 +67,16 @@ IcmpEndpoint openIcmpEndpoint(int& rawError, int& fallbackError)
         endpoint.identifier = static_cast<std::uint16_t>(::GetCurrentProcessId() & 0xFFFFu);
     }
     return endpoint;
+}
+
+IcmpEndpoint openIcmpEndpoint(int& rawError, int& fallbackError)
+{
+    fallbackError = 0;
+    const IcmpEndpoint raw = openIcmpEndpointOfKind(IcmpSocketKind::Raw, rawError);
+    if (raw.valid() || rawError != WSAEACCES)
+        return raw;
+    const IcmpEndpoint helper = openIcmpEndpointOfKind(IcmpSocketKind::Helper, fallbackError);
+    return helper.valid() ? helper : raw;
 }
 
 SocketHandle openRawIcmpSocket(int& errorCode)
