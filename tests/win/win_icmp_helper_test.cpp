@@ -2,9 +2,12 @@
 // the same texts whichever way the program pings.
 
 #include "ping/icmp_message.h"
+#include "ping/icmp_socket.h"
 #include "platform/ipv4.h"
 #include "platform/win/icmp_helper.h"
+#include "support/recording_desktop.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <winsock2.h>
@@ -13,6 +16,7 @@
 #include <icmpapi.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -144,4 +148,38 @@ TEST(WinIcmpHelper, EchoToLoopbackComesBackAsARawDatagram)
     EXPECT_FALSE(readable);
     EXPECT_EQ(platform::detail::receiveFromHelper(*helper, image.data(), image.size(), sender, errorCode), -1);
     platform::detail::closeIcmpHelper(helper);
+}
+
+// tests/win/unprivileged-wine.sh runs this under Wine as an ordinary user,
+// in a network namespace whose ping group range admits every group
+// (BV_EXPECT_ICMP=some: Wine's ICMP goes through datagram sockets) or none
+// (BV_EXPECT_ICMP=none). The Administrator box comes only when no kind opens.
+TEST(WinIcmpHelper, AdministratorBoxOnlyWhenNoKindOpens)
+{
+    const char* expected = std::getenv("BV_EXPECT_ICMP");
+    if (!expected)
+        GTEST_SKIP() << "run by tests/win/unprivileged-wine.sh";
+    RecordingDesktop desktop;
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    IcmpSocket socket(20);
+    GetCapturedStdout();
+    const std::string errors = GetCapturedStderr();
+    if (std::string(expected) == "none") {
+        EXPECT_FALSE(socket.endpoint().valid());
+        EXPECT_THAT(errors, testing::HasSubstr("Failed to create raw socket: 10013\n"));
+        EXPECT_THAT(errors, testing::HasSubstr("Failed to open the ICMP helper API instead: "));
+        const auto boxes = desktop.boxes();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_THAT(boxes[0].text, testing::HasSubstr("must be run as Administrator"));
+        int errorCode = 0;
+        EXPECT_EQ(platform::detail::openIcmpHelper(errorCode), nullptr);
+    } else {
+        EXPECT_TRUE(socket.endpoint().valid()) << errors;
+        EXPECT_TRUE(desktop.boxes().empty());
+        int errorCode = 0;
+        platform::IcmpHelper* helper = platform::detail::openIcmpHelper(errorCode);
+        EXPECT_NE(helper, nullptr) << errorCode;
+        platform::detail::closeIcmpHelper(helper);
+    }
 }
