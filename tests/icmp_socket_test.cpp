@@ -132,13 +132,13 @@ TEST(IcmpSocket, EchoToLoopbackIsAnswered)
     ASSERT_NE(socket.handle(), platform::kInvalidSocket);
 
     CaptureStdout();
-    EXPECT_EQ(sendRequest(socket.handle(), "127.0.0.2"), 0);
+    EXPECT_EQ(sendRequest(socket.endpoint(), "127.0.0.2"), 0);
     EXPECT_EQ(GetCapturedStdout(), "Sending 44 bytes to 127.0.0.2... done sending bytes to 127.0.0.2\n");
 
     CaptureStdout();
     CaptureStderr();
     ReplyInfo answer;
-    const bool answered = receiveUntil(socket.handle(), [&](const auto& datagram, int count, const SocketAddress& sender) {
+    const bool answered = receiveUntil(socket.endpoint(), [&](const auto& datagram, int count, const SocketAddress& sender) {
         if (sender.address != platform::parseIpv4("127.0.0.2"))
             return false;
         ReplyInfo reply;
@@ -166,7 +166,7 @@ TEST(IcmpSocket, OwnRequestIsFilteredOutAndKeepsItsTimeToLive)
     ASSERT_GE(observer, 0);
     CaptureStdout();
     IcmpSocket socket(20);
-    const int sent = sendRequest(socket.handle(), "127.0.0.1");
+    const int sent = sendRequest(socket.endpoint(), "127.0.0.1");
     GetCapturedStdout();
     ASSERT_NE(socket.handle(), platform::kInvalidSocket);
     ASSERT_EQ(sent, 0);
@@ -176,7 +176,7 @@ TEST(IcmpSocket, OwnRequestIsFilteredOutAndKeepsItsTimeToLive)
     std::vector<std::uint8_t> own;
     int ownCount = 0;
     SocketAddress ownSender;
-    const bool seen = receiveUntil(observer, [&](const auto& datagram, int count, const SocketAddress& sender) {
+    const bool seen = receiveUntil(platform::IcmpEndpoint(observer), [&](const auto& datagram, int count, const SocketAddress& sender) {
         if (!isOwnEchoRequest(datagram, count))
             return false;
         own.assign(datagram.begin(), datagram.begin() + count);
@@ -186,7 +186,7 @@ TEST(IcmpSocket, OwnRequestIsFilteredOutAndKeepsItsTimeToLive)
     });
     bool requestOnOwnSocket = false;
     bool replyOnOwnSocket = false;
-    receiveUntil(socket.handle(), [&](const auto& datagram, int count, const SocketAddress&) {
+    receiveUntil(socket.endpoint(), [&](const auto& datagram, int count, const SocketAddress&) {
         const int h = headerLength(datagram);
         if (isOwnEchoRequest(datagram, count))
             requestOnOwnSocket = true;
@@ -224,17 +224,17 @@ TEST(IcmpSocket, RefusedTimeToLiveAndShortBuffer)
     EXPECT_NE(refused.handle(), platform::kInvalidSocket);
 
     CaptureStdout();
-    const int sent = sendRequest(refused.handle(), "127.0.0.1");
+    const int sent = sendRequest(refused.endpoint(), "127.0.0.1");
     GetCapturedStdout();
     ASSERT_EQ(sent, 0);
     // Any ICMP datagram is longer than 16 bytes, whoever sent it.
     int readable = 0;
-    ASSERT_EQ(waitReadable(refused.handle(), 5000, readable), 1);
+    ASSERT_EQ(waitReadable(refused.endpoint(), 5000, readable), 1);
     ASSERT_EQ(readable, 1);
     std::vector<std::uint8_t> small(16);
     SocketAddress sender;
     CaptureStderr();
-    EXPECT_EQ(receiveMessage(refused.handle(), sender, small.data(), 16), -1);
+    EXPECT_EQ(receiveMessage(refused.endpoint(), sender, small.data(), 16), -1);
     EXPECT_EQ(GetCapturedStderr(), "read failed: buffer too small\n");
 }
 
@@ -242,23 +242,23 @@ TEST(WaitReadable, TimeOutDataAndFailedWait)
 {
     UdpSocket quiet;
     int readable = 7;
-    EXPECT_EQ(waitReadable(quiet.handle(), 0, readable), 1);
+    EXPECT_EQ(waitReadable(platform::IcmpEndpoint(quiet.handle()), 0, readable), 1);
     EXPECT_EQ(readable, 0);
 
     ASSERT_TRUE(quiet.sendToSelf());
     readable = 7;
-    EXPECT_EQ(waitReadable(quiet.handle(), 5000, readable), 1);
+    EXPECT_EQ(waitReadable(platform::IcmpEndpoint(quiet.handle()), 5000, readable), 1);
     EXPECT_EQ(readable, 1);
 
     readable = 7;
-    EXPECT_EQ(waitReadable(platform::kInvalidSocket, 0, readable), 0);
+    EXPECT_EQ(waitReadable(platform::IcmpEndpoint(platform::kInvalidSocket), 0, readable), 0);
     EXPECT_EQ(readable, 7);
 
     // A descriptor that is no longer open.
     const int closed = dup(quiet.handle());
     ASSERT_GE(closed, 0);
     close(closed);
-    EXPECT_EQ(waitReadable(closed, 0, readable), 0);
+    EXPECT_EQ(waitReadable(platform::IcmpEndpoint(closed), 0, readable), 0);
     EXPECT_EQ(readable, 7);
 }
 
@@ -267,12 +267,12 @@ TEST(IcmpMessageOnBadSocket, SendAndReceiveReportTheCode)
     std::vector<std::uint8_t> buffer(64);
     SocketAddress sender;
     CaptureStderr();
-    EXPECT_EQ(receiveMessage(platform::kInvalidSocket, sender, buffer.data(), 64), -1);
+    EXPECT_EQ(receiveMessage(platform::IcmpEndpoint(platform::kInvalidSocket), sender, buffer.data(), 64), -1);
     EXPECT_EQ(GetCapturedStderr(), "read failed: error #" + std::to_string(EBADF) + "\n");
 
     CaptureStdout();
     CaptureStderr();
-    EXPECT_EQ(sendRequest(platform::kInvalidSocket, "127.0.0.1"), -1);
+    EXPECT_EQ(sendRequest(platform::IcmpEndpoint(platform::kInvalidSocket), "127.0.0.1"), -1);
     EXPECT_EQ(GetCapturedStderr(), "send failed: " + std::to_string(EBADF) + "\n");
     EXPECT_EQ(GetCapturedStdout(), "Sending 44 bytes to 127.0.0.1... done sending bytes to 127.0.0.1\n");
 }

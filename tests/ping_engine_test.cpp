@@ -36,7 +36,7 @@ bool rawSocketsAllowed()
         return false;
     int code = 0;
     const platform::SocketHandle socket = platform::openRawIcmpSocket(code);
-    platform::closeSocket(socket);
+    platform::closeSocket(platform::IcmpEndpoint(socket));
     platform::stopSocketLayer();
     return socket != platform::kInvalidSocket;
 }
@@ -420,7 +420,7 @@ TEST(PingEngine, RepliesQueuedTogetherAreAllApplied)
         SocketAddress destination;
         ASSERT_EQ(resolveHost(host.getHostText(), host.getNumericAddress(), destination), 0);
         fillEchoRequest(request, 44, 0);
-        ASSERT_EQ(sendEcho(network.socket().handle(), destination, request, 44), 0);
+        ASSERT_EQ(sendEcho(network.socket().endpoint(), destination, request, 44), 0);
     }
     // Loopback answers within the send, so all six replies wait already.
     std::thread receiver([&network] { receiverThread(network.engine()); });

@@ -38,8 +38,9 @@ struct IcmpHelper;  // the Windows helper's state, defined by its backend
 
 struct IcmpEndpoint {
     IcmpEndpoint() = default;
-    // A raw socket, or kInvalidSocket.
-    IcmpEndpoint(SocketHandle raw)
+    // A raw socket, or kInvalidSocket. Explicit: a handle alone does not
+    // say which kind it is, nor carry the helper.
+    explicit IcmpEndpoint(SocketHandle raw)
         : socket(raw)
     {
     }
