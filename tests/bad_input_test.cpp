@@ -1,6 +1,7 @@
 // What the headless program answers to each kind of bad input, one test per
 // row of the README's table.
 
+#include "support/lab_program.h"
 #include "support/network_lab.h"
 #include "support/program_run.h"
 #include "support/test_environment.h"
@@ -44,28 +45,7 @@ bool logHolds(const std::string& path, const std::string& text)
     return fileExists(path) && readFile(path).find(text) != std::string::npos;
 }
 
-class BadInputInLab : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        const std::string reason = labUnavailableReason();
-        if (!reason.empty())
-            GTEST_SKIP() << reason;
-        lab_ = std::make_unique<NetworkLab>();
-        ASSERT_EQ(lab_->failure(), "");
-    }
-
-    std::unique_ptr<ProgramRun> start(const std::string& hosts, std::vector<std::string> options)
-    {
-        writeFile(directory_.file("hosts.txt"), hosts);
-        std::vector<std::string> command { BV_HEADLESS_PROGRAM, "-in", "hosts.txt", "-pt", "5000" };
-        command.insert(command.end(), options.begin(), options.end());
-        return std::make_unique<ProgramRun>(directory_.path(), lab_->inMonitorNamespace(command));
-    }
-
-    std::unique_ptr<NetworkLab> lab_;
-    TemporaryDirectory directory_;
-};
+using BadInputInLab = LabProgramTest;
 
 }  // namespace
 

@@ -25,6 +25,13 @@ using platform::WaitResult;
 
 namespace {
 
+// The object, or null when it could not be had.
+template<typename T>
+std::unique_ptr<T> made(bv::platform::ErrorOr<std::unique_ptr<T>> result)
+{
+    return result.is_error() ? nullptr : result.release_value();
+}
+
 constexpr auto kDeadline = std::chrono::seconds(30);
 
 std::string uniqueName(const std::string& base, const std::string& test)
@@ -199,11 +206,11 @@ int takeAll(Semaphore& semaphore)
 
 TEST(PrivateSemaphore, CountsMaximumAndWaking)
 {
-    EXPECT_EQ(Semaphore::createPrivate(4, 3), nullptr);
-    EXPECT_EQ(Semaphore::createPrivate(-1, 3), nullptr);
-    EXPECT_EQ(Semaphore::createPrivate(0, 0), nullptr);
+    EXPECT_TRUE(Semaphore::createPrivate(4, 3).is_error());
+    EXPECT_TRUE(Semaphore::createPrivate(-1, 3).is_error());
+    EXPECT_TRUE(Semaphore::createPrivate(0, 0).is_error());
 
-    auto semaphore = Semaphore::createPrivate(2, 3);
+    auto semaphore = made(Semaphore::createPrivate(2, 3));
     ASSERT_NE(semaphore, nullptr);
     EXPECT_EQ(semaphore->wait(), WaitResult::Signalled);
     EXPECT_EQ(semaphore->tryWait(), WaitResult::Signalled);
@@ -224,7 +231,7 @@ TEST(PrivateSemaphore, CountsMaximumAndWaking)
 
 TEST(PrivateMutex, OwnershipRecursionAndAbandonment)
 {
-    auto mutex = Mutex::createPrivate();
+    auto mutex = made(Mutex::createPrivate());
     ASSERT_NE(mutex, nullptr);
     EXPECT_FALSE(mutex->release()) << "released a mutex nobody owns";
 
@@ -254,25 +261,25 @@ TEST(PrivateMutex, OwnershipRecursionAndAbandonment)
 TEST(NamedObjects, RefuseBadNamesAndAnotherKind)
 {
     const NamedObjects names({ uniqueName("addresMutexName", "kind") });
-    EXPECT_EQ(Semaphore::openNamed("", 6, 6), nullptr);
-    EXPECT_EQ(Semaphore::openNamed("a/b", 6, 6), nullptr);
-    EXPECT_EQ(Mutex::openNamed("a/b"), nullptr);
-    EXPECT_EQ(Semaphore::openNamed(names[0], 7, 6), nullptr);
+    EXPECT_TRUE(Semaphore::openNamed("", 6, 6).is_error());
+    EXPECT_TRUE(Semaphore::openNamed("a/b", 6, 6).is_error());
+    EXPECT_TRUE(Mutex::openNamed("a/b").is_error());
+    EXPECT_TRUE(Semaphore::openNamed(names[0], 7, 6).is_error());
 
-    auto semaphore = Semaphore::openNamed(names[0], 6, 6);
+    auto semaphore = made(Semaphore::openNamed(names[0], 6, 6));
     ASSERT_NE(semaphore, nullptr);
-    EXPECT_EQ(Mutex::openNamed(names[0]), nullptr) << "a semaphore's name opened as a mutex";
+    EXPECT_TRUE(Mutex::openNamed(names[0]).is_error()) << "a semaphore's name opened as a mutex";
 }
 
 TEST(NamedSemaphore, TwoProcessesShareSixCounts)
 {
     const NamedObjects names({ uniqueName("addresMutexName", "shared") });
-    auto semaphore = Semaphore::openNamed(names[0], 6, 6);
+    auto semaphore = made(Semaphore::openNamed(names[0], 6, 6));
     ASSERT_NE(semaphore, nullptr);
 
     Child child([&](const Child::Channel& parent) {
         // Counts given by a later opener do not apply.
-        auto own = Semaphore::openNamed(names[0], 0, 1);
+        auto own = made(Semaphore::openNamed(names[0], 0, 1));
         if (!own)
             return 10;
         for (int i = 0; i < 4; ++i)
@@ -318,11 +325,11 @@ TEST(NamedSemaphore, TwoProcessesShareSixCounts)
 TEST(NamedMutex, HeldByAnotherProcess)
 {
     const NamedObjects names({ uniqueName("fileMutexName", "held") });
-    auto mutex = Mutex::openNamed(names[0]);
+    auto mutex = made(Mutex::openNamed(names[0]));
     ASSERT_NE(mutex, nullptr);
 
     Child child([&](const Child::Channel& parent) {
-        auto own = Mutex::openNamed(names[0]);
+        auto own = made(Mutex::openNamed(names[0]));
         if (!own)
             return 10;
         if (own->wait() != WaitResult::Signalled)
@@ -361,11 +368,11 @@ TEST(NamedMutex, HeldByAnotherProcess)
 TEST(NamedMutex, AbandonedByKilledProcessAndClosedWhileOwned)
 {
     const NamedObjects names({ uniqueName("socketMutexName", "killed") });
-    auto mutex = Mutex::openNamed(names[0]);
+    auto mutex = made(Mutex::openNamed(names[0]));
     ASSERT_NE(mutex, nullptr);
 
     Child child([&](const Child::Channel& parent) {
-        auto own = Mutex::openNamed(names[0]);
+        auto own = made(Mutex::openNamed(names[0]));
         if (!own || own->wait() != WaitResult::Signalled)
             return 10;
         parent.send('H');
@@ -381,7 +388,7 @@ TEST(NamedMutex, AbandonedByKilledProcessAndClosedWhileOwned)
     EXPECT_TRUE(mutex->release());
 
     // Closing a mutex this thread owns gives it up rather than abandoning it.
-    auto second = Mutex::openNamed(names[0]);
+    auto second = made(Mutex::openNamed(names[0]));
     ASSERT_NE(second, nullptr);
     ASSERT_EQ(second->wait(), WaitResult::Signalled);
     second.reset();
@@ -398,8 +405,8 @@ TEST(NamedObjects, FreshAfterEveryUserWasKilled)
     // their users.
     auto holder = [&](int counts, bool takeMutex) {
         return [&names, counts, takeMutex](const Child::Channel& parent) {
-            auto semaphore = Semaphore::openNamed(names[0], 6, 6);
-            auto mutex = Mutex::openNamed(names[1]);
+            auto semaphore = made(Semaphore::openNamed(names[0], 6, 6));
+            auto mutex = made(Mutex::openNamed(names[1]));
             if (!semaphore || !mutex)
                 return 10;
             for (int i = 0; i < counts; ++i)
@@ -414,8 +421,8 @@ TEST(NamedObjects, FreshAfterEveryUserWasKilled)
     };
     // Reports what a new opener finds: free counts, then how its mutex wait went.
     auto inspector = [&names](const Child::Channel& parent) {
-        auto semaphore = Semaphore::openNamed(names[0], 6, 6);
-        auto mutex = Mutex::openNamed(names[1]);
+        auto semaphore = made(Semaphore::openNamed(names[0], 6, 6));
+        auto mutex = made(Mutex::openNamed(names[1]));
         if (!semaphore || !mutex)
             return 10;
         parent.send(static_cast<char>('0' + takeAll(*semaphore)));
@@ -454,8 +461,8 @@ TEST(NamedObjects, OtherUserGetsObjectsOfItsOwn)
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root: switches to the user nobody";
     const NamedObjects names({ uniqueName("addresMutexName", "user"), uniqueName("fileMutexName", "user") });
-    auto semaphore = Semaphore::openNamed(names[0], 6, 6);
-    auto mutex = Mutex::openNamed(names[1]);
+    auto semaphore = made(Semaphore::openNamed(names[0], 6, 6));
+    auto mutex = made(Mutex::openNamed(names[1]));
     ASSERT_NE(semaphore, nullptr);
     ASSERT_NE(mutex, nullptr);
     ASSERT_EQ(takeAll(*semaphore), 6);
@@ -473,8 +480,8 @@ TEST(NamedObjects, OtherUserGetsObjectsOfItsOwn)
             return 10;
         int code = 0;
         {
-            auto own = Semaphore::openNamed(names[0], 6, 6);
-            auto ownMutex = Mutex::openNamed(names[1]);
+            auto own = made(Semaphore::openNamed(names[0], 6, 6));
+            auto ownMutex = made(Mutex::openNamed(names[1]));
             if (!own || !ownMutex)
                 code = 11;
             else if (takeAll(*own) != 6)

@@ -22,8 +22,7 @@ TEST(Network, MissingInputFileThrowsBeforeLocksAndSocket)
     testing::internal::CaptureStdout();
     try {
         Network network(settings, options);
-        for (const char* name : { "addresMutexName", "fileMutexName", "socketMutexName" })
-            platform::removeNamedObject(name + options.lockNameSuffix);
+        removeRunLockObjects(settings, options.lockNameSuffix);
         FAIL() << "built a run without its input file";
     } catch (const StartupFailure& failure) {
         EXPECT_STREQ(failure.what(), "Could not open input file");

@@ -449,3 +449,4 @@ TEST(PingEngine, RepliesQueuedTogetherAreAllApplied)
     EXPECT_EQ(free, 6);
 }
 #endif
+

@@ -2,6 +2,7 @@
 
 #include "ping/icmp_message.h"
 #include "support/fake_clock.h"
+#include "support/fake_clock_run.h"
 #include "support/recording_desktop.h"
 #include "support/test_network.h"
 
@@ -12,18 +13,9 @@ using namespace bv;
 
 namespace {
 
-class ApplyReplyTest : public testing::Test {
+class ApplyReplyTest : public FakeClockRun {
 protected:
-    void awaitReply(Address& host)
-    {
-        ASSERT_EQ(network().pingSemaphore().wait(), platform::WaitResult::Signalled);
-        startRequest(network().engine(), host);
-    }
-    Network& network() { return *test.network; }
-
-    RecordingDesktop desktop;
-    FakeClock clock { 1000 };
-    TestNetwork test { "a 10.0.0.1\nb 10.0.0.2\n", clock };
+    ApplyReplyTest() : FakeClockRun("a 10.0.0.1\nb 10.0.0.2\n", 1000) {}
 };
 
 }  // namespace
@@ -31,7 +23,7 @@ protected:
 TEST_F(ApplyReplyTest, ReplyAnswersOnceAndOnlyAnAwaitingHost)
 {
     Address& host = *network().host(0);
-    awaitReply(host);
+    send(host);
     ReplyInfo good;
     good.address = platform::parseIpv4("10.0.0.1");
     testing::internal::CaptureStdout();
@@ -56,7 +48,7 @@ TEST_F(ApplyReplyTest, ErrorRepliesFailTheHost)
     Address& host = *network().host(1);
     ReplyInfo unreachable;
     unreachable.errorText = "Destination unreachable";
-    awaitReply(host);
+    send(host);
     testing::internal::CaptureStdout();
     applyReply("10.0.0.2", network().engine(), unreachable);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "R:TTL expired\nfreed a semaphore\n");
@@ -65,7 +57,7 @@ TEST_F(ApplyReplyTest, ErrorRepliesFailTheHost)
 
     ReplyInfo expired;
     expired.errorText = "TTL expired";
-    awaitReply(host);
+    send(host);
     applyReply("10.0.0.2", network().engine(), expired);
     EXPECT_EQ(host.getStatus(), HostStatus::Red);
     EXPECT_EQ(host.getPingState(), PingState::ChangePending);
@@ -77,7 +69,7 @@ TEST_F(ApplyReplyTest, ErrorRepliesFailTheHost)
 TEST_F(ApplyReplyTest, OwedCountsGoBackOnlyWhenTheCallerReleasesThem)
 {
     Address& host = *network().host(0);
-    awaitReply(host);
+    send(host);
     ReplyInfo good;
     good.address = platform::parseIpv4("10.0.0.1");
     int owed = 0;

@@ -5,7 +5,7 @@
 #include "run/network.h"
 
 #include "ping/icmp_message.h"
-#include "support/fake_clock.h"
+#include "support/fake_clock_run.h"
 #include "support/recording_desktop.h"
 #include "support/test_network.h"
 
@@ -17,13 +17,12 @@ namespace {
 
 constexpr CalendarTime kStart = 1108980907;
 
-class ScheduleTest : public testing::Test {
+class ScheduleTest : public FakeClockRun {
 protected:
-    Network& network() { return *test.network; }
-    Address& host(std::size_t position) { return *network().host(position); }
+    ScheduleTest() : FakeClockRun(eightHosts(), kStart) {}
 
-    // What the sender does: a free count, then the request.
-    bool send(Address& record)
+    // What the sender does when it must not wait: a free count or nothing.
+    bool trySend(Address& record)
     {
         if (network().pingSemaphore().tryWait() != platform::WaitResult::Signalled)
             return false;
@@ -53,10 +52,6 @@ protected:
         return lines;
     }
 
-    ExitFlagReset exitFlag;
-    RecordingDesktop desktop;
-    FakeClock clock { kStart };
-    TestNetwork test { eightHosts(), clock };
 };
 
 }  // namespace
@@ -64,17 +59,17 @@ protected:
 TEST_F(ScheduleTest, SilentHostsHoldTheirCountsOnlyForTheReceiveWait)
 {
     for (std::size_t position = 0; position < 6; ++position)
-        ASSERT_TRUE(send(host(position)));
+        ASSERT_TRUE(trySend(host(position)));
     // Six silent hosts hold every count: the seventh and the answering one wait.
-    EXPECT_FALSE(send(host(6)));
+    EXPECT_FALSE(trySend(host(6)));
     clock.sleepMilliseconds(999);
     EXPECT_EQ(expireCounts(), 0);
     clock.sleepMilliseconds(1);
     EXPECT_EQ(expireCounts(), 6);
     for (int i = 0; i < 6; ++i)
         ASSERT_TRUE(network().pingSemaphore().release());
-    EXPECT_TRUE(send(host(6)));
-    EXPECT_TRUE(send(host(7)));
+    EXPECT_TRUE(trySend(host(6)));
+    EXPECT_TRUE(trySend(host(7)));
     // The silent ones still await their replies.
     EXPECT_EQ(host(0).getPingState(), PingState::AwaitingReply);
 
@@ -106,7 +101,7 @@ TEST_F(ScheduleTest, SilentHostsHoldTheirCountsOnlyForTheReceiveWait)
 
 TEST_F(ScheduleTest, CalendarChangesNeitherStopNorFailRequests)
 {
-    ASSERT_TRUE(send(host(0)));
+    ASSERT_TRUE(trySend(host(0)));
     clock.set(kStart - 3600);
     clock.sleepMilliseconds(9000);
     network().sweepPass();
@@ -115,7 +110,7 @@ TEST_F(ScheduleTest, CalendarChangesNeitherStopNorFailRequests)
     network().sweepPass();
     EXPECT_EQ(host(0).getErrorText(), "Timed out") << "set back, the time-out still came after 10 s";
 
-    ASSERT_TRUE(send(host(1)));
+    ASSERT_TRUE(trySend(host(1)));
     clock.set(kStart + 3600);
     network().sweepPass();
     EXPECT_EQ(host(1).getPingState(), PingState::AwaitingReply) << "set forward, a request in time stays in time";

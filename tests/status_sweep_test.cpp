@@ -2,6 +2,7 @@
 
 #include "core/monitor_events.h"
 #include "support/fake_clock.h"
+#include "support/fake_clock_run.h"
 #include "support/recording_desktop.h"
 #include "support/test_network.h"
 
@@ -14,24 +15,10 @@ namespace {
 
 constexpr CalendarTime kStart = 1108980907;
 
-class StatusSweepTest : public testing::Test {
+class StatusSweepTest : public FakeClockRun {
 protected:
+    StatusSweepTest() : FakeClockRun("a 10.0.0.1 first\nb 10.0.0.2 second\n", kStart) {}
     void SetUp() override { useUtcTimeZone(); }
-
-    // What the echo sender does when it sends a request.
-    void send(Address& record)
-    {
-        ASSERT_EQ(network().pingSemaphore().wait(), platform::WaitResult::Signalled);
-        startRequest(network().engine(), record);
-    }
-
-    Network& network() { return *test.network; }
-    Address& host(std::size_t position) { return *network().host(position); }
-
-    ExitFlagReset exitFlag;
-    RecordingDesktop desktop;
-    FakeClock clock { kStart };
-    TestNetwork test { "a 10.0.0.1 first\nb 10.0.0.2 second\n", clock };
 };
 
 // A clock whose monotonic reading steps through the times it was given,

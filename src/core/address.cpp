@@ -29,7 +29,7 @@ Address::Address(const std::string& name, const std::string& hostText, const std
 
 Address::Address(const Address& other)
 {
-    initialise(other.name_, other.hostText_, other.comment_, other.interval_, other.ttl_, other.status_,
+    initialise(other.name_, other.hostText_, other.comment_, other.interval_, other.ttl_, other.getStatus(),
         other.getPingState(), other.lastReplyTime_, other.downSince_, other.lastSendTime_, other.errorText_,
         other.timeOut_);
     requestsSent_ = other.requestsSent_;
@@ -41,7 +41,7 @@ Address::Address(const Address& other)
 Address& Address::operator=(const Address& other)
 {
     if (this != &other) {
-        initialise(other.name_, other.hostText_, other.comment_, other.interval_, other.ttl_, other.status_,
+        initialise(other.name_, other.hostText_, other.comment_, other.interval_, other.ttl_, other.getStatus(),
             other.getPingState(), other.lastReplyTime_, other.downSince_, other.lastSendTime_, other.errorText_,
             other.timeOut_);
         requestsSent_ = other.requestsSent_;
@@ -83,7 +83,7 @@ void Address::setPingState(PingState value)
 
 PingState Address::recordResult(const PingResult& result)
 {
-    const HostStatus oldStatus = status_;
+    const HostStatus oldStatus = getStatus();
     if (result.ok != 0)
         lastReplyTime_ = lastSendTime_;
 
@@ -123,7 +123,7 @@ PingState Address::recordResult(const PingResult& result)
 
 std::string Address::getStatusText() const
 {
-    switch (status_) {
+    switch (getStatus()) {
     case HostStatus::Green:
         return "GREEN";
     case HostStatus::Yellow:
@@ -143,11 +143,11 @@ std::string Address::getStatusFields() const
     fields += '\t';
     fields += comment_;
     fields += '\t';
-    if (status_ == HostStatus::Green) {
+    if (getStatus() == HostStatus::Green) {
         char duration[64];
         std::snprintf(duration, sizeof duration, "%f", static_cast<double>(lastReplyTime_ - downSince_));
         fields += duration;
-    } else if (status_ != HostStatus::Yellow) {
+    } else if (getStatus() != HostStatus::Yellow) {
         fields += '\t';
         fields += errorText_;
     }

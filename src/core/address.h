@@ -54,7 +54,8 @@ public:
     CalendarTime getLastSendTime() const { return lastSendTime_; }
     std::int32_t getInterval() const { return interval_; }
     std::int32_t getTtl() const { return ttl_; }
-    HostStatus getStatus() const { return status_; }
+    // Read by the sender without the lock, to send answering hosts first.
+    HostStatus getStatus() const { return status_.load(std::memory_order_relaxed); }
     PingState getPingState() const;
     platform::Ipv4Address getNumericAddress() const { return numericAddress_; }
     std::int32_t getTimeOut() const { return timeOut_; }
@@ -83,7 +84,7 @@ public:
     void setLastSendTime(CalendarTime value) { lastSendTime_ = value; }
     void setInterval(std::int32_t value) { interval_ = value; }
     void setTtl(std::int32_t value) { ttl_ = value; }
-    void setStatus(HostStatus value) { status_ = value; }
+    void setStatus(HostStatus value) { status_.store(value, std::memory_order_relaxed); }
     void setPingState(PingState value);
     void setTimeOut(std::int32_t value) { timeOut_ = value; }
 
@@ -102,7 +103,7 @@ private:
     CalendarTime lastSendTime_ = 0;
     std::int32_t interval_ = 0;
     std::int32_t ttl_ = 0;
-    HostStatus status_ = HostStatus::Green;
+    std::atomic<HostStatus> status_ { HostStatus::Green };
     // The sender reads it without the lock to decide whether a host is due,
     // so it is kept atomically; every change still happens under the lock.
     std::atomic<PingState> pingState_ { PingState::Idle };

@@ -6,22 +6,31 @@
 
 namespace bv {
 
+namespace {
+
+TextWrite textWriteOf(const platform::ErrorOr<void>& written)
+{
+    if (!written.is_error())
+        return TextWrite::Written;
+    return platform::couldNotOpen(written.error()) ? TextWrite::NotOpened : TextWrite::Failed;
+}
+
+}  // namespace
+
 TextWrite writeTextFile(const std::string& text, const std::string& name, bool append)
 {
-    int errorCode = 0;
-    switch (platform::writeWholeFile(name, text + "\r\n", append, errorCode)) {
-    case platform::WriteOutcome::Written:
-        return TextWrite::Written;
-    case platform::WriteOutcome::NotOpened:
-        return TextWrite::NotOpened;
-    default:
-        return TextWrite::Failed;
-    }
+    return textWriteOf(platform::writeWholeFile(name, text + "\r\n", append));
+}
+
+TextWrite replaceTextFile(const std::string& text, const std::string& name)
+{
+    return textWriteOf(platform::replaceFileContent(name, text + "\r\n"));
 }
 
 std::int64_t fileSizeOf(const std::string& name)
 {
-    return platform::fileSize(name);
+    const auto size = platform::fileSize(name);
+    return size.is_error() ? -1 : size.value();
 }
 
 std::string archiveName(const std::string& logFile, const platform::LocalTime& time, const char* directorySeparators)

@@ -16,6 +16,11 @@ enum class TextWrite {
 // Writes the text and one CR LF to the file, appended or replacing it.
 TextWrite writeTextFile(const std::string& text, const std::string& name, bool append);
 
+// The same, replacing the file as a whole: a reader sees the old content or
+// the new, never a mix.
+TextWrite replaceTextFile(const std::string& text, const std::string& name);
+
+// -1 when the file cannot be opened or its size read.
 std::int64_t fileSizeOf(const std::string& name);
 
 // The log file name with the time stamp put before its extension.

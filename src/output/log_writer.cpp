@@ -70,7 +70,9 @@ TextWrite LogWriter::writeLogBatch()
     if (context_.archiveSize > 0 && fileSizeOf(logFile) > std::int64_t(context_.archiveSize) * 1024) {
         const std::string archive
             = archiveName(logFile, platform::localTimeOf(context_.clock.now()), platform::kDirectorySeparators);
-        platform::renameFileNoReplace(logFile, archive);
+        if (const auto archived = platform::renameFileNoReplace(logFile, archive); archived.is_error())
+            platform::errorLine(
+                "could not archive the log file " + logFile + " as " + archive + ": " + archived.error().message());
     }
     const std::string separation = endsInsideALine(logFile) ? "\r\n" : "";
     const TextWrite written = writeTextFile(separation + batch, logFile, true);
@@ -107,9 +109,17 @@ TextWrite LogWriter::writeDownFile()
         text += host.getDownText();
         text += "\r\n";
     }
-    const TextWrite written = writeTextFile(text, context_.downFile, false);
-    if (written == TextWrite::Failed)
+    // Replacing a file makes the file system flush it: only a changed list
+    // is written, and the first one always.
+    if (downFileWritten_ && text == downFileText_)
+        return TextWrite::Written;
+    const TextWrite written = replaceTextFile(text, context_.downFile);
+    if (written == TextWrite::Written) {
+        downFileWritten_ = true;
+        downFileText_ = std::move(text);
+    } else if (written == TextWrite::Failed) {
         platform::errorLine("could not write the down file " + context_.downFile);
+    }
     return written;
 }
 

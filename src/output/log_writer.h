@@ -49,6 +49,9 @@ private:
 
     LogWriterContext context_;
     Cereal serial_;
+    // What the down file holds, as this writer last wrote it.
+    std::string downFileText_;
+    bool downFileWritten_ = false;
 };
 
 }  // namespace bv

@@ -8,6 +8,8 @@
 #include "platform/lock_hold.h"
 
 #include <algorithm>
+#include <optional>
+#include <vector>
 
 namespace bv {
 
@@ -52,11 +54,78 @@ constexpr std::int64_t kShortestSenderPause = 20;
 
 }  // namespace
 
+namespace {
+
+enum class SendOutcome { Sent, NoCount, Stop };
+
+// One request to one due host. Without `waitForCount` a host gives way when
+// no count is free, so that the others are not held up behind it.
+SendOutcome sendRequest(EngineContext& engine, Address& host, bool waitForCount, std::uint8_t* buffer, int size,
+    std::uint16_t identifier)
+{
+    platform::Clock& clock = engine.clock;
+    // Looked up before any lock is taken: a slow name server holds up this
+    // thread alone, never the receiver or the sweep.
+    SocketAddress destination;
+    const bool resolved = resolveHost(host.getHostText(), host.getNumericAddress(), destination) == 0;
+
+    platform::traceLine("w:waiting semMutex");
+    std::optional<platform::CountHold> count = waitForCount
+        ? std::optional<platform::CountHold>(std::in_place, engine.pingSemaphore, "semaphore cannot be released")
+        : platform::CountHold::tryTake(engine.pingSemaphore, "semaphore cannot be released");
+    if (!count)
+        return SendOutcome::NoCount;
+    platform::traceLine("w: waiting for vect mutex");
+    platform::MutexHold locked(engine.vectorMutex, "mutex cannot be released");
+    platform::traceLine("w: got vect mutex");
+    if (!*count || !locked) {
+        platform::traceLine("w: unable to acqire semaphore");
+        return SendOutcome::Sent;
+    }
+    platform::traceLine("w:got semMutex");
+    if (exitRequested.load())
+        return SendOutcome::Stop;  // the count may be one the sweep gave back for the exit
+
+    if (!resolved) {
+        // Stamped so that the host waits its interval before the next try
+        // instead of being looked up again at once, over and over.
+        host.setLastSendTime(clock.now());
+        host.setSentAt(clock.monotonicMilliseconds());
+        host.setPingState(host.recordResult(PingResult { 0, "Could not set up for ping", 0 }));
+        count->release();
+        locked.release();
+        platform::traceLine("could not setup for ping");
+        return SendOutcome::Sent;
+    }
+    if (host.getNumericAddress() == platform::kNoAddress)
+        engine.namedHosts.place(host, destination.address);
+    fillEchoRequest(buffer, size, 0, identifier);
+    platform::traceLine("w: waiting for socket mutex");
+    platform::traceLine("w: got socket mutex");
+    startRequest(engine, host);
+    if (sendEcho(engine.socket.endpoint(), destination, buffer, size) == -1) {
+        platform::errorLine("pinging failed");
+        platform::traceLine("w:send failed");
+        takeBackCount(host);
+        host.setPingState(host.recordResult(PingResult { 0, "unable to send ping: 0 bytes sent", 0 }));
+        count->release("w:semaphore cannot be released");
+        platform::traceLine("w: released ping sem");
+    } else {
+        host.countRequestSent();
+        count->keep();  // the request holds it until it is answered or failed
+        platform::traceLine("w:send successful");
+    }
+    locked.release("w:mutex cannot be released");
+    platform::traceLine("w: released vector mutex");
+    return SendOutcome::Sent;
+}
+
+}  // namespace
+
 int echoSenderThread(EngineContext& engine)
 {
     Region& hosts = engine.hosts;
     const int size = clampPacketSize(hosts.getPacketSize());
-    const platform::IcmpEndpoint& socket = engine.socket.endpoint();
     PacketBuffer buffer;
     if (allocateBuffer(buffer, static_cast<std::size_t>(size)) != 0) {
         platform::errorLine("could not allocate buffers");
@@ -68,6 +137,12 @@ int echoSenderThread(EngineContext& engine)
 
     std::int64_t lastTracedPass = 0;
     bool tracedAPass = false;
+    // Due hosts of one pass: those that answered their latest request first,
+    // as they give their counts straight back; then the others, the longest
+    // due first, each only while a count is free. Many silent hosts then slow
+    // down one another, never the hosts that answer.
+    std::vector<Address*> answering;
+    std::vector<Address*> others;
     while (!exitRequested.load()) {
         const std::int64_t passStart = clock.monotonicMilliseconds();
         std::int64_t shortestWait = hosts.getInterval();
@@ -78,11 +153,13 @@ int echoSenderThread(EngineContext& engine)
             lastTracedPass = passStart;
         }
 
+        answering.clear();
+        others.clear();
         for (std::size_t position = 0; position < hosts.hostCount(); ++position) {
             Address& host = *hosts.host(position);
             if (host.getPingState() != PingState::Idle)
                 continue;
-            const std::int64_t elapsed = clock.monotonicMilliseconds() - host.getSentAt();
+            const std::int64_t elapsed = passStart - host.getSentAt();
             const std::int64_t interval = host.getInterval();
             if (traceHosts || (elapsed >= interval && platform::traceWanted()))
                 platform::traceLine("w: diff=" + std::to_string(elapsed) + " time to wait = " + std::to_string(interval));
@@ -95,62 +172,34 @@ int echoSenderThread(EngineContext& engine)
                 continue;
             }
             shortestWait = 0;
-
-            // Looked up before any lock is taken: a slow name server holds
-            // up this thread alone, never the receiver or the sweep.
-            SocketAddress destination;
-            const bool resolved = resolveHost(host.getHostText(), host.getNumericAddress(), destination) == 0;
-
-            platform::traceLine("w:waiting semMutex");
-            platform::CountHold count(engine.pingSemaphore, "semaphore cannot be released");
-            platform::traceLine("w: waiting for vect mutex");
-            platform::MutexHold locked(engine.vectorMutex, "mutex cannot be released");
-            platform::traceLine("w: got vect mutex");
-            if (!count || !locked) {
-                platform::traceLine("w: unable to acqire semaphore");
-                continue;
-            }
-            platform::traceLine("w:got semMutex");
-            if (exitRequested.load())
-                break;  // the count may be one the sweep gave back for the exit
-
-            if (!resolved) {
-                // Stamped so that the host waits its interval before the next
-                // try instead of being looked up again at once, over and over.
-                host.setLastSendTime(clock.now());
-                host.setSentAt(clock.monotonicMilliseconds());
-                host.setPingState(host.recordResult(PingResult { 0, "Could not set up for ping", 0 }));
-                count.release();
-                locked.release();
-                platform::traceLine("could not setup for ping");
-                continue;
-            }
-            if (host.getNumericAddress() == platform::kNoAddress)
-                engine.namedHosts.place(host, destination.address);
-            fillEchoRequest(buffer.get(), size, 0, identifier);
-            platform::traceLine("w: waiting for socket mutex");
-            platform::traceLine("w: got socket mutex");
-            startRequest(engine, host);
-            if (sendEcho(socket, destination, buffer.get(), size) == -1) {
-                platform::errorLine("pinging failed");
-                platform::traceLine("w:send failed");
-                takeBackCount(host);
-                host.setPingState(host.recordResult(PingResult { 0, "unable to send ping: 0 bytes sent", 0 }));
-                count.release("w:semaphore cannot be released");
-                platform::traceLine("w: released ping sem");
-            } else {
-                host.countRequestSent();
-                count.keep();  // the request holds it until it is answered or failed
-                platform::traceLine("w:send successful");
-            }
-            locked.release("w:mutex cannot be released");
-            platform::traceLine("w: released vector mutex");
+            (host.getStatus() == HostStatus::Green ? answering : others).push_back(&host);
         }
+        std::stable_sort(others.begin(), others.end(),
+            [](const Address* one, const Address* other) { return one->getSentAt() < other->getSentAt(); });
+
+        bool countsRanOut = false;
+        bool stop = false;
+        for (Address* host : answering) {
+            if (sendRequest(engine, *host, true, buffer.get(), size, identifier) == SendOutcome::Stop) {
+                stop = true;
+                break;
+            }
+        }
+        for (std::size_t next = 0; !stop && next < others.size(); ++next) {
+            const SendOutcome outcome = sendRequest(engine, *others[next], false, buffer.get(), size, identifier);
+            stop = outcome == SendOutcome::Stop;
+            countsRanOut = outcome == SendOutcome::NoCount;
+            if (countsRanOut)
+                break;
+        }
+        if (stop)
+            break;
 
         const std::int64_t passTime = clock.monotonicMilliseconds() - passStart;
         if (traceHosts)
             platform::traceLine("w: took " + std::to_string(passTime) + " ms to go through list");
-        const std::int64_t sleep = shortestWait - passTime;
+        // Hosts left waiting for a count look again soon.
+        const std::int64_t sleep = countsRanOut ? kShortestSenderPause : shortestWait - passTime;
         if (sleep > 0) {
             if (traceHosts)
                 platform::traceLine("w sleeping for:" + std::to_string(sleep) + ":" + std::to_string(shortestWait) + "-"

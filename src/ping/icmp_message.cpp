@@ -51,13 +51,13 @@ int resolveHost(const std::string& hostText, platform::Ipv4Address numericAddres
     }
     // The text ends at its first NUL, as the resolver would read it.
     const std::string name = hostText.c_str();
-    platform::Ipv4Address found = 0;
-    if (!platform::lookUpName(name, found)) {
+    const auto found = platform::lookUpName(name);
+    if (found.is_error()) {
         platform::errorLine("Failed to resolve " + name);
         return -1;
     }
     destination.family = kAddressFamilyInet;
-    destination.address = found;
+    destination.address = found.value();
     return 0;
 }
 

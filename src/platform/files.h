@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/error_or.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -11,9 +13,14 @@ namespace platform {
 // Characters that end a directory part in a file name here.
 extern const char* const kDirectorySeparators;
 
-// Size in bytes of an existing file, opened for reading and closed again;
-// -1 when it cannot be opened or its size read.
-std::int64_t fileSize(const std::string& name);
+// The text of a file function's Error when the file could not be opened or
+// created, so nothing in it changed.
+inline constexpr const char* kCouldNotOpen = "open";
+
+inline bool couldNotOpen(const Error& error)
+{
+    return error.text() == kCouldNotOpen;
+}
 
 // A file read once from its start to its end: a regular file, a pipe or a
 // device. A directory is refused: read as a stream it passes for an empty file.
@@ -33,15 +40,23 @@ private:
     std::intptr_t handle_ = -1;
 };
 
-// Renames; fails when the new name exists already.
-bool renameFileNoReplace(const std::string& from, const std::string& to);
+// Size in bytes of an existing file, opened for reading and closed again.
+ErrorOr<std::int64_t> fileSize(const std::string& name);
 
-enum class WriteOutcome { Written, NotOpened, Failed };
+// Renames; fails when the new name exists already, also on file systems
+// that refuse the system's no-replace rename (NFS, CIFS, FUSE).
+ErrorOr<void> renameFileNoReplace(const std::string& from, const std::string& to);
 
 // Writes the bytes to the file, appended or replacing what it held. A write
 // that fails part-way puts an appended file back to its old length, so a
 // retry never leaves half a batch behind.
-WriteOutcome writeWholeFile(const std::string& name, const std::string& bytes, bool append, int& errorCode);
+ErrorOr<void> writeWholeFile(const std::string& name, const std::string& bytes, bool append);
+
+// Replaces the file's whole content at once, so a reader sees the old bytes
+// or the new ones, never a mix: writes "<name>.tmp.<process id>" and renames
+// it over the file. Nothing is left behind on failure; kCouldNotOpen when
+// the new file cannot be created.
+ErrorOr<void> replaceFileContent(const std::string& name, const std::string& bytes);
 
 }  // namespace platform
 

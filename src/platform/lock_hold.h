@@ -3,6 +3,7 @@
 #include "platform/diagnostics.h"
 #include "platform/lock_objects.h"
 
+#include <optional>
 #include <string_view>
 #include <utility>
 
@@ -21,6 +22,21 @@ public:
     {
         if (result_ != WaitResult::Signalled)
             lock_ = nullptr;
+    }
+    // A count or the ownership if one is free now; nothing otherwise.
+    static std::optional<Hold> tryTake(Lock& lock, std::string_view releaseNote)
+    {
+        const std::optional<WaitResult> result = lock.tryWait();
+        if (!result)
+            return std::nullopt;
+        return std::optional<Hold>(std::in_place, lock, releaseNote, *result);
+    }
+    // For one already taken (or not) by the caller's own wait.
+    Hold(Lock& lock, std::string_view releaseNote, WaitResult result)
+        : lock_(result == WaitResult::Signalled ? &lock : nullptr)
+        , note_(releaseNote)
+        , result_(result)
+    {
     }
     ~Hold() { release(); }
     Hold(Hold&& other) noexcept

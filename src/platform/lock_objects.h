@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/error_or.h"
+
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,10 +24,10 @@ enum class WaitResult {
 
 class Semaphore {
 public:
-    // Null when the counts are out of range (0 <= initial <= maximum,
+    // An Error when the counts are out of range (0 <= initial <= maximum,
     // maximum >= 1) or the object cannot be had.
-    static std::unique_ptr<Semaphore> createPrivate(int initial, int maximum);
-    static std::unique_ptr<Semaphore> openNamed(const std::string& name, int initial, int maximum);
+    static ErrorOr<std::unique_ptr<Semaphore>> createPrivate(int initial, int maximum);
+    static ErrorOr<std::unique_ptr<Semaphore>> openNamed(const std::string& name, int initial, int maximum);
 
     ~Semaphore();
     Semaphore(const Semaphore&) = delete;
@@ -50,8 +52,8 @@ private:
 // the caller does not own the mutex.
 class Mutex {
 public:
-    static std::unique_ptr<Mutex> createPrivate();
-    static std::unique_ptr<Mutex> openNamed(const std::string& name);
+    static ErrorOr<std::unique_ptr<Mutex>> createPrivate();
+    static ErrorOr<std::unique_ptr<Mutex>> openNamed(const std::string& name);
 
     // Give up ownership first: closing a mutex the calling thread still owns
     // releases it; one owned by another thread of this process must not be

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/error_or.h"
 #include "platform/ipv4.h"
 
 #include <string>
@@ -10,12 +11,11 @@ namespace bv {
 // Both are safe to call from several threads at once.
 namespace platform {
 
-// The first IPv4 address of a name; false when it has none.
-bool lookUpName(const std::string& name, Ipv4Address& address);
+// The first IPv4 address of a name.
+ErrorOr<Ipv4Address> lookUpName(const std::string& name);
 
-// The official name of an address as the resolver has it; false when the
-// address has no name.
-bool lookUpAddress(Ipv4Address address, std::string& name);
+// The official name of an address as the resolver has it.
+ErrorOr<std::string> lookUpAddress(Ipv4Address address);
 
 }  // namespace platform
 

@@ -6,6 +6,21 @@
 
 namespace bv {
 
+namespace {
+
+template<typename T>
+std::unique_ptr<T> orNull(platform::ErrorOr<std::unique_ptr<T>> made)
+{
+    return made.is_error() ? nullptr : made.release_value();
+}
+
+}  // namespace
+
+std::string pingSemaphoreName(std::int32_t maxInFlight)
+{
+    return maxInFlight == 6 ? std::string("addresMutexName") : "addresMutexName." + std::to_string(maxInFlight);
+}
+
 Network::Network(const RunSettings& settings, const NetworkOptions& options)
     : Region(settings.inputFile, settings.pingInterval, settings.ttl, settings.timeOut, settings.packetSize,
         options.clock->now())
@@ -24,21 +39,18 @@ Network::Network(const RunSettings& settings, const NetworkOptions& options)
         host(position)->setSentAt(loaded);
 
     const std::string& suffix = options.lockNameSuffix;
-    // Copies with the same -max share its pool; the default keeps the name
-    // every copy has always shared.
     maxInFlight_ = settings.maxInFlight;
-    const std::string poolName
-        = maxInFlight_ == 6 ? std::string("addresMutexName") : "addresMutexName." + std::to_string(maxInFlight_);
-    pingSemaphore_ = platform::Semaphore::openNamed(poolName + suffix, maxInFlight_, maxInFlight_);
+    pingSemaphore_
+        = orNull(platform::Semaphore::openNamed(pingSemaphoreName(maxInFlight_) + suffix, maxInFlight_, maxInFlight_));
     if (!pingSemaphore_)
         throw StartupFailure("could not create semaphore");
-    fileMutex_ = platform::Mutex::openNamed("fileMutexName" + suffix);
+    fileMutex_ = orNull(platform::Mutex::openNamed(kFileMutexName + suffix));
     if (!fileMutex_)
         throw StartupFailure("could not create mutex");
-    socketMutex_ = platform::Mutex::openNamed("socketMutexName" + suffix);
+    socketMutex_ = orNull(platform::Mutex::openNamed(kSocketMutexName + suffix));
     if (!socketMutex_)
         throw StartupFailure("could not create socket mutex");
-    vectorMutex_ = platform::Mutex::createPrivate();
+    vectorMutex_ = orNull(platform::Mutex::createPrivate());
     if (!vectorMutex_)
         throw StartupFailure("could not create vector mutex");
 

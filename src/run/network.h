@@ -28,6 +28,13 @@ struct NetworkOptions {
     std::optional<platform::IcmpSocketKind> socketKind;
 };
 
+// The names of the run's shared lock objects: the pool of request counts
+// (one per -max value; the default keeps the name every copy has always
+// shared), the file mutex and the socket mutex.
+std::string pingSemaphoreName(std::int32_t maxInFlight);
+inline constexpr const char* kFileMutexName = "fileMutexName";
+inline constexpr const char* kSocketMutexName = "socketMutexName";
+
 // The whole run: the host registry, the run's files and ports, the lock set
 // that its threads share, the queue of changes for the log and the socket.
 class Network : public Region {

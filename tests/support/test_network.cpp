@@ -14,6 +14,13 @@ std::string uniqueLockSuffix()
     return ".test." + std::to_string(platform::currentProcessId()) + "." + std::to_string(counter++);
 }
 
+void removeRunLockObjects(const RunSettings& settings, const std::string& suffix)
+{
+    for (const std::string& name : { pingSemaphoreName(settings.maxInFlight), std::string(kFileMutexName),
+             std::string(kSocketMutexName) })
+        platform::removeNamedObject(name + suffix);
+}
+
 TestNetwork::TestNetwork(const std::string& inputLines, platform::Clock& clock, RunSettings settings,
     std::optional<platform::IcmpSocketKind> socketKind)
 {
@@ -27,6 +34,7 @@ TestNetwork::TestNetwork(const std::string& inputLines, platform::Clock& clock, 
     options.clock = &clock;
     options.socketKind = socketKind;
     options.lockNameSuffix = lockNameSuffix = uniqueLockSuffix();
+    settings_ = settings;
     network = std::make_unique<Network>(settings, options);
     publication = std::make_unique<CurrentNetworkPublication>(*network);
 }
@@ -45,8 +53,7 @@ TestNetwork::~TestNetwork()
 {
     publication.reset();
     network.reset();
-    for (const char* name : { "addresMutexName", "fileMutexName", "socketMutexName" })
-        platform::removeNamedObject(name + lockNameSuffix);
+    removeRunLockObjects(settings_, lockNameSuffix);
 }
 
 }  // namespace bv

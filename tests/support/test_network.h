@@ -13,6 +13,9 @@ namespace bv {
 // A lock-name suffix no other test process uses.
 std::string uniqueLockSuffix();
 
+// Removes the named lock objects a run with these settings made.
+void removeRunLockObjects(const RunSettings& settings, const std::string& suffix);
+
 // Builds a Network over an input file with the given lines, in its own
 // directory, with its own lock names.
 struct TestNetwork {
@@ -26,6 +29,9 @@ struct TestNetwork {
     std::unique_ptr<Network> network;
     // Published once built, as the run driver does.
     std::unique_ptr<CurrentNetworkPublication> publication;
+
+private:
+    RunSettings settings_;
 };
 
 // Resets the process-wide exit flag around a test.

@@ -12,28 +12,29 @@ TEST(WinFiles, SizesRenamesAndWholeWrites)
 {
     TemporaryDirectory directory;
     const std::string log = directory.file("out.txt");
-    EXPECT_EQ(platform::fileSize(log), -1);
+    EXPECT_TRUE(platform::fileSize(log).is_error());
 
-    int code = 0;
-    EXPECT_EQ(platform::writeWholeFile(log, "one\r\n", true, code), platform::WriteOutcome::Written);
-    EXPECT_EQ(platform::writeWholeFile(log, "two\r\n", true, code), platform::WriteOutcome::Written);
+    EXPECT_FALSE(platform::writeWholeFile(log, "one\r\n", true).is_error());
+    EXPECT_FALSE(platform::writeWholeFile(log, "two\r\n", true).is_error());
     EXPECT_EQ(readFile(log), "one\r\ntwo\r\n") << "appended, bytes unchanged";
-    EXPECT_EQ(platform::fileSize(log), 10);
+    const auto size = platform::fileSize(log);
+    ASSERT_FALSE(size.is_error());
+    EXPECT_EQ(size.value(), 10);
 
-    EXPECT_EQ(platform::writeWholeFile(log, "new\r\n", false, code), platform::WriteOutcome::Written);
+    EXPECT_FALSE(platform::writeWholeFile(log, "new\r\n", false).is_error());
     EXPECT_EQ(readFile(log), "new\r\n") << "replaced";
 
     const std::string archive = directory.file("out.2005-02-21.21-05-02.txt");
     writeFile(directory.file("taken.txt"), "x");
-    EXPECT_FALSE(platform::renameFileNoReplace(log, directory.file("taken.txt"))) << "never replaces";
-    EXPECT_TRUE(platform::renameFileNoReplace(log, archive));
+    EXPECT_TRUE(platform::renameFileNoReplace(log, directory.file("taken.txt")).is_error()) << "never replaces";
+    EXPECT_FALSE(platform::renameFileNoReplace(log, archive).is_error());
     EXPECT_EQ(readFile(archive), "new\r\n");
     EXPECT_FALSE(fileExists(log));
 
-    code = 0;
-    EXPECT_EQ(platform::writeWholeFile(directory.file("no-such-dir\\x.txt"), "x", true, code),
-        platform::WriteOutcome::NotOpened);
-    EXPECT_NE(code, 0);
+    const auto notOpened = platform::writeWholeFile(directory.file("no-such-dir\\x.txt"), "x", true);
+    ASSERT_TRUE(notOpened.is_error());
+    EXPECT_TRUE(platform::couldNotOpen(notOpened.error()));
+    EXPECT_NE(notOpened.error().code(), 0);
 }
 
 TEST(WinFiles, ArchiveNamesTakeEitherSlashAsSeparator)

@@ -21,6 +21,13 @@ using platform::WaitResult;
 
 namespace {
 
+// The object, or null when it could not be had.
+template<typename T>
+std::unique_ptr<T> made(bv::platform::ErrorOr<std::unique_ptr<T>> result)
+{
+    return result.is_error() ? nullptr : result.release_value();
+}
+
 constexpr const char* kChildVariable = "BV_LOCK_CHILD";
 
 std::string uniqueName(const std::string& base)
@@ -90,7 +97,7 @@ TEST(LockChild, Body)
     const std::string name = text.substr(text.find(':') + 1);
     if (text.rfind("take-two:", 0) == 0) {
         // Opening with other counts must share the first opener's.
-        auto semaphore = Semaphore::openNamed(name, 6, 6);
+        auto semaphore = made(Semaphore::openNamed(name, 6, 6));
         if (!semaphore)
             std::_Exit(2);
         const bool first = semaphore->tryWait() == WaitResult::Signalled;
@@ -99,13 +106,13 @@ TEST(LockChild, Body)
         std::_Exit(first && second && !third ? 0 : 3);
     }
     if (text.rfind("hold-mutex:", 0) == 0) {
-        auto mutex = Mutex::openNamed(name);
+        auto mutex = made(Mutex::openNamed(name));
         if (!mutex || mutex->wait() != WaitResult::Signalled)
             std::_Exit(2);
         ::Sleep(INFINITE);
     }
     if (text.rfind("end-holding:", 0) == 0) {
-        auto mutex = Mutex::openNamed(name);
+        auto mutex = made(Mutex::openNamed(name));
         if (!mutex || mutex->wait() != WaitResult::Signalled)
             std::_Exit(2);
         // Ends without releasing, and without destructors.
@@ -117,7 +124,7 @@ TEST(LockChild, Body)
 TEST(WinLockObjects, NamedSemaphoreCountsAreSharedBetweenProcesses)
 {
     const std::string name = uniqueName("addresMutexName");
-    auto semaphore = Semaphore::openNamed(name, 2, 2);
+    auto semaphore = made(Semaphore::openNamed(name, 2, 2));
     ASSERT_TRUE(semaphore);
     ChildProcess child("take-two:" + name);
     ASSERT_TRUE(child.started());
@@ -133,7 +140,7 @@ TEST(WinLockObjects, NamedSemaphoreCountsAreSharedBetweenProcesses)
 TEST(WinLockObjects, KilledHolderLeavesTheMutexAbandonedThenFree)
 {
     const std::string name = uniqueName("fileMutexName");
-    auto mutex = Mutex::openNamed(name);
+    auto mutex = made(Mutex::openNamed(name));
     ASSERT_TRUE(mutex);
     ChildProcess child("hold-mutex:" + name);
     ASSERT_TRUE(child.started());
@@ -161,7 +168,7 @@ TEST(WinLockObjects, KilledHolderLeavesTheMutexAbandonedThenFree)
 TEST(WinLockObjects, HolderThatEndsWithoutReleaseIsReportedAbandoned)
 {
     const std::string name = uniqueName("socketMutexName");
-    auto mutex = Mutex::openNamed(name);
+    auto mutex = made(Mutex::openNamed(name));
     ASSERT_TRUE(mutex);
     ChildProcess child("end-holding:" + name);
     ASSERT_TRUE(child.started());
@@ -175,27 +182,27 @@ TEST(WinLockObjects, NamedObjectStartsFreshOnceEveryHandleIsClosed)
 {
     const std::string name = uniqueName("addresMutexName");
     {
-        auto first = Semaphore::openNamed(name, 0, 1);
+        auto first = made(Semaphore::openNamed(name, 0, 1));
         ASSERT_TRUE(first);
-        auto second = Semaphore::openNamed(name, 1, 1);
+        auto second = made(Semaphore::openNamed(name, 1, 1));
         ASSERT_TRUE(second);
         EXPECT_FALSE(second->tryWait().has_value()) << "the first opener's count of 0 applies";
     }
     EXPECT_TRUE(platform::removeNamedObject(name));
-    auto fresh = Semaphore::openNamed(name, 1, 1);
+    auto fresh = made(Semaphore::openNamed(name, 1, 1));
     ASSERT_TRUE(fresh);
     EXPECT_EQ(fresh->tryWait(), WaitResult::Signalled);
 }
 
 TEST(WinLockObjects, CountsOwnershipAndBadArguments)
 {
-    EXPECT_FALSE(Semaphore::createPrivate(2, 1));
-    EXPECT_FALSE(Semaphore::createPrivate(-1, 1));
-    EXPECT_FALSE(Semaphore::createPrivate(0, 0));
-    EXPECT_FALSE(Semaphore::openNamed("", 1, 1));
-    EXPECT_FALSE(Mutex::openNamed(std::string("a\0b", 3)));
+    EXPECT_TRUE(Semaphore::createPrivate(2, 1).is_error());
+    EXPECT_TRUE(Semaphore::createPrivate(-1, 1).is_error());
+    EXPECT_TRUE(Semaphore::createPrivate(0, 0).is_error());
+    EXPECT_TRUE(Semaphore::openNamed("", 1, 1).is_error());
+    EXPECT_TRUE(Mutex::openNamed(std::string("a\0b", 3)).is_error());
 
-    auto semaphore = Semaphore::createPrivate(6, 6);
+    auto semaphore = made(Semaphore::createPrivate(6, 6));
     ASSERT_TRUE(semaphore);
     for (int i = 0; i < 6; ++i)
         EXPECT_EQ(semaphore->wait(), WaitResult::Signalled);
@@ -204,7 +211,7 @@ TEST(WinLockObjects, CountsOwnershipAndBadArguments)
         EXPECT_TRUE(semaphore->release());
     EXPECT_FALSE(semaphore->release());
 
-    auto mutex = Mutex::createPrivate();
+    auto mutex = made(Mutex::createPrivate());
     ASSERT_TRUE(mutex);
     EXPECT_FALSE(mutex->release()) << "not owned";
     EXPECT_EQ(mutex->wait(), WaitResult::Signalled);

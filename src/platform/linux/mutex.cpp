@@ -44,24 +44,24 @@ struct Mutex::State {
     }
 };
 
-std::unique_ptr<Mutex> Mutex::createPrivate()
+ErrorOr<std::unique_ptr<Mutex>> Mutex::createPrivate()
 {
     auto block = std::make_unique<MutexBlock>();
     if (!initialiseBlock(*block, false))
-        return nullptr;
+        return Error::fromLastSystemError("create mutex");
     auto state = std::make_unique<State>();
     state->block = block.get();
     state->own = std::move(block);
     return std::unique_ptr<Mutex>(new Mutex(std::move(state)));
 }
 
-std::unique_ptr<Mutex> Mutex::openNamed(const std::string& name)
+ErrorOr<std::unique_ptr<Mutex>> Mutex::openNamed(const std::string& name)
 {
     auto segment = detail::SharedSegment::open(name, detail::SegmentKind::Mutex, sizeof(MutexBlock), [](void* memory) {
         return initialiseBlock(*static_cast<MutexBlock*>(memory), true);
     });
     if (!segment)
-        return nullptr;
+        return Error::fromLastSystemError("open named mutex");
     auto state = std::make_unique<State>();
     state->block = static_cast<MutexBlock*>(segment->block());
     state->segment = std::move(segment);

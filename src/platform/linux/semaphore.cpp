@@ -55,30 +55,30 @@ struct Semaphore::State {
     }
 };
 
-std::unique_ptr<Semaphore> Semaphore::createPrivate(int initial, int maximum)
+ErrorOr<std::unique_ptr<Semaphore>> Semaphore::createPrivate(int initial, int maximum)
 {
     if (!countsAcceptable(initial, maximum))
-        return nullptr;
+        return Error(EINVAL, "semaphore counts");
     auto block = std::make_unique<SemaphoreBlock>();
     if (!initialiseBlock(*block, false, initial, maximum))
-        return nullptr;
+        return Error::fromLastSystemError("create semaphore");
     auto state = std::make_unique<State>();
     state->block = block.get();
     state->own = std::move(block);
     return std::unique_ptr<Semaphore>(new Semaphore(std::move(state)));
 }
 
-std::unique_ptr<Semaphore> Semaphore::openNamed(const std::string& name, int initial, int maximum)
+ErrorOr<std::unique_ptr<Semaphore>> Semaphore::openNamed(const std::string& name, int initial, int maximum)
 {
     if (!countsAcceptable(initial, maximum))
-        return nullptr;
+        return Error(EINVAL, "semaphore counts");
     auto segment = detail::SharedSegment::open(name, detail::SegmentKind::Semaphore, sizeof(SemaphoreBlock),
                                                [initial, maximum](void* memory) {
                                                    return initialiseBlock(*static_cast<SemaphoreBlock*>(memory), true,
                                                                           initial, maximum);
                                                });
     if (!segment)
-        return nullptr;
+        return Error::fromLastSystemError("open named semaphore");
     auto state = std::make_unique<State>();
     state->block = static_cast<SemaphoreBlock*>(segment->block());
     state->segment = std::move(segment);

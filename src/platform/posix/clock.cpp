@@ -1,7 +1,5 @@
-#include "platform/clock.h"
+#include "platform/system_clock.h"
 
-#include <chrono>
-#include <ctime>
 #include <time.h>
 
 namespace bv {
@@ -9,22 +7,8 @@ namespace bv {
 namespace platform {
 namespace {
 
-class SystemClock final : public Clock {
+class SystemClock final : public SystemClockBase {
 public:
-    CalendarTime now() override { return static_cast<CalendarTime>(std::time(nullptr)); }
-
-    std::int64_t monotonicMilliseconds() override
-    {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(
-            std::chrono::steady_clock::now().time_since_epoch())
-            .count();
-    }
-
-    bool pauseMilliseconds(std::int64_t milliseconds, Wakeup& wakeup) override
-    {
-        return wakeup.waitMilliseconds(milliseconds);
-    }
-
     void sleepMilliseconds(std::int64_t milliseconds) override
     {
         if (milliseconds <= 0)

@@ -1,6 +1,9 @@
 #include "platform/files.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <optional>
+#include <string>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,15 +14,18 @@ namespace platform {
 
 const char* const kDirectorySeparators = "/";
 
-std::int64_t fileSize(const std::string& name)
+ErrorOr<std::int64_t> fileSize(const std::string& name)
 {
     const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return -1;
+        return Error::fromLastSystemError(kCouldNotOpen);
     struct stat status {};
     const bool known = fstat(fd, &status) == 0;
+    const int code = errno;
     ::close(fd);
-    return known ? static_cast<std::int64_t>(status.st_size) : -1;
+    if (!known)
+        return Error(code, "fstat");
+    return static_cast<std::int64_t>(status.st_size);
 }
 
 InputFile::~InputFile()
@@ -57,7 +63,7 @@ long InputFile::read(char* buffer, std::size_t size)
     }
 }
 
-WriteOutcome writeWholeFile(const std::string& name, const std::string& bytes, bool append, int& errorCode)
+ErrorOr<void> writeWholeFile(const std::string& name, const std::string& bytes, bool append)
 {
     // A replaced file is written over and then cut to its new length, not
     // emptied first: on ext4, emptying a file and writing it again forces
@@ -65,10 +71,10 @@ WriteOutcome writeWholeFile(const std::string& name, const std::string& bytes, b
     // second.
     const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : 0);
     const int fd = ::open(name.c_str(), flags, 0644);
-    if (fd < 0) {
-        errorCode = errno;
-        return WriteOutcome::NotOpened;
-    }
+    if (fd < 0)
+        return Error::fromLastSystemError(kCouldNotOpen);
+    int errorCode = 0;
+    const char* step = nullptr;
     struct stat before {};
     const off_t oldLength = fstat(fd, &before) == 0 ? before.st_size : -1;
     std::size_t done = 0;
@@ -79,6 +85,7 @@ WriteOutcome writeWholeFile(const std::string& name, const std::string& bytes, b
             continue;
         if (written <= 0) {
             errorCode = written < 0 ? errno : ENOSPC;
+            step = "write";
             failed = true;
             break;
         }
@@ -87,6 +94,7 @@ WriteOutcome writeWholeFile(const std::string& name, const std::string& bytes, b
     // The log must survive a crash; the down file is rewritten ten times a second.
     if (!failed && append && fsync(fd) != 0 && errno != EINVAL) {
         errorCode = errno;
+        step = "fsync";
         failed = true;
     }
     if (failed && append && oldLength >= 0)
@@ -95,13 +103,54 @@ WriteOutcome writeWholeFile(const std::string& name, const std::string& bytes, b
     // write the file keeps what of the new text was written.
     if (!append && ftruncate(fd, static_cast<off_t>(done)) != 0 && errno != EINVAL && !failed) {
         errorCode = errno;
+        step = "ftruncate";
         failed = true;
     }
     if (::close(fd) != 0 && !failed) {
         errorCode = errno;
+        step = "close";
         failed = true;
     }
-    return failed ? WriteOutcome::Failed : WriteOutcome::Written;
+    if (failed)
+        return Error(errorCode, step);
+    return {};
+}
+
+ErrorOr<void> replaceFileContent(const std::string& name, const std::string& bytes)
+{
+    // A device, a pipe or a link is written through, never renamed over:
+    // "-red /dev/null" must not replace the device with a file.
+    struct stat existing {};
+    if (::lstat(name.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode))
+        return writeWholeFile(name, bytes, false);
+    // Beside the file, so the rename stays within one file system and is atomic.
+    const std::string temporary = name + ".tmp." + std::to_string(getpid());
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return Error::fromLastSystemError(kCouldNotOpen);
+    std::optional<Error> failed;
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            failed = Error(written < 0 ? errno : ENOSPC, "write");
+            break;
+        }
+        done += static_cast<std::size_t>(written);
+    }
+    // No fsync: the bytes need only reach the system for readers to see
+    // them, and the down file is replaced ten times a second.
+    if (::close(fd) != 0 && !failed)
+        failed = Error::fromLastSystemError("close");
+    if (!failed && std::rename(temporary.c_str(), name.c_str()) != 0)
+        failed = Error::fromLastSystemError("rename");
+    if (failed) {
+        (void)::unlink(temporary.c_str());
+        return *failed;
+    }
+    return {};
 }
 
 }  // namespace platform

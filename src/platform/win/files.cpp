@@ -4,6 +4,9 @@
 
 #include <windows.h>
 
+#include <optional>
+#include <string>
+
 namespace bv {
 
 namespace platform {
@@ -12,15 +15,15 @@ namespace platform {
 // taken for the start of the extension.
 const char* const kDirectorySeparators = "\\/";
 
-std::int64_t fileSize(const std::string& name)
+ErrorOr<std::int64_t> fileSize(const std::string& name)
 {
     const detail::Handle file(::CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid())
-        return -1;
+        return Error::fromLastSystemError(kCouldNotOpen);
     LARGE_INTEGER size {};
     if (!::GetFileSizeEx(file.get(), &size))
-        return -1;
+        return Error::fromLastSystemError("GetFileSizeEx");
     return static_cast<std::int64_t>(size.QuadPart);
 }
 
@@ -65,22 +68,24 @@ long InputFile::read(char* buffer, std::size_t size)
     return static_cast<long>(got);
 }
 
-bool renameFileNoReplace(const std::string& from, const std::string& to)
+ErrorOr<void> renameFileNoReplace(const std::string& from, const std::string& to)
 {
     // MoveFileA never replaces an existing file.
-    return ::MoveFileA(from.c_str(), to.c_str()) != 0;
+    if (!::MoveFileA(from.c_str(), to.c_str()))
+        return Error::fromLastSystemError("MoveFileA");
+    return {};
 }
 
-WriteOutcome writeWholeFile(const std::string& name, const std::string& bytes, bool append, int& errorCode)
+ErrorOr<void> writeWholeFile(const std::string& name, const std::string& bytes, bool append)
 {
     // Readers (the shell's "open") may look at the files while they are written.
     detail::Handle file(::CreateFileA(name.c_str(), append ? FILE_APPEND_DATA | GENERIC_READ : GENERIC_WRITE,
         FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
         nullptr));
-    if (!file.valid()) {
-        errorCode = static_cast<int>(::GetLastError());
-        return WriteOutcome::NotOpened;
-    }
+    if (!file.valid())
+        return Error::fromLastSystemError(kCouldNotOpen);
+    int errorCode = 0;
+    const char* step = nullptr;
     LARGE_INTEGER oldLength {};
     const bool lengthKnown = ::GetFileSizeEx(file.get(), &oldLength) != 0;
     std::size_t done = 0;
@@ -92,6 +97,7 @@ WriteOutcome writeWholeFile(const std::string& name, const std::string& bytes, b
         if (!::WriteFile(file.get(), bytes.data() + done, part, &written, nullptr) || written == 0) {
             const DWORD code = ::GetLastError();
             errorCode = code != 0 ? static_cast<int>(code) : ERROR_DISK_FULL;
+            step = "WriteFile";
             failed = true;
             break;
         }
@@ -100,6 +106,7 @@ WriteOutcome writeWholeFile(const std::string& name, const std::string& bytes, b
     // The log must survive a crash; the down file is rewritten ten times a second.
     if (!failed && append && !::FlushFileBuffers(file.get())) {
         errorCode = static_cast<int>(::GetLastError());
+        step = "FlushFileBuffers";
         failed = true;
     }
     if (failed && append && lengthKnown) {
@@ -110,7 +117,52 @@ WriteOutcome writeWholeFile(const std::string& name, const std::string& bytes, b
         if (cut.valid() && ::SetFilePointerEx(cut.get(), oldLength, nullptr, FILE_BEGIN))
             ::SetEndOfFile(cut.get());
     }
-    return failed ? WriteOutcome::Failed : WriteOutcome::Written;
+    if (failed)
+        return Error(errorCode, step);
+    return {};
+}
+
+ErrorOr<void> replaceFileContent(const std::string& name, const std::string& bytes)
+{
+    // What is no plain file (a directory, a device) is written through, as
+    // before, never moved over.
+    const DWORD attributes = ::GetFileAttributesA(name.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)))
+        return writeWholeFile(name, bytes, false);
+    // Beside the file, so the move stays on one volume and is a rename.
+    const std::string temporary = name + ".tmp." + std::to_string(::GetCurrentProcessId());
+    std::optional<Error> failed;
+    {
+        const detail::Handle file(::CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+            FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file.valid())
+            return Error::fromLastSystemError(kCouldNotOpen);
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const std::size_t rest = bytes.size() - done;
+            const DWORD part = rest > 0x40000000u ? 0x40000000u : static_cast<DWORD>(rest);
+            DWORD written = 0;
+            if (!::WriteFile(file.get(), bytes.data() + done, part, &written, nullptr) || written == 0) {
+                const DWORD code = ::GetLastError();
+                failed = Error(code != 0 ? static_cast<int>(code) : ERROR_DISK_FULL, "WriteFile");
+                break;
+            }
+            done += written;
+        }
+    }
+    // A reader that opened the old file without FILE_SHARE_DELETE holds off
+    // its replacement while it reads; that lasts moments.
+    for (int attempt = 0; !failed; ++attempt) {
+        if (::MoveFileExA(temporary.c_str(), name.c_str(), MOVEFILE_REPLACE_EXISTING))
+            return {};
+        const DWORD code = ::GetLastError();
+        if ((code != ERROR_ACCESS_DENIED && code != ERROR_SHARING_VIOLATION) || attempt == 10)
+            failed = Error(static_cast<int>(code), "MoveFileExA");
+        else
+            ::Sleep(1);
+    }
+    ::DeleteFileA(temporary.c_str());
+    return *failed;
 }
 
 }  // namespace platform

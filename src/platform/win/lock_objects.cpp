@@ -46,26 +46,28 @@ struct Mutex::State {
 Semaphore::Semaphore(std::unique_ptr<State> state) : state_(std::move(state)) {}
 Semaphore::~Semaphore() = default;
 
-std::unique_ptr<Semaphore> Semaphore::createPrivate(int initial, int maximum)
+ErrorOr<std::unique_ptr<Semaphore>> Semaphore::createPrivate(int initial, int maximum)
 {
     if (!countsAcceptable(initial, maximum))
-        return nullptr;
+        return Error(ERROR_INVALID_PARAMETER, "semaphore counts");
     auto state = std::make_unique<State>();
     state->handle = detail::Handle(::CreateSemaphoreA(nullptr, initial, maximum, nullptr));
     if (!state->handle.valid())
-        return nullptr;
+        return Error::fromLastSystemError("CreateSemaphoreA");
     return std::unique_ptr<Semaphore>(new Semaphore(std::move(state)));
 }
 
-std::unique_ptr<Semaphore> Semaphore::openNamed(const std::string& name, int initial, int maximum)
+ErrorOr<std::unique_ptr<Semaphore>> Semaphore::openNamed(const std::string& name, int initial, int maximum)
 {
-    if (!countsAcceptable(initial, maximum) || name.empty() || name.find('\0') != std::string::npos)
-        return nullptr;
+    if (!countsAcceptable(initial, maximum))
+        return Error(ERROR_INVALID_PARAMETER, "semaphore counts");
+    if (name.empty() || name.find('\0') != std::string::npos)
+        return Error(ERROR_INVALID_NAME, "semaphore name");
     auto state = std::make_unique<State>();
     // When the object exists already its own counts stay.
     state->handle = detail::Handle(::CreateSemaphoreA(nullptr, initial, maximum, name.c_str()));
     if (!state->handle.valid())
-        return nullptr;
+        return Error::fromLastSystemError("CreateSemaphoreA");
     return std::unique_ptr<Semaphore>(new Semaphore(std::move(state)));
 }
 
@@ -90,23 +92,23 @@ bool Semaphore::release()
 Mutex::Mutex(std::unique_ptr<State> state) : state_(std::move(state)) {}
 Mutex::~Mutex() = default;
 
-std::unique_ptr<Mutex> Mutex::createPrivate()
+ErrorOr<std::unique_ptr<Mutex>> Mutex::createPrivate()
 {
     auto state = std::make_unique<State>();
     state->handle = detail::Handle(::CreateMutexA(nullptr, FALSE, nullptr));
     if (!state->handle.valid())
-        return nullptr;
+        return Error::fromLastSystemError("CreateMutexA");
     return std::unique_ptr<Mutex>(new Mutex(std::move(state)));
 }
 
-std::unique_ptr<Mutex> Mutex::openNamed(const std::string& name)
+ErrorOr<std::unique_ptr<Mutex>> Mutex::openNamed(const std::string& name)
 {
     if (name.empty() || name.find('\0') != std::string::npos)
-        return nullptr;
+        return Error(ERROR_INVALID_NAME, "mutex name");
     auto state = std::make_unique<State>();
     state->handle = detail::Handle(::CreateMutexA(nullptr, FALSE, name.c_str()));
     if (!state->handle.valid())
-        return nullptr;
+        return Error::fromLastSystemError("CreateMutexA");
     return std::unique_ptr<Mutex>(new Mutex(std::move(state)));
 }
 

@@ -10,37 +10,34 @@ namespace bv {
 
 namespace platform {
 
-bool lookUpName(const std::string& name, Ipv4Address& address)
+ErrorOr<Ipv4Address> lookUpName(const std::string& name)
 {
     const detail::SocketLayerUse layer;
     addrinfo hints {};
     hints.ai_family = AF_INET;
     addrinfo* first = nullptr;
-    if (::getaddrinfo(name.c_str(), nullptr, &hints, &first) != 0)
-        return false;
+    if (const int failed = ::getaddrinfo(name.c_str(), nullptr, &hints, &first); failed != 0)
+        return Error(failed, "getaddrinfo");
     const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> found(first, &::freeaddrinfo);
     for (const addrinfo* entry = found.get(); entry != nullptr; entry = entry->ai_next) {
-        if (entry->ai_family == AF_INET && entry->ai_addr != nullptr && entry->ai_addrlen >= sizeof(sockaddr_in)) {
-            address = reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr.s_addr;
-            return true;
-        }
+        if (entry->ai_family == AF_INET && entry->ai_addr != nullptr && entry->ai_addrlen >= sizeof(sockaddr_in))
+            return Ipv4Address { reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr.s_addr };
     }
-    return false;
+    return Error(0, "no IPv4 address");
 }
 
-bool lookUpAddress(Ipv4Address address, std::string& name)
+ErrorOr<std::string> lookUpAddress(Ipv4Address address)
 {
     const detail::SocketLayerUse layer;
     sockaddr_in where {};
     where.sin_family = AF_INET;
     where.sin_addr.s_addr = address;
     char text[NI_MAXHOST] = {};
-    if (::getnameinfo(reinterpret_cast<const sockaddr*>(&where), sizeof where, text, sizeof text, nullptr, 0,
-            NI_NAMEREQD)
-        != 0)
-        return false;
-    name = text;
-    return true;
+    const int failed = ::getnameinfo(
+        reinterpret_cast<const sockaddr*>(&where), sizeof where, text, sizeof text, nullptr, 0, NI_NAMEREQD);
+    if (failed != 0)
+        return Error(failed, "getnameinfo");
+    return std::string(text);
 }
 
 }  // namespace platform
