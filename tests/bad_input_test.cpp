@@ -195,15 +195,20 @@ TEST(BadInput, NoPermissionForIcmp)
     TemporaryDirectory directory;
     ASSERT_EQ(chmod(directory.path().c_str(), 0777), 0);
     writeFile(directory.file("hosts.txt"), "loop 127.0.0.1 loopback\n");
-    // A /dev/shm of its own: the user's lock objects are not left behind.
+    // A /dev/shm of its own: the user's lock objects are not left behind. A
+    // network namespace of its own, whose ping group range admits no group,
+    // whatever this machine's says.
     ProgramRun program(directory.path(),
-        { "/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh", "-c",
+        { "/usr/bin/unshare", "--net", "--mount", "--propagation", "private", "/bin/sh", "-c",
             "mount -t tmpfs bv-test /dev/shm && exec \"$0\" \"$@\"", "/usr/bin/setpriv", "--reuid=nobody",
             "--regid=nogroup", "--clear-groups", "--inh-caps=-all", BV_HEADLESS_PROGRAM, "-in", "hosts.txt", "-pt",
             "5000" });
     EXPECT_TRUE(waitFor([&] { return logHolds(directory.file("out.txt"), "\tRED\tloop\t"); }, 40s))
         << program.errors();
     EXPECT_THAT(program.errors(), HasSubstr("Failed to create raw socket: 1\n"));
+    EXPECT_THAT(program.errors(), HasSubstr("Failed to open the ICMP datagram socket instead: 13\n"));
+    EXPECT_THAT(program.errors(), HasSubstr("setcap cap_net_raw+ep " BV_HEADLESS_PROGRAM "\n"));
+    EXPECT_THAT(program.errors(), HasSubstr("sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n"));
     EXPECT_THAT(readFile(directory.file("out.txt")), HasSubstr("\t\tunable to send ping: 0 bytes sent\r\n"));
     program.signal(SIGTERM);
     EXPECT_EQ(program.waitForExit(20s), 0) << program.errors();

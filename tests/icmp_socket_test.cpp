@@ -10,12 +10,15 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <netinet/in.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -46,7 +49,7 @@ int headerLength(const std::vector<std::uint8_t>& datagram)
 
 // Reads datagrams until `done` accepts one or a few seconds pass. Other
 // programs' ICMP reaches every raw socket too, so each test picks its own.
-bool receiveUntil(platform::SocketHandle socket,
+bool receiveUntil(const platform::IcmpEndpoint& socket,
     const std::function<bool(const std::vector<std::uint8_t>&, int, const SocketAddress&)>& done)
 {
     const auto deadline = Clock::now() + std::chrono::seconds(5);
@@ -74,7 +77,7 @@ bool isOwnEchoRequest(const std::vector<std::uint8_t>& datagram, int count)
         && datagram[h + 5] == (id >> 8);
 }
 
-int sendRequest(platform::SocketHandle socket, const char* dotted)
+int sendRequest(const platform::IcmpEndpoint& socket, const char* dotted)
 {
     SocketAddress destination;
     if (resolveHost(dotted, platform::parseIpv4(dotted), destination) != 0)
@@ -124,18 +127,18 @@ TEST(IcmpSocket, EchoToLoopbackIsAnswered)
     IcmpSocket socket(20);
     const std::string openErrors = GetCapturedStderr();
     const std::string openTrace = GetCapturedStdout();
-    EXPECT_EQ(openTrace, "WSA starting...\n");
+    EXPECT_EQ(openTrace, "WSA starting...\nPinging through the raw ICMP socket\n");
     EXPECT_EQ(openErrors, "");
     ASSERT_NE(socket.handle(), platform::kInvalidSocket);
 
     CaptureStdout();
-    EXPECT_EQ(sendRequest(socket.handle(), "127.0.0.2"), 0);
+    EXPECT_EQ(sendRequest(socket.endpoint(), "127.0.0.2"), 0);
     EXPECT_EQ(GetCapturedStdout(), "Sending 44 bytes to 127.0.0.2... done sending bytes to 127.0.0.2\n");
 
     CaptureStdout();
     CaptureStderr();
     ReplyInfo answer;
-    const bool answered = receiveUntil(socket.handle(), [&](const auto& datagram, int count, const SocketAddress& sender) {
+    const bool answered = receiveUntil(socket.endpoint(), [&](const auto& datagram, int count, const SocketAddress& sender) {
         if (sender.address != platform::parseIpv4("127.0.0.2"))
             return false;
         ReplyInfo reply;
@@ -163,7 +166,7 @@ TEST(IcmpSocket, OwnRequestIsFilteredOutAndKeepsItsTimeToLive)
     ASSERT_GE(observer, 0);
     CaptureStdout();
     IcmpSocket socket(20);
-    const int sent = sendRequest(socket.handle(), "127.0.0.1");
+    const int sent = sendRequest(socket.endpoint(), "127.0.0.1");
     GetCapturedStdout();
     ASSERT_NE(socket.handle(), platform::kInvalidSocket);
     ASSERT_EQ(sent, 0);
@@ -173,7 +176,7 @@ TEST(IcmpSocket, OwnRequestIsFilteredOutAndKeepsItsTimeToLive)
     std::vector<std::uint8_t> own;
     int ownCount = 0;
     SocketAddress ownSender;
-    const bool seen = receiveUntil(observer, [&](const auto& datagram, int count, const SocketAddress& sender) {
+    const bool seen = receiveUntil(platform::IcmpEndpoint(observer), [&](const auto& datagram, int count, const SocketAddress& sender) {
         if (!isOwnEchoRequest(datagram, count))
             return false;
         own.assign(datagram.begin(), datagram.begin() + count);
@@ -183,7 +186,7 @@ TEST(IcmpSocket, OwnRequestIsFilteredOutAndKeepsItsTimeToLive)
     });
     bool requestOnOwnSocket = false;
     bool replyOnOwnSocket = false;
-    receiveUntil(socket.handle(), [&](const auto& datagram, int count, const SocketAddress&) {
+    receiveUntil(socket.endpoint(), [&](const auto& datagram, int count, const SocketAddress&) {
         const int h = headerLength(datagram);
         if (isOwnEchoRequest(datagram, count))
             requestOnOwnSocket = true;
@@ -221,17 +224,17 @@ TEST(IcmpSocket, RefusedTimeToLiveAndShortBuffer)
     EXPECT_NE(refused.handle(), platform::kInvalidSocket);
 
     CaptureStdout();
-    const int sent = sendRequest(refused.handle(), "127.0.0.1");
+    const int sent = sendRequest(refused.endpoint(), "127.0.0.1");
     GetCapturedStdout();
     ASSERT_EQ(sent, 0);
     // Any ICMP datagram is longer than 16 bytes, whoever sent it.
     int readable = 0;
-    ASSERT_EQ(waitReadable(refused.handle(), 5000, readable), 1);
+    ASSERT_EQ(waitReadable(refused.endpoint(), 5000, readable), 1);
     ASSERT_EQ(readable, 1);
     std::vector<std::uint8_t> small(16);
     SocketAddress sender;
     CaptureStderr();
-    EXPECT_EQ(receiveMessage(refused.handle(), sender, small.data(), 16), -1);
+    EXPECT_EQ(receiveMessage(refused.endpoint(), sender, small.data(), 16), -1);
     EXPECT_EQ(GetCapturedStderr(), "read failed: buffer too small\n");
 }
 
@@ -239,23 +242,23 @@ TEST(WaitReadable, TimeOutDataAndFailedWait)
 {
     UdpSocket quiet;
     int readable = 7;
-    EXPECT_EQ(waitReadable(quiet.handle(), 0, readable), 1);
+    EXPECT_EQ(waitReadable(platform::IcmpEndpoint(quiet.handle()), 0, readable), 1);
     EXPECT_EQ(readable, 0);
 
     ASSERT_TRUE(quiet.sendToSelf());
     readable = 7;
-    EXPECT_EQ(waitReadable(quiet.handle(), 5000, readable), 1);
+    EXPECT_EQ(waitReadable(platform::IcmpEndpoint(quiet.handle()), 5000, readable), 1);
     EXPECT_EQ(readable, 1);
 
     readable = 7;
-    EXPECT_EQ(waitReadable(platform::kInvalidSocket, 0, readable), 0);
+    EXPECT_EQ(waitReadable(platform::IcmpEndpoint(platform::kInvalidSocket), 0, readable), 0);
     EXPECT_EQ(readable, 7);
 
     // A descriptor that is no longer open.
     const int closed = dup(quiet.handle());
     ASSERT_GE(closed, 0);
     close(closed);
-    EXPECT_EQ(waitReadable(closed, 0, readable), 0);
+    EXPECT_EQ(waitReadable(platform::IcmpEndpoint(closed), 0, readable), 0);
     EXPECT_EQ(readable, 7);
 }
 
@@ -264,36 +267,47 @@ TEST(IcmpMessageOnBadSocket, SendAndReceiveReportTheCode)
     std::vector<std::uint8_t> buffer(64);
     SocketAddress sender;
     CaptureStderr();
-    EXPECT_EQ(receiveMessage(platform::kInvalidSocket, sender, buffer.data(), 64), -1);
+    EXPECT_EQ(receiveMessage(platform::IcmpEndpoint(platform::kInvalidSocket), sender, buffer.data(), 64), -1);
     EXPECT_EQ(GetCapturedStderr(), "read failed: error #" + std::to_string(EBADF) + "\n");
 
     CaptureStdout();
     CaptureStderr();
-    EXPECT_EQ(sendRequest(platform::kInvalidSocket, "127.0.0.1"), -1);
+    EXPECT_EQ(sendRequest(platform::IcmpEndpoint(platform::kInvalidSocket), "127.0.0.1"), -1);
     EXPECT_EQ(GetCapturedStderr(), "send failed: " + std::to_string(EBADF) + "\n");
     EXPECT_EQ(GetCapturedStdout(), "Sending 44 bytes to 127.0.0.1... done sending bytes to 127.0.0.1\n");
 }
 
-TEST(IcmpSocket, WithoutPrivilegeHasNoSocket)
+namespace {
+
+// Runs `body` in a child that, when started as root, has a network namespace
+// of its own with the ping group range given (a new namespace starts with
+// "1 0", which admits no group) and loopback up, and then gives up root.
+// The child's exit status, and what it wrote.
+int asOrdinaryUser(const char* pingGroupRange, const std::function<int()>& body, std::string& output)
 {
     int lines[2];
-    ASSERT_EQ(pipe(lines), 0);
+    if (pipe(lines) != 0)
+        return -1;
     const pid_t child = fork();
-    ASSERT_GE(child, 0);
+    if (child < 0)
+        return -1;
     if (child == 0) {
         close(lines[0]);
         dup2(lines[1], STDOUT_FILENO);
         dup2(lines[1], STDERR_FILENO);
         close(lines[1]);
-        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
-            _exit(2);
-        IcmpSocket socket(20);
-        const bool noSocket = socket.handle() == platform::kInvalidSocket;
-        const int sent = sendRequest(socket.handle(), "127.0.0.1");
-        _exit(noSocket && sent == -1 ? 0 : 3);
+        if (geteuid() == 0) {
+            if (unshare(CLONE_NEWNET) != 0 || std::system("ip link set lo up") != 0)
+                _exit(2);
+            FILE* range = std::fopen("/proc/sys/net/ipv4/ping_group_range", "w");
+            if (!range || std::fputs(pingGroupRange, range) < 0 || std::fclose(range) != 0)
+                _exit(2);
+            if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
+                _exit(2);
+        }
+        _exit(body());
     }
     close(lines[1]);
-    std::string output;
     char chunk[512];
     for (ssize_t got; (got = read(lines[0], chunk, sizeof chunk)) != 0;) {
         if (got < 0 && errno == EINTR)
@@ -304,10 +318,69 @@ TEST(IcmpSocket, WithoutPrivilegeHasNoSocket)
     }
     close(lines[0]);
     int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status)) << output;
-    EXPECT_EQ(WEXITSTATUS(status), 0) << output;
+    if (waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+}  // namespace
+
+TEST(IcmpSocket, WithoutPrivilegeHasNoSocket)
+{
+    std::string output;
+    const int status = asOrdinaryUser("1 0", [] {
+        IcmpSocket socket(20);
+        const bool noSocket = socket.handle() == platform::kInvalidSocket && !socket.endpoint().valid();
+        const int sent = sendRequest(socket.endpoint(), "127.0.0.1");
+        return noSocket && sent == -1 ? 0 : 3;
+    }, output);
+    EXPECT_EQ(status, 0) << output;
     EXPECT_THAT(output, StartsWith("WSA starting...\n"));
     EXPECT_THAT(output, HasSubstr("Failed to create raw socket: " + std::to_string(EPERM) + "\n"));
+    EXPECT_THAT(output, HasSubstr("Failed to open the ICMP datagram socket instead: " + std::to_string(EACCES) + "\n"));
+    // Both ways out, with this program's path.
+    EXPECT_THAT(output, HasSubstr("  setcap cap_net_raw+ep /"));
+    EXPECT_THAT(output, HasSubstr("icmp_socket_test\n"));
+    EXPECT_THAT(output, HasSubstr("  sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n"));
+    EXPECT_THAT(output, HasSubstr("/etc/sysctl.d/"));
     EXPECT_THAT(output, HasSubstr("send failed: " + std::to_string(EBADF) + "\n"));
+}
+
+// Where the ping group range admits the user, the run pings through an ICMP
+// datagram socket with the identifier the kernel chose, and reads the same
+// bytes as through a raw socket.
+TEST(IcmpSocket, OrdinaryUserPingsThroughADatagramSocket)
+{
+    if (!isRoot())
+        GTEST_SKIP() << "needs root: a network namespace of its own";
+    std::string output;
+    const int status = asOrdinaryUser("0 2147483647", [] {
+        IcmpSocket socket(20);
+        const platform::IcmpEndpoint& endpoint = socket.endpoint();
+        if (endpoint.kind != platform::IcmpSocketKind::Datagram || socket.handle() == platform::kInvalidSocket)
+            return 3;
+        sockaddr_in local {};
+        socklen_t length = sizeof local;
+        if (getsockname(socket.handle(), reinterpret_cast<sockaddr*>(&local), &length) != 0 || local.sin_port == 0)
+            return 4;
+        const std::uint16_t kernels = ntohs(local.sin_port);
+        // Low byte first on the wire is how the engine keeps identifiers.
+        if (socket.echoIdentifier() != static_cast<std::uint16_t>((kernels >> 8) | (kernels << 8)))
+            return 5;
+        SocketAddress destination;
+        resolveHost("127.0.0.1", platform::parseIpv4("127.0.0.1"), destination);
+        std::vector<std::uint8_t> request(44);
+        fillEchoRequest(request.data(), 44, 0, socket.echoIdentifier());
+        if (sendEcho(endpoint, destination, request.data(), 44) != 0)
+            return 6;
+        ReplyInfo reply;
+        const bool answered = receiveUntil(endpoint, [&](const auto& datagram, int count, const SocketAddress& sender) {
+            return count == 64 && headerLength(datagram) == 20 && datagram[20] == kIcmpEchoReply
+                && decodeReply(datagram.data(), count, sender, reply, socket.echoIdentifier()) == 0;
+        });
+        return answered && reply.address == platform::parseIpv4("127.0.0.1") && reply.errorText.empty() ? 0 : 7;
+    }, output);
+    EXPECT_EQ(status, 0) << output;
+    EXPECT_THAT(output, HasSubstr("Pinging through the ICMP datagram socket\n"));
+    EXPECT_THAT(output, HasSubstr("64 bytes from 127.0.0.1, icmp_seq 0, "));
 }

@@ -7,6 +7,7 @@
 #include "support/test_environment.h"
 #include "support/wait_for.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
@@ -79,6 +80,38 @@ std::int64_t secondsOf(const std::string& text)
     if (!strptime(text.c_str(), "%a %b %d %H:%M:%S %Y", &parts))
         return -1;
     return static_cast<std::int64_t>(timegm(&parts));
+}
+
+// A file's lines without their times, in a fixed order: two runs queue
+// the lines of one sweep in any order.
+std::vector<std::vector<std::string>> withoutTimes(const std::string& path)
+{
+    std::vector<std::vector<std::string>> lines;
+    for (const RecordLine& record : readRecords(path))
+        lines.emplace_back(record.fields.begin() + 1, record.fields.end());
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+struct EngineCountLine {
+    unsigned long sent = 0;
+    unsigned long matched = 0;
+    unsigned long awaiting = 0;
+    unsigned long lost = 0;
+};
+
+// Asks the program for its engine counts (SIGUSR2) and reads them back.
+bool readEngineCounts(ProgramRun& program, EngineCountLine& counts)
+{
+    const std::size_t before = program.errors().size();
+    program.signal(SIGUSR2);
+    const auto found = [&] { return program.errors().find("Requests sent: ", before); };
+    if (!waitFor([&] { return found() != std::string::npos; }, 5s))
+        return false;
+    return std::sscanf(program.errors().c_str() + found(),
+               "Requests sent: %lu, replies matched: %lu, awaiting a reply: %lu, hosts with a lost request: %lu",
+               &counts.sent, &counts.matched, &counts.awaiting, &counts.lost)
+        == 4;
 }
 
 using LabProgram = LabProgramTest;
@@ -254,4 +287,88 @@ TEST_F(LabProgram, HostListedByANameItsAddressDoesNotReadBackAs)
     EXPECT_TRUE(waitFor([&] { return hasRecord(log(), "upper", "RED"); }, 40s)) << program->errors();
     program->signal(SIGTERM);
     EXPECT_EQ(program->waitForExit(5s), 0);
+}
+
+TEST_F(LabProgram, OrdinaryUserWritesWhatTheRawSocketRunWrites)
+{
+    ASSERT_TRUE(lab_->openPingGroupRange());
+    const std::string hosts = "answering 10.77.16.1 answers\n"
+                              "silent 10.77.16.2 dropped\n"
+                              "refused 10.77.16.3 rejected\n"
+                              "named named.lab by name\n"
+                              "router 10.77.1.2 one hop\n";
+    // A raw socket reads every ICMP error in the namespace, and the decoder
+    // does not look at the identifier an error quotes: the raw runs' hosts
+    // keep apart so that neither takes the other's errors.
+    const std::string beyond = "beyond 10.77.16.7 two hops\nrouter 10.77.1.2 one hop\n";
+    TemporaryDirectory ordinary;
+    TemporaryDirectory rawAtOne;
+    TemporaryDirectory ordinaryAtOne;
+    auto raw = start(hosts, {});
+    auto datagram = startIn(ordinary, hosts, {}, true);
+    auto rawTtl = startIn(rawAtOne, beyond, { "-ttl", "1" }, false);
+    auto datagramTtl = startIn(ordinaryAtOne, beyond, { "-ttl", "1" }, true);
+
+    const auto redIn = [](const TemporaryDirectory& directory, const std::string& name) {
+        return hasRecord(directory.file("out.txt"), name, "RED");
+    };
+    // A silent host takes two timeouts of 10 s to turn red.
+    EXPECT_TRUE(waitFor(
+        [&] {
+            return redIn(directory_, "silent") && redIn(directory_, "refused") && redIn(ordinary, "silent")
+                && redIn(ordinary, "refused") && redIn(rawAtOne, "beyond") && redIn(ordinaryAtOne, "beyond");
+        },
+        60s))
+        << readFile(ordinary.file("out.txt")) << datagram->errors() << datagramTtl->errors();
+    EXPECT_THAT(datagram->output(), testing::HasSubstr("Pinging through the ICMP datagram socket\n"));
+    EXPECT_THAT(raw->output(), testing::HasSubstr("Pinging through the raw ICMP socket\n"));
+    EXPECT_THAT(datagram->errors(), testing::Not(testing::HasSubstr("Failed")));
+
+    // The answering hosts and the router at -ttl 1 stay green all along.
+    for (ProgramRun* program : { raw.get(), datagram.get(), rawTtl.get(), datagramTtl.get() }) {
+        program->signal(SIGTERM);
+        EXPECT_EQ(program->waitForExit(20s), 0) << program->errors();
+    }
+    EXPECT_EQ(withoutTimes(ordinary.file("out.txt")),
+        (std::vector<std::vector<std::string>> { { "RED", "refused", "10.77.16.3", "rejected", "",
+                                                     "Destination unreachable" },
+            { "RED", "silent", "10.77.16.2", "dropped", "", "Timed out" } }));
+    EXPECT_EQ(withoutTimes(ordinary.file("out.txt")), withoutTimes(log()));
+    EXPECT_EQ(withoutTimes(ordinary.file("down.txt")), withoutTimes(down()));
+    EXPECT_EQ(withoutTimes(ordinaryAtOne.file("out.txt")),
+        (std::vector<std::vector<std::string>> { { "RED", "beyond", "10.77.16.7", "two hops", "", "TTL expired" } }));
+    EXPECT_EQ(withoutTimes(ordinaryAtOne.file("out.txt")), withoutTimes(rawAtOne.file("out.txt")));
+    EXPECT_EQ(withoutTimes(ordinaryAtOne.file("down.txt")), withoutTimes(rawAtOne.file("down.txt")));
+}
+
+TEST_F(LabProgram, TwoOrdinaryCopiesOnOverlappingListsEachGetTheirOwnReplies)
+{
+    ASSERT_TRUE(lab_->openPingGroupRange());
+    std::string first = "router 10.77.1.2 one hop\n";
+    std::string second = "router 10.77.1.2 one hop\n";
+    for (int last = 1; last <= 12; ++last)
+        first += "a" + std::to_string(last) + " 10.77.16." + std::to_string(last + 10) + " first\n";
+    for (int last = 7; last <= 18; ++last)
+        second += "b" + std::to_string(last) + " 10.77.16." + std::to_string(last + 10) + " second\n";
+    TemporaryDirectory secondDirectory;
+    auto one = startIn(directory_, first, {}, true);
+    auto two = startIn(secondDirectory, second, {}, true);
+
+    // Three rounds of 13 hosts each.
+    ASSERT_TRUE(one->waitForOutputLines("w:send successful", 39, 30s)) << one->errors();
+    ASSERT_TRUE(two->waitForOutputLines("w:send successful", 39, 30s)) << two->errors();
+    for (ProgramRun* program : { one.get(), two.get() }) {
+        EngineCountLine counts;
+        ASSERT_TRUE(readEngineCounts(*program, counts)) << program->errors();
+        // Every request answered and credited to its own host, none lost to
+        // the other copy.
+        EXPECT_EQ(counts.lost, 0u) << program->errors();
+        EXPECT_EQ(counts.matched + counts.awaiting, counts.sent) << program->errors();
+        EXPECT_GE(counts.matched, 13u * 2u) << program->errors();
+        EXPECT_THAT(program->output(), testing::Not(testing::HasSubstr("wasn't for me")));
+        program->signal(SIGTERM);
+        EXPECT_EQ(program->waitForExit(20s), 0) << program->errors();
+    }
+    EXPECT_TRUE(readRecords(log()).empty()) << readFile(log());
+    EXPECT_TRUE(readRecords(secondDirectory.file("out.txt")).empty());
 }

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <optional>
 #include <gtest/gtest.h>
 #include <thread>
 // Network and mount namespaces and the packet filter are Linux's; the
@@ -35,7 +36,7 @@ bool rawSocketsAllowed()
         return false;
     int code = 0;
     const platform::SocketHandle socket = platform::openRawIcmpSocket(code);
-    platform::closeSocket(socket);
+    platform::closeSocket(platform::IcmpEndpoint(socket));
     platform::stopSocketLayer();
     return socket != platform::kInvalidSocket;
 }
@@ -97,8 +98,9 @@ RunSettings quickSettings()
 
 // A run for the engine's threads on a fake clock with slow pauses.
 struct EngineRun {
-    explicit EngineRun(const std::string& lines, const RunSettings& settings = quickSettings())
-        : test(lines, clock, settings)
+    explicit EngineRun(const std::string& lines, const RunSettings& settings = quickSettings(),
+        std::optional<platform::IcmpSocketKind> kind = std::nullopt)
+        : test(lines, clock, settings, kind)
     {
         slowPauses(clock);
     }
@@ -153,12 +155,16 @@ TEST(EchoSender, UnresolvableNameFailsAndWaitsItsInterval)
         EXPECT_GT(pause, 0);
 }
 
-TEST(PingEngine, LoopbackHostsAnswerAndGiveTheirCountsBack)
+namespace {
+
+void expectLoopbackHostsAnswer(std::optional<platform::IcmpSocketKind> kind)
 {
-    if (!rawSocketsAllowed())
-        GTEST_SKIP() << "needs root (Administrator on Windows): raw ICMP socket";
-    EngineRun run("a 127.0.0.2\nb 127.0.0.3\nc 127.0.0.4\n");
+    EngineRun run("a 127.0.0.2\nb 127.0.0.3\nc 127.0.0.4\n", quickSettings(), kind);
     Network& network = run.network();
+    ASSERT_TRUE(network.socket().endpoint().valid());
+    if (kind) {
+        EXPECT_EQ(network.socket().endpoint().kind, *kind);
+    }
     RecordingDesktop& desktop = run.desktop;
     {
         EngineThreads threads(network);
@@ -204,6 +210,35 @@ TEST(PingEngine, LoopbackHostsAnswerAndGiveTheirCountsBack)
     for (std::size_t i = 0; i < network.hostCount(); ++i)
         outstanding += network.host(i)->getPingState() == PingState::AwaitingReply;
     EXPECT_EQ(free + outstanding, 6);
+}
+
+bool kindOpens(platform::IcmpSocketKind kind)
+{
+    if (!platform::startSocketLayer())
+        return false;
+    int code = 0;
+    const platform::IcmpEndpoint endpoint = platform::openIcmpEndpointOfKind(kind, code);
+    platform::closeSocket(endpoint);
+    platform::stopSocketLayer();
+    return endpoint.valid();
+}
+
+}  // namespace
+
+TEST(PingEngine, LoopbackHostsAnswerAndGiveTheirCountsBack)
+{
+    if (!rawSocketsAllowed())
+        GTEST_SKIP() << "needs root (Administrator on Windows): raw ICMP socket";
+    expectLoopbackHostsAnswer(std::nullopt);
+}
+
+// Linux's ICMP datagram socket, Windows' ICMP helper: the same answers and
+// counts as through the raw socket.
+TEST(PingEngine, LoopbackHostsAnswerThroughTheKindAnOrdinaryUserMayOpen)
+{
+    if (!kindOpens(platform::kUnprivilegedIcmpKind))
+        GTEST_SKIP() << "this user may open no ICMP datagram socket here (net.ipv4.ping_group_range)";
+    expectLoopbackHostsAnswer(platform::kUnprivilegedIcmpKind);
 }
 
 #ifndef _WIN32
@@ -385,7 +420,7 @@ TEST(PingEngine, RepliesQueuedTogetherAreAllApplied)
         SocketAddress destination;
         ASSERT_EQ(resolveHost(host.getHostText(), host.getNumericAddress(), destination), 0);
         fillEchoRequest(request, 44, 0);
-        ASSERT_EQ(sendEcho(network.socket().handle(), destination, request, 44), 0);
+        ASSERT_EQ(sendEcho(network.socket().endpoint(), destination, request, 44), 0);
     }
     // Loopback answers within the send, so all six replies wait already.
     std::thread receiver([&network] { receiverThread(network.engine()); });

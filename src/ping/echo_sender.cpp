@@ -23,7 +23,7 @@ int clampPacketSize(int packetSize)
     return static_cast<int>(size);
 }
 
-int sendPrimingEcho(platform::SocketHandle socket)
+int sendPrimingEcho(const platform::IcmpEndpoint& socket)
 {
     PacketBuffer buffer;
     if (allocateBuffer(buffer, 44) != 0) {
@@ -32,7 +32,7 @@ int sendPrimingEcho(platform::SocketHandle socket)
     }
     SocketAddress destination;
     resolveHost("127.0.0.1", platform::parseIpv4("127.0.0.1"), destination);
-    fillEchoRequest(buffer.get(), 44, 0);
+    fillEchoRequest(buffer.get(), 44, 0, echoIdentifierOf(socket));
     return sendEcho(socket, destination, buffer.get(), 44);
 }
 
@@ -103,7 +103,7 @@ SendOutcome sendRequest(EngineContext& engine, Address& host, bool waitForCount,
     platform::traceLine("w: waiting for socket mutex");
     platform::traceLine("w: got socket mutex");
     startRequest(engine, host);
-    if (sendEcho(engine.socket.handle(), destination, buffer, size) == -1) {
+    if (sendEcho(engine.socket.endpoint(), destination, buffer, size) == -1) {
         platform::errorLine("pinging failed");
         platform::traceLine("w:send failed");
         takeBackCount(host);
@@ -131,8 +131,8 @@ int echoSenderThread(EngineContext& engine)
         platform::errorLine("could not allocate buffers");
         return 1;
     }
-    // Asked once: the process id does not change, and the call is a system call.
-    const std::uint16_t identifier = ownEchoIdentifier();
+    // Asked once: it does not change, and for a raw socket it is a system call.
+    const std::uint16_t identifier = engine.socket.echoIdentifier();
     platform::Clock& clock = engine.clock;
 
     std::int64_t lastTracedPass = 0;

@@ -11,7 +11,7 @@ struct EngineContext;
 int echoSenderThread(EngineContext& engine);
 
 // One echo request to 127.0.0.1, sent before the threads start.
-int sendPrimingEcho(platform::SocketHandle socket);
+int sendPrimingEcho(const platform::IcmpEndpoint& socket);
 
 // The packet size the sender uses: the setting clamped to 8..1024, compared
 // as unsigned so that a negative setting becomes 1024.

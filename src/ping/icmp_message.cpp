@@ -36,6 +36,11 @@ std::uint16_t ownEchoIdentifier()
     return static_cast<std::uint16_t>(platform::currentProcessId() & 0xFFFFu);
 }
 
+std::uint16_t echoIdentifierOf(const platform::IcmpEndpoint& socket)
+{
+    return socket.kind == platform::IcmpSocketKind::Raw ? ownEchoIdentifier() : socket.identifier;
+}
+
 int resolveHost(const std::string& hostText, platform::Ipv4Address numericAddress, SocketAddress& destination)
 {
     destination = SocketAddress {};
@@ -94,7 +99,7 @@ std::uint16_t fillEchoRequest(std::uint8_t* buffer, int size, std::uint16_t sequ
     return checksum;
 }
 
-int sendEcho(platform::SocketHandle socket, const SocketAddress& destination, const std::uint8_t* buffer, int size)
+int sendEcho(const platform::IcmpEndpoint& socket, const SocketAddress& destination, const std::uint8_t* buffer, int size)
 {
     int errorCode = 0;
     const long sent = platform::sendDatagram(
@@ -113,7 +118,7 @@ int sendEcho(platform::SocketHandle socket, const SocketAddress& destination, co
     return 0;
 }
 
-int receiveMessage(platform::SocketHandle socket, SocketAddress& sender, std::uint8_t* buffer, int capacity)
+int receiveMessage(const platform::IcmpEndpoint& socket, SocketAddress& sender, std::uint8_t* buffer, int capacity)
 {
     sender = SocketAddress {};
     int errorCode = 0;

@@ -41,6 +41,10 @@ inline constexpr int kEchoHeaderSize = 8;
 // the process id.
 std::uint16_t ownEchoIdentifier();
 
+// The identifier of the requests sent through the socket: the process's own
+// on a raw socket, the one the system assigned on the other kinds.
+std::uint16_t echoIdentifierOf(const platform::IcmpEndpoint& socket);
+
 // Fills the destination from numericAddress, or, when that is kNoAddress,
 // by looking the host text up. 0, or -1 when the name does not resolve.
 int resolveHost(const std::string& hostText, platform::Ipv4Address numericAddress, SocketAddress& destination);
@@ -54,10 +58,11 @@ std::uint16_t fillEchoRequest(std::uint8_t* buffer, int size, std::uint16_t sequ
 std::uint16_t internetChecksum(const std::uint8_t* bytes, int count);
 
 // 0 when the system took the datagram (wholly or in part), -1 on an error.
-int sendEcho(platform::SocketHandle socket, const SocketAddress& destination, const std::uint8_t* buffer, int size);
+int sendEcho(const platform::IcmpEndpoint& socket, const SocketAddress& destination, const std::uint8_t* buffer, int size);
 
-// Bytes received, IPv4 header included, or -1 on an error.
-int receiveMessage(platform::SocketHandle socket, SocketAddress& sender, std::uint8_t* buffer, int capacity);
+// Bytes received, IPv4 header included (whatever the kind of socket), or -1
+// on an error.
+int receiveMessage(const platform::IcmpEndpoint& socket, SocketAddress& sender, std::uint8_t* buffer, int capacity);
 
 // 0 usable message, -1 unusable, -2 an echo reply for another process.
 int decodeReply(const std::uint8_t* datagram, int count, const SocketAddress& sender, ReplyInfo& reply);

@@ -87,7 +87,7 @@ constexpr std::int64_t kLongestReceiveWait = 250;
 
 // Reads one datagram and forms its key; false when there is nothing to
 // apply (the error note or trace is written).
-bool readReply(platform::SocketHandle socket, std::uint8_t* buffer, std::uint16_t identifier, ReplyInfo& reply,
+bool readReply(const platform::IcmpEndpoint& socket, std::uint8_t* buffer, std::uint16_t identifier, ReplyInfo& reply,
     std::string& key)
 {
     platform::traceLine(" r: socket readable");
@@ -128,7 +128,7 @@ bool readReply(platform::SocketHandle socket, std::uint8_t* buffer, std::uint16_
 
 int receiverThread(EngineContext& engine)
 {
-    const platform::SocketHandle socket = engine.socket.handle();
+    const platform::IcmpEndpoint& socket = engine.socket.endpoint();
     PacketBuffer buffer;
     if (allocateBuffer(buffer, kReceiveBufferSize) != 0) {
         platform::errorLine("unable to allocate buffers");
@@ -137,7 +137,7 @@ int receiverThread(EngineContext& engine)
     // The receive wait, which is also how long a request keeps its count.
     const std::int64_t receiveWait = std::max(engine.hosts.getTimeOut(), std::int32_t(1));
     std::int64_t nextExpiry = -1;
-    const std::uint16_t identifier = ownEchoIdentifier();
+    const std::uint16_t identifier = engine.socket.echoIdentifier();
     ReplyInfo reply;
     std::string key;
 

@@ -54,7 +54,8 @@ Network::Network(const RunSettings& settings, const NetworkOptions& options)
     if (!vectorMutex_)
         throw StartupFailure("could not create vector mutex");
 
-    socket_ = std::make_unique<IcmpSocket>(getPingTtl());
+    socket_ = options.socketKind ? std::make_unique<IcmpSocket>(getPingTtl(), *options.socketKind)
+                                 : std::make_unique<IcmpSocket>(getPingTtl());
     serialParameters_ = settings.serialParameters;
 
     engine_.reset(new EngineContext { *this, *vectorMutex_, *pingSemaphore_, inFlight_, namedHosts_, *socket_, clock_ });

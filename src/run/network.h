@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,9 @@ struct NetworkOptions {
     // Appended to the names of the shared lock objects, so that runs that
     // must not share them (tests side by side) keep apart.
     std::string lockNameSuffix;
+    // That kind of ICMP socket alone (tests of each kind); unset, the raw
+    // socket or, refused, the kind an ordinary user may open.
+    std::optional<platform::IcmpSocketKind> socketKind;
 };
 
 // The names of the run's shared lock objects: the pool of request counts

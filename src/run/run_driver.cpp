@@ -67,7 +67,7 @@ int runMonitor(const std::vector<std::string>& arguments, const NetworkOptions& 
                 if (!unopened.empty())
                     endForLogFileError(unopened);
             });
-            sendPrimingEcho(network->socket().handle());
+            sendPrimingEcho(network->socket().endpoint());
             std::jthread receiver([&network] { receiverThread(network->engine()); });
             std::jthread sender([&network] { echoSenderThread(network->engine()); });
             ExitOnUnwind exitOnUnwind;

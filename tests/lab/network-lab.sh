@@ -22,6 +22,8 @@
 #        network-lab.sh reject PREFIX ADDRESS...    answer them with host-unreachable
 #        network-lab.sh only-silent PREFIX ADDRESS... exactly these are dropped from now on
 #        network-lab.sh only-rejected PREFIX ADDRESS... exactly these are rejected from now on
+#        network-lab.sh open-ping-group PREFIX      let every group open ICMP datagram
+#                                                   sockets in the monitor namespace
 #        network-lab.sh exec PREFIX COMMAND...      run a command in the monitor namespace,
 #                                                   with a private /dev/shm
 # PREFIX: at most 8 letters or digits; interface names are built from it.
@@ -131,6 +133,8 @@ case "$command" in
   silence) remove_from rejected "$@"; add_to dropped "$@" ;;
   answer) remove_from dropped "$@"; remove_from rejected "$@" ;;
   reject) remove_from dropped "$@"; add_to rejected "$@" ;;
+  # The range is a setting of each network namespace; a new one starts closed.
+  open-ping-group) ip netns exec "$mon" sysctl -q -w net.ipv4.ping_group_range="0 2147483647" ;;
   only-silent)
     # Exactly these are dropped from now on, in one step.
     { echo "flush set ip lab dropped"

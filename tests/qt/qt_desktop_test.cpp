@@ -27,7 +27,9 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <grp.h>
+#include <sched.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -487,9 +489,15 @@ TEST(QtDesktop, ExitWhileWorkersAreBusyEndsWithoutHang)
 TEST(RawSocketAdvice, RefusedSocketNamesTheSetcapCommand)
 {
     EXPECT_EQ(rawSocketAdvice("/usr/bin/beaconvigilor"),
-        "BeaconVigilor may not open a raw ICMP socket, so every host will fail its pings.\n\n"
-        "Give the program that right once, as root:\n\n"
-        "setcap cap_net_raw+ep /usr/bin/beaconvigilor\n\n"
+        "BeaconVigilor may open neither a raw ICMP socket nor an ICMP datagram socket, so every host will fail its "
+        "pings.\n\n"
+        "Either give the program the right to raw sockets, as root:\n"
+        "  setcap cap_net_raw+ep /usr/bin/beaconvigilor\n"
+        "or let the user's group open ICMP datagram sockets, as root:\n"
+        "  sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n"
+        "and, to keep that after a restart, put the line\n"
+        "  net.ipv4.ping_group_range = 0 2147483647\n"
+        "into a file in /etc/sysctl.d/ (for example /etc/sysctl.d/60-ping-group.conf).\n\n"
         "Then start it again.");
     // A path the shell would split or expand is quoted.
     EXPECT_NE(rawSocketAdvice("/opt/my tools/it's").find("setcap cap_net_raw+ep '/opt/my tools/it'\\''s'\n"),
@@ -502,14 +510,16 @@ TEST(RawSocketAdvice, RefusedSocketNamesTheSetcapCommand)
         EXPECT_TRUE(desktop.boxes().empty());
     }
 
-    // Without it the box comes, in a child that gave up root.
+    // Without it the box comes, in a child that gave up root, in a network
+    // namespace of its own whose ping group range admits no group.
     int lines[2];
     ASSERT_EQ(pipe(lines), 0);
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         close(lines[0]);
-        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+        if (geteuid() == 0
+            && (unshare(CLONE_NEWNET) != 0 || setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
             _exit(2);
         RecordingDesktop desktop;
         const bool advised = adviseWhenRawSocketRefused("/usr/bin/beaconvigilor");
@@ -537,6 +547,27 @@ TEST(RawSocketAdvice, RefusedSocketNamesTheSetcapCommand)
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_EQ(report, "BeaconVigilor|error|" + rawSocketAdvice("/usr/bin/beaconvigilor"));
+
+    // Where the ping group range admits the user, the datagram socket will
+    // do: no box.
+    if (geteuid() == 0) {
+        const pid_t admitted = fork();
+        ASSERT_GE(admitted, 0);
+        if (admitted == 0) {
+            if (unshare(CLONE_NEWNET) != 0)
+                _exit(2);
+            FILE* range = std::fopen("/proc/sys/net/ipv4/ping_group_range", "w");
+            if (!range || std::fputs("0 2147483647", range) < 0 || std::fclose(range) != 0)
+                _exit(2);
+            if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
+                _exit(2);
+            RecordingDesktop desktop;
+            _exit(!adviseWhenRawSocketRefused("/usr/bin/beaconvigilor") && desktop.boxes().empty() ? 0 : 3);
+        }
+        ASSERT_EQ(waitpid(admitted, &status, 0), admitted);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+    }
 }
 
 TEST(QtDesktop, WithoutTrayClosingTheWindowMeansExit)

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,10 +30,23 @@ protected:
 
     std::unique_ptr<ProgramRun> start(const std::string& hosts, std::vector<std::string> options)
     {
-        writeFile(directory_.file("hosts.txt"), hosts);
+        return startIn(directory_, hosts, options, false);
+    }
+
+    // As an ordinary user without capabilities, only an ICMP datagram socket
+    // lets the program ping; its directory is opened to that user.
+    std::unique_ptr<ProgramRun> startIn(const TemporaryDirectory& directory, const std::string& hosts,
+        std::vector<std::string> options, bool asOrdinaryUser)
+    {
+        writeFile(directory.file("hosts.txt"), hosts);
         std::vector<std::string> command { BV_HEADLESS_PROGRAM, "-in", "hosts.txt", "-pt", "5000" };
         command.insert(command.end(), options.begin(), options.end());
-        return std::make_unique<ProgramRun>(directory_.path(), lab_->inMonitorNamespace(command));
+        if (asOrdinaryUser) {
+            EXPECT_EQ(chmod(directory.path().c_str(), 0777), 0);
+            command.insert(command.begin(),
+                { "setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--inh-caps=-all" });
+        }
+        return std::make_unique<ProgramRun>(directory.path(), lab_->inMonitorNamespace(command));
     }
 
     std::string log() const { return directory_.file("out.txt"); }

@@ -65,6 +65,11 @@ bool NetworkLab::script(const std::vector<std::string>& arguments) const
     return std::system(command.c_str()) == 0;
 }
 
+bool NetworkLab::openPingGroupRange()
+{
+    return script({ "open-ping-group", prefix_ });
+}
+
 bool NetworkLab::silence(const std::string& address)
 {
     return script({ "silence", prefix_, address });

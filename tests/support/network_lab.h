@@ -20,6 +20,8 @@ public:
     bool silence(const std::string& address);
     bool answer(const std::string& address);
     bool onlySilent(const std::vector<std::string>& addresses);
+    // Lets every user of the monitor's namespace open ICMP datagram sockets.
+    bool openPingGroupRange();
     // The command line that runs `command` inside the monitor's namespace.
     std::vector<std::string> inMonitorNamespace(const std::vector<std::string>& command) const;
 

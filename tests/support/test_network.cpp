@@ -21,7 +21,8 @@ void removeRunLockObjects(const RunSettings& settings, const std::string& suffix
         platform::removeNamedObject(name + suffix);
 }
 
-TestNetwork::TestNetwork(const std::string& inputLines, platform::Clock& clock, RunSettings settings)
+TestNetwork::TestNetwork(const std::string& inputLines, platform::Clock& clock, RunSettings settings,
+    std::optional<platform::IcmpSocketKind> socketKind)
 {
     writeFile(directory.file("hosts.txt"), inputLines);
     settings.inputFile = directory.file("hosts.txt");
@@ -31,6 +32,7 @@ TestNetwork::TestNetwork(const std::string& inputLines, platform::Clock& clock, 
         settings.downFile = directory.file("down.txt");
     NetworkOptions options;
     options.clock = &clock;
+    options.socketKind = socketKind;
     options.lockNameSuffix = lockNameSuffix = uniqueLockSuffix();
     settings_ = settings;
     network = std::make_unique<Network>(settings, options);

@@ -5,6 +5,7 @@
 #include "support/test_environment.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace bv {
@@ -18,7 +19,8 @@ void removeRunLockObjects(const RunSettings& settings, const std::string& suffix
 // Builds a Network over an input file with the given lines, in its own
 // directory, with its own lock names.
 struct TestNetwork {
-    TestNetwork(const std::string& inputLines, platform::Clock& clock, RunSettings settings = {});
+    TestNetwork(const std::string& inputLines, platform::Clock& clock, RunSettings settings = {},
+        std::optional<platform::IcmpSocketKind> socketKind = std::nullopt);
     // Takes the run down and removes the named lock objects it made.
     ~TestNetwork();
 

@@ -86,12 +86,12 @@ EchoTraffic watchEchoes(IcmpSocket& socket, std::uint16_t identifier)
     for (int round = 0; round < 10000 && std::chrono::steady_clock::now() < deadline && !(seen.request && seen.reply);
          ++round) {
         int readable = 0;
-        if (waitReadable(socket.handle(), 500, readable) != 1)
+        if (waitReadable(socket.endpoint(), 500, readable) != 1)
             break;
         if (!readable)
             continue;
         SocketAddress sender;
-        const int count = receiveMessage(socket.handle(), sender, buffer.data(), static_cast<int>(buffer.size()));
+        const int count = receiveMessage(socket.endpoint(), sender, buffer.data(), static_cast<int>(buffer.size()));
         if (count < 28)
             continue;
         const int h = (buffer[0] & 15) * 4;

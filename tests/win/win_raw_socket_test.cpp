@@ -25,7 +25,7 @@ int headerLength(const std::vector<std::uint8_t>& datagram)
 }
 
 // Reads datagrams until `done` accepts one or five seconds pass.
-bool receiveUntil(platform::SocketHandle socket,
+bool receiveUntil(const platform::IcmpEndpoint& socket,
     const std::function<bool(const std::vector<std::uint8_t>&, int, const SocketAddress&)>& done)
 {
     const auto deadline = Clock::now() + std::chrono::seconds(5);
@@ -58,12 +58,12 @@ TEST(WinRawSocket, EchoToLoopbackComesBackWithItsIpHeaderAndOwnTtl)
     ASSERT_EQ(resolveHost("127.0.0.1", platform::parseIpv4("127.0.0.1"), destination), 0);
     std::vector<std::uint8_t> request(44);
     fillEchoRequest(request.data(), 44, 0);
-    ASSERT_EQ(sendEcho(socket.handle(), destination, request.data(), 44), 0);
+    ASSERT_EQ(sendEcho(socket.endpoint(), destination, request.data(), 44), 0);
 
     const std::uint16_t id = ownEchoIdentifier();
     bool sawOwnRequest = false;
     int requestTtl = -1;
-    const bool replied = receiveUntil(socket.handle(), [&](const std::vector<std::uint8_t>& d, int count,
+    const bool replied = receiveUntil(socket.endpoint(), [&](const std::vector<std::uint8_t>& d, int count,
                                                            const SocketAddress& sender) {
         if (count < 28 || (d[0] >> 4) != 4)
             return false;
@@ -100,7 +100,7 @@ TEST(WinRawSocket, RefusalAdviceOnlyForMissingRights)
 TEST(WinRawSocket, WaitOnNoSocketFailsAndLayerStartsAreCounted)
 {
     int readable = 7;
-    EXPECT_EQ(waitReadable(platform::kInvalidSocket, 0, readable), 0);
+    EXPECT_EQ(waitReadable(platform::IcmpEndpoint(platform::kInvalidSocket), 0, readable), 0);
     EXPECT_EQ(readable, 7);
     ASSERT_TRUE(platform::startSocketLayer());
     ASSERT_TRUE(platform::startSocketLayer());
@@ -110,8 +110,8 @@ TEST(WinRawSocket, WaitOnNoSocketFailsAndLayerStartsAreCounted)
     const platform::SocketHandle udp = platform::openRawIcmpSocket(code);
     if (udp != platform::kInvalidSocket) {
         bool ready = true;
-        EXPECT_TRUE(platform::waitForReadable(udp, 0, ready));
-        platform::closeSocket(udp);
+        EXPECT_TRUE(platform::waitForReadable(platform::IcmpEndpoint(udp), 0, ready));
+        platform::closeSocket(platform::IcmpEndpoint(udp));
     } else {
         EXPECT_EQ(code, 10013);
     }

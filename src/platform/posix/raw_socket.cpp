@@ -1,5 +1,6 @@
 #include "platform/raw_socket.h"
 
+#include "platform/linux/icmp_datagram.h"
 #include "platform/posix/icmp_filter.h"
 #include "platform/socket_error.h"
 
@@ -40,23 +41,23 @@ SocketHandle openRawIcmpSocket(int& errorCode)
     return socket;
 }
 
-bool setTimeToLive(SocketHandle socket, int timeToLive, int& errorCode)
+bool setTimeToLive(const IcmpEndpoint& socket, int timeToLive, int& errorCode)
 {
-    if (setsockopt(socket, IPPROTO_IP, IP_TTL, &timeToLive, sizeof timeToLive) != 0) {
+    if (setsockopt(socket.socket, IPPROTO_IP, IP_TTL, &timeToLive, sizeof timeToLive) != 0) {
         errorCode = errno;
         return false;
     }
     return true;
 }
 
-long sendDatagram(SocketHandle socket, const std::uint8_t* data, std::size_t size, Ipv4Address destination,
+long sendDatagram(const IcmpEndpoint& socket, const std::uint8_t* data, std::size_t size, Ipv4Address destination,
     int& errorCode)
 {
     sockaddr_in to {};
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = destination;
     for (;;) {
-        const ssize_t sent = ::sendto(socket, data, size, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        const ssize_t sent = ::sendto(socket.socket, data, size, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
         if (sent >= 0)
             return static_cast<long>(sent);
         if (errno != EINTR) {
@@ -66,9 +67,11 @@ long sendDatagram(SocketHandle socket, const std::uint8_t* data, std::size_t siz
     }
 }
 
-long receiveDatagram(SocketHandle socket, std::uint8_t* buffer, std::size_t capacity, Ipv4Address& sender,
+long receiveDatagram(const IcmpEndpoint& socket, std::uint8_t* buffer, std::size_t capacity, Ipv4Address& sender,
     int& errorCode)
 {
+    if (socket.kind == IcmpSocketKind::Datagram)
+        return detail::receiveIcmpDatagram(socket.socket, buffer, capacity, sender, errorCode);
     sockaddr_in from {};
     iovec part { buffer, capacity };
     msghdr message {};
@@ -78,7 +81,7 @@ long receiveDatagram(SocketHandle socket, std::uint8_t* buffer, std::size_t capa
     message.msg_iovlen = 1;
     ssize_t received;
     do
-        received = ::recvmsg(socket, &message, 0);
+        received = ::recvmsg(socket.socket, &message, 0);
     while (received < 0 && errno == EINTR);
     if (received < 0) {
         errorCode = errno;
@@ -93,12 +96,14 @@ long receiveDatagram(SocketHandle socket, std::uint8_t* buffer, std::size_t capa
     return static_cast<long>(received);
 }
 
-bool waitForReadable(SocketHandle socket, unsigned timeoutMilliseconds, bool& readable)
+bool waitForReadable(const IcmpEndpoint& socket, unsigned timeoutMilliseconds, bool& readable)
 {
     // poll ignores a negative descriptor instead of failing on it.
-    if (socket < 0)
+    if (socket.socket < 0)
         return false;
-    pollfd watched { socket, POLLIN, 0 };
+    // An ICMP error about a request waits on a datagram socket's error
+    // queue, which poll reports as POLLERR whatever is asked for.
+    pollfd watched { socket.socket, POLLIN, 0 };
     const int timeout = timeoutMilliseconds > static_cast<unsigned>(INT_MAX) ? INT_MAX
                                                                              : static_cast<int>(timeoutMilliseconds);
     const int ready = ::poll(&watched, 1, timeout);
@@ -109,10 +114,10 @@ bool waitForReadable(SocketHandle socket, unsigned timeoutMilliseconds, bool& re
     return true;
 }
 
-void closeSocket(SocketHandle socket)
+void closeSocket(const IcmpEndpoint& socket)
 {
-    if (socket >= 0)
-        ::close(socket);
+    if (socket.socket >= 0)
+        ::close(socket.socket);
 }
 
 }  // namespace platform

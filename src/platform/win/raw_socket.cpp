@@ -1,6 +1,7 @@
 #include "platform/raw_socket.h"
 
 #include "platform/socket_error.h"
+#include "platform/win/icmp_helper.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -34,6 +35,50 @@ std::string rawSocketRefusalAdvice(int errorCode)
     return "BeaconVigilor must be run as Administrator to send pings.";
 }
 
+std::string pingRightsRemedies(const std::string&)
+{
+    return rawSocketRefusalAdvice(WSAEACCES);
+}
+
+std::string icmpRefusalRemedies(int rawError, int)
+{
+    return rawSocketRefusalAdvice(rawError);
+}
+
+std::string describeIcmpKind(IcmpSocketKind kind)
+{
+    return kind == IcmpSocketKind::Helper ? "ICMP helper API" : "raw ICMP socket";
+}
+
+IcmpEndpoint openIcmpEndpointOfKind(IcmpSocketKind kind, int& errorCode)
+{
+    if (kind == IcmpSocketKind::Raw)
+        return IcmpEndpoint(openRawIcmpSocket(errorCode));
+    IcmpEndpoint endpoint;
+    if (kind != IcmpSocketKind::Helper) {
+        errorCode = WSAESOCKTNOSUPPORT;
+        return endpoint;
+    }
+    endpoint.helper = detail::openIcmpHelper(errorCode);
+    if (endpoint.helper) {
+        endpoint.kind = IcmpSocketKind::Helper;
+        // The helper puts its own identifier on the wire and matches the
+        // replies itself; the receiver sees the one the engine wrote.
+        endpoint.identifier = static_cast<std::uint16_t>(::GetCurrentProcessId() & 0xFFFFu);
+    }
+    return endpoint;
+}
+
+IcmpEndpoint openIcmpEndpoint(int& rawError, int& fallbackError)
+{
+    fallbackError = 0;
+    const IcmpEndpoint raw = openIcmpEndpointOfKind(IcmpSocketKind::Raw, rawError);
+    if (raw.valid() || rawError != WSAEACCES)
+        return raw;
+    const IcmpEndpoint helper = openIcmpEndpointOfKind(IcmpSocketKind::Helper, fallbackError);
+    return helper.valid() ? helper : raw;
+}
+
 SocketHandle openRawIcmpSocket(int& errorCode)
 {
     const SOCKET socket = ::WSASocketA(AF_INET, SOCK_RAW, IPPROTO_ICMP, nullptr, 0, WSA_FLAG_OVERLAPPED);
@@ -44,8 +89,13 @@ SocketHandle openRawIcmpSocket(int& errorCode)
     return static_cast<SocketHandle>(socket);
 }
 
-bool setTimeToLive(SocketHandle socket, int timeToLive, int& errorCode)
+bool setTimeToLive(const IcmpEndpoint& endpoint, int timeToLive, int& errorCode)
 {
+    if (endpoint.helper) {
+        detail::setHelperTimeToLive(*endpoint.helper, timeToLive);
+        return true;
+    }
+    const SocketHandle socket = endpoint.socket;
     const DWORD value = static_cast<DWORD>(timeToLive);
     if (::setsockopt(static_cast<SOCKET>(socket), IPPROTO_IP, IP_TTL, reinterpret_cast<const char*>(&value),
             sizeof value)
@@ -56,9 +106,12 @@ bool setTimeToLive(SocketHandle socket, int timeToLive, int& errorCode)
     return true;
 }
 
-long sendDatagram(SocketHandle socket, const std::uint8_t* data, std::size_t size, Ipv4Address destination,
+long sendDatagram(const IcmpEndpoint& endpoint, const std::uint8_t* data, std::size_t size, Ipv4Address destination,
     int& errorCode)
 {
+    if (endpoint.helper)
+        return detail::sendThroughHelper(*endpoint.helper, data, size, destination, errorCode);
+    const SocketHandle socket = endpoint.socket;
     if (size > 0x7FFFFFFF) {
         errorCode = WSAEMSGSIZE;
         return -1;
@@ -75,9 +128,12 @@ long sendDatagram(SocketHandle socket, const std::uint8_t* data, std::size_t siz
     return sent;
 }
 
-long receiveDatagram(SocketHandle socket, std::uint8_t* buffer, std::size_t capacity, Ipv4Address& sender,
+long receiveDatagram(const IcmpEndpoint& endpoint, std::uint8_t* buffer, std::size_t capacity, Ipv4Address& sender,
     int& errorCode)
 {
+    if (endpoint.helper)
+        return detail::receiveFromHelper(*endpoint.helper, buffer, capacity, sender, errorCode);
+    const SocketHandle socket = endpoint.socket;
     sockaddr_in from {};
     int fromLength = sizeof from;
     const int length = capacity > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(capacity);
@@ -93,8 +149,11 @@ long receiveDatagram(SocketHandle socket, std::uint8_t* buffer, std::size_t capa
     return received;
 }
 
-bool waitForReadable(SocketHandle socket, unsigned timeoutMilliseconds, bool& readable)
+bool waitForReadable(const IcmpEndpoint& endpoint, unsigned timeoutMilliseconds, bool& readable)
 {
+    if (endpoint.helper)
+        return detail::waitForHelper(*endpoint.helper, timeoutMilliseconds, readable);
+    const SocketHandle socket = endpoint.socket;
     if (socket == kInvalidSocket)
         return false;
     fd_set readSet;
@@ -110,10 +169,11 @@ bool waitForReadable(SocketHandle socket, unsigned timeoutMilliseconds, bool& re
     return true;
 }
 
-void closeSocket(SocketHandle socket)
+void closeSocket(const IcmpEndpoint& endpoint)
 {
-    if (socket != kInvalidSocket)
-        ::closesocket(static_cast<SOCKET>(socket));
+    detail::closeIcmpHelper(endpoint.helper);
+    if (endpoint.socket != kInvalidSocket)
+        ::closesocket(static_cast<SOCKET>(endpoint.socket));
 }
 
 }  // namespace platform

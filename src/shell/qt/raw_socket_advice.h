@@ -4,15 +4,15 @@
 
 namespace bv {
 
-// A desktop program started by a user without the right to raw sockets would
-// fail every host without telling why; the user is told the one command
-// that gives the program that right.
+// A desktop program started by a user who may open neither a raw ICMP socket
+// nor an ICMP datagram socket would fail every host without telling why; the
+// user is told the two ways to let the program ping.
 
-// The text of the error box for a refused raw socket, naming `program`.
+// The text of the error box for refused sockets, naming `program`.
 std::string rawSocketAdvice(const std::string& program);
 
-// Opens and closes a raw ICMP socket; when the system refuses it for want of
-// rights, shows the error box and returns true.
+// Opens and closes the run's ICMP socket; when the system refuses both kinds
+// for want of rights, shows the error box and returns true.
 bool adviseWhenRawSocketRefused(const std::string& program);
 
 }  // namespace bv

@@ -1,0 +1,284 @@
+#include "platform/linux/icmp_datagram.h"
+
+#include "platform/icmp_image.h"
+#include "platform/raw_socket.h"
+#include "platform/socket_error.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <linux/errqueue.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace bv {
+
+namespace platform::detail {
+
+namespace {
+
+constexpr std::uint8_t kIcmpDestinationUnreachable = 3;
+constexpr std::uint8_t kIcmpTimeExceeded = 11;
+
+// Enough for the IP_TTL and IP_RECVERR control messages together.
+constexpr std::size_t kControlSize = 512;
+
+bool enable(int socket, int option)
+{
+    const int on = 1;
+    return setsockopt(socket, IPPROTO_IP, option, &on, sizeof on) == 0;
+}
+
+// One read of the error queue: 1 an image, 0 nothing (left) to read, -1 an error.
+int readErrorQueue(int socket, std::uint8_t* buffer, std::size_t capacity, Ipv4Address& sender, long& size,
+    int& errorCode)
+{
+    // The request the entry is about comes back as the data.
+    std::uint8_t request[64];
+    sockaddr_in destination {};
+    alignas(cmsghdr) std::uint8_t control[kControlSize];
+    for (int entries = 0; entries < 64; ++entries) {
+        iovec part { request, sizeof request };
+        msghdr message {};
+        message.msg_name = &destination;
+        message.msg_namelen = sizeof destination;
+        message.msg_iov = &part;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t received = ::recvmsg(socket, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
+        if (received < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                return 0;
+            errorCode = errno;
+            return -1;
+        }
+        for (cmsghdr* part = CMSG_FIRSTHDR(&message); part; part = CMSG_NXTHDR(&message, part)) {
+            if (part->cmsg_level != IPPROTO_IP || part->cmsg_type != IP_RECVERR)
+                continue;
+            sock_extended_err error;
+            std::memcpy(&error, CMSG_DATA(part), sizeof error);
+            ErrorQueueEntry entry;
+            entry.origin = error.ee_origin;
+            entry.type = error.ee_type;
+            entry.code = error.ee_code;
+            if (part->cmsg_len >= CMSG_LEN(sizeof error + sizeof(sockaddr_in))) {
+                sockaddr_in offender;
+                std::memcpy(&offender, CMSG_DATA(part) + sizeof error, sizeof offender);
+                if (offender.sin_family == AF_INET)
+                    entry.offender = offender.sin_addr.s_addr;
+            }
+            entry.destination = destination.sin_addr.s_addr;
+            entry.request = request;
+            entry.requestSize = static_cast<std::size_t>(received);
+            const std::size_t needed = imageOfErrorQueueEntry(entry, buffer, capacity);
+            if (needed == 0)
+                break;  // a local error: the next entry may be one to read
+            sender = entry.offender;
+            if (needed > capacity) {
+                errorCode = kErrorMessageTooLong;
+                return -1;
+            }
+            size = static_cast<long>(needed);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+int openIcmpDatagramSocket(int& errorCode, std::uint16_t& identifier)
+{
+    const int socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
+    if (socket < 0) {
+        errorCode = errno;
+        return -1;
+    }
+    // Bound at once, so the kernel's identifier is known before the first send.
+    sockaddr_in local {};
+    local.sin_family = AF_INET;
+    socklen_t length = sizeof local;
+    if (::bind(socket, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0
+        || ::getsockname(socket, reinterpret_cast<sockaddr*>(&local), &length) != 0 || !enable(socket, IP_RECVERR)) {
+        errorCode = errno;
+        ::close(socket);
+        return -1;
+    }
+    // The port field holds the identifier in network order, as it goes out.
+    const auto* port = reinterpret_cast<const std::uint8_t*>(&local.sin_port);
+    identifier = static_cast<std::uint16_t>(port[0] | port[1] << 8);
+    // Best effort: without it the trace's hop estimate is off, nothing else.
+    (void)enable(socket, IP_RECVTTL);
+    return socket;
+}
+
+std::size_t imageOfErrorQueueEntry(const ErrorQueueEntry& entry, std::uint8_t* buffer, std::size_t capacity)
+{
+    if (entry.origin != SO_EE_ORIGIN_ICMP || entry.requestSize == 0)
+        return 0;
+    if (entry.type != kIcmpDestinationUnreachable && entry.type != kIcmpTimeExceeded)
+        return 0;
+    return imageOfIcmpError(
+        buffer, capacity, entry.offender, entry.type, entry.code, entry.destination, entry.request, entry.requestSize);
+}
+
+long receiveIcmpDatagram(int socket, std::uint8_t* buffer, std::size_t capacity, Ipv4Address& sender,
+    int& errorCode)
+{
+    if (capacity < kImageIpHeaderSize) {
+        errorCode = kErrorMessageTooLong;
+        return -1;
+    }
+    // An error pending on the socket fails an ordinary read once; the error
+    // queue holds it, so it is read first and again after such a failure.
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        long size = 0;
+        const int queued = readErrorQueue(socket, buffer, capacity, sender, size, errorCode);
+        if (queued != 0)
+            return queued > 0 ? size : -1;
+
+        sockaddr_in from {};
+        iovec part { buffer + kImageIpHeaderSize, capacity - kImageIpHeaderSize };
+        alignas(cmsghdr) std::uint8_t control[kControlSize];
+        msghdr message {};
+        message.msg_name = &from;
+        message.msg_namelen = sizeof from;
+        message.msg_iov = &part;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t received = ::recvmsg(socket, &message, 0);
+        if (received < 0) {
+            if (errno == EINTR || errno == EHOSTUNREACH || errno == ENETUNREACH || errno == EHOSTDOWN
+                || errno == ECONNREFUSED || errno == EPROTO || errno == ENOPROTOOPT || errno == EACCES)
+                continue;
+            errorCode = errno;
+            return -1;
+        }
+        std::uint8_t timeToLive = 64;
+        for (cmsghdr* item = CMSG_FIRSTHDR(&message); item; item = CMSG_NXTHDR(&message, item)) {
+            if (item->cmsg_level == IPPROTO_IP && item->cmsg_type == IP_TTL) {
+                int value = 0;
+                std::memcpy(&value, CMSG_DATA(item), sizeof value);
+                timeToLive = static_cast<std::uint8_t>(value);
+            }
+        }
+        sender = (message.msg_namelen >= sizeof from && from.sin_family == AF_INET) ? from.sin_addr.s_addr : 0;
+        // The header goes in front of the message that is already in place.
+        writeImageIpHeader(buffer, static_cast<std::size_t>(received), sender, timeToLive);
+        if (message.msg_flags & MSG_TRUNC) {
+            errorCode = kErrorMessageTooLong;
+            return -1;
+        }
+        return static_cast<long>(received) + static_cast<long>(kImageIpHeaderSize);
+    }
+    errorCode = EAGAIN;
+    return -1;
+}
+
+}  // namespace platform::detail
+
+namespace platform {
+
+namespace {
+
+// Quoted for the shell only when it needs to be, so the usual path reads plainly.
+std::string shellWord(const std::string& word)
+{
+    bool plain = !word.empty();
+    for (char c : word) {
+        const bool safe = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
+            || c == '/' || c == '.' || c == '_' || c == '-' || c == '+';
+        plain = plain && safe;
+    }
+    if (plain)
+        return word;
+    std::string quoted = "'";
+    for (char c : word) {
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
+    }
+    return quoted + "'";
+}
+
+}  // namespace
+
+std::string pingRightsRemedies(const std::string& program)
+{
+    return "Either give the program the right to raw sockets, as root:\n"
+           "  setcap cap_net_raw+ep "
+        + shellWord(program)
+        + "\n"
+          "or let the user's group open ICMP datagram sockets, as root:\n"
+          "  sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n"
+          "and, to keep that after a restart, put the line\n"
+          "  net.ipv4.ping_group_range = 0 2147483647\n"
+          "into a file in /etc/sysctl.d/ (for example /etc/sysctl.d/60-ping-group.conf).";
+}
+
+namespace {
+
+bool refusedForWantOfRights(int errorCode)
+{
+    return errorCode == EPERM || errorCode == EACCES;
+}
+
+std::string ownProgramPath()
+{
+    char path[PATH_MAX];
+    const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    return length > 0 ? std::string(path, static_cast<std::size_t>(length)) : std::string("<the program>");
+}
+
+}  // namespace
+
+IcmpEndpoint openIcmpEndpointOfKind(IcmpSocketKind kind, int& errorCode)
+{
+    if (kind == IcmpSocketKind::Raw)
+        return IcmpEndpoint(openRawIcmpSocket(errorCode));
+    IcmpEndpoint endpoint;
+    if (kind != IcmpSocketKind::Datagram) {
+        errorCode = ESOCKTNOSUPPORT;
+        return endpoint;
+    }
+    std::uint16_t identifier = 0;
+    const int datagram = detail::openIcmpDatagramSocket(errorCode, identifier);
+    if (datagram < 0)
+        return endpoint;
+    endpoint.socket = datagram;
+    endpoint.kind = IcmpSocketKind::Datagram;
+    endpoint.identifier = identifier;
+    return endpoint;
+}
+
+IcmpEndpoint openIcmpEndpoint(int& rawError, int& fallbackError)
+{
+    fallbackError = 0;
+    const IcmpEndpoint raw = openIcmpEndpointOfKind(IcmpSocketKind::Raw, rawError);
+    if (raw.valid() || !refusedForWantOfRights(rawError))
+        return raw;
+    const IcmpEndpoint datagram = openIcmpEndpointOfKind(IcmpSocketKind::Datagram, fallbackError);
+    return datagram.valid() ? datagram : raw;
+}
+
+std::string describeIcmpKind(IcmpSocketKind kind)
+{
+    return kind == IcmpSocketKind::Raw ? "raw ICMP socket" : "ICMP datagram socket";
+}
+
+std::string icmpRefusalRemedies(int rawError, int fallbackError)
+{
+    if (!refusedForWantOfRights(rawError) || !refusedForWantOfRights(fallbackError))
+        return std::string();
+    return pingRightsRemedies(ownProgramPath());
+}
+
+}  // namespace platform
+
+}  // namespace bv

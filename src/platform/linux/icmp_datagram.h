@@ -1,0 +1,43 @@
+#pragma once
+
+#include "platform/ipv4.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace bv {
+
+// Linux's ICMP datagram socket ("ping socket"): allowed to every user whose
+// group lies in net.ipv4.ping_group_range. The kernel assigns the echo
+// identifier, delivers only the replies to it, without IP header, and
+// reports ICMP errors about our requests on the socket's error queue.
+namespace platform::detail {
+
+// -1 and the error code when the system refuses; otherwise the socket, with
+// the identifier the kernel put on it (low byte first on the wire).
+int openIcmpDatagramSocket(int& errorCode, std::uint16_t& identifier);
+
+// One reply or one error-queue entry, as a raw socket would hand it over.
+long receiveIcmpDatagram(int socket, std::uint8_t* buffer, std::size_t capacity, Ipv4Address& sender,
+    int& errorCode);
+
+// One entry of the error queue, in the terms of struct sock_extended_err.
+struct ErrorQueueEntry {
+    std::uint8_t origin = 0;  // SO_EE_ORIGIN_*
+    std::uint8_t type = 0;
+    std::uint8_t code = 0;
+    Ipv4Address offender = 0;     // SO_EE_OFFENDER's address
+    Ipv4Address destination = 0;  // where the request went (the message's name)
+    const std::uint8_t* request = nullptr;  // the request the entry is about
+    std::size_t requestSize = 0;
+};
+
+// The ICMP error a raw socket would have read for the entry: the size the
+// image needs (the buffer holds its first `capacity` bytes), or 0 for an
+// entry that is no ICMP message about a request (a local error).
+std::size_t imageOfErrorQueueEntry(const ErrorQueueEntry& entry, std::uint8_t* buffer, std::size_t capacity);
+
+}  // namespace platform::detail
+
+}  // namespace bv
