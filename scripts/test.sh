@@ -22,6 +22,9 @@ if [ "$(id -u)" -eq 0 ]; then
 else
   echo "benchmark skipped: it needs root"
 fi
+echo "=== service and package ==="
+./scripts/service-checks.sh
+./scripts/package-test.sh
 echo "=== fuzz ==="
 FUZZ_SECONDS=40 ./scripts/fuzz.sh
 echo "=== soak ==="

@@ -171,3 +171,20 @@ TEST(StatusSweep, ExitDuringPauseEndsAfterThePause)
     EXPECT_EQ(trace.substr(trace.size() - 4), "END\n");
     EXPECT_EQ(desktop.trayStates().size(), 2u);
 }
+
+TEST_F(StatusSweepTest, EachPassIsAnnouncedOnceTheTrayIsSet)
+{
+    // The tray state is the last thing a pass works out: a listener hearing
+    // the end of a pass finds it already set.
+    class PassCounter final : public MonitorListener {
+    public:
+        void setTrayState(TrayState) override { ++trays; }
+        void sweepPassDone() override { passes.push_back(trays); }
+        int trays = 0;
+        std::vector<int> passes;
+    } counter;
+    ListenerRegistration registration(counter);
+    network().sweepPass();
+    network().sweepPass();
+    EXPECT_EQ(counter.passes, (std::vector<int> { 1, 2 }));
+}

@@ -89,6 +89,11 @@ void setTrayShuttingDown()
     announce([](MonitorListener& listener) { listener.setTrayState(TrayState::ShuttingDown); });
 }
 
+void notifySweepPassDone()
+{
+    announce([](MonitorListener& listener) { listener.sweepPassDone(); });
+}
+
 void notifyAddressChanged(Address* address)
 {
     if (address)

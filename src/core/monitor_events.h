@@ -22,6 +22,9 @@ public:
     virtual ~MonitorListener() = default;
 
     virtual void setTrayState(TrayState) {}
+    // The status sweep finished a pass: the monitor is alive and its
+    // statuses are up to date. Comes about once a second.
+    virtual void sweepPassDone() {}
     // Synchronous: they return once the listener has handled them, so the
     // listener sees the host as recordResult left it.
     virtual void addressChanged(Address&) {}
@@ -65,6 +68,7 @@ void setTrayGreen();
 void setTrayYellow();
 void setTrayRed();
 void setTrayShuttingDown();
+void notifySweepPassDone();
 void notifyAddressChanged(Address* address);
 void notifyAddressStillRed(Address* address);
 // An empty caption stands for the platform's default caption. With no

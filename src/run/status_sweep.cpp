@@ -168,6 +168,7 @@ std::int64_t Network::sweepPass()
         setTrayGreen();
     else
         setTrayRed();
+    notifySweepPassDone();
 
     const std::int64_t pause = std::max<std::int64_t>(kSweepPeriod - (clock_.monotonicMilliseconds() - passStart), 0);
     if (pause > 0 && platform::traceWanted())
