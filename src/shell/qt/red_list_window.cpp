@@ -139,6 +139,10 @@ bool RedListWindow::readStoredFont(QFont& font) const
     QFont stored;
     if (!stored.fromString(value.toString()))
         return false;
+    // A size no one chooses (a damaged file) would make columns wider than
+    // any screen: the default font is kept instead.
+    if (stored.pointSizeF() > 200 || stored.pixelSize() > 300)
+        return false;
     font = stored;
     return true;
 }
