@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sched.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -281,9 +282,10 @@ namespace {
 
 // Runs `body` in a child that, when started as root, has a network namespace
 // of its own with the ping group range given (a new namespace starts with
-// "1 0", which admits no group) and loopback up, and then gives up root.
-// The child's exit status, and what it wrote.
-int asOrdinaryUser(const char* pingGroupRange, const std::function<int()>& body, std::string& output)
+// "1 0", which admits no group), loopback up and the `asRoot` command run,
+// and then gives up root. The child's exit status, and what it wrote.
+int asOrdinaryUser(const char* pingGroupRange, const std::function<int()>& body, std::string& output,
+    const char* asRoot = "true")
 {
     int lines[2];
     if (pipe(lines) != 0)
@@ -300,7 +302,8 @@ int asOrdinaryUser(const char* pingGroupRange, const std::function<int()>& body,
             if (unshare(CLONE_NEWNET) != 0 || std::system("ip link set lo up") != 0)
                 _exit(2);
             FILE* range = std::fopen("/proc/sys/net/ipv4/ping_group_range", "w");
-            if (!range || std::fputs(pingGroupRange, range) < 0 || std::fclose(range) != 0)
+            if (!range || std::fputs(pingGroupRange, range) < 0 || std::fclose(range) != 0
+                || std::system(asRoot) != 0)
                 _exit(2);
             if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
                 _exit(2);
@@ -383,4 +386,40 @@ TEST(IcmpSocket, OrdinaryUserPingsThroughADatagramSocket)
     EXPECT_EQ(status, 0) << output;
     EXPECT_THAT(output, HasSubstr("Pinging through the ICMP datagram socket\n"));
     EXPECT_THAT(output, HasSubstr("64 bytes from 127.0.0.1, icmp_seq 0, "));
+}
+
+// An ICMP error about one host stays pending on a datagram socket until a
+// send takes it; that send, to another host, must still go out.
+TEST(IcmpSocket, DatagramSendGoesOutWhileAnotherHostsErrorIsPending)
+{
+    if (!isRoot() || std::system("command -v nft >/dev/null") != 0)
+        GTEST_SKIP() << "needs root and nft: a network namespace of its own";
+    std::string output;
+    const int status = asOrdinaryUser("0 2147483647", [] {
+        IcmpSocket socket(20);
+        const platform::IcmpEndpoint& endpoint = socket.endpoint();
+        if (endpoint.kind != platform::IcmpSocketKind::Datagram)
+            return 3;
+        if (sendRequest(endpoint, "127.0.2.1") != 0)
+            return 4;
+        pollfd error { socket.handle(), 0, 0 };
+        if (poll(&error, 1, 5000) != 1 || !(error.revents & POLLERR))
+            return 5;
+        if (sendRequest(endpoint, "127.0.0.1") != 0)
+            return 6;
+        bool refused = false;
+        bool answered = false;
+        receiveUntil(endpoint, [&](const auto& datagram, int count, const SocketAddress& sender) {
+            ReplyInfo reply;
+            if (decodeReply(datagram.data(), count, sender, reply, socket.echoIdentifier()) == 0) {
+                refused |= reply.errorText == "Destination unreachable";
+                answered |= reply.errorText.empty() && reply.address == platform::parseIpv4("127.0.0.1");
+            }
+            return refused && answered;
+        });
+        return refused && answered ? 0 : 7;
+    }, output, "nft add table ip bvtest && nft add chain ip bvtest in '{ type filter hook input priority 0; }'"
+               " && nft add rule ip bvtest in ip daddr 127.0.2.1 icmp type echo-request"
+               " reject with icmp type host-unreachable");
+    EXPECT_EQ(status, 0) << output;
 }

@@ -116,6 +116,23 @@ int openIcmpDatagramSocket(int& errorCode, std::uint16_t& identifier)
     return socket;
 }
 
+bool isIcmpErrorCode(int errorCode)
+{
+    switch (errorCode) {
+    case ENETUNREACH:
+    case EHOSTUNREACH:
+    case ENOPROTOOPT:
+    case ECONNREFUSED:
+    case EMSGSIZE:
+    case EOPNOTSUPP:
+    case EACCES:
+    case EPROTO:
+        return true;
+    default:
+        return false;
+    }
+}
+
 std::size_t imageOfErrorQueueEntry(const ErrorQueueEntry& entry, std::uint8_t* buffer, std::size_t capacity)
 {
     if (entry.origin != SO_EE_ORIGIN_ICMP || entry.requestSize == 0)

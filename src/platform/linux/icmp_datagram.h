@@ -22,6 +22,10 @@ int openIcmpDatagramSocket(int& errorCode, std::uint16_t& identifier);
 long receiveIcmpDatagram(int socket, std::uint8_t* buffer, std::size_t capacity, Ipv4Address& sender,
     int& errorCode);
 
+// Whether a send's error code is one the kernel makes of an ICMP error that
+// came in (destination unreachable, time exceeded, parameter problem).
+bool isIcmpErrorCode(int errorCode);
+
 // One entry of the error queue, in the terms of struct sock_extended_err.
 struct ErrorQueueEntry {
     std::uint8_t origin = 0;  // SO_EE_ORIGIN_*

@@ -56,14 +56,22 @@ long sendDatagram(const IcmpEndpoint& socket, const std::uint8_t* data, std::siz
     sockaddr_in to {};
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = destination;
+    // An ICMP datagram socket asked for its errors (IP_RECVERR) also keeps
+    // the last ICMP error any host sent it as a pending socket error, which
+    // the next send reports and clears without sending: that error belongs
+    // to another request, so the send is made again. A few tries, since
+    // more errors may come in between; a send's own failure stays.
+    int pendingErrors = socket.kind == IcmpSocketKind::Datagram ? 4 : 0;
     for (;;) {
         const ssize_t sent = ::sendto(socket.socket, data, size, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
         if (sent >= 0)
             return static_cast<long>(sent);
-        if (errno != EINTR) {
-            errorCode = errno;
-            return -1;
-        }
+        if (errno == EINTR)
+            continue;
+        if (pendingErrors-- > 0 && detail::isIcmpErrorCode(errno))
+            continue;
+        errorCode = errno;
+        return -1;
     }
 }
 
