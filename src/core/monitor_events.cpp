@@ -94,6 +94,16 @@ void notifySweepPassDone()
     announce([](MonitorListener& listener) { listener.sweepPassDone(); });
 }
 
+void notifyRunStarted(const RunDescription& run)
+{
+    announce([&run](MonitorListener& listener) { listener.runStarted(run); });
+}
+
+void notifyChangeLogged(const Address& change)
+{
+    announce([&change](MonitorListener& listener) { listener.changeLogged(change); });
+}
+
 void notifyAddressChanged(Address* address)
 {
     if (address)

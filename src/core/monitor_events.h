@@ -3,6 +3,8 @@
 #include "platform/wakeup.h"
 
 #include <atomic>
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace bv {
@@ -15,6 +17,14 @@ class Address;
 enum class TrayState { Start, Green, Yellow, Red, ShuttingDown };
 enum class MessageIcon { Information, Error };
 
+// What a run watches, announced once its hosts are loaded.
+struct RunDescription {
+    std::size_t hosts = 0;
+    std::int32_t intervalMilliseconds = 0;
+    std::string logFile;
+    std::string downFile;
+};
+
 // Every announcement reaches every registered listener in turn, on the
 // monitor's thread that made it. A listener overrides what it cares for.
 class MonitorListener {
@@ -22,6 +32,7 @@ public:
     virtual ~MonitorListener() = default;
 
     virtual void setTrayState(TrayState) {}
+    virtual void runStarted(const RunDescription&) {}
     // The status sweep finished a pass: the monitor is alive and its
     // statuses are up to date. Comes about once a second.
     virtual void sweepPassDone() {}
@@ -29,6 +40,10 @@ public:
     // listener sees the host as recordResult left it.
     virtual void addressChanged(Address&) {}
     virtual void addressStillRed(Address&) {}
+    // A turn to red or a return to green reached the log: `change` is the
+    // host as its log line shows it. Comes on the log writer's thread, in
+    // the log's order.
+    virtual void changeLogged(const Address& /*change*/) {}
     // A listener that shows boxes blocks until the user has dismissed it.
     virtual void showMessageBox(const std::string& /*text*/, const std::string& /*caption*/, MessageIcon) {}
     // Exit was requested; a desktop ends its message loop.
@@ -69,6 +84,8 @@ void setTrayYellow();
 void setTrayRed();
 void setTrayShuttingDown();
 void notifySweepPassDone();
+void notifyRunStarted(const RunDescription& run);
+void notifyChangeLogged(const Address& change);
 void notifyAddressChanged(Address* address);
 void notifyAddressStillRed(Address* address);
 // An empty caption stands for the platform's default caption. With no

@@ -79,6 +79,8 @@ TextWrite LogWriter::writeLogBatch()
     if (written == TextWrite::Written) {
         if (!context_.serialPort.empty())
             copyToSerialPort(batch);
+        for (const Address& snapshot : queued)
+            notifyChangeLogged(snapshot);
         queued.clear();
     } else if (written == TextWrite::Failed) {
         // Kept queued: the next cycle tries the whole batch again.

@@ -54,6 +54,15 @@ std::string currentDownFile()
     return readCurrent([](const Network& network) { return network.getDownFile(); });
 }
 
+bool requestHostListReload()
+{
+    std::lock_guard lock(currentNetworkGuard);
+    if (!currentNetwork)
+        return false;
+    currentNetwork->requestReload();
+    return true;
+}
+
 std::string currentEngineCounts()
 {
     return readCurrent([](const Network& network) { return formatEngineCounts(network.countEngine()); });

@@ -27,4 +27,8 @@ std::string currentInputFile();
 std::string currentLogFile();
 std::string currentDownFile();
 
+// Asks the live run to read its host list anew (SIGHUP, the tray's "Reload
+// Host List"); the sweep does it before its next pass. False without a run.
+bool requestHostListReload();
+
 }  // namespace bv

@@ -84,6 +84,10 @@ public:
     // receiver will give back any more.
     void returnOutstandingCounts();
 
+    // Another thread asks; the sweep reads the host list anew before its
+    // next pass.
+    void requestReload() { reloadRequested_.store(true); }
+
     // Idle hosts whose next request is more than a second late, as of the
     // latest sweep pass.
     std::int32_t getOverdueCount() const { return overdueCount_.load(std::memory_order_relaxed); }
@@ -109,6 +113,7 @@ private:
     std::vector<Address> printList_;
     std::int32_t maxInFlight_ = 6;
     std::atomic<std::int32_t> overdueCount_ { 0 };
+    std::atomic<bool> reloadRequested_ { false };
     // Monotonic times of the sweep's latest host dump and overdue note.
     std::int64_t lastDump_ = 0;
     std::int64_t lastOverdueNote_ = 0;

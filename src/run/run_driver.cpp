@@ -59,6 +59,8 @@ int runMonitor(const std::vector<std::string>& arguments, const NetworkOptions& 
 
     {
         CurrentNetworkPublication published(*network);
+        notifyRunStarted(RunDescription { network->hostCount(), network->getInterval(), network->getLogFile(),
+            network->getDownFile() });
         {
             // Joined in reverse order: sender, receiver, then the log writer,
             // which must be done with the run before the last batch.

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "core/monitor_events.h"
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace bv {
+
+// A desktop notice: a title and a text of one or two lines.
+struct ChangeNotice {
+    std::string title;
+    std::string text;
+};
+
+// Lines such as "3 hosts down: db1, db2, web4" and "1 host back up: mail",
+// naming five hosts at most ("12 hosts down: a, b, c, d, e and 7 others").
+// Empty when both lists are.
+std::string changeNoticeText(const std::vector<std::string>& down, const std::vector<std::string>& up);
+
+// Gathers the turns to red and the returns to green that reach the log and
+// shows them as one notice at the end of a sweep pass: one notice a pass at
+// most, however many hosts change.
+class ChangeNotices final : public MonitorListener {
+public:
+    // Called on the sweep's thread; a desktop hands the notice to its own.
+    using Show = std::function<void(const ChangeNotice&)>;
+
+    explicit ChangeNotices(Show show, bool enabled = true);
+
+    // Off, changes are dropped rather than saved for later.
+    void setEnabled(bool enabled);
+    bool enabled() const;
+
+    void changeLogged(const Address& change) override;
+    void sweepPassDone() override;
+
+private:
+    Show show_;
+    mutable std::mutex mutex_;  // the log writer's and the sweep's threads meet here
+    bool enabled_;
+    std::vector<std::string> down_;
+    std::vector<std::string> up_;
+};
+
+}  // namespace bv
