@@ -94,7 +94,7 @@ class Ours:
         else:
             self.trace_path = os.path.join(directory, "trace.txt")
             out = open(self.trace_path, "w")
-        command = [program, "-in", hosts, "-out", self.log, "-red", self.down, "-pt", str(interval)]
+        command = [program, "-trace", "-in", hosts, "-out", self.log, "-red", self.down, "-pt", str(interval)]
         self.started = time.monotonic()
         self.process = subprocess.Popen(command, stdout=out, stderr=self.errors, cwd=directory)
         STARTED.append(self.process)

@@ -157,9 +157,19 @@ TEST(ParseCommandLine, MissingValuesUnknownOptionsAndLastErrorWins)
     EXPECT_EQ(all.settings.pingInterval, 60000);
 }
 
-TEST(ParseCommandLine, TraceLines)
+// The parse's trace lines wait for the run, which alone knows whether the
+// trace is wanted; -trace takes no value, and as a value it is a file name.
+TEST(ParseCommandLine, TraceLinesAndTheTraceSwitch)
 {
     testing::internal::CaptureStdout();
-    parse({ "-in", "hosts.txt", "-out", "log.txt", "-red", "red.txt" });
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "infile=hosts.txt\noutfile=log.txt\noutfile=red.txt\n");
+    const ParsedCommandLine plain = parse({ "-in", "hosts.txt", "-out", "log.txt", "-red", "red.txt" });
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(plain.traceLines, (std::vector<std::string> { "infile=hosts.txt", "outfile=log.txt", "outfile=red.txt" }));
+    EXPECT_FALSE(plain.settings.trace);
+
+    const ParsedCommandLine traced = parse({ "-trace", "-in", "-trace", "-pt", "6000", "-trace" });
+    EXPECT_TRUE(traced.settings.trace);
+    EXPECT_EQ(traced.settings.inputFile, "-trace");
+    EXPECT_EQ(traced.settings.pingInterval, 6000);
+    EXPECT_EQ(traced.errorFlag, 0);
 }

@@ -11,6 +11,7 @@ namespace {
 struct Outcome {
     int status = -1;
     std::string errors;
+    std::string output;
 };
 
 Outcome runProgram(const std::string& directory, std::vector<std::string> arguments)
@@ -20,6 +21,7 @@ Outcome runProgram(const std::string& directory, std::vector<std::string> argume
     Outcome outcome;
     outcome.status = program.waitForExit(std::chrono::seconds(20));
     outcome.errors = program.errors();
+    outcome.output = program.output();
     return outcome;
 }
 
@@ -45,6 +47,19 @@ TEST(HeadlessProgram, CommandLineAnswersAndExitStatuses)
     Outcome missing = runProgram(directory.path(), { "-in", "absent.txt" });
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.errors, "Error\nCould not open input file\n");
+
+    // Asked for, the usage text and the version go to standard output.
+    std::string plainUsage = usage;
+    std::erase(plainUsage, '\r');
+    for (const char* question : { "-h", "--help" }) {
+        Outcome help = runProgram(directory.path(), { question });
+        EXPECT_EQ(help.status, 0);
+        EXPECT_EQ(help.output, plainUsage);
+        EXPECT_EQ(help.errors, "");
+    }
+    Outcome version = runProgram(directory.path(), { "--version" });
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.output, "BeaconVigilor 1.3\n");
 
     // Nothing of these runs is left behind.
     EXPECT_FALSE(fileExists(directory.file("out.txt")));

@@ -116,6 +116,26 @@ bool readEngineCounts(ProgramRun& program, EngineCountLine& counts)
 
 using LabProgram = LabProgramTest;
 
+// What the terminal shows of a log record, field for field.
+std::string terminalLineOf(const RecordLine& record)
+{
+    std::string line = record.time() + " " + record.status() + " " + record.name() + " " + record.field(3);
+    if (!record.field(4).empty())
+        line += " (" + record.field(4) + ")";
+    if (record.status() == "GREEN")
+        return line + ": back after " + record.field(5).substr(0, record.field(5).find('.')) + " s";
+    return line + ": " + record.field(6);
+}
+
+std::vector<std::string> linesOf(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);)
+        lines.push_back(line);
+    return lines;
+}
+
 }  // namespace
 
 TEST_F(LabProgram, TurnsToRedAndBackReachTheLogAndTheDownFile)
@@ -181,6 +201,53 @@ TEST_F(LabProgram, TurnsToRedAndBackReachTheLogAndTheDownFile)
     EXPECT_TRUE(recordsOf(all, "named").empty());
     EXPECT_TRUE(recordsOf(all, "router").empty());
     EXPECT_EQ(all.size(), 4u) << readFile(log());
+
+    // Without -trace the terminal gets the start and the log's lines, nothing else.
+    std::vector<std::string> expected { "BeaconVigilor 1.3 watching 6 hosts every 5 s; log out.txt, down file down.txt" };
+    for (const RecordLine& record : all)
+        expected.push_back(terminalLineOf(record));
+    EXPECT_EQ(linesOf(program->output()), expected);
+}
+
+// SIGHUP reads the list anew: a red host that stays is not logged again and
+// its return carries the whole outage; a red host that leaves leaves the down
+// file; a new host is pinged; a list that cannot be read keeps the old one.
+TEST_F(LabProgram, HangUpReloadsTheHostListKeepingWhatItKnows)
+{
+    ASSERT_TRUE(lab_->silence("10.77.16.4"));
+    auto program = start("refused 10.77.16.3 rejected\nreturning 10.77.16.4 comes back\n", {});
+    ASSERT_TRUE(waitFor([&] { return hasRecord(log(), "refused", "RED") && hasRecord(log(), "returning", "RED"); }, 60s))
+        << readFile(log()) << program->errors();
+    const std::int64_t downSince = secondsOf(recordsOf(readRecords(log()), "returning").at(0).time());
+
+    writeFile(directory_.file("hosts.txt"), "returning 10.77.16.4 comes back\nsilent 10.77.16.2 dropped\n");
+    program->signal(SIGHUP);
+    ASSERT_TRUE(program->waitForOutputLines("Reloaded hosts.txt: 1 kept, 1 added (10.77.16.2), 1 removed (10.77.16.3)",
+        1, 10s))
+        << program->output() << program->errors();
+    EXPECT_TRUE(waitFor([&] { return recordsOf(readRecords(down()), "refused").empty(); }, 5s)) << readFile(down());
+
+    ASSERT_TRUE(lab_->answer("10.77.16.4"));
+    EXPECT_TRUE(waitFor([&] { return hasRecord(log(), "returning", "GREEN") && hasRecord(log(), "silent", "RED"); }, 40s))
+        << readFile(log());
+
+    ASSERT_EQ(std::remove(directory_.file("hosts.txt").c_str()), 0);
+    program->signal(SIGHUP);
+    ASSERT_TRUE(waitFor([&] { return program->errors().find("Could not reload the host list hosts.txt") != std::string::npos; }, 10s))
+        << program->errors();
+    program->signal(SIGUSR1);
+    EXPECT_TRUE(waitFor([&] { return program->errors().find("Total number of addresses: 2") != std::string::npos; }, 5s))
+        << program->errors();
+    program->signal(SIGTERM);
+    EXPECT_EQ(program->waitForExit(20s), 0) << program->errors();
+
+    const auto logged = readRecords(log());
+    ASSERT_EQ(logged.size(), 4u) << readFile(log());
+    const auto returning = recordsOf(logged, "returning");
+    ASSERT_EQ(returning.size(), 2u);
+    EXPECT_EQ(returning[1].status(), "GREEN");
+    EXPECT_EQ(returning[1].field(5), std::to_string(secondsOf(returning[1].time()) - downSince) + ".000000");
+    EXPECT_EQ(recordsOf(logged, "refused").size(), 1u);
 }
 
 TEST_F(LabProgram, HostBeyondTheRouterAtTimeToLiveOne)
@@ -200,7 +267,7 @@ TEST_F(LabProgram, HostBeyondTheRouterAtTimeToLiveOne)
 
 TEST_F(LabProgram, TermRightAfterARedTurnStillLogsIt)
 {
-    auto program = start("refused 10.77.16.3 rejected\n", {});
+    auto program = start("refused 10.77.16.3 rejected\n", { "-trace" });
     // Every failed answer is traced; the second turns the host red. The
     // sweep that would queue the line is asleep for most of an interval.
     ASSERT_TRUE(program->waitForOutputLines("R:TTL expired", 2, 30s)) << program->errors();
@@ -225,7 +292,7 @@ TEST_F(LabProgram, TermWhileSixSilentHostsHoldEveryCountEndsTheRun)
         hosts += "silent" + std::to_string(last) + " " + address + " dropped\n";
     }
     ASSERT_TRUE(lab_->onlySilent(silent));
-    auto program = start(hosts, {});
+    auto program = start(hosts, { "-trace" });
     ASSERT_TRUE(program->waitForOutputLines("bytes to 10.77.16.", 6, 20s)) << program->output().substr(program->output().size() > 3000 ? program->output().size() - 3000 : 0);
     program->signal(SIGTERM);
     EXPECT_EQ(program->waitForExit(20s), 0) << program->errors();
@@ -276,7 +343,7 @@ TEST_F(LabProgram, SilentHostsDoNotStarveTheAnsweringOnes)
 TEST_F(LabProgram, HostListedByANameItsAddressDoesNotReadBackAs)
 {
     // The lab's hosts file reads 10.77.16.5 back as "named.lab".
-    auto program = start("upper NAMED.LAB other letter case\n", {});
+    auto program = start("upper NAMED.LAB other letter case\n", { "-trace" });
     ASSERT_TRUE(program->waitForOutputLines("w:send successful", 3, 30s)) << program->errors();
     program->signal(SIGUSR2);
     ASSERT_TRUE(waitFor([&] { return program->errors().find("replies matched: ") != std::string::npos; }, 5s));
@@ -304,8 +371,8 @@ TEST_F(LabProgram, OrdinaryUserWritesWhatTheRawSocketRunWrites)
     TemporaryDirectory ordinary;
     TemporaryDirectory rawAtOne;
     TemporaryDirectory ordinaryAtOne;
-    auto raw = start(hosts, {});
-    auto datagram = startIn(ordinary, hosts, {}, true);
+    auto raw = start(hosts, { "-trace" });
+    auto datagram = startIn(ordinary, hosts, { "-trace" }, true);
     auto rawTtl = startIn(rawAtOne, beyond, { "-ttl", "1" }, false);
     auto datagramTtl = startIn(ordinaryAtOne, beyond, { "-ttl", "1" }, true);
 
@@ -351,8 +418,8 @@ TEST_F(LabProgram, TwoOrdinaryCopiesOnOverlappingListsEachGetTheirOwnReplies)
     for (int last = 7; last <= 18; ++last)
         second += "b" + std::to_string(last) + " 10.77.16." + std::to_string(last + 10) + " second\n";
     TemporaryDirectory secondDirectory;
-    auto one = startIn(directory_, first, {}, true);
-    auto two = startIn(secondDirectory, second, {}, true);
+    auto one = startIn(directory_, first, { "-trace" }, true);
+    auto two = startIn(secondDirectory, second, { "-trace" }, true);
 
     // Three rounds of 13 hosts each.
     ASSERT_TRUE(one->waitForOutputLines("w:send successful", 39, 30s)) << one->errors();

@@ -56,12 +56,21 @@ std::string errorText(const InputLine& parts, int lineNumber, const char* reason
 
 const char* const kParseCaption = "Error parsing input file";
 
-// Stopping at an over-long line would leave every later host unwatched.
-void reportOverlongLine(int lineNumber)
+void reportLine(const LineReport& report, const std::string& text, const std::string& caption)
 {
-    showMessageBox("unable to create address at line " + std::to_string(lineNumber)
+    if (report)
+        report(text, caption);
+    else
+        showMessageBox(text, caption, MessageIcon::Error);
+}
+
+// Stopping at an over-long line would leave every later host unwatched.
+void reportOverlongLine(const LineReport& report, int lineNumber)
+{
+    reportLine(report,
+        "unable to create address at line " + std::to_string(lineNumber)
             + " because the line is longer than 1023 characters\n",
-        kParseCaption, MessageIcon::Error);
+        kParseCaption);
 }
 
 // A host list's lines are short: this much without a line end means the file
@@ -70,12 +79,12 @@ void reportOverlongLine(int lineNumber)
 // the run is not started.
 constexpr std::uint64_t kMaxUnendedLine = std::uint64_t { 4 } << 20;
 
-void loadLine(Region& region, std::string& line, int lineNumber, CalendarTime now)
+void loadLine(Region& region, std::string& line, int lineNumber, CalendarTime now, const LineReport& report)
 {
     if (!line.empty() && line.back() == '\r')
         line.pop_back();
     if (line.size() > kMaxInputLineLength) {
-        reportOverlongLine(lineNumber);
+        reportOverlongLine(report, lineNumber);
         return;
     }
     if (line.empty() || line[0] == '#')
@@ -84,8 +93,7 @@ void loadLine(Region& region, std::string& line, int lineNumber, CalendarTime no
     const InputLine parts = splitInputLine(line);
     if (parts.name.empty() || parts.hostText.empty() || parts.name.size() > kMaxFieldLength
         || parts.hostText.size() > kMaxFieldLength) {
-        showMessageBox(errorText(parts, lineNumber, " because the line format was not correct"), kParseCaption,
-            MessageIcon::Error);
+        reportLine(report, errorText(parts, lineNumber, " because the line format was not correct"), kParseCaption);
         return;
     }
     if (platform::parseIpv4(parts.hostText) == platform::kNoAddress)
@@ -96,19 +104,19 @@ void loadLine(Region& region, std::string& line, int lineNumber, CalendarTime no
         record = std::make_unique<Address>(parts.name, parts.hostText, parts.comment, region.getInterval(),
             region.getPingTtl(), now);
     } catch (const std::bad_alloc&) {
-        showMessageBox(errorText(parts, lineNumber, ""), kParseCaption, MessageIcon::Error);
+        reportLine(report, errorText(parts, lineNumber, ""), kParseCaption);
         return;
     }
     if (!region.addAddress(record)) {
         InputLine shown { record->getName(), record->getHostText(), record->getComment() };
-        showMessageBox(errorText(shown, lineNumber, " because the ip was found earlier in the file"),
-            "Duplicate IP in input file", MessageIcon::Error);
+        reportLine(report, errorText(shown, lineNumber, " because the ip was found earlier in the file"),
+            "Duplicate IP in input file");
     }
 }
 
 }  // namespace
 
-void loadInputFile(Region& region, const std::string& fileName, CalendarTime now)
+void loadInputFile(Region& region, const std::string& fileName, CalendarTime now, const LineReport& report)
 {
     platform::InputFile file;
     if (!file.open(fileName))
@@ -135,7 +143,7 @@ void loadInputFile(Region& region, const std::string& fileName, CalendarTime now
             } else if (!overlong) {
                 overlong = true;
                 line.clear();
-                reportOverlongLine(lineNumber);
+                reportOverlongLine(report, lineNumber);
             }
             if (lineLength > kMaxUnendedLine)
                 throw StartupFailure("Could not read input file: line " + std::to_string(lineNumber)
@@ -143,7 +151,7 @@ void loadInputFile(Region& region, const std::string& fileName, CalendarTime now
             if (lineEnd == nullptr)
                 break;
             if (!overlong)
-                loadLine(region, line, lineNumber, now);
+                loadLine(region, line, lineNumber, now, report);
             line.clear();
             overlong = false;
             lineLength = 0;
@@ -153,7 +161,7 @@ void loadInputFile(Region& region, const std::string& fileName, CalendarTime now
     }
     // A last line without a line end counts like any other.
     if (!line.empty())
-        loadLine(region, line, lineNumber, now);
+        loadLine(region, line, lineNumber, now, report);
 }
 
 }  // namespace bv

@@ -3,6 +3,7 @@
 #include "core/region.h"
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 namespace bv {
@@ -23,9 +24,13 @@ InputLine splitInputLine(const std::string& line);
 // The runtime library's white space: space, tab, LF, VT, FF, CR.
 bool isWhiteSpace(char c);
 
+// Where a bad line is told: its text and caption.
+using LineReport = std::function<void(const std::string& text, const std::string& caption)>;
+
 // Loads every good line of the file into the registry; each bad line gets
-// its own message box. Throws StartupFailure when the file cannot be opened,
-// and when a line runs on for megabytes without a line end.
-void loadInputFile(Region& region, const std::string& fileName, CalendarTime now);
+// its own message box, or goes to `report` when one is given. Throws
+// StartupFailure when the file cannot be opened, and when a line runs on for
+// megabytes without a line end.
+void loadInputFile(Region& region, const std::string& fileName, CalendarTime now, const LineReport& report = {});
 
 }  // namespace bv

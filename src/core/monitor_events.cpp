@@ -104,6 +104,16 @@ void notifyChangeLogged(const Address& change)
     announce([&change](MonitorListener& listener) { listener.changeLogged(change); });
 }
 
+void notifyHostListReloaded(const HostListReload& reload)
+{
+    announce([&reload](MonitorListener& listener) { listener.hostListReloaded(reload); });
+}
+
+void notifyAddressRemoved(const Address& address)
+{
+    announce([&address](MonitorListener& listener) { listener.addressRemoved(address); });
+}
+
 void notifyAddressChanged(Address* address)
 {
     if (address)

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace bv {
 
@@ -23,6 +24,17 @@ struct RunDescription {
     std::int32_t intervalMilliseconds = 0;
     std::string logFile;
     std::string downFile;
+};
+
+// What reading the host list anew did. When the file could not be read,
+// `failure` says why and the list stayed as it was.
+struct HostListReload {
+    std::string inputFile;
+    std::vector<std::string> added;    // host texts, in file order
+    std::vector<std::string> removed;  // host texts, in the old list's order
+    std::size_t kept = 0;
+    std::vector<std::string> badLines;  // what the loader said of each line it skipped
+    std::string failure;
 };
 
 // Every announcement reaches every registered listener in turn, on the
@@ -44,6 +56,10 @@ public:
     // host as its log line shows it. Comes on the log writer's thread, in
     // the log's order.
     virtual void changeLogged(const Address& /*change*/) {}
+    // The host list was read anew (on the sweep's thread, between passes);
+    // a host that left it was announced before with addressRemoved.
+    virtual void hostListReloaded(const HostListReload&) {}
+    virtual void addressRemoved(const Address&) {}
     // A listener that shows boxes blocks until the user has dismissed it.
     virtual void showMessageBox(const std::string& /*text*/, const std::string& /*caption*/, MessageIcon) {}
     // Exit was requested; a desktop ends its message loop.
@@ -86,6 +102,8 @@ void setTrayShuttingDown();
 void notifySweepPassDone();
 void notifyRunStarted(const RunDescription& run);
 void notifyChangeLogged(const Address& change);
+void notifyHostListReloaded(const HostListReload& reload);
+void notifyAddressRemoved(const Address& address);
 void notifyAddressChanged(Address* address);
 void notifyAddressStillRed(Address* address);
 // An empty caption stands for the platform's default caption. With no

@@ -39,6 +39,43 @@ Address* Region::findHost(const std::string& text) const
     return found == hostIndex_.end() ? nullptr : found->second;
 }
 
+std::vector<std::unique_ptr<Address>> Region::adoptHosts(Region& fresh, std::vector<Address*>& added)
+{
+    std::map<std::string, std::unique_ptr<Address>> listed;
+    std::vector<std::string> oldOrder;
+    oldOrder.reserve(hosts_.size());
+    for (auto& record : hosts_) {
+        oldOrder.push_back(record->getHostText());
+        listed.emplace(oldOrder.back(), std::move(record));
+    }
+    hosts_.clear();
+    hostIndex_.clear();
+    hosts_.reserve(fresh.hosts_.size());
+    for (auto& record : fresh.hosts_) {
+        auto kept = listed.find(record->getHostText());
+        if (kept != listed.end()) {
+            kept->second->setName(record->getName());
+            kept->second->setComment(record->getComment());
+            hosts_.push_back(std::move(kept->second));
+            listed.erase(kept);
+        } else {
+            added.push_back(record.get());
+            hosts_.push_back(std::move(record));
+        }
+        hostIndex_.emplace(hosts_.back()->getHostText(), hosts_.back().get());
+    }
+    hasNamedHosts_ = fresh.hasNamedHosts_;
+    fresh.hosts_.clear();
+    fresh.hostIndex_.clear();
+
+    std::vector<std::unique_ptr<Address>> removed;
+    for (const std::string& text : oldOrder) {
+        if (auto left = listed.find(text); left != listed.end())
+            removed.push_back(std::move(left->second));
+    }
+    return removed;
+}
+
 void Region::setCounts(std::int32_t red, std::int32_t yellow, std::int32_t green)
 {
     redCount_.store(red, std::memory_order_relaxed);

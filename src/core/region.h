@@ -26,6 +26,14 @@ public:
     bool addAddress(std::unique_ptr<Address>& record);
     Address* findHost(const std::string& text) const;
 
+    // Makes the hosts of `fresh` (just loaded, with this registry's
+    // settings) the list, in their order. A host whose text was listed
+    // already keeps its record, so its status, times, counts and a request
+    // in flight, and takes the new line's name and comment. `added` gets
+    // the records that are new; the records that left the list are handed
+    // back in their old order. `fresh` is left empty.
+    std::vector<std::unique_ptr<Address>> adoptHosts(Region& fresh, std::vector<Address*>& added);
+
     std::size_t hostCount() const { return hosts_.size(); }
     Address* host(std::size_t position) const { return hosts_[position].get(); }
 

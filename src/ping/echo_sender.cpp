@@ -78,6 +78,8 @@ SendOutcome sendRequest(EngineContext& engine, Address& host, bool waitForCount,
     platform::traceLine("w: waiting for vect mutex");
     platform::MutexHold locked(engine.vectorMutex, "mutex cannot be released");
     platform::traceLine("w: got vect mutex");
+    if (locked && engine.hosts.findHost(host.getHostText()) != &host)
+        return SendOutcome::Sent;  // it left the list since the pass began
     if (!*count || !locked) {
         platform::traceLine("w: unable to acqire semaphore");
         return SendOutcome::Sent;
@@ -155,7 +157,10 @@ int echoSenderThread(EngineContext& engine)
 
         answering.clear();
         others.clear();
-        for (std::size_t position = 0; position < hosts.hostCount(); ++position) {
+        // Under the lock, as a reload may replace the list meanwhile.
+        platform::MutexHold listed(engine.vectorMutex, "mutex cannot be released");
+        engine.senderPasses.fetch_add(1);
+        for (std::size_t position = 0; listed && position < hosts.hostCount(); ++position) {
             Address& host = *hosts.host(position);
             if (host.getPingState() != PingState::Idle)
                 continue;
@@ -174,6 +179,7 @@ int echoSenderThread(EngineContext& engine)
             shortestWait = 0;
             (host.getStatus() == HostStatus::Green ? answering : others).push_back(&host);
         }
+        listed.release("mutex cannot be released");
         // A yellow host decides whether an outage is logged: it goes before
         // the red ones, which are known to be down.
         std::stable_sort(others.begin(), others.end(), [](const Address* one, const Address* other) {

@@ -7,6 +7,9 @@
 #include "platform/clock.h"
 #include "platform/lock_objects.h"
 
+#include <atomic>
+#include <cstdint>
+
 namespace bv {
 
 // What the echo sender and the receiver work on: the hosts and the lock
@@ -20,6 +23,9 @@ struct EngineContext {
     NamedHosts& namedHosts;      // guarded by vectorMutex
     IcmpSocket& socket;
     platform::Clock& clock;
+    // Bumped by the sender as it starts a pass, under vectorMutex: a record
+    // that left the list may be freed once the pass that might hold it ended.
+    std::atomic<std::uint64_t> senderPasses { 0 };
 };
 
 // What the sender does once it holds a count and the lock, just before the

@@ -37,6 +37,11 @@ int InFlightRequests::expire(std::int64_t now, std::int64_t limit)
     return owed;
 }
 
+void InFlightRequests::forget(const Address& host)
+{
+    std::erase_if(entries_, [&host](const Entry& entry) { return entry.host == &host; });
+}
+
 std::int64_t InFlightRequests::untilNextExpiry(std::int64_t now, std::int64_t limit)
 {
     dropSettled();

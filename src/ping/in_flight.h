@@ -18,6 +18,8 @@ public:
     // Takes the count back from every request that has held it `limit`
     // milliseconds; returns how many the caller must release.
     int expire(std::int64_t now, std::int64_t limit);
+    // The host left the list: none of its entries may be read any more.
+    void forget(const Address& host);
     // Milliseconds until the oldest held count expires; -1 when none is held.
     std::int64_t untilNextExpiry(std::int64_t now, std::int64_t limit);
 

@@ -17,6 +17,18 @@ void NamedHosts::place(Address& host, platform::Ipv4Address address)
     byAddress_[address].push_back(&host);
 }
 
+void NamedHosts::forget(const Address& host)
+{
+    const auto placed = placed_.find(&host);
+    if (placed == placed_.end())
+        return;
+    std::vector<Address*>& there = byAddress_[placed->second];
+    there.erase(std::remove(there.begin(), there.end(), &host), there.end());
+    if (there.empty())
+        byAddress_.erase(placed->second);
+    placed_.erase(placed);
+}
+
 const std::vector<Address*>& NamedHosts::at(platform::Ipv4Address address) const
 {
     static const std::vector<Address*> none;

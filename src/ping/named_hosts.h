@@ -15,6 +15,8 @@ class NamedHosts {
 public:
     // The sender resolved the host's name to `address`.
     void place(Address& host, platform::Ipv4Address address);
+    // The host left the list.
+    void forget(const Address& host);
     const std::vector<Address*>& at(platform::Ipv4Address address) const;
 
 private:

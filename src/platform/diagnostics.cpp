@@ -1,5 +1,6 @@
 #include "platform/diagnostics.h"
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 
@@ -18,12 +19,30 @@ void writeLine(std::FILE* stream, std::string_view line)
     std::fflush(stream);
 }
 
+// The trace stream is the process's standard output: one switch for it.
+std::atomic<bool> traceOn { true };
+
 }  // namespace
 
 bool traceWanted()
 {
-    static const bool wanted = detail::standardOutputGoesSomewhere();
-    return wanted;
+    static const bool goesSomewhere = detail::standardOutputGoesSomewhere();
+    return goesSomewhere && traceOn.load(std::memory_order_relaxed);
+}
+
+void setTraceEnabled(bool enabled)
+{
+    traceOn.store(enabled, std::memory_order_relaxed);
+}
+
+bool traceEnabled()
+{
+    return traceOn.load(std::memory_order_relaxed);
+}
+
+void outputLine(std::string_view line)
+{
+    writeLine(stdout, line);
 }
 
 void traceLine(std::string_view line)

@@ -23,7 +23,8 @@ const char* const kUsageText =
     "-spp default baud=9600 parity=N data=8 stop=1 octs=on\r\n"
     "-archive min 1 kb\r\n"
     "-max <requests in flight> default 6, min 1, max 1024; copies of the program started with the same -max share "
-    "one pool of that many, copies with different values have a pool each";
+    "one pool of that many, copies with different values have a pool each\r\n"
+    "-trace the trace stream on standard output (without it, a line at the start and one per logged change)";
 
 std::vector<std::string> splitCommandLine(const std::string& commandLine)
 {
@@ -123,6 +124,10 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments)
     RunSettings& settings = parsed.settings;
     for (std::size_t index = 1; index < arguments.size(); ++index) {
         const std::string& argument = arguments[index];
+        if (argument == "-trace") {
+            settings.trace = true;
+            continue;
+        }
         const OptionName* match = nullptr;
         for (const OptionName& candidate : kOptions) {
             if (argument == candidate.text) {
@@ -144,15 +149,15 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments)
         switch (match->option) {
         case Option::In:
             settings.inputFile = value;
-            platform::traceLine("infile=" + value);
+            parsed.traceLines.push_back("infile=" + value);
             break;
         case Option::Out:
             settings.logFile = value;
-            platform::traceLine("outfile=" + value);
+            parsed.traceLines.push_back("outfile=" + value);
             break;
         case Option::Red:
             settings.downFile = value;
-            platform::traceLine("outfile=" + value);
+            parsed.traceLines.push_back("outfile=" + value);
             break;
         case Option::Pt:
             settings.pingInterval = readNumber(value);

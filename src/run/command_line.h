@@ -19,7 +19,11 @@ struct RunSettings {
     std::int32_t packetSize = 44;       // bytes, ICMP header included
     std::int32_t archiveSize = 0;       // kilobytes; 0 when not given
     std::int32_t maxInFlight = 6;       // echo requests in flight at once
+    bool trace = false;                 // -trace: the trace stream on standard output
 };
+
+// The program's version, as its usage text and --version give it.
+inline constexpr const char* kProgramVersion = "1.3";
 
 inline constexpr std::int32_t kMinInFlight = 1;
 inline constexpr std::int32_t kMaxInFlight = 1024;
@@ -28,6 +32,9 @@ struct ParsedCommandLine {
     RunSettings settings;
     std::string errorText;
     int errorFlag = 0;
+    // The trace lines of the parse, for the run to write once it knows
+    // whether the trace is wanted.
+    std::vector<std::string> traceLines;
 
     bool runCanStart() const { return !settings.inputFile.empty() && errorFlag == 0; }
 };

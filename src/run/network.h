@@ -87,6 +87,10 @@ public:
     // Another thread asks; the sweep reads the host list anew before its
     // next pass.
     void requestReload() { reloadRequested_.store(true); }
+    // Reads the input file anew and makes it the list (see
+    // Region::adoptHosts); a file that cannot be read leaves the list as it
+    // is. Announces what it did. On the sweep's thread.
+    void reloadHostList();
 
     // Idle hosts whose next request is more than a second late, as of the
     // latest sweep pass.
@@ -95,6 +99,8 @@ public:
 private:
     // Moves a pending change into printList; called with vectorMutex held.
     void queueChange(Address& record);
+    // Frees the records that left the list once no sender pass can hold them.
+    void freeRetiredHosts();
     // The error note for hosts overdue by more than an interval, at most
     // once a minute.
     void noteOverdue(std::int32_t badlyOverdue, std::int64_t now);
@@ -114,6 +120,11 @@ private:
     std::int32_t maxInFlight_ = 6;
     std::atomic<std::int32_t> overdueCount_ { 0 };
     std::atomic<bool> reloadRequested_ { false };
+    struct RetiredHost {
+        std::uint64_t senderPass;  // the sender's pass when it left the list
+        std::unique_ptr<Address> record;
+    };
+    std::vector<RetiredHost> retired_;
     // Monotonic times of the sweep's latest host dump and overdue note.
     std::int64_t lastDump_ = 0;
     std::int64_t lastOverdueNote_ = 0;

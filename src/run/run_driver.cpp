@@ -4,6 +4,7 @@
 #include "core/startup_failure.h"
 #include "ping/echo_sender.h"
 #include "ping/receiver.h"
+#include "platform/diagnostics.h"
 #include "platform/process.h"
 #include "run/current_network.h"
 
@@ -42,6 +43,9 @@ int runMonitor(const std::vector<std::string>& arguments, const NetworkOptions& 
             *end = value;
     };
     const ParsedCommandLine parsed = parseCommandLine(arguments);
+    platform::setTraceEnabled(parsed.settings.trace);
+    for (const std::string& line : parsed.traceLines)
+        platform::traceLine(line);
     if (!parsed.runCanStart()) {
         showMessageBox(usageBoxText(parsed.errorText), kUsageCaption, MessageIcon::Information);
         report(parsed.errorFlag ? RunEnd::UsageError : RunEnd::Usage);

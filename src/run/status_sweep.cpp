@@ -11,6 +11,9 @@ namespace bv {
 void Network::statusSweep()
 {
     while (!exitRequested.load()) {
+        if (reloadRequested_.exchange(false))
+            reloadHostList();
+        freeRetiredHosts();
         const std::int64_t pause = sweepPass();
         if (pause > 0)
             clock_.pauseMilliseconds(pause, exitRequested.wakeup());

@@ -107,7 +107,7 @@ class Monitor:
         # other runs must not decide whether the soak's lock set is fresh.
         command = ['unshare', '--mount', '--propagation', 'private', 'sh', '-c',
                    'mount --bind "$0" /dev/shm && exec "$@"', shared,
-                   LAB, 'exec', prefix, program, '-in', 'hosts.txt', '-out', 'out.txt', '-red', 'down.txt', *options]
+                   LAB, 'exec', prefix, program, '-trace', '-in', 'hosts.txt', '-out', 'out.txt', '-red', 'down.txt', *options]
         self.process = subprocess.Popen(command,
             cwd=directory, stdout=subprocess.PIPE, stderr=self.errors, env=environment)
         self.first_send = None

@@ -1,6 +1,32 @@
 #include "shell/headless/headless_listener.h"
 
+#include "platform/diagnostics.h"
+#include "run/terminal_lines.h"
+
 namespace bv {
+
+void HeadlessListener::runStarted(const RunDescription& run)
+{
+    if (!platform::traceEnabled())
+        platform::outputLine(runStartLine(run));
+}
+
+void HeadlessListener::changeLogged(const Address& change)
+{
+    if (!platform::traceEnabled())
+        platform::outputLine(changeLine(change));
+}
+
+void HeadlessListener::hostListReloaded(const HostListReload& reload)
+{
+    for (const std::string& bad : reload.badLines)
+        platform::errorLine(bad);
+    if (!reload.failure.empty())
+        platform::errorLine("Could not reload the host list " + reload.inputFile + ": " + reload.failure
+            + "; the hosts stay as they were");
+    else if (!platform::traceEnabled())
+        platform::outputLine(reloadLine(reload));
+}
 
 void HeadlessListener::showMessageBox(const std::string& text, const std::string& caption, MessageIcon)
 {

@@ -1,24 +1,22 @@
 // The monitor on a server: no desktop, message boxes on standard error,
 // SIGINT and SIGTERM ask for exit, SIGUSR1 writes the status summary,
-// SIGUSR2 the ping engine's request and reply counts, SIGHUP starts the
-// program over in the same process, so that it reads its host list anew.
+// SIGUSR2 the ping engine's request and reply counts, SIGHUP reads the
+// host list anew, keeping what the run knows of the hosts that stay.
 
 #include "platform/diagnostics.h"
 #include "platform/process.h"
+#include "run/command_line.h"
 #include "run/current_network.h"
 #include "run/run_driver.h"
 #include "shell/headless/headless_listener.h"
 #include "shell/headless/service_listener.h"
 #include "core/monitor_events.h"
 
-#include <atomic>
-#include <cerrno>
 #include <csignal>
 #include <pthread.h>
 #include <signal.h>
 #include <string>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 using namespace bv;
@@ -37,8 +35,6 @@ sigset_t handledSignals()
     return signals;
 }
 
-std::atomic<bool> startOver { false };
-
 // Signals are taken by one thread with sigwait, so that what they ask for
 // runs as ordinary code rather than in a handler.
 void answerSignals(sigset_t signals, ServiceListener* service)
@@ -52,9 +48,8 @@ void answerSignals(sigset_t signals, ServiceListener* service)
         else if (received == SIGUSR2)
             platform::errorLine(currentEngineCounts());
         else if (received == SIGHUP) {
-            startOver = true;
-            service->reloading();
-            requestExit();
+            if (requestHostListReload())
+                service->reloading();
         } else {
             service->stopping();
             requestExit();
@@ -62,20 +57,33 @@ void answerSignals(sigset_t signals, ServiceListener* service)
     }
 }
 
-// The same process id, so that a service manager keeps following it; the
-// blocked signals stay blocked across exec.
-[[noreturn]] void startOverWith(char** argv)
+// -h, --help and --version alone: what a user types to find out, answered
+// on standard output.
+bool answeredQuestion(int argc, char** argv)
 {
-    execv("/proc/self/exe", argv);
-    execvp(argv[0], argv);
-    platform::errorLine("Could not start over: " + std::to_string(errno));
-    platform::exitImmediately(1);
+    if (argc != 2)
+        return false;
+    const std::string question = argv[1];
+    if (question == "-h" || question == "--help") {
+        std::string usage = kUsageText;
+        for (std::size_t at; (at = usage.find('\r')) != std::string::npos;)
+            usage.erase(at, 1);
+        platform::outputLine(usage);
+        return true;
+    }
+    if (question == "--version") {
+        platform::outputLine(std::string("BeaconVigilor ") + kProgramVersion);
+        return true;
+    }
+    return false;
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    if (answeredQuestion(argc, argv))
+        return 0;
     const sigset_t signals = handledSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
@@ -89,7 +97,5 @@ int main(int argc, char** argv)
     RunEnd end = RunEnd::Ran;
     monitorThreadProcedure(arguments, &end);
     const bool failed = end == RunEnd::UsageError || end == RunEnd::StartupFailure;
-    if (startOver && !failed)
-        startOverWith(argv);
     platform::exitImmediately(failed ? 1 : 0);
 }

@@ -11,6 +11,8 @@ namespace bv {
 class ServiceListener final : public MonitorListener {
 public:
     void sweepPassDone() override;
+    // A reload ends the state "reloading" that SIGHUP began.
+    void hostListReloaded(const HostListReload&) override { notice_.ready(); }
     // From the thread that answers signals.
     void reloading() { notice_.reloading(); }
     void stopping() { notice_.stopping(); }

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "core/monitor_events.h"
+
+#include <string>
+
+namespace bv {
+
+// What a terminal or a journal shows of a run without the trace: a line
+// when it starts, one per logged change, one per reload of the host list.
+
+// "BeaconVigilor 1.3 watching 5 hosts every 30 s; log out.txt, down file down.txt"
+std::string runStartLine(const RunDescription& run);
+
+// The log line's fields, for a reader:
+// "Tue Dec  8 09:10:00 2026 RED db1 10.0.0.1 (main database): Timed out"
+// "Tue Dec  8 09:12:00 2026 GREEN db1 10.0.0.1 (main database): back after 120 s"
+std::string changeLine(const Address& change);
+
+// "Reloaded hosts.txt: 10 kept, 1 added (10.0.0.9), 2 removed (10.0.0.3, 10.0.0.4)"
+std::string reloadLine(const HostListReload& reload);
+
+}  // namespace bv
