@@ -56,10 +56,11 @@ TEST(ParseCommandLine, DefaultsAndUsage)
 TEST(ParseCommandLine, UsageTextIsExact)
 {
     const std::string usage = kUsageText;
-    EXPECT_EQ(std::count(usage.begin(), usage.end(), '\n'), 9);
+    EXPECT_EQ(std::count(usage.begin(), usage.end(), '\n'), 10);
     // The program's own options come after the original ones.
     EXPECT_NE(usage.find("\r\n-archive min 1 kb\r\n-max <requests in flight> default 6, min 1, max 1024; "),
         std::string::npos);
+    EXPECT_NE(usage.find("pool each\r\n-trace "), std::string::npos);
     EXPECT_NE(usage.find("\r\n-spp default baud=9600 parity=N data=8 stop=1 octs=on\r\n"), std::string::npos);
     EXPECT_NE(usage.find("-sp <com port for logging> -spp <com port paramaters> -archive <size to archive at in kb>]\r\n"
                          "options:\r\n-pt  default 30000ms, minimum 5000ms\r\n-ttl  default 20, min 1, max 255\r\n"
