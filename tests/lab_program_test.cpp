@@ -218,7 +218,9 @@ TEST_F(LabProgram, HangUpReloadsTheHostListKeepingWhatItKnows)
     auto program = start("refused 10.77.16.3 rejected\nreturning 10.77.16.4 comes back\n", {});
     ASSERT_TRUE(waitFor([&] { return hasRecord(log(), "refused", "RED") && hasRecord(log(), "returning", "RED"); }, 60s))
         << readFile(log()) << program->errors();
-    const std::int64_t downSince = secondsOf(recordsOf(readRecords(log()), "returning").at(0).time());
+    // The down file gives when the outage began.
+    ASSERT_TRUE(waitFor([&] { return recordsOf(readRecords(down()), "returning").size() == 1; }, 5s));
+    const std::int64_t downSince = secondsOf(recordsOf(readRecords(down()), "returning").at(0).time());
 
     writeFile(directory_.file("hosts.txt"), "returning 10.77.16.4 comes back\nsilent 10.77.16.2 dropped\n");
     program->signal(SIGHUP);

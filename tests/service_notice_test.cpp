@@ -1,6 +1,7 @@
 #include "platform/service_notice.h"
 
 #include "support/program_run.h"
+#include "support/wait_for.h"
 #include "support/test_environment.h"
 
 #include <chrono>
@@ -139,7 +140,7 @@ TEST(ServiceNotice, AbstractAddressAndNoWatchdogUnlessAskedForThisProcess)
 }
 
 // As systemd runs it with Type=notify, WatchdogSec= and ExecReload= sending SIGHUP.
-TEST(ServiceNotice, HeadlessProgramIsReadyAfterItsFirstPassAndStartsOverOnHangUp)
+TEST(ServiceNotice, HeadlessProgramIsReadyAfterItsFirstPassAndAgainAfterAReload)
 {
     TemporaryDirectory directory;
     writeFile(directory.file("hosts.txt"), "loopback 127.0.0.1 here\n");
@@ -155,8 +156,10 @@ TEST(ServiceNotice, HeadlessProgramIsReadyAfterItsFirstPassAndStartsOverOnHangUp
 
     program.signal(SIGHUP);
     EXPECT_TRUE(manager.awaitNotice("RELOADING=1", 10s));
-    // Only a fresh start of the program says it is ready a second time.
+    // Ready again once the new list is in place, without a restart.
     EXPECT_TRUE(manager.awaitNotice("READY=1", 20s)) << program.errors();
+    EXPECT_TRUE(waitFor([&] { return program.output().find("Reloaded ") != std::string::npos; }, 5s))
+        << program.output();
     EXPECT_TRUE(manager.awaitNotice("WATCHDOG=1", 5s));
 
     program.signal(SIGTERM);
