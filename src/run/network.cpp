@@ -3,6 +3,7 @@
 #include "core/input_file.h"
 #include "core/startup_failure.h"
 #include "core/summary.h"
+#include "platform/lock_hold.h"
 
 namespace bv {
 
@@ -75,7 +76,11 @@ Network::~Network()
 std::string Network::getSummary() const
 {
     SummaryFacts facts;
-    facts.addressCount = hostCount();
+    {
+        // A reload may be replacing the list.
+        platform::MutexHold hosts(*vectorMutex_, "vector mutex cannot be released");
+        facts.addressCount = hostCount();
+    }
     facts.ttl = getPingTtl();
     facts.timeOut = getTimeOut();
     facts.interval = getInterval();

@@ -13,7 +13,6 @@ void Network::statusSweep()
     while (!exitRequested.load()) {
         if (reloadRequested_.exchange(false))
             reloadHostList();
-        freeRetiredHosts();
         const std::int64_t pause = sweepPass();
         if (pause > 0)
             clock_.pauseMilliseconds(pause, exitRequested.wakeup());
@@ -94,6 +93,7 @@ void Network::noteOverdue(std::int32_t badlyOverdue, std::int64_t now)
 
 std::int64_t Network::sweepPass()
 {
+    freeRetiredHosts();
     const std::int64_t passStart = clock_.monotonicMilliseconds();
     const std::int64_t interval = getInterval();
 
