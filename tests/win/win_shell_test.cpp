@@ -753,3 +753,32 @@ TEST(Tray, IconShowsEachStatesColourInTheTray)
     EXPECT_TRUE(trayShows(RGB(0, 255, 0)));
     desktop.removeTrayIcon();
 }
+
+TEST(RedList, EnterAndEscapeHideTheWindowAndKeepIt)
+{
+    TestKey key;
+    RecordingDesktop recording;
+    CRedDialog dialog(instance(), key.path);
+    WinDesktop desktop(instance(), dialog);
+    ASSERT_TRUE(desktop.create());
+    ASSERT_TRUE(dialog.createModeless(nullptr));
+    const HWND window = dialog.hwnd();
+    Address router = host("router-2", "10.0.0.2", "core switch");
+    becomes(window, router, HostStatus::Red, "Timed out", 1108981030);
+
+    for (const WPARAM key : { VK_RETURN, VK_ESCAPE }) {
+        desktop.perform(ID_LIVE_RED_LIST);
+        ASSERT_TRUE(::IsWindowVisible(window)) << key;
+        ::SetFocus(dialog.list());
+        // The keys go the way the message loop takes them.
+        MSG press { dialog.list(), WM_KEYDOWN, key, 1, 0, {} };
+        EXPECT_TRUE(dialog.isDialogMessage(press)) << key;
+        EXPECT_EQ(dialog.hwnd(), window) << key;
+        EXPECT_TRUE(::IsWindow(window)) << key;
+        EXPECT_FALSE(::IsWindowVisible(window)) << key;
+    }
+    desktop.perform(ID_LIVE_RED_LIST);
+    EXPECT_TRUE(::IsWindowVisible(window));
+    ASSERT_EQ(rowCount(dialog.list()), 1);
+    EXPECT_EQ(cell(dialog.list(), 0, 0), "10.0.0.2");
+}

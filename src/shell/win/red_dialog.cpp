@@ -103,6 +103,11 @@ bool CRedDialog::onInitDialog()
     return true;
 }
 
+void CRedDialog::onOk()
+{
+    ::ShowWindow(hwnd(), SW_HIDE);
+}
+
 void CRedDialog::onCancel()
 {
     ::ShowWindow(hwnd(), SW_HIDE);

@@ -34,7 +34,9 @@ public:
 protected:
     bool onInitDialog() override;
     void doDataExchange() override;
-    // Closing only hides the window.
+    // Closing only hides the window; Enter too, since ending a modeless
+    // dialog would lose the window for the rest of the run.
+    void onOk() override;
     void onCancel() override;
     bool handleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
