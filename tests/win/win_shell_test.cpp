@@ -1,6 +1,7 @@
 #include "core/address.h"
 #include "core/monitor_events.h"
 #include "shell/win/about_box.h"
+#include "shell/win/help_page.h"
 #include "shell/win/red_dialog.h"
 #include "shell/win/registry_key.h"
 #include "shell/win/resource.h"
@@ -464,7 +465,7 @@ TEST(Tray, CommandsOpenTheRunsFilesAndExitEndsTheLoop)
     desktop.perform(ID_SHOW_INPUT);
     desktop.perform(ID_HELP);
     desktop.perform(0);
-    EXPECT_EQ(opened, (std::vector<std::string> { "N/A", "N/A", "N/A", BV_HELP_PAGE })) << "no run exists";
+    EXPECT_EQ(opened, (std::vector<std::string> { "N/A", "N/A", "N/A", helpPagePath() })) << "no run exists";
 
     desktop.perform(ID_LIVE_RED_LIST);
     EXPECT_TRUE(::IsWindowVisible(dialog.hwnd()));
@@ -527,7 +528,7 @@ TEST(AboutBox, VersionLineLinkFontCursorAndOpenOnPress)
 
     ::SendMessageA(link, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
     ASSERT_EQ(opened.size(), 1u);
-    EXPECT_EQ(opened[0], BV_PRODUCT_PAGE) << "on the press";
+    EXPECT_EQ(opened[0], helpPagePath()) << "on the press";
 
     const std::string longText(300, 'x');
     ::SetWindowTextA(link, longText.c_str());
@@ -685,6 +686,15 @@ TEST(Tray, PropertiesWithoutARunSaysNotAvailable)
     closer.join();
     EXPECT_TRUE(closed);
     EXPECT_EQ(text, "N/A");
+}
+
+TEST(AboutBox, HelpPageIsTheOneBesideTheProgram)
+{
+    char program[MAX_PATH] = {};
+    ASSERT_GT(::GetModuleFileNameA(nullptr, program, MAX_PATH), 0u);
+    std::string expected(program);
+    expected.erase(expected.find_last_of('\\') + 1);
+    EXPECT_EQ(helpPagePath(), expected + "beaconvigilor-help.html");
 }
 
 TEST(AboutBox, OkEscapeAndTheCloseBoxAllCloseIt)

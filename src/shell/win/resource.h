@@ -36,5 +36,5 @@
 #define WM_ADDRESS_CHANGED 0x8065
 #define WM_ADDRESS_STILL_RED 0x8066
 
-#define BV_PRODUCT_PAGE "https://beaconvigilor.example.org/"
-#define BV_HELP_PAGE "https://beaconvigilor.example.org/help/"
+// The link's text until the box puts the help page's path there.
+#define BV_PRODUCT_PAGE "beaconvigilor-help.html"

@@ -2,6 +2,7 @@
 
 #include "core/address.h"
 #include "run/current_network.h"
+#include "shell/win/help_page.h"
 #include "shell/win/red_dialog.h"
 #include "shell/win/resource.h"
 
@@ -250,7 +251,7 @@ void WinDesktop::perform(UINT command)
         showAboutBox(instance_, opener_ ? &opener_ : nullptr);
         break;
     case ID_HELP:
-        open(BV_HELP_PAGE);
+        open(helpPagePath());
         break;
     case ID_EXIT:
         requestExit();
