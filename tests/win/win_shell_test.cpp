@@ -22,6 +22,7 @@
 #include <regex>
 #include <string>
 #include <thread>
+#include <iterator>
 #include <vector>
 
 using namespace bv;
@@ -429,9 +430,12 @@ TEST(Tray, MenuItemsIdsAndDefaultItem)
         { "Live &Red List", ID_LIVE_RED_LIST }, { nullptr, 0 }, { "Show &Log", ID_SHOW_LOG },
         { "Show &Down", ID_SHOW_DOWN }, { "Show &Input File", ID_SHOW_INPUT }, { "&Properties", ID_PROPERTIES },
         { nullptr, 0 }, { "&About...", ID_ABOUT }, { "&Help", ID_HELP }, { nullptr, 0 }, { "E&xit", ID_EXIT },
+        // What came later follows, behind a separator.
+        { nullptr, 0 }, { "Show Notices", ID_SHOW_NOTICES },
     };
-    ASSERT_EQ(::GetMenuItemCount(menu), 11);
-    for (int position = 0; position < 11; ++position) {
+    const int count = static_cast<int>(std::size(expected));
+    ASSERT_EQ(::GetMenuItemCount(menu), count);
+    for (int position = 0; position < count; ++position) {
         MENUITEMINFOA item {};
         item.cbSize = sizeof item;
         item.fMask = MIIM_FTYPE | MIIM_ID;
@@ -791,4 +795,135 @@ TEST(RedList, EnterAndEscapeHideTheWindowAndKeepIt)
     EXPECT_TRUE(::IsWindowVisible(window));
     ASSERT_EQ(rowCount(dialog.list()), 1);
     EXPECT_EQ(cell(dialog.list(), 0, 0), "10.0.0.2");
+}
+
+namespace {
+
+struct TrayCall {
+    DWORD action;
+    NOTIFYICONDATAA record;
+};
+
+TrayNotifier recordInto(std::vector<TrayCall>& calls)
+{
+    return [&calls](DWORD action, NOTIFYICONDATAA& record) {
+        calls.push_back({ action, record });
+        return TRUE;
+    };
+}
+
+std::vector<TrayCall> balloons(const std::vector<TrayCall>& calls)
+{
+    std::vector<TrayCall> found;
+    for (const TrayCall& call : calls) {
+        if (call.record.uFlags & NIF_INFO)
+            found.push_back(call);
+    }
+    return found;
+}
+
+void dispatchQueuedMessages()
+{
+    MSG message;
+    for (int i = 0; i < 1000 && ::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE); ++i)
+        ::DispatchMessageA(&message);
+}
+
+bool menuItemChecked(WinDesktop& desktop, UINT id)
+{
+    const HMENU menu = desktop.buildMenu();
+    const bool checked = (::GetMenuState(menu, id, MF_BYCOMMAND) & MF_CHECKED) != 0;
+    ::DestroyMenu(menu);
+    return checked;
+}
+
+}  // namespace
+
+TEST(Tray, NoticesComeAsOneBalloonPerSweepPassAndCanBeTurnedOff)
+{
+    TestKey key;
+    CRedDialog dialog(instance(), key.path);
+    WinDesktop desktop(instance(), dialog);
+    std::vector<TrayCall> calls;
+    desktop.setTrayNotifier(recordInto(calls));
+    ASSERT_TRUE(desktop.create());
+    desktop.addTrayIcon();
+    EXPECT_TRUE(desktop.showsNotices()) << "on by default";
+    EXPECT_TRUE(menuItemChecked(desktop, ID_SHOW_NOTICES));
+    ListenerRegistration registration(desktop.notices());
+
+    std::vector<Address> hosts;
+    for (int i = 0; i < 40; ++i) {
+        hosts.push_back(host("db" + std::to_string(i), "10.0.1." + std::to_string(i), ""));
+        hosts.back().setStatus(HostStatus::Red);
+    }
+    for (const Address& turned : hosts)
+        notifyChangeLogged(turned);
+    notifySweepPassDone();
+    notifySweepPassDone();
+    dispatchQueuedMessages();
+    std::vector<TrayCall> shown = balloons(calls);
+    ASSERT_EQ(shown.size(), 1u) << "one notice a pass, none for a quiet pass";
+    const NOTIFYICONDATAA& balloon = shown[0].record;
+    EXPECT_EQ(shown[0].action, static_cast<DWORD>(NIM_MODIFY));
+    EXPECT_EQ(balloon.cbSize, static_cast<DWORD>(NOTIFYICONDATAA_V2_SIZE));
+    EXPECT_EQ(balloon.hWnd, desktop.trayWindow());
+    EXPECT_EQ(balloon.uID, 0u);
+    EXPECT_EQ(balloon.uFlags, static_cast<UINT>(NIF_INFO));
+    EXPECT_STREQ(balloon.szInfoTitle, "BeaconVigilor");
+    EXPECT_STREQ(balloon.szInfo, "40 hosts down: db0, db1, db2, db3, db4 and 35 others");
+    EXPECT_EQ(balloon.dwInfoFlags, static_cast<DWORD>(NIIF_WARNING));
+
+    hosts[3].setStatus(HostStatus::Green);
+    notifyChangeLogged(hosts[3]);
+    notifySweepPassDone();
+    dispatchQueuedMessages();
+    shown = balloons(calls);
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_STREQ(shown[1].record.szInfo, "1 host back up: db3");
+    EXPECT_EQ(shown[1].record.dwInfoFlags, static_cast<DWORD>(NIIF_INFO));
+
+    // Off from the menu: remembered, and nothing more is shown.
+    desktop.perform(ID_SHOW_NOTICES);
+    EXPECT_FALSE(desktop.showsNotices());
+    EXPECT_FALSE(menuItemChecked(desktop, ID_SHOW_NOTICES));
+    const StoredValue stored = storedValue(key.path, "ShowNotices");
+    ASSERT_TRUE(stored.present);
+    EXPECT_EQ(stored.type, static_cast<DWORD>(REG_DWORD));
+    EXPECT_EQ(stored.bytes, (std::vector<BYTE> { 0, 0, 0, 0 }));
+    notifyChangeLogged(hosts[0]);
+    notifySweepPassDone();
+    dispatchQueuedMessages();
+    EXPECT_EQ(balloons(calls).size(), 2u);
+
+    WinDesktop next(instance(), dialog);
+    ASSERT_TRUE(next.create());
+    EXPECT_FALSE(next.showsNotices()) << "read back at the next start";
+}
+
+TEST(Tray, BalloonIsAcceptedAndShownByTheSystemTray)
+{
+    TestKey key;
+    CRedDialog dialog(instance(), key.path);
+    WinDesktop desktop(instance(), dialog);
+    ASSERT_TRUE(desktop.create());
+    desktop.addTrayIcon();
+    EXPECT_TRUE(desktop.showNotice({ "BeaconVigilor", "2 hosts down: db1, db2" }));
+    if (::FindWindowA(nullptr, "Wine System Tray")) {
+        EXPECT_TRUE(waitFor(
+            [] {
+                // The tray's own, not one of this process's controls.
+                for (HWND tip = ::FindWindowExA(nullptr, nullptr, "tooltips_class32", nullptr); tip != nullptr;
+                     tip = ::FindWindowExA(nullptr, tip, "tooltips_class32", nullptr)) {
+                    DWORD owner = 0;
+                    ::GetWindowThreadProcessId(tip, &owner);
+                    if (owner != ::GetCurrentProcessId() && ::IsWindowVisible(tip))
+                        return true;
+                }
+                return false;
+            },
+            10s))
+            << "Wine draws the balloon as a tooltip";
+    }
+    desktop.removeTrayIcon();
 }
