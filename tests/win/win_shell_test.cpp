@@ -2,6 +2,8 @@
 #include "core/monitor_events.h"
 #include "shell/win/about_box.h"
 #include "shell/win/help_page.h"
+#include "shell/win/program_path.h"
+#include "shell/win/session_start.h"
 #include "shell/win/red_dialog.h"
 #include "shell/win/registry_key.h"
 #include "shell/win/resource.h"
@@ -431,7 +433,7 @@ TEST(Tray, MenuItemsIdsAndDefaultItem)
         { "Show &Down", ID_SHOW_DOWN }, { "Show &Input File", ID_SHOW_INPUT }, { "&Properties", ID_PROPERTIES },
         { nullptr, 0 }, { "&About...", ID_ABOUT }, { "&Help", ID_HELP }, { nullptr, 0 }, { "E&xit", ID_EXIT },
         // What came later follows, behind a separator.
-        { nullptr, 0 }, { "Show Notices", ID_SHOW_NOTICES },
+        { nullptr, 0 }, { "Show Notices", ID_SHOW_NOTICES }, { "Start with Session", ID_START_WITH_SESSION },
     };
     const int count = static_cast<int>(std::size(expected));
     ASSERT_EQ(::GetMenuItemCount(menu), count);
@@ -926,4 +928,36 @@ TEST(Tray, BalloonIsAcceptedAndShownByTheSystemTray)
             << "Wine draws the balloon as a tooltip";
     }
     desktop.removeTrayIcon();
+}
+
+TEST(Tray, StartWithSessionWritesAndRemovesTheRunValue)
+{
+    TestKey key;
+    ::RegDeleteKeyValueA(HKEY_CURRENT_USER, kRunKey, kRunValue);
+    CRedDialog dialog(instance(), key.path);
+    WinDesktop desktop(instance(), dialog);
+    ASSERT_TRUE(desktop.create());
+    EXPECT_FALSE(menuItemChecked(desktop, ID_START_WITH_SESSION)) << "off by default";
+
+    desktop.perform(ID_START_WITH_SESSION);
+    EXPECT_TRUE(menuItemChecked(desktop, ID_START_WITH_SESSION));
+    const StoredValue run = storedValue(kRunKey, kRunValue);
+    ASSERT_TRUE(run.present);
+    EXPECT_EQ(run.type, static_cast<DWORD>(REG_SZ));
+    char program[MAX_PATH] = {};
+    ::GetModuleFileNameA(nullptr, program, MAX_PATH);
+    const std::string command(reinterpret_cast<const char*>(run.bytes.data()));
+    // The test's own arguments (its filter) follow the quoted path.
+    EXPECT_EQ(command.rfind("\"" + std::string(program) + "\"", 0), 0u) << command;
+    EXPECT_EQ(command, sessionStartCommand());
+
+    desktop.perform(ID_START_WITH_SESSION);
+    EXPECT_FALSE(menuItemChecked(desktop, ID_START_WITH_SESSION));
+    EXPECT_FALSE(storedValue(kRunKey, kRunValue).present);
+
+    EXPECT_EQ(programArguments("\"C:\\Program Files\\BeaconVigilor\\BeaconVigilor.exe\"  -in \"my hosts.txt\""),
+        "-in \"my hosts.txt\"");
+    EXPECT_EQ(programArguments("BeaconVigilor.exe\t-pt 500"), "-pt 500");
+    EXPECT_EQ(programArguments("BeaconVigilor.exe"), "");
+    EXPECT_EQ(programArguments("\"unterminated -in x"), "");
 }

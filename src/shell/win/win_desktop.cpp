@@ -5,6 +5,7 @@
 #include "shell/win/help_page.h"
 #include "shell/win/red_dialog.h"
 #include "shell/win/registry_key.h"
+#include "shell/win/session_start.h"
 #include "shell/win/resource.h"
 
 #include <algorithm>
@@ -286,6 +287,8 @@ HMENU WinDesktop::buildMenu() const
     ::AppendMenuA(menu, MF_STRING, ID_EXIT, "E&xit");
     ::AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
     ::AppendMenuA(menu, MF_STRING | (showsNotices() ? MF_CHECKED : MF_UNCHECKED), ID_SHOW_NOTICES, "Show Notices");
+    ::AppendMenuA(menu, MF_STRING | (startsWithSession() ? MF_CHECKED : MF_UNCHECKED), ID_START_WITH_SESSION,
+        "Start with Session");
     ::SetMenuDefaultItem(menu, ID_LIVE_RED_LIST, FALSE);
     return menu;
 }
@@ -343,6 +346,9 @@ void WinDesktop::perform(UINT command)
         break;
     case ID_SHOW_NOTICES:
         setShowNotices(!showsNotices());
+        break;
+    case ID_START_WITH_SESSION:
+        setStartWithSession(!startsWithSession());
         break;
     default:
         break;
