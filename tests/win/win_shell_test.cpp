@@ -433,7 +433,8 @@ TEST(Tray, MenuItemsIdsAndDefaultItem)
         { "Show &Down", ID_SHOW_DOWN }, { "Show &Input File", ID_SHOW_INPUT }, { "&Properties", ID_PROPERTIES },
         { nullptr, 0 }, { "&About...", ID_ABOUT }, { "&Help", ID_HELP }, { nullptr, 0 }, { "E&xit", ID_EXIT },
         // What came later follows, behind a separator.
-        { nullptr, 0 }, { "Show Notices", ID_SHOW_NOTICES }, { "Start with Session", ID_START_WITH_SESSION },
+        { nullptr, 0 }, { "Reload Host List", ID_RELOAD_HOSTS }, { "Show Notices", ID_SHOW_NOTICES },
+        { "Start with Session", ID_START_WITH_SESSION },
     };
     const int count = static_cast<int>(std::size(expected));
     ASSERT_EQ(::GetMenuItemCount(menu), count);

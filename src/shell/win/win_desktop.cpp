@@ -286,6 +286,7 @@ HMENU WinDesktop::buildMenu() const
     ::AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
     ::AppendMenuA(menu, MF_STRING, ID_EXIT, "E&xit");
     ::AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+    ::AppendMenuA(menu, MF_STRING, ID_RELOAD_HOSTS, "Reload Host List");
     ::AppendMenuA(menu, MF_STRING | (showsNotices() ? MF_CHECKED : MF_UNCHECKED), ID_SHOW_NOTICES, "Show Notices");
     ::AppendMenuA(menu, MF_STRING | (startsWithSession() ? MF_CHECKED : MF_UNCHECKED), ID_START_WITH_SESSION,
         "Start with Session");
@@ -343,6 +344,9 @@ void WinDesktop::perform(UINT command)
         break;
     case ID_EXIT:
         requestExit();
+        break;
+    case ID_RELOAD_HOSTS:
+        requestHostListReload();
         break;
     case ID_SHOW_NOTICES:
         setShowNotices(!showsNotices());
