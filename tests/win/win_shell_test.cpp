@@ -962,3 +962,43 @@ TEST(Tray, StartWithSessionWritesAndRemovesTheRunValue)
     EXPECT_EQ(programArguments("BeaconVigilor.exe"), "");
     EXPECT_EQ(programArguments("\"unterminated -in x"), "");
 }
+
+TEST(Tray, ExplorerRestartAddsTheIconAgainAndSessionEndStoresTheSettings)
+{
+    TestKey key;
+    CRedDialog dialog(instance(), key.path);
+    WinDesktop desktop(instance(), dialog);
+    std::vector<TrayCall> calls;
+    desktop.setTrayNotifier(recordInto(calls));
+    ASSERT_TRUE(desktop.create());
+    ASSERT_TRUE(dialog.createModeless(nullptr));
+    desktop.addTrayIcon();
+    desktop.setTrayState(TrayState::Red);
+    calls.clear();
+
+    ::SendMessageA(desktop.trayWindow(), ::RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].action, static_cast<DWORD>(NIM_ADD));
+    EXPECT_EQ(calls[0].record.cbSize, static_cast<DWORD>(NOTIFYICONDATAA_V1_SIZE));
+    EXPECT_EQ(calls[0].record.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
+    EXPECT_EQ(calls[0].record.uCallbackMessage, static_cast<UINT>(WM_TRAY_NOTIFY));
+    EXPECT_EQ(calls[0].record.hIcon, desktop.icon(TrayState::Red)) << "in the state it had";
+    EXPECT_STREQ(calls[0].record.szTip, "BeaconVigilor Status Red");
+
+    const struct {
+        UINT message;
+        WPARAM wParam;
+        LRESULT result;
+        int width;
+    } ends[] = { { WM_QUERYENDSESSION, 0, TRUE, 123 }, { WM_ENDSESSION, TRUE, 0, 133 } };
+    for (const auto& end : ends) {
+        ::RegDeleteTreeA(HKEY_CURRENT_USER, key.path.c_str());
+        ::SendMessageA(dialog.list(), LVM_SETCOLUMNWIDTH, 0, MAKELPARAM(end.width, 0));
+        EXPECT_EQ(::SendMessageA(desktop.trayWindow(), end.message, end.wParam, 0), end.result);
+        const StoredValue width = storedValue(key.path, "ColumnWidth0");
+        ASSERT_TRUE(width.present) << end.message;
+        EXPECT_EQ(width.bytes[0], end.width);
+        EXPECT_TRUE(storedValue(key.path, "WindowPlacement").present);
+    }
+    EXPECT_TRUE(::IsWindow(dialog.hwnd()));
+}

@@ -295,6 +295,8 @@ void CRedDialog::restoreSettings()
 
 void CRedDialog::storeSettings()
 {
+    if (!hwnd())
+        return;
     const RegistryKey key = RegistryKey::create(registryKey_);
     if (!key.valid())
         return;

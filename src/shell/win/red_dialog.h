@@ -25,6 +25,10 @@ public:
     // Stores the settings, then destroys the window.
     bool destroyWindow() override;
 
+    // Column widths and placement; also when the session ends, since the
+    // process may then end without an Exit.
+    void storeSettings();
+
     // From here on notices are dropped unseen.
     void dropNotices() { dropNotices_.store(true); }
 
@@ -55,7 +59,6 @@ private:
     void applyFont(const LOGFONTA& font);
     void chooseFont();
     void restoreSettings();
-    void storeSettings();
     void resize(int width, int height);
 
     std::string registryKey_;

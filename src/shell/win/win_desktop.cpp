@@ -113,6 +113,7 @@ bool WinDesktop::create()
     windowClass.hInstance = instance_;
     windowClass.hCursor = ::LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
     windowClass.lpszClassName = kWindowClass;
+    taskbarCreated_ = ::RegisterWindowMessageA("TaskbarCreated");
     ::RegisterClassExA(&windowClass);  // a second desktop in one process finds it registered
 
     DWORD show = 1;
@@ -136,6 +137,17 @@ void WinDesktop::addTrayIcon()
     record_.hIcon = icons_[0];
     copyTip(record_, "BeaconVigilor");
     iconAdded_ = notify(NIM_ADD, record_) != 0;
+}
+
+void WinDesktop::addTrayIconAgain()
+{
+    std::lock_guard lock(recordMutex_);
+    if (record_.cbSize == 0)
+        return;
+    // In the state it had, not the start state.
+    NOTIFYICONDATAA record = record_;
+    record.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    iconAdded_ = notify(NIM_ADD, record) != 0;
 }
 
 void WinDesktop::removeTrayIcon()
@@ -415,6 +427,19 @@ LRESULT CALLBACK WinDesktop::windowProcedure(HWND window, UINT message, WPARAM w
     auto* desktop = reinterpret_cast<WinDesktop*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
     if (message == WM_TRAY_NOTIFY && desktop) {
         desktop->trayNotice(lParam);
+        return 0;
+    }
+    if (desktop && message == desktop->taskbarCreated_ && message != 0) {
+        desktop->addTrayIconAgain();
+        return 0;
+    }
+    if (message == WM_QUERYENDSESSION && desktop) {
+        desktop->redList_.storeSettings();
+        return TRUE;
+    }
+    if (message == WM_ENDSESSION && desktop) {
+        if (wParam)
+            desktop->redList_.storeSettings();
         return 0;
     }
     if (message == WM_SHOW_NOTICES && desktop) {

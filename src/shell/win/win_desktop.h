@@ -83,10 +83,13 @@ private:
     BOOL notify(DWORD action, NOTIFYICONDATAA& record) const;
     void queueNotice(const ChangeNotice& notice);
     void showQueuedNotices();
+    // Explorer started anew and lost every icon.
+    void addTrayIconAgain();
 
     HINSTANCE instance_;
     CRedDialog& redList_;
     HWND window_ = nullptr;
+    UINT taskbarCreated_ = 0;
     HICON icons_[4] = {};  // green, yellow, red, shutting down
     HMENU menu_ = nullptr;
     bool tracking_ = false;
