@@ -1002,3 +1002,89 @@ TEST(Tray, ExplorerRestartAddsTheIconAgainAndSessionEndStoresTheSettings)
     }
     EXPECT_TRUE(::IsWindow(dialog.hwnd()));
 }
+
+namespace {
+
+std::wstring clipboardUnicode()
+{
+    std::wstring text;
+    if (!::OpenClipboard(nullptr))
+        return text;
+    if (const HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
+        if (const auto* chars = static_cast<const wchar_t*>(::GlobalLock(data))) {
+            text = chars;
+            ::GlobalUnlock(data);
+        }
+    }
+    ::CloseClipboard();
+    return text;
+}
+
+std::string clipboardAnsi()
+{
+    std::string text;
+    if (!::OpenClipboard(nullptr))
+        return text;
+    if (const HANDLE data = ::GetClipboardData(CF_TEXT)) {
+        if (const auto* chars = static_cast<const char*>(::GlobalLock(data))) {
+            text = chars;
+            ::GlobalUnlock(data);
+        }
+    }
+    ::CloseClipboard();
+    return text;
+}
+
+void select(HWND list, int row)
+{
+    LVITEMA item {};
+    item.stateMask = LVIS_SELECTED;
+    item.state = LVIS_SELECTED;
+    ::SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+}
+
+// A key press on the list with Control held, as the thread's key state says.
+void pressWithControl(HWND list, WPARAM key, bool control)
+{
+    BYTE keys[256] = {};
+    ::GetKeyboardState(keys);
+    keys[VK_CONTROL] = control ? 0x80 : 0;
+    ::SetKeyboardState(keys);
+    ::SendMessageA(list, WM_KEYDOWN, key, 1);
+    keys[VK_CONTROL] = 0;
+    ::SetKeyboardState(keys);
+}
+
+}  // namespace
+
+TEST(RedList, ControlCCopiesTheSelectedRowsUnderTheTitles)
+{
+    TestKey key;
+    RecordingDesktop recording;
+    CRedDialog dialog(instance(), key.path);
+    ASSERT_TRUE(dialog.createModeless(nullptr));
+    Address router = host("router-2", "10.0.0.2", "core switch");
+    Address web = host("web-1", "10.0.0.7", "front end");
+    Address mail = host("mail", "10.0.0.9", "");
+    becomes(dialog.hwnd(), router, HostStatus::Red, "Timed out", 1108981030);
+    becomes(dialog.hwnd(), web, HostStatus::Red, "TTL expired", 1108981040);
+    becomes(dialog.hwnd(), mail, HostStatus::Red, "Timed out", 1108981050);
+    select(dialog.list(), 0);
+    select(dialog.list(), 2);
+    ::ShowWindow(dialog.hwnd(), SW_SHOW);
+
+    ASSERT_TRUE(::OpenClipboard(nullptr));
+    ::EmptyClipboard();
+    ::CloseClipboard();
+    pressWithControl(dialog.list(), 'C', false);
+    EXPECT_EQ(clipboardAnsi(), "") << "C alone copies nothing";
+
+    pressWithControl(dialog.list(), 'C', true);
+    const std::string expected = "IP\tComment\tDown Since\tError\tLatest Ping\tName\r\n"
+                                 "10.0.0.9\t\t" + formatTime(1108981020) + "\tTimed out\t" + formatTime(1108981050)
+        + "\tmail\r\n"
+          "10.0.0.2\tcore switch\t" + formatTime(1108981000) + "\tTimed out\t" + formatTime(1108981030)
+        + "\trouter-2\r\n";
+    EXPECT_EQ(clipboardAnsi(), expected);
+    EXPECT_EQ(clipboardUnicode(), std::wstring(expected.begin(), expected.end()));
+}

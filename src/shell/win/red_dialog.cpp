@@ -2,6 +2,7 @@
 
 #include "core/address.h"
 #include "core/monitor_events.h"
+#include "shell/win/clipboard_text.h"
 #include "shell/win/registry_key.h"
 #include "shell/win/resource.h"
 
@@ -126,6 +127,13 @@ bool CRedDialog::handleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESU
             return true;
         }
         return false;
+    case WM_NOTIFY: {
+        const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+        if (header && header->hwndFrom == list_ && header->code == LVN_KEYDOWN
+            && reinterpret_cast<const NMLVKEYDOWN*>(lParam)->wVKey == 'C' && ::GetKeyState(VK_CONTROL) < 0)
+            copySelection();
+        return false;
+    }
     case WM_ADDRESS_CHANGED:
         if (lParam != 0 && !dropNotices_.load())
             addressChanged(*reinterpret_cast<const Address*>(lParam));
@@ -311,6 +319,40 @@ void CRedDialog::storeSettings()
             placement.showCmd = SW_HIDE;
         key.writeBinary("WindowPlacement", &placement, sizeof placement);
     }
+}
+
+std::string CRedDialog::selectedRowsText() const
+{
+    std::string text;
+    for (int column = 0; column < kColumnCount; ++column) {
+        if (column > 0)
+            text += '\t';
+        text += kColumnTitles[column];
+    }
+    text += "\r\n";
+    if (!list_)
+        return text;
+    const int rows = static_cast<int>(::SendMessageA(list_, LVM_GETITEMCOUNT, 0, 0));
+    int row = -1;
+    for (int guard = 0; guard < rows; ++guard) {
+        const int next = static_cast<int>(::SendMessageA(list_, LVM_GETNEXTITEM, static_cast<WPARAM>(row),
+            MAKELPARAM(LVNI_SELECTED, 0)));
+        if (next <= row)
+            break;
+        row = next;
+        for (int column = 0; column < kColumnCount; ++column) {
+            if (column > 0)
+                text += '\t';
+            text += cellText(list_, row, column);
+        }
+        text += "\r\n";
+    }
+    return text;
+}
+
+void CRedDialog::copySelection()
+{
+    putTextOnClipboard(hwnd(), selectedRowsText());
 }
 
 void CRedDialog::resize(int width, int height)

@@ -32,6 +32,9 @@ public:
     // From here on notices are dropped unseen.
     void dropNotices() { dropNotices_.store(true); }
 
+    // The selected rows under the column titles, tab-separated, one line each.
+    std::string selectedRowsText() const;
+
     HWND list() const { return list_; }
     const std::string& registryKey() const { return registryKey_; }
 
@@ -60,6 +63,7 @@ private:
     void chooseFont();
     void restoreSettings();
     void resize(int width, int height);
+    void copySelection();
 
     std::string registryKey_;
     HWND list_ = nullptr;
