@@ -380,7 +380,7 @@ TEST(Tray, RecordAfterEveryStateAndTheHiddenWindow)
     ASSERT_TRUE(::GetIconInfo(desktop.icon(TrayState::Red), &info));
     BITMAP bitmap {};
     ::GetObjectA(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
-    EXPECT_EQ(bitmap.bmWidth, 16) << "loaded at the resource's own size";
+    EXPECT_EQ(bitmap.bmWidth, ::GetSystemMetrics(SM_CXSMICON)) << "loaded at the notification area's size";
     if (info.hbmColor)
         ::DeleteObject(info.hbmColor);
     ::DeleteObject(info.hbmMask);
@@ -758,16 +758,16 @@ TEST(Tray, IconShowsEachStatesColourInTheTray)
         desktop.removeTrayIcon();
         GTEST_SKIP() << "no Wine System Tray window on this display (a tray host runs)";
     }
-    EXPECT_TRUE(trayShows(RGB(0, 255, 0))) << "start: green";
+    EXPECT_TRUE(trayShows(RGB(0, 200, 0))) << "start: green";
     desktop.setTrayState(TrayState::Red);
-    EXPECT_TRUE(trayShows(RGB(255, 0, 0)));
+    EXPECT_TRUE(trayShows(RGB(230, 0, 0)));
     desktop.setTrayState(TrayState::Yellow);
-    EXPECT_TRUE(trayShows(RGB(255, 255, 0)));
+    EXPECT_TRUE(trayShows(RGB(255, 220, 0)));
     desktop.setTrayState(TrayState::ShuttingDown);
-    EXPECT_TRUE(trayShows(RGB(0, 0, 0))) << "dark between the dots";
-    EXPECT_TRUE(waitFor([&] { return trayPixel(4, 4, seen) && seen == RGB(255, 0, 0); }, 10s)) << "a red dot";
+    EXPECT_TRUE(trayShows(RGB(16, 16, 16))) << "dark between the dots";
+    EXPECT_TRUE(waitFor([&] { return trayPixel(4, 4, seen) && seen == RGB(230, 0, 0); }, 10s)) << "a red dot";
     desktop.setTrayState(TrayState::Green);
-    EXPECT_TRUE(trayShows(RGB(0, 255, 0)));
+    EXPECT_TRUE(trayShows(RGB(0, 200, 0)));
     desktop.removeTrayIcon();
 }
 
@@ -1087,4 +1087,31 @@ TEST(RedList, ControlCCopiesTheSelectedRowsUnderTheTitles)
         + "\trouter-2\r\n";
     EXPECT_EQ(clipboardAnsi(), expected);
     EXPECT_EQ(clipboardUnicode(), std::wstring(expected.begin(), expected.end()));
+}
+
+TEST(Resources, IconsInEverySizeAndAManifestForDpiAndCommonControls)
+{
+    for (const int id : { IDI_TRAY_GREEN, IDI_TRAY_YELLOW, IDI_TRAY_RED, IDI_TRAY_SHUTTING_DOWN }) {
+        const HRSRC found = ::FindResourceA(instance(), MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(14));  // RT_GROUP_ICON
+        ASSERT_NE(found, nullptr) << id;
+        const auto* group = static_cast<const BYTE*>(::LockResource(::LoadResource(instance(), found)));
+        ASSERT_NE(group, nullptr);
+        // The group's header (reserved, type, count), then 14-byte entries led by width and height.
+        const int count = group[4] | (group[5] << 8);
+        std::vector<int> sizes;
+        for (int entry = 0; entry < count; ++entry) {
+            const BYTE* at = group + 6 + 14 * entry;
+            EXPECT_EQ(at[0], at[1]);
+            sizes.push_back(at[0]);
+        }
+        EXPECT_EQ(sizes, (std::vector<int> { 16, 20, 24, 32, 48 })) << id;
+    }
+
+    const HRSRC found = ::FindResourceA(instance(), MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));  // RT_MANIFEST
+    ASSERT_NE(found, nullptr);
+    const auto* bytes = static_cast<const char*>(::LockResource(::LoadResource(instance(), found)));
+    const std::string manifest(bytes, ::SizeofResource(instance(), found));
+    EXPECT_NE(manifest.find(">PerMonitorV2"), std::string::npos);
+    EXPECT_NE(manifest.find(">true/pm<"), std::string::npos) << "the fallback of older systems";
+    EXPECT_NE(manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""), std::string::npos);
 }

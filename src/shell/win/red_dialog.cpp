@@ -82,7 +82,8 @@ bool CRedDialog::onInitDialog()
         ::AppendMenuA(system, MF_STRING, ID_CHOOSE_FONT, "Choose &Font...");
     }
 
-    smallIcon_ = static_cast<HICON>(::LoadImageA(instance(), MAKEINTRESOURCEA(IDI_TRAY_RED), IMAGE_ICON, 16, 16, 0));
+    smallIcon_ = static_cast<HICON>(::LoadImageA(instance(), MAKEINTRESOURCEA(IDI_TRAY_RED), IMAGE_ICON,
+        ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), 0));
     if (smallIcon_)
         ::SendMessageA(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
 

@@ -104,8 +104,12 @@ WinDesktop::~WinDesktop()
 bool WinDesktop::create()
 {
     const int ids[4] = { IDI_TRAY_GREEN, IDI_TRAY_YELLOW, IDI_TRAY_RED, IDI_TRAY_SHUTTING_DOWN };
+    // The notification area's size at this scaling, not the resource's first.
+    const int width = ::GetSystemMetrics(SM_CXSMICON);
+    const int height = ::GetSystemMetrics(SM_CYSMICON);
     for (int i = 0; i < 4; ++i)
-        icons_[i] = static_cast<HICON>(::LoadImageA(instance_, MAKEINTRESOURCEA(ids[i]), IMAGE_ICON, 0, 0, 0));
+        icons_[i] = static_cast<HICON>(
+            ::LoadImageA(instance_, MAKEINTRESOURCEA(ids[i]), IMAGE_ICON, width, height, 0));
 
     WNDCLASSEXA windowClass {};
     windowClass.cbSize = sizeof windowClass;
