@@ -126,6 +126,9 @@ bool WinDesktop::create()
 
     window_ = ::CreateWindowExA(0, kWindowClass, "BeaconVigilor", WS_POPUP, 0, 0, ::GetSystemMetrics(SM_CXFULLSCREEN),
         ::GetSystemMetrics(SM_CYFULLSCREEN), nullptr, nullptr, instance_, this);
+    // Run as Administrator, the window would not hear an Explorer that is not.
+    if (window_ && taskbarCreated_ != 0)
+        ::ChangeWindowMessageFilterEx(window_, taskbarCreated_, MSGFLT_ALLOW, nullptr);
     return window_ != nullptr;
 }
 
