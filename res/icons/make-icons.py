@@ -21,6 +21,8 @@ stays on a whole pixel. The same look is meant for every platform's icons.
 
 usage: make-icons.py [DIRECTORY]      write the icons (default: beside this script)
        make-icons.py --check DIRECTORY  exit 1 unless the icons there show this drawing
+       make-icons.py --ico STATE FILE   write one state as a Windows icon in the
+                                        sizes that the system asks for at 100 to 300 %
 """
 
 import struct
@@ -29,6 +31,7 @@ import zlib
 from pathlib import Path
 
 SIZES = (16, 22, 24, 32, 48, 64)
+ICO_SIZES = (16, 20, 24, 32, 48)
 
 FRAME = (48, 48, 48)
 STAND = (64, 64, 64)
@@ -82,6 +85,31 @@ def png(rows, size):
     raw = b"".join(b"\0" + bytes(row) for row in rows)
     return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(raw, 9))
             + chunk(b"IEND", b""))
+
+
+def ico(state):
+    """A .ico file with one 32-bit image (alpha and AND mask) per size."""
+    images = []
+    for size in ICO_SIZES:
+        rows = pixels(state, size)
+        colour = b"".join(bytes(v for x in range(size) for v in (row[4 * x + 2], row[4 * x + 1], row[4 * x],
+                                                                 row[4 * x + 3])) for row in reversed(rows))
+        stride = (size + 31) // 32 * 4
+        mask = b""
+        for row in reversed(rows):
+            bits = 0
+            for x in range(size):
+                bits = (bits << 1) | (1 if row[4 * x + 3] == 0 else 0)
+            bits <<= stride * 8 - size
+            mask += bits.to_bytes(stride, "big")
+        header = struct.pack("<IiiHHIIiiII", 40, size, 2 * size, 1, 32, 0, len(colour) + len(mask), 0, 0, 0, 0)
+        images.append((size, header + colour + mask))
+    directory = struct.pack("<HHH", 0, 1, len(images))
+    offset = 6 + 16 * len(images)
+    for size, image in images:
+        directory += struct.pack("<BBBBHHII", size, size, 0, 0, 1, 32, len(image), offset)
+        offset += len(image)
+    return directory + b"".join(image for _, image in images)
 
 
 def decoded(data):
@@ -138,6 +166,9 @@ def check(directory):
 def main(arguments):
     if len(arguments) == 2 and arguments[0] == "--check":
         return check(Path(arguments[1]))
+    if len(arguments) == 3 and arguments[0] == "--ico" and arguments[1] in STATES:
+        Path(arguments[2]).write_bytes(ico(arguments[1]))
+        return 0
     if len(arguments) > 1 or (arguments and arguments[0].startswith("-")):
         print(__doc__, file=sys.stderr)
         return 2

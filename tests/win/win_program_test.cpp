@@ -165,6 +165,12 @@ TEST(WindowsProgram, RunsOnLoopbackWritesItsFilesAndExitsFromTheTrayMenu)
 
     const HWND tray = ::FindWindowA("BeaconVigilor", "BeaconVigilor");
     ASSERT_NE(tray, nullptr);
+    // The session's end stores the red list's settings before any Exit.
+    DWORD_PTR answer = 0;
+    ASSERT_TRUE(::SendMessageTimeoutA(tray, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 10000, &answer));
+    EXPECT_EQ(answer, static_cast<DWORD_PTR>(TRUE));
+    EXPECT_TRUE(programValue("WindowPlacement").present);
+    ::RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\BeaconVigilor");
     ASSERT_TRUE(::PostMessageA(tray, kTrayNotify, 0, WM_RBUTTONDOWN));
     HWND menu = nullptr;
     ASSERT_TRUE(waitFor(

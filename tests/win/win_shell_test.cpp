@@ -1,6 +1,9 @@
 #include "core/address.h"
 #include "core/monitor_events.h"
 #include "shell/win/about_box.h"
+#include "shell/win/help_page.h"
+#include "shell/win/program_path.h"
+#include "shell/win/session_start.h"
 #include "shell/win/red_dialog.h"
 #include "shell/win/registry_key.h"
 #include "shell/win/resource.h"
@@ -21,6 +24,7 @@
 #include <regex>
 #include <string>
 #include <thread>
+#include <iterator>
 #include <vector>
 
 using namespace bv;
@@ -376,7 +380,7 @@ TEST(Tray, RecordAfterEveryStateAndTheHiddenWindow)
     ASSERT_TRUE(::GetIconInfo(desktop.icon(TrayState::Red), &info));
     BITMAP bitmap {};
     ::GetObjectA(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
-    EXPECT_EQ(bitmap.bmWidth, 16) << "loaded at the resource's own size";
+    EXPECT_EQ(bitmap.bmWidth, ::GetSystemMetrics(SM_CXSMICON)) << "loaded at the notification area's size";
     if (info.hbmColor)
         ::DeleteObject(info.hbmColor);
     ::DeleteObject(info.hbmMask);
@@ -428,9 +432,13 @@ TEST(Tray, MenuItemsIdsAndDefaultItem)
         { "Live &Red List", ID_LIVE_RED_LIST }, { nullptr, 0 }, { "Show &Log", ID_SHOW_LOG },
         { "Show &Down", ID_SHOW_DOWN }, { "Show &Input File", ID_SHOW_INPUT }, { "&Properties", ID_PROPERTIES },
         { nullptr, 0 }, { "&About...", ID_ABOUT }, { "&Help", ID_HELP }, { nullptr, 0 }, { "E&xit", ID_EXIT },
+        // What came later follows, behind a separator.
+        { nullptr, 0 }, { "Reload Host List", ID_RELOAD_HOSTS }, { "Show Notices", ID_SHOW_NOTICES },
+        { "Start with Session", ID_START_WITH_SESSION },
     };
-    ASSERT_EQ(::GetMenuItemCount(menu), 11);
-    for (int position = 0; position < 11; ++position) {
+    const int count = static_cast<int>(std::size(expected));
+    ASSERT_EQ(::GetMenuItemCount(menu), count);
+    for (int position = 0; position < count; ++position) {
         MENUITEMINFOA item {};
         item.cbSize = sizeof item;
         item.fMask = MIIM_FTYPE | MIIM_ID;
@@ -464,7 +472,7 @@ TEST(Tray, CommandsOpenTheRunsFilesAndExitEndsTheLoop)
     desktop.perform(ID_SHOW_INPUT);
     desktop.perform(ID_HELP);
     desktop.perform(0);
-    EXPECT_EQ(opened, (std::vector<std::string> { "N/A", "N/A", "N/A", BV_HELP_PAGE })) << "no run exists";
+    EXPECT_EQ(opened, (std::vector<std::string> { "N/A", "N/A", "N/A", helpPagePath() })) << "no run exists";
 
     desktop.perform(ID_LIVE_RED_LIST);
     EXPECT_TRUE(::IsWindowVisible(dialog.hwnd()));
@@ -527,7 +535,7 @@ TEST(AboutBox, VersionLineLinkFontCursorAndOpenOnPress)
 
     ::SendMessageA(link, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
     ASSERT_EQ(opened.size(), 1u);
-    EXPECT_EQ(opened[0], BV_PRODUCT_PAGE) << "on the press";
+    EXPECT_EQ(opened[0], helpPagePath()) << "on the press";
 
     const std::string longText(300, 'x');
     ::SetWindowTextA(link, longText.c_str());
@@ -687,6 +695,15 @@ TEST(Tray, PropertiesWithoutARunSaysNotAvailable)
     EXPECT_EQ(text, "N/A");
 }
 
+TEST(AboutBox, HelpPageIsTheOneBesideTheProgram)
+{
+    char program[MAX_PATH] = {};
+    ASSERT_GT(::GetModuleFileNameA(nullptr, program, MAX_PATH), 0u);
+    std::string expected(program);
+    expected.erase(expected.find_last_of('\\') + 1);
+    EXPECT_EQ(helpPagePath(), expected + "beaconvigilor-help.html");
+}
+
 TEST(AboutBox, OkEscapeAndTheCloseBoxAllCloseIt)
 {
     const struct {
@@ -741,15 +758,360 @@ TEST(Tray, IconShowsEachStatesColourInTheTray)
         desktop.removeTrayIcon();
         GTEST_SKIP() << "no Wine System Tray window on this display (a tray host runs)";
     }
-    EXPECT_TRUE(trayShows(RGB(0, 255, 0))) << "start: green";
+    EXPECT_TRUE(trayShows(RGB(0, 200, 0))) << "start: green";
     desktop.setTrayState(TrayState::Red);
-    EXPECT_TRUE(trayShows(RGB(255, 0, 0)));
+    EXPECT_TRUE(trayShows(RGB(230, 0, 0)));
     desktop.setTrayState(TrayState::Yellow);
-    EXPECT_TRUE(trayShows(RGB(255, 255, 0)));
+    EXPECT_TRUE(trayShows(RGB(255, 220, 0)));
     desktop.setTrayState(TrayState::ShuttingDown);
-    EXPECT_TRUE(trayShows(RGB(0, 0, 0))) << "dark between the dots";
-    EXPECT_TRUE(waitFor([&] { return trayPixel(4, 4, seen) && seen == RGB(255, 0, 0); }, 10s)) << "a red dot";
+    EXPECT_TRUE(trayShows(RGB(16, 16, 16))) << "dark between the dots";
+    EXPECT_TRUE(waitFor([&] { return trayPixel(4, 4, seen) && seen == RGB(230, 0, 0); }, 10s)) << "a red dot";
     desktop.setTrayState(TrayState::Green);
-    EXPECT_TRUE(trayShows(RGB(0, 255, 0)));
+    EXPECT_TRUE(trayShows(RGB(0, 200, 0)));
     desktop.removeTrayIcon();
+}
+
+TEST(RedList, EnterAndEscapeHideTheWindowAndKeepIt)
+{
+    TestKey key;
+    RecordingDesktop recording;
+    CRedDialog dialog(instance(), key.path);
+    WinDesktop desktop(instance(), dialog);
+    ASSERT_TRUE(desktop.create());
+    ASSERT_TRUE(dialog.createModeless(nullptr));
+    const HWND window = dialog.hwnd();
+    Address router = host("router-2", "10.0.0.2", "core switch");
+    becomes(window, router, HostStatus::Red, "Timed out", 1108981030);
+
+    for (const WPARAM key : { VK_RETURN, VK_ESCAPE }) {
+        desktop.perform(ID_LIVE_RED_LIST);
+        ASSERT_TRUE(::IsWindowVisible(window)) << key;
+        ::SetFocus(dialog.list());
+        // The keys go the way the message loop takes them.
+        MSG press { dialog.list(), WM_KEYDOWN, key, 1, 0, {} };
+        EXPECT_TRUE(dialog.isDialogMessage(press)) << key;
+        EXPECT_EQ(dialog.hwnd(), window) << key;
+        EXPECT_TRUE(::IsWindow(window)) << key;
+        EXPECT_FALSE(::IsWindowVisible(window)) << key;
+    }
+    desktop.perform(ID_LIVE_RED_LIST);
+    EXPECT_TRUE(::IsWindowVisible(window));
+    ASSERT_EQ(rowCount(dialog.list()), 1);
+    EXPECT_EQ(cell(dialog.list(), 0, 0), "10.0.0.2");
+}
+
+namespace {
+
+struct TrayCall {
+    DWORD action;
+    NOTIFYICONDATAA record;
+};
+
+TrayNotifier recordInto(std::vector<TrayCall>& calls)
+{
+    return [&calls](DWORD action, NOTIFYICONDATAA& record) {
+        calls.push_back({ action, record });
+        return TRUE;
+    };
+}
+
+std::vector<TrayCall> balloons(const std::vector<TrayCall>& calls)
+{
+    std::vector<TrayCall> found;
+    for (const TrayCall& call : calls) {
+        if (call.record.uFlags & NIF_INFO)
+            found.push_back(call);
+    }
+    return found;
+}
+
+void dispatchQueuedMessages()
+{
+    MSG message;
+    for (int i = 0; i < 1000 && ::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE); ++i)
+        ::DispatchMessageA(&message);
+}
+
+bool menuItemChecked(WinDesktop& desktop, UINT id)
+{
+    const HMENU menu = desktop.buildMenu();
+    const bool checked = (::GetMenuState(menu, id, MF_BYCOMMAND) & MF_CHECKED) != 0;
+    ::DestroyMenu(menu);
+    return checked;
+}
+
+}  // namespace
+
+TEST(Tray, NoticesComeAsOneBalloonPerSweepPassAndCanBeTurnedOff)
+{
+    TestKey key;
+    CRedDialog dialog(instance(), key.path);
+    WinDesktop desktop(instance(), dialog);
+    std::vector<TrayCall> calls;
+    desktop.setTrayNotifier(recordInto(calls));
+    ASSERT_TRUE(desktop.create());
+    desktop.addTrayIcon();
+    EXPECT_TRUE(desktop.showsNotices()) << "on by default";
+    EXPECT_TRUE(menuItemChecked(desktop, ID_SHOW_NOTICES));
+    ListenerRegistration registration(desktop.notices());
+
+    std::vector<Address> hosts;
+    for (int i = 0; i < 40; ++i) {
+        hosts.push_back(host("db" + std::to_string(i), "10.0.1." + std::to_string(i), ""));
+        hosts.back().setStatus(HostStatus::Red);
+    }
+    for (const Address& turned : hosts)
+        notifyChangeLogged(turned);
+    notifySweepPassDone();
+    notifySweepPassDone();
+    dispatchQueuedMessages();
+    std::vector<TrayCall> shown = balloons(calls);
+    ASSERT_EQ(shown.size(), 1u) << "one notice a pass, none for a quiet pass";
+    const NOTIFYICONDATAA& balloon = shown[0].record;
+    EXPECT_EQ(shown[0].action, static_cast<DWORD>(NIM_MODIFY));
+    EXPECT_EQ(balloon.cbSize, static_cast<DWORD>(NOTIFYICONDATAA_V2_SIZE));
+    EXPECT_EQ(balloon.hWnd, desktop.trayWindow());
+    EXPECT_EQ(balloon.uID, 0u);
+    EXPECT_EQ(balloon.uFlags, static_cast<UINT>(NIF_INFO));
+    EXPECT_STREQ(balloon.szInfoTitle, "BeaconVigilor");
+    EXPECT_STREQ(balloon.szInfo, "40 hosts down: db0, db1, db2, db3, db4 and 35 others");
+    EXPECT_EQ(balloon.dwInfoFlags, static_cast<DWORD>(NIIF_WARNING));
+
+    hosts[3].setStatus(HostStatus::Green);
+    notifyChangeLogged(hosts[3]);
+    notifySweepPassDone();
+    dispatchQueuedMessages();
+    shown = balloons(calls);
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_STREQ(shown[1].record.szInfo, "1 host back up: db3");
+    EXPECT_EQ(shown[1].record.dwInfoFlags, static_cast<DWORD>(NIIF_INFO));
+
+    // Off from the menu: remembered, and nothing more is shown.
+    desktop.perform(ID_SHOW_NOTICES);
+    EXPECT_FALSE(desktop.showsNotices());
+    EXPECT_FALSE(menuItemChecked(desktop, ID_SHOW_NOTICES));
+    const StoredValue stored = storedValue(key.path, "ShowNotices");
+    ASSERT_TRUE(stored.present);
+    EXPECT_EQ(stored.type, static_cast<DWORD>(REG_DWORD));
+    EXPECT_EQ(stored.bytes, (std::vector<BYTE> { 0, 0, 0, 0 }));
+    notifyChangeLogged(hosts[0]);
+    notifySweepPassDone();
+    dispatchQueuedMessages();
+    EXPECT_EQ(balloons(calls).size(), 2u);
+
+    WinDesktop next(instance(), dialog);
+    ASSERT_TRUE(next.create());
+    EXPECT_FALSE(next.showsNotices()) << "read back at the next start";
+}
+
+TEST(Tray, BalloonIsAcceptedAndShownByTheSystemTray)
+{
+    TestKey key;
+    CRedDialog dialog(instance(), key.path);
+    WinDesktop desktop(instance(), dialog);
+    ASSERT_TRUE(desktop.create());
+    desktop.addTrayIcon();
+    EXPECT_TRUE(desktop.showNotice({ "BeaconVigilor", "2 hosts down: db1, db2" }));
+    if (::FindWindowA(nullptr, "Wine System Tray")) {
+        EXPECT_TRUE(waitFor(
+            [] {
+                // The tray's own, not one of this process's controls.
+                for (HWND tip = ::FindWindowExA(nullptr, nullptr, "tooltips_class32", nullptr); tip != nullptr;
+                     tip = ::FindWindowExA(nullptr, tip, "tooltips_class32", nullptr)) {
+                    DWORD owner = 0;
+                    ::GetWindowThreadProcessId(tip, &owner);
+                    if (owner != ::GetCurrentProcessId() && ::IsWindowVisible(tip))
+                        return true;
+                }
+                return false;
+            },
+            10s))
+            << "Wine draws the balloon as a tooltip";
+    }
+    desktop.removeTrayIcon();
+}
+
+TEST(Tray, StartWithSessionWritesAndRemovesTheRunValue)
+{
+    TestKey key;
+    ::RegDeleteKeyValueA(HKEY_CURRENT_USER, kRunKey, kRunValue);
+    CRedDialog dialog(instance(), key.path);
+    WinDesktop desktop(instance(), dialog);
+    ASSERT_TRUE(desktop.create());
+    EXPECT_FALSE(menuItemChecked(desktop, ID_START_WITH_SESSION)) << "off by default";
+
+    desktop.perform(ID_START_WITH_SESSION);
+    EXPECT_TRUE(menuItemChecked(desktop, ID_START_WITH_SESSION));
+    const StoredValue run = storedValue(kRunKey, kRunValue);
+    ASSERT_TRUE(run.present);
+    EXPECT_EQ(run.type, static_cast<DWORD>(REG_SZ));
+    char program[MAX_PATH] = {};
+    ::GetModuleFileNameA(nullptr, program, MAX_PATH);
+    const std::string command(reinterpret_cast<const char*>(run.bytes.data()));
+    // The test's own arguments (its filter) follow the quoted path.
+    EXPECT_EQ(command.rfind("\"" + std::string(program) + "\"", 0), 0u) << command;
+    EXPECT_EQ(command, sessionStartCommand());
+
+    desktop.perform(ID_START_WITH_SESSION);
+    EXPECT_FALSE(menuItemChecked(desktop, ID_START_WITH_SESSION));
+    EXPECT_FALSE(storedValue(kRunKey, kRunValue).present);
+
+    EXPECT_EQ(programArguments("\"C:\\Program Files\\BeaconVigilor\\BeaconVigilor.exe\"  -in \"my hosts.txt\""),
+        "-in \"my hosts.txt\"");
+    EXPECT_EQ(programArguments("BeaconVigilor.exe\t-pt 500"), "-pt 500");
+    EXPECT_EQ(programArguments("BeaconVigilor.exe"), "");
+    EXPECT_EQ(programArguments("\"unterminated -in x"), "");
+}
+
+TEST(Tray, ExplorerRestartAddsTheIconAgainAndSessionEndStoresTheSettings)
+{
+    TestKey key;
+    CRedDialog dialog(instance(), key.path);
+    WinDesktop desktop(instance(), dialog);
+    std::vector<TrayCall> calls;
+    desktop.setTrayNotifier(recordInto(calls));
+    ASSERT_TRUE(desktop.create());
+    ASSERT_TRUE(dialog.createModeless(nullptr));
+    desktop.addTrayIcon();
+    desktop.setTrayState(TrayState::Red);
+    calls.clear();
+
+    ::SendMessageA(desktop.trayWindow(), ::RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].action, static_cast<DWORD>(NIM_ADD));
+    EXPECT_EQ(calls[0].record.cbSize, static_cast<DWORD>(NOTIFYICONDATAA_V1_SIZE));
+    EXPECT_EQ(calls[0].record.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
+    EXPECT_EQ(calls[0].record.uCallbackMessage, static_cast<UINT>(WM_TRAY_NOTIFY));
+    EXPECT_EQ(calls[0].record.hIcon, desktop.icon(TrayState::Red)) << "in the state it had";
+    EXPECT_STREQ(calls[0].record.szTip, "BeaconVigilor Status Red");
+
+    const struct {
+        UINT message;
+        WPARAM wParam;
+        LRESULT result;
+        int width;
+    } ends[] = { { WM_QUERYENDSESSION, 0, TRUE, 123 }, { WM_ENDSESSION, TRUE, 0, 133 } };
+    for (const auto& end : ends) {
+        ::RegDeleteTreeA(HKEY_CURRENT_USER, key.path.c_str());
+        ::SendMessageA(dialog.list(), LVM_SETCOLUMNWIDTH, 0, MAKELPARAM(end.width, 0));
+        EXPECT_EQ(::SendMessageA(desktop.trayWindow(), end.message, end.wParam, 0), end.result);
+        const StoredValue width = storedValue(key.path, "ColumnWidth0");
+        ASSERT_TRUE(width.present) << end.message;
+        EXPECT_EQ(width.bytes[0], end.width);
+        EXPECT_TRUE(storedValue(key.path, "WindowPlacement").present);
+    }
+    EXPECT_TRUE(::IsWindow(dialog.hwnd()));
+}
+
+namespace {
+
+std::wstring clipboardUnicode()
+{
+    std::wstring text;
+    if (!::OpenClipboard(nullptr))
+        return text;
+    if (const HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
+        if (const auto* chars = static_cast<const wchar_t*>(::GlobalLock(data))) {
+            text = chars;
+            ::GlobalUnlock(data);
+        }
+    }
+    ::CloseClipboard();
+    return text;
+}
+
+std::string clipboardAnsi()
+{
+    std::string text;
+    if (!::OpenClipboard(nullptr))
+        return text;
+    if (const HANDLE data = ::GetClipboardData(CF_TEXT)) {
+        if (const auto* chars = static_cast<const char*>(::GlobalLock(data))) {
+            text = chars;
+            ::GlobalUnlock(data);
+        }
+    }
+    ::CloseClipboard();
+    return text;
+}
+
+void select(HWND list, int row)
+{
+    LVITEMA item {};
+    item.stateMask = LVIS_SELECTED;
+    item.state = LVIS_SELECTED;
+    ::SendMessageA(list, LVM_SETITEMSTATE, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+}
+
+// A key press on the list with Control held, as the thread's key state says.
+void pressWithControl(HWND list, WPARAM key, bool control)
+{
+    BYTE keys[256] = {};
+    ::GetKeyboardState(keys);
+    keys[VK_CONTROL] = control ? 0x80 : 0;
+    ::SetKeyboardState(keys);
+    ::SendMessageA(list, WM_KEYDOWN, key, 1);
+    keys[VK_CONTROL] = 0;
+    ::SetKeyboardState(keys);
+}
+
+}  // namespace
+
+TEST(RedList, ControlCCopiesTheSelectedRowsUnderTheTitles)
+{
+    TestKey key;
+    RecordingDesktop recording;
+    CRedDialog dialog(instance(), key.path);
+    ASSERT_TRUE(dialog.createModeless(nullptr));
+    Address router = host("router-2", "10.0.0.2", "core switch");
+    Address web = host("web-1", "10.0.0.7", "front end");
+    Address mail = host("mail", "10.0.0.9", "");
+    becomes(dialog.hwnd(), router, HostStatus::Red, "Timed out", 1108981030);
+    becomes(dialog.hwnd(), web, HostStatus::Red, "TTL expired", 1108981040);
+    becomes(dialog.hwnd(), mail, HostStatus::Red, "Timed out", 1108981050);
+    select(dialog.list(), 0);
+    select(dialog.list(), 2);
+    ::ShowWindow(dialog.hwnd(), SW_SHOW);
+
+    ASSERT_TRUE(::OpenClipboard(nullptr));
+    ::EmptyClipboard();
+    ::CloseClipboard();
+    pressWithControl(dialog.list(), 'C', false);
+    EXPECT_EQ(clipboardAnsi(), "") << "C alone copies nothing";
+
+    pressWithControl(dialog.list(), 'C', true);
+    const std::string expected = "IP\tComment\tDown Since\tError\tLatest Ping\tName\r\n"
+                                 "10.0.0.9\t\t" + formatTime(1108981020) + "\tTimed out\t" + formatTime(1108981050)
+        + "\tmail\r\n"
+          "10.0.0.2\tcore switch\t" + formatTime(1108981000) + "\tTimed out\t" + formatTime(1108981030)
+        + "\trouter-2\r\n";
+    EXPECT_EQ(clipboardAnsi(), expected);
+    EXPECT_EQ(clipboardUnicode(), std::wstring(expected.begin(), expected.end()));
+}
+
+TEST(Resources, IconsInEverySizeAndAManifestForDpiAndCommonControls)
+{
+    for (const int id : { IDI_TRAY_GREEN, IDI_TRAY_YELLOW, IDI_TRAY_RED, IDI_TRAY_SHUTTING_DOWN }) {
+        const HRSRC found = ::FindResourceA(instance(), MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(14));  // RT_GROUP_ICON
+        ASSERT_NE(found, nullptr) << id;
+        const auto* group = static_cast<const BYTE*>(::LockResource(::LoadResource(instance(), found)));
+        ASSERT_NE(group, nullptr);
+        // The group's header (reserved, type, count), then 14-byte entries led by width and height.
+        const int count = group[4] | (group[5] << 8);
+        std::vector<int> sizes;
+        for (int entry = 0; entry < count; ++entry) {
+            const BYTE* at = group + 6 + 14 * entry;
+            EXPECT_EQ(at[0], at[1]);
+            sizes.push_back(at[0]);
+        }
+        EXPECT_EQ(sizes, (std::vector<int> { 16, 20, 24, 32, 48 })) << id;
+    }
+
+    const HRSRC found = ::FindResourceA(instance(), MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));  // RT_MANIFEST
+    ASSERT_NE(found, nullptr);
+    const auto* bytes = static_cast<const char*>(::LockResource(::LoadResource(instance(), found)));
+    const std::string manifest(bytes, ::SizeofResource(instance(), found));
+    EXPECT_NE(manifest.find(">PerMonitorV2"), std::string::npos);
+    EXPECT_NE(manifest.find(">true/pm<"), std::string::npos) << "the fallback of older systems";
+    EXPECT_NE(manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""), std::string::npos);
 }

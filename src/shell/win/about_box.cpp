@@ -1,5 +1,6 @@
 #include "shell/win/about_box.h"
 
+#include "shell/win/help_page.h"
 #include "shell/win/resource.h"
 
 #include <shellapi.h>
@@ -53,6 +54,8 @@ INT_PTR CALLBACK aboutProcedure(HWND box, UINT message, WPARAM wParam, LPARAM lP
         ::SendDlgItemMessageA(box, IDC_ABOUT_ICON, STM_SETICON,
             reinterpret_cast<WPARAM>(::LoadIconA(nullptr, MAKEINTRESOURCEA(32516))), 0);  // IDI_INFORMATION
         ::SetWindowTextA(::GetDlgItem(box, IDC_ABOUT_VERSION), aboutVersionLine().c_str());
+        // The link opens its own text, so the text is the local help page.
+        ::SetWindowTextA(::GetDlgItem(box, IDC_ABOUT_LINK), helpPagePath().c_str());
         const HFONT font = ::CreateFontA(16, 0, 0, 0, FW_DONTCARE, FALSE, TRUE, FALSE, 0, OUT_DEFAULT_PRECIS,
             CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, "Arial");
         if (font) {

@@ -40,6 +40,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     desktop.create();
     redList.createModeless(nullptr);
     ListenerRegistration installation(desktop);
+    ListenerRegistration notices(desktop.notices());
     desktop.addTrayIcon();
 
     const HANDLE monitor = ::CreateThread(nullptr, 0, monitorThread, nullptr, 0, nullptr);

@@ -2,6 +2,7 @@
 
 #include "core/address.h"
 #include "core/monitor_events.h"
+#include "shell/win/clipboard_text.h"
 #include "shell/win/registry_key.h"
 #include "shell/win/resource.h"
 
@@ -81,7 +82,8 @@ bool CRedDialog::onInitDialog()
         ::AppendMenuA(system, MF_STRING, ID_CHOOSE_FONT, "Choose &Font...");
     }
 
-    smallIcon_ = static_cast<HICON>(::LoadImageA(instance(), MAKEINTRESOURCEA(IDI_TRAY_RED), IMAGE_ICON, 16, 16, 0));
+    smallIcon_ = static_cast<HICON>(::LoadImageA(instance(), MAKEINTRESOURCEA(IDI_TRAY_RED), IMAGE_ICON,
+        ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), 0));
     if (smallIcon_)
         ::SendMessageA(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
 
@@ -103,6 +105,11 @@ bool CRedDialog::onInitDialog()
     return true;
 }
 
+void CRedDialog::onOk()
+{
+    ::ShowWindow(hwnd(), SW_HIDE);
+}
+
 void CRedDialog::onCancel()
 {
     ::ShowWindow(hwnd(), SW_HIDE);
@@ -121,6 +128,13 @@ bool CRedDialog::handleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESU
             return true;
         }
         return false;
+    case WM_NOTIFY: {
+        const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+        if (header && header->hwndFrom == list_ && header->code == LVN_KEYDOWN
+            && reinterpret_cast<const NMLVKEYDOWN*>(lParam)->wVKey == 'C' && ::GetKeyState(VK_CONTROL) < 0)
+            copySelection();
+        return false;
+    }
     case WM_ADDRESS_CHANGED:
         if (lParam != 0 && !dropNotices_.load())
             addressChanged(*reinterpret_cast<const Address*>(lParam));
@@ -290,6 +304,8 @@ void CRedDialog::restoreSettings()
 
 void CRedDialog::storeSettings()
 {
+    if (!hwnd())
+        return;
     const RegistryKey key = RegistryKey::create(registryKey_);
     if (!key.valid())
         return;
@@ -304,6 +320,40 @@ void CRedDialog::storeSettings()
             placement.showCmd = SW_HIDE;
         key.writeBinary("WindowPlacement", &placement, sizeof placement);
     }
+}
+
+std::string CRedDialog::selectedRowsText() const
+{
+    std::string text;
+    for (int column = 0; column < kColumnCount; ++column) {
+        if (column > 0)
+            text += '\t';
+        text += kColumnTitles[column];
+    }
+    text += "\r\n";
+    if (!list_)
+        return text;
+    const int rows = static_cast<int>(::SendMessageA(list_, LVM_GETITEMCOUNT, 0, 0));
+    int row = -1;
+    for (int guard = 0; guard < rows; ++guard) {
+        const int next = static_cast<int>(::SendMessageA(list_, LVM_GETNEXTITEM, static_cast<WPARAM>(row),
+            MAKELPARAM(LVNI_SELECTED, 0)));
+        if (next <= row)
+            break;
+        row = next;
+        for (int column = 0; column < kColumnCount; ++column) {
+            if (column > 0)
+                text += '\t';
+            text += cellText(list_, row, column);
+        }
+        text += "\r\n";
+    }
+    return text;
+}
+
+void CRedDialog::copySelection()
+{
+    putTextOnClipboard(hwnd(), selectedRowsText());
 }
 
 void CRedDialog::resize(int width, int height)

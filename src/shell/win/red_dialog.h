@@ -25,8 +25,15 @@ public:
     // Stores the settings, then destroys the window.
     bool destroyWindow() override;
 
+    // Column widths and placement; also when the session ends, since the
+    // process may then end without an Exit.
+    void storeSettings();
+
     // From here on notices are dropped unseen.
     void dropNotices() { dropNotices_.store(true); }
+
+    // The selected rows under the column titles, tab-separated, one line each.
+    std::string selectedRowsText() const;
 
     HWND list() const { return list_; }
     const std::string& registryKey() const { return registryKey_; }
@@ -34,7 +41,9 @@ public:
 protected:
     bool onInitDialog() override;
     void doDataExchange() override;
-    // Closing only hides the window.
+    // Closing only hides the window; Enter too, since ending a modeless
+    // dialog would lose the window for the rest of the run.
+    void onOk() override;
     void onCancel() override;
     bool handleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
@@ -53,8 +62,8 @@ private:
     void applyFont(const LOGFONTA& font);
     void chooseFont();
     void restoreSettings();
-    void storeSettings();
     void resize(int width, int height);
+    void copySelection();
 
     std::string registryKey_;
     HWND list_ = nullptr;

@@ -58,6 +58,18 @@ public:
     {
         return key_ && ::RegSetValueExA(key_, name, 0, REG_BINARY, static_cast<const BYTE*>(bytes), size) == ERROR_SUCCESS;
     }
+    bool hasValue(const char* name) const
+    {
+        return key_ && ::RegQueryValueExA(key_, name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    }
+    bool writeString(const char* name, const std::string& text) const
+    {
+        return key_
+            && ::RegSetValueExA(key_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                   static_cast<DWORD>(text.size() + 1))
+            == ERROR_SUCCESS;
+    }
+    bool deleteValue(const char* name) const { return key_ && ::RegDeleteValueA(key_, name) == ERROR_SUCCESS; }
     bool writeDword(const char* name, DWORD value) const
     {
         return key_

@@ -29,12 +29,16 @@
 #define ID_LIVE_RED_LIST 7
 #define ID_HELP 8
 #define ID_SHOW_INPUT 9
+#define ID_RELOAD_HOSTS 10
+#define ID_SHOW_NOTICES 11
+#define ID_START_WITH_SESSION 12
 
 #define ID_CHOOSE_FONT 0x0010
 
 #define WM_TRAY_NOTIFY 0x8064
 #define WM_ADDRESS_CHANGED 0x8065
 #define WM_ADDRESS_STILL_RED 0x8066
+#define WM_SHOW_NOTICES 0x8067
 
-#define BV_PRODUCT_PAGE "https://beaconvigilor.example.org/"
-#define BV_HELP_PAGE "https://beaconvigilor.example.org/help/"
+// The link's text until the box puts the help page's path there.
+#define BV_PRODUCT_PAGE "beaconvigilor-help.html"

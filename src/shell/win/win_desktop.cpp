@@ -2,9 +2,13 @@
 
 #include "core/address.h"
 #include "run/current_network.h"
+#include "shell/win/help_page.h"
 #include "shell/win/red_dialog.h"
+#include "shell/win/registry_key.h"
+#include "shell/win/session_start.h"
 #include "shell/win/resource.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace bv {
@@ -14,6 +18,11 @@ namespace {
 // The record's first version; 88 bytes on 32-bit Windows, 104 on 64-bit.
 constexpr DWORD kTrayRecordSize = NOTIFYICONDATAA_V1_SIZE;
 constexpr int kTipLength = 64;
+// Balloons need the record's second version.
+constexpr DWORD kBalloonRecordSize = NOTIFYICONDATAA_V2_SIZE;
+// Notices wait here only while the GUI thread is busy; older ones go first.
+constexpr std::size_t kQueuedNotices = 8;
+constexpr const char* kShowNoticesValue = "ShowNotices";
 
 int iconIndex(TrayState state)
 {
@@ -54,9 +63,28 @@ void copyTip(NOTIFYICONDATAA& record, const char* text)
     std::memcpy(record.szTip, text, strnlen(text, kTipLength - 1));
 }
 
+template <std::size_t N>
+void copyText(char (&field)[N], const std::string& text)
+{
+    std::memset(field, 0, N);
+    std::memcpy(field, text.data(), std::min(text.size(), N - 1));
+}
+
+// The down line always comes first, so a notice that starts with one warns.
+bool tellsOfDownHosts(const std::string& text)
+{
+    const std::size_t line = text.find('\n');
+    return text.substr(0, line).find(" down: ") != std::string::npos;
+}
+
 }  // namespace
 
-WinDesktop::WinDesktop(HINSTANCE instance, CRedDialog& redList) : instance_(instance), redList_(redList) {}
+WinDesktop::WinDesktop(HINSTANCE instance, CRedDialog& redList)
+    : instance_(instance)
+    , redList_(redList)
+    , notices_([this](const ChangeNotice& notice) { queueNotice(notice); })
+{
+}
 
 WinDesktop::~WinDesktop()
 {
@@ -76,8 +104,12 @@ WinDesktop::~WinDesktop()
 bool WinDesktop::create()
 {
     const int ids[4] = { IDI_TRAY_GREEN, IDI_TRAY_YELLOW, IDI_TRAY_RED, IDI_TRAY_SHUTTING_DOWN };
+    // The notification area's size at this scaling, not the resource's first.
+    const int width = ::GetSystemMetrics(SM_CXSMICON);
+    const int height = ::GetSystemMetrics(SM_CYSMICON);
     for (int i = 0; i < 4; ++i)
-        icons_[i] = static_cast<HICON>(::LoadImageA(instance_, MAKEINTRESOURCEA(ids[i]), IMAGE_ICON, 0, 0, 0));
+        icons_[i] = static_cast<HICON>(
+            ::LoadImageA(instance_, MAKEINTRESOURCEA(ids[i]), IMAGE_ICON, width, height, 0));
 
     WNDCLASSEXA windowClass {};
     windowClass.cbSize = sizeof windowClass;
@@ -85,9 +117,18 @@ bool WinDesktop::create()
     windowClass.hInstance = instance_;
     windowClass.hCursor = ::LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
     windowClass.lpszClassName = kWindowClass;
+    taskbarCreated_ = ::RegisterWindowMessageA("TaskbarCreated");
     ::RegisterClassExA(&windowClass);  // a second desktop in one process finds it registered
+
+    DWORD show = 1;
+    if (RegistryKey::open(redList_.registryKey()).readAny(kShowNoticesValue, &show, sizeof show))
+        notices_.setEnabled(show != 0);
+
     window_ = ::CreateWindowExA(0, kWindowClass, "BeaconVigilor", WS_POPUP, 0, 0, ::GetSystemMetrics(SM_CXFULLSCREEN),
         ::GetSystemMetrics(SM_CYFULLSCREEN), nullptr, nullptr, instance_, this);
+    // Run as Administrator, the window would not hear an Explorer that is not.
+    if (window_ && taskbarCreated_ != 0)
+        ::ChangeWindowMessageFilterEx(window_, taskbarCreated_, MSGFLT_ALLOW, nullptr);
     return window_ != nullptr;
 }
 
@@ -102,14 +143,25 @@ void WinDesktop::addTrayIcon()
     record_.uCallbackMessage = WM_TRAY_NOTIFY;
     record_.hIcon = icons_[0];
     copyTip(record_, "BeaconVigilor");
-    iconAdded_ = ::Shell_NotifyIconA(NIM_ADD, &record_) != 0;
+    iconAdded_ = notify(NIM_ADD, record_) != 0;
+}
+
+void WinDesktop::addTrayIconAgain()
+{
+    std::lock_guard lock(recordMutex_);
+    if (record_.cbSize == 0)
+        return;
+    // In the state it had, not the start state.
+    NOTIFYICONDATAA record = record_;
+    record.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    iconAdded_ = notify(NIM_ADD, record) != 0;
 }
 
 void WinDesktop::removeTrayIcon()
 {
     std::lock_guard lock(recordMutex_);
     if (record_.cbSize != 0)
-        ::Shell_NotifyIconA(NIM_DELETE, &record_);
+        notify(NIM_DELETE, record_);
     iconAdded_ = false;
 }
 
@@ -124,7 +176,59 @@ void WinDesktop::setTrayState(TrayState state)
         std::memcpy(tip, "BeaconVigilor", sizeof "BeaconVigilor");
     copyTip(record_, tip);
     record_.uFlags = NIF_ICON | NIF_TIP;
-    ::Shell_NotifyIconA(NIM_MODIFY, &record_);
+    notify(NIM_MODIFY, record_);
+}
+
+BOOL WinDesktop::notify(DWORD action, NOTIFYICONDATAA& record) const
+{
+    return notifier_ ? notifier_(action, record) : ::Shell_NotifyIconA(action, &record);
+}
+
+void WinDesktop::setShowNotices(bool show)
+{
+    notices_.setEnabled(show);
+    RegistryKey::create(redList_.registryKey()).writeDword(kShowNoticesValue, show ? 1 : 0);
+}
+
+void WinDesktop::queueNotice(const ChangeNotice& notice)
+{
+    if (closing_.load())
+        return;
+    {
+        std::lock_guard lock(queueMutex_);
+        if (queued_.size() >= kQueuedNotices)
+            queued_.pop_front();
+        queued_.push_back(notice);
+    }
+    // Posted, not sent: the sweep must not wait for the GUI thread.
+    ::PostMessageA(window_, WM_SHOW_NOTICES, 0, 0);
+}
+
+void WinDesktop::showQueuedNotices()
+{
+    std::deque<ChangeNotice> notices;
+    {
+        std::lock_guard lock(queueMutex_);
+        notices.swap(queued_);
+    }
+    for (const ChangeNotice& notice : notices)
+        showNotice(notice);
+}
+
+bool WinDesktop::showNotice(const ChangeNotice& notice)
+{
+    if (closing_.load())
+        return false;
+    std::lock_guard lock(recordMutex_);
+    NOTIFYICONDATAA balloon {};
+    balloon.cbSize = kBalloonRecordSize;
+    balloon.hWnd = record_.hWnd;
+    balloon.uID = record_.uID;
+    balloon.uFlags = NIF_INFO;
+    copyText(balloon.szInfoTitle, notice.title);
+    copyText(balloon.szInfo, notice.text);
+    balloon.dwInfoFlags = tellsOfDownHosts(notice.text) ? NIIF_WARNING : NIIF_INFO;
+    return notify(NIM_MODIFY, balloon) != 0;
 }
 
 NOTIFYICONDATAA WinDesktop::trayRecord() const
@@ -200,6 +304,11 @@ HMENU WinDesktop::buildMenu() const
     ::AppendMenuA(menu, MF_STRING, ID_HELP, "&Help");
     ::AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
     ::AppendMenuA(menu, MF_STRING, ID_EXIT, "E&xit");
+    ::AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+    ::AppendMenuA(menu, MF_STRING, ID_RELOAD_HOSTS, "Reload Host List");
+    ::AppendMenuA(menu, MF_STRING | (showsNotices() ? MF_CHECKED : MF_UNCHECKED), ID_SHOW_NOTICES, "Show Notices");
+    ::AppendMenuA(menu, MF_STRING | (startsWithSession() ? MF_CHECKED : MF_UNCHECKED), ID_START_WITH_SESSION,
+        "Start with Session");
     ::SetMenuDefaultItem(menu, ID_LIVE_RED_LIST, FALSE);
     return menu;
 }
@@ -250,10 +359,19 @@ void WinDesktop::perform(UINT command)
         showAboutBox(instance_, opener_ ? &opener_ : nullptr);
         break;
     case ID_HELP:
-        open(BV_HELP_PAGE);
+        open(helpPagePath());
         break;
     case ID_EXIT:
         requestExit();
+        break;
+    case ID_RELOAD_HOSTS:
+        requestHostListReload();
+        break;
+    case ID_SHOW_NOTICES:
+        setShowNotices(!showsNotices());
+        break;
+    case ID_START_WITH_SESSION:
+        setStartWithSession(!startsWithSession());
         break;
     default:
         break;
@@ -316,6 +434,23 @@ LRESULT CALLBACK WinDesktop::windowProcedure(HWND window, UINT message, WPARAM w
     auto* desktop = reinterpret_cast<WinDesktop*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
     if (message == WM_TRAY_NOTIFY && desktop) {
         desktop->trayNotice(lParam);
+        return 0;
+    }
+    if (desktop && message == desktop->taskbarCreated_ && message != 0) {
+        desktop->addTrayIconAgain();
+        return 0;
+    }
+    if (message == WM_QUERYENDSESSION && desktop) {
+        desktop->redList_.storeSettings();
+        return TRUE;
+    }
+    if (message == WM_ENDSESSION && desktop) {
+        if (wParam)
+            desktop->redList_.storeSettings();
+        return 0;
+    }
+    if (message == WM_SHOW_NOTICES && desktop) {
+        desktop->showQueuedNotices();
         return 0;
     }
     return ::DefWindowProcA(window, message, wParam, lParam);

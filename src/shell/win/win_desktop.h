@@ -1,18 +1,24 @@
 #pragma once
 
 #include "core/monitor_events.h"
+#include "run/change_notices.h"
 #include "shell/win/about_box.h"
 
 #include <windows.h>
 #include <shellapi.h>
 
 #include <atomic>
+#include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 
 namespace bv {
 
 class CRedDialog;
+
+// Stands in for Shell_NotifyIconA (for tests).
+using TrayNotifier = std::function<BOOL(DWORD action, NOTIFYICONDATAA& record)>;
 
 // The desktop on Win32: the hidden tray window, the tray icon and its menu,
 // and the notices carried to the red list window. Calls from the monitor's
@@ -58,16 +64,32 @@ public:
     HICON icon(TrayState state) const;
     // Stands in for the shell's open of files and web pages (for tests).
     void setOpener(ShellOpener opener) { opener_ = std::move(opener); }
+    void setTrayNotifier(TrayNotifier notifier) { notifier_ = std::move(notifier); }
+
+    // Gathers a sweep pass's logged changes into one balloon; the caller
+    // registers it for the run.
+    MonitorListener& notices() { return notices_; }
+    bool showsNotices() const { return notices_.enabled(); }
+    // Turns the balloons on or off and remembers it with the red list's settings.
+    void setShowNotices(bool show);
+    // The balloon over the tray icon; false when the shell refused it.
+    bool showNotice(const ChangeNotice& notice);
 
 private:
     static LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     void trayNotice(LPARAM mouseMessage);
     void showMenu();
     void open(const std::string& target);
+    BOOL notify(DWORD action, NOTIFYICONDATAA& record) const;
+    void queueNotice(const ChangeNotice& notice);
+    void showQueuedNotices();
+    // Explorer started anew and lost every icon.
+    void addTrayIconAgain();
 
     HINSTANCE instance_;
     CRedDialog& redList_;
     HWND window_ = nullptr;
+    UINT taskbarCreated_ = 0;
     HICON icons_[4] = {};  // green, yellow, red, shutting down
     HMENU menu_ = nullptr;
     bool tracking_ = false;
@@ -76,6 +98,10 @@ private:
     mutable std::mutex recordMutex_;
     NOTIFYICONDATAA record_ {};
     bool iconAdded_ = false;
+    TrayNotifier notifier_;
+    ChangeNotices notices_;
+    std::mutex queueMutex_;  // the sweep's thread hands notices to the GUI thread
+    std::deque<ChangeNotice> queued_;
 };
 
 }  // namespace bv
