@@ -67,3 +67,16 @@ std::string reloadLine(const HostListReload& reload)
 }
 
 }  // namespace bv
+
+namespace bv {
+
+std::vector<std::string> reloadProblems(const HostListReload& reload)
+{
+    std::vector<std::string> problems = reload.badLines;
+    if (!reload.failure.empty())
+        problems.push_back("Could not reload the host list " + reload.inputFile + ": " + reload.failure
+            + "; the hosts stay as they were");
+    return problems;
+}
+
+}  // namespace bv

@@ -20,4 +20,9 @@ std::string changeLine(const Address& change);
 // "Reloaded hosts.txt: 10 kept, 1 added (10.0.0.9), 2 removed (10.0.0.3, 10.0.0.4)"
 std::string reloadLine(const HostListReload& reload);
 
+// What went wrong in a reload, a line each: the lines the loader skipped,
+// or "Could not reload the host list hosts.txt: Could not open input file;
+// the hosts stay as they were". Empty when nothing did.
+std::vector<std::string> reloadProblems(const HostListReload& reload);
+
 }  // namespace bv

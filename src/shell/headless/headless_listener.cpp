@@ -19,12 +19,9 @@ void HeadlessListener::changeLogged(const Address& change)
 
 void HeadlessListener::hostListReloaded(const HostListReload& reload)
 {
-    for (const std::string& bad : reload.badLines)
-        platform::errorLine(bad);
-    if (!reload.failure.empty())
-        platform::errorLine("Could not reload the host list " + reload.inputFile + ": " + reload.failure
-            + "; the hosts stay as they were");
-    else if (!platform::traceEnabled())
+    for (const std::string& problem : reloadProblems(reload))
+        platform::errorLine(problem);
+    if (reload.failure.empty() && !platform::traceEnabled())
         platform::outputLine(reloadLine(reload));
 }
 

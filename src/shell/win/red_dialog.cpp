@@ -140,6 +140,11 @@ bool CRedDialog::handleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESU
             addressChanged(*reinterpret_cast<const Address*>(lParam));
         result = 0;
         return true;
+    case WM_ADDRESS_REMOVED:
+        if (lParam != 0)
+            remove(*reinterpret_cast<const Address*>(lParam));
+        result = 0;
+        return true;
     case WM_ADDRESS_STILL_RED:
         if (lParam != 0 && !dropNotices_.load())
             addressStillRed(*reinterpret_cast<const Address*>(lParam));

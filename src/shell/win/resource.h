@@ -39,6 +39,7 @@
 #define WM_ADDRESS_CHANGED 0x8065
 #define WM_ADDRESS_STILL_RED 0x8066
 #define WM_SHOW_NOTICES 0x8067
+#define WM_ADDRESS_REMOVED 0x8068
 
 // The link's text until the box puts the help page's path there.
 #define BV_PRODUCT_PAGE "beaconvigilor-help.html"

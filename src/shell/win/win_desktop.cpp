@@ -2,6 +2,7 @@
 
 #include "core/address.h"
 #include "run/current_network.h"
+#include "run/terminal_lines.h"
 #include "shell/win/help_page.h"
 #include "shell/win/red_dialog.h"
 #include "shell/win/registry_key.h"
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 
 namespace bv {
 
@@ -254,6 +256,25 @@ void WinDesktop::addressStillRed(Address& address)
     if (closing_.load() || !redList_.hwnd())
         return;
     ::SendMessageA(redList_.hwnd(), WM_ADDRESS_STILL_RED, 0, reinterpret_cast<LPARAM>(&address));
+}
+
+void WinDesktop::addressRemoved(const Address& address)
+{
+    if (closing_.load() || !redList_.hwnd())
+        return;
+    ::SendMessageA(redList_.hwnd(), WM_ADDRESS_REMOVED, 0, reinterpret_cast<LPARAM>(&address));
+}
+
+void WinDesktop::hostListReloaded(const HostListReload& reload)
+{
+    std::string text;
+    for (const std::string& problem : reloadProblems(reload))
+        text += problem + "\r\n";
+    if (text.empty())
+        return;
+    // A box of its own thread: the sweep that announces the reload must not
+    // wait for the user.
+    std::thread([text] { ::MessageBoxA(nullptr, text.c_str(), "Reload Host List", MB_OK | MB_ICONERROR); }).detach();
 }
 
 void WinDesktop::showMessageBox(const std::string& text, const std::string& caption, MessageIcon icon)
