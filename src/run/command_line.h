@@ -19,6 +19,9 @@ struct RunSettings {
     std::int32_t packetSize = 44;       // bytes, ICMP header included
     std::int32_t archiveSize = 0;       // kilobytes; 0 when not given
     std::int32_t maxInFlight = 6;       // echo requests in flight at once
+    // Where the Prometheus metrics are served; port 0 when they are not.
+    std::string metricsAddress = "127.0.0.1";
+    std::int32_t metricsPort = 0;
 };
 
 inline constexpr std::int32_t kMinInFlight = 1;
@@ -33,6 +36,8 @@ struct ParsedCommandLine {
 };
 
 extern const char* const kUsageText;
+// The version the usage text carries.
+extern const char* const kProgramVersion;
 extern const char* const kUsageCaption;
 
 // Splits a process command line into its arguments; argument 0 is the

@@ -6,6 +6,7 @@
 #include "ping/receiver.h"
 #include "platform/process.h"
 #include "run/current_network.h"
+#include "run/metrics_server.h"
 
 #include <exception>
 #include <memory>
@@ -49,8 +50,10 @@ int runMonitor(const std::vector<std::string>& arguments, const NetworkOptions& 
     }
 
     std::unique_ptr<Network> network;
+    std::unique_ptr<MetricsServer> metrics;  // reads the run, so it ends first
     try {
         network = std::make_unique<Network>(parsed.settings, options);
+        metrics = startMetricsServer(parsed.settings, *network);
     } catch (const StartupFailure& failure) {
         showMessageBox(failure.what(), std::string(), MessageIcon::Error);
         report(RunEnd::StartupFailure);
@@ -80,6 +83,7 @@ int runMonitor(const std::vector<std::string>& arguments, const NetworkOptions& 
         if (!unopened.empty())
             endForLogFileError(unopened);
     }
+    metrics.reset();
     network.reset();
     report(RunEnd::Ran);
     return 0;
