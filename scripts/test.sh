@@ -5,6 +5,10 @@ cd "$(dirname "$0")/.."
 
 ./scripts/install-deps.sh
 
+echo "=== Prometheus examples ==="
+promtool check config docs/prometheus/prometheus.yml
+promtool check rules docs/prometheus/alerts.yml
+
 jobs=$(nproc)
 for preset in default asan tsan; do
   echo "=== $preset ==="

@@ -8,11 +8,14 @@
 #include "support/wait_for.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -63,6 +66,42 @@ TEST(BadInput, CommandLine)
     ProgramRun size(directory.path(), programLine({ "-in", "hosts.txt", "-size", "1033" }));
     EXPECT_EQ(size.waitForExit(20s), 1);
     EXPECT_THAT(size.errors(), HasSubstr("BeaconVigilor Usage\n\n\nBeaconVigilor v. 1.3"));
+    EXPECT_FALSE(fileExists(directory.file("down.txt")));
+}
+
+TEST(BadInput, MetricsEndpoint)
+{
+    TemporaryDirectory directory;
+    ProgramRun port(directory.path(), programLine({ "-in", "hosts.txt", "-metrics", "70000" }));
+    EXPECT_EQ(port.waitForExit(20s), 1);
+    EXPECT_THAT(port.errors(),
+        HasSubstr("BeaconVigilor Usage\n-metrics port must be a whole number from 1 to 65535: 70000\n\n"));
+    ProgramRun address(directory.path(), programLine({ "-in", "hosts.txt", "-metrics", "localhost:9100" }));
+    EXPECT_EQ(address.waitForExit(20s), 1);
+    EXPECT_THAT(address.errors(),
+        HasSubstr("BeaconVigilor Usage\n-metrics address must be an IPv4 address such as 127.0.0.1: localhost:9100\n\n"));
+
+    // A port another program holds, and an address of no interface here.
+    const int holder = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(holder, 0);
+    sockaddr_in held {};
+    held.sin_family = AF_INET;
+    held.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t heldSize = sizeof held;
+    ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&held), sizeof held), 0);
+    ASSERT_EQ(listen(holder, 1), 0);
+    ASSERT_EQ(getsockname(holder, reinterpret_cast<sockaddr*>(&held), &heldSize), 0);
+    const std::string heldPort = std::to_string(ntohs(held.sin_port));
+    writeFile(directory.file("hosts.txt"), "loopback 127.0.0.1\n");
+    ProgramRun inUse(directory.path(), programLine({ "-in", "hosts.txt", "-metrics", heldPort }));
+    EXPECT_EQ(inUse.waitForExit(20s), 1);
+    EXPECT_THAT(inUse.errors(),
+        HasSubstr("Error\nCould not serve metrics on 127.0.0.1:" + heldPort + ": Address already in use\n"));
+    close(holder);
+    ProgramRun notHere(directory.path(), programLine({ "-in", "hosts.txt", "-metrics", "192.0.2.1:9100" }));
+    EXPECT_EQ(notHere.waitForExit(20s), 1);
+    EXPECT_THAT(notHere.errors(),
+        HasSubstr("Error\nCould not serve metrics on 192.0.2.1:9100: Cannot assign requested address\n"));
     EXPECT_FALSE(fileExists(directory.file("down.txt")));
 }
 

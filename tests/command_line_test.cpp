@@ -1,5 +1,7 @@
 #include "run/command_line.h"
 
+#include "platform/http_server.h"
+
 #include <gtest/gtest.h>
 
 using namespace bv;
@@ -56,11 +58,13 @@ TEST(ParseCommandLine, DefaultsAndUsage)
 TEST(ParseCommandLine, UsageTextIsExact)
 {
     const std::string usage = kUsageText;
-    EXPECT_EQ(std::count(usage.begin(), usage.end(), '\n'), 10);
+    EXPECT_EQ(std::count(usage.begin(), usage.end(), '\n'), 11);
     // The program's own options come after the original ones.
     EXPECT_NE(usage.find("\r\n-archive min 1 kb\r\n-max <requests in flight> default 6, min 1, max 1024; "),
         std::string::npos);
     EXPECT_NE(usage.find("pool each\r\n-trace "), std::string::npos);
+    EXPECT_NE(usage.find("per logged change)\r\n-metrics [address:]port serves"), std::string::npos);
+    EXPECT_EQ(usage.rfind(std::string("BeaconVigilor v. ") + kProgramVersion + "\r\n", 0), 0u);
     EXPECT_NE(usage.find("\r\n-spp default baud=9600 parity=N data=8 stop=1 octs=on\r\n"), std::string::npos);
     EXPECT_NE(usage.find("-sp <com port for logging> -spp <com port paramaters> -archive <size to archive at in kb>]\r\n"
                          "options:\r\n-pt  default 30000ms, minimum 5000ms\r\n-ttl  default 20, min 1, max 255\r\n"
@@ -173,4 +177,40 @@ TEST(ParseCommandLine, TraceLinesAndTheTraceSwitch)
     EXPECT_EQ(traced.settings.inputFile, "-trace");
     EXPECT_EQ(traced.settings.pingInterval, 6000);
     EXPECT_EQ(traced.errorFlag, 0);
+}
+
+TEST(ParseCommandLine, MetricsEndpoint)
+{
+    ParsedCommandLine none = parse({ "-in", "h" });
+    EXPECT_EQ(none.settings.metricsPort, 0);
+    if (!platform::httpServerAvailable()) {
+        ParsedCommandLine refused = parse({ "-in", "h", "-metrics", "9100" });
+        EXPECT_EQ(refused.errorText, "-metrics is not available in this build");
+        EXPECT_FALSE(refused.runCanStart());
+        return;
+    }
+
+    ParsedCommandLine port = parse({ "-in", "h", "-metrics", "9100" });
+    ASSERT_TRUE(port.runCanStart()) << port.errorText;
+    EXPECT_EQ(port.settings.metricsAddress, "127.0.0.1");
+    EXPECT_EQ(port.settings.metricsPort, 9100);
+    ParsedCommandLine both = parse({ "-in", "h", "-metrics", "0.0.0.0:65535" });
+    ASSERT_TRUE(both.runCanStart()) << both.errorText;
+    EXPECT_EQ(both.settings.metricsAddress, "0.0.0.0");
+    EXPECT_EQ(both.settings.metricsPort, 65535);
+
+    for (const char* bad : { "0", "65536", "", "x", "9100x", "-1", " 9100", "10.0.0.1:", "10.0.0.1:0" }) {
+        ParsedCommandLine parsed = parse({ "-in", "h", "-metrics", bad });
+        EXPECT_FALSE(parsed.runCanStart()) << bad;
+        EXPECT_EQ(parsed.errorText, std::string("-metrics port must be a whole number from 1 to 65535: ") + bad);
+        EXPECT_EQ(parsed.settings.metricsPort, 0);
+    }
+    for (const char* bad : { "localhost:9100", "10.0.0:9100", "10.0.0.256:9100", "10.0.0.1.2:9100", ":9100",
+             "1.2.3.04a:9100", "0x7f.0.0.1:9100", "10.0.0.1:x:9100" }) {
+        ParsedCommandLine parsed = parse({ "-in", "h", "-metrics", bad });
+        EXPECT_FALSE(parsed.runCanStart()) << bad;
+        EXPECT_EQ(parsed.errorText, std::string("-metrics address must be an IPv4 address such as 127.0.0.1: ") + bad);
+        EXPECT_EQ(parsed.settings.metricsAddress, "127.0.0.1");
+    }
+    EXPECT_EQ(parse({ "-in", "h", "-metrics" }).errorText, "No value specified for -metrics");
 }

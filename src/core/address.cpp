@@ -34,6 +34,7 @@ Address::Address(const Address& other)
         other.timeOut_);
     requestsSent_ = other.requestsSent_;
     repliesMatched_ = other.repliesMatched_;
+    outages_ = other.outages_;
     sentAt_ = other.sentAt_;
     holdsCount_ = other.holdsCount_;
 }
@@ -46,6 +47,7 @@ Address& Address::operator=(const Address& other)
             other.timeOut_);
         requestsSent_ = other.requestsSent_;
         repliesMatched_ = other.repliesMatched_;
+    outages_ = other.outages_;
         sentAt_ = other.sentAt_;
         holdsCount_ = other.holdsCount_;
     }
@@ -102,6 +104,7 @@ PingState Address::recordResult(const PingResult& result)
             newStatus = HostStatus::Red;
             errorText_ = result.errorText;
             pending = PingState::ChangePending;
+            ++outages_;
         }
     } else {  // red, and any value that reads as red
         if (result.ok != 0) {

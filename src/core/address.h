@@ -65,6 +65,8 @@ public:
     std::uint32_t getRepliesMatched() const { return repliesMatched_; }
     void countRequestSent() { ++requestsSent_; }
     void countReplyMatched() { ++repliesMatched_; }
+    // Turns to red so far. Guarded by the run's vector mutex.
+    std::uint32_t getOutages() const { return outages_; }
     // The schedule's own view of the latest request: when it went out on the
     // monotonic clock (milliseconds), and whether it still holds one of the
     // counts of requests in flight. Guarded by the run's vector mutex; the
@@ -111,6 +113,7 @@ private:
     std::int32_t timeOut_ = 10;
     std::uint32_t requestsSent_ = 0;
     std::uint32_t repliesMatched_ = 0;
+    std::uint32_t outages_ = 0;
     std::int64_t sentAt_ = 0;
     bool holdsCount_ = false;
 };

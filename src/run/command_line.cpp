@@ -2,6 +2,7 @@
 
 #include "core/input_file.h"
 #include "platform/diagnostics.h"
+#include "platform/http_server.h"
 
 #include <algorithm>
 #include <limits>
@@ -10,8 +11,12 @@ namespace bv {
 
 const char* const kUsageCaption = "BeaconVigilor Usage";
 
+// A macro so that the usage text's literal can carry it.
+#define BV_PROGRAM_VERSION "1.3"
+const char* const kProgramVersion = BV_PROGRAM_VERSION;
+
 const char* const kUsageText =
-    "BeaconVigilor v. 1.3\r\n"
+    "BeaconVigilor v. " BV_PROGRAM_VERSION "\r\n"
     "Usage: BeaconVigilor -in <input file> [-out <output file> -red <down ip file> -pt <target time in seconds "
     "between pings> -ttl <time to live> -to <time out> -size <size of ping packet (incl header)> -sp <com port for "
     "logging> -spp <com port paramaters> -archive <size to archive at in kb>]\r\n"
@@ -24,7 +29,8 @@ const char* const kUsageText =
     "-archive min 1 kb\r\n"
     "-max <requests in flight> default 6, min 1, max 1024; copies of the program started with the same -max share "
     "one pool of that many, copies with different values have a pool each\r\n"
-    "-trace the trace stream on standard output (without it, a line at the start and one per logged change)";
+    "-trace the trace stream on standard output (without it, a line at the start and one per logged change)\r\n"
+    "-metrics [address:]port serves Prometheus metrics at /metrics, on 127.0.0.1 unless an IPv4 address is given";
 
 std::vector<std::string> splitCommandLine(const std::string& commandLine)
 {
@@ -84,7 +90,7 @@ std::int32_t readNumber(const std::string& text)
 
 namespace {
 
-enum class Option { In, Out, Red, Pt, Ttl, To, Size, Sp, Spp, Archive, Max };
+enum class Option { In, Out, Red, Pt, Ttl, To, Size, Sp, Spp, Archive, Max, Metrics };
 
 struct OptionName {
     const char* text;
@@ -104,6 +110,7 @@ const OptionName kOptions[] = {
     { "-spp", Option::Spp, "No value specified for " },
     { "-archive", Option::Archive, "No value specified for " },
     { "-max", Option::Max, "No value specified for " },
+    { "-metrics", Option::Metrics, "No value specified for " },
 };
 
 // Only digits, nothing else: a count given wrong must not quietly become
@@ -114,6 +121,45 @@ bool readCount(const std::string& text, std::int32_t& count)
         return false;
     count = static_cast<std::int32_t>(std::stol(text));
     return true;
+}
+
+// Four numbers from 0 to 255 with dots between, nothing else: the
+// system's parser would also take forms no one means.
+bool isDottedQuad(const std::string& text)
+{
+    std::size_t at = 0;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0) {
+            if (at >= text.size() || text[at] != '.')
+                return false;
+            ++at;
+        }
+        const std::size_t start = at;
+        int value = 0;
+        while (at < text.size() && at - start < 3 && text[at] >= '0' && text[at] <= '9')
+            value = value * 10 + (text[at++] - '0');
+        if (at == start || value > 255)
+            return false;
+    }
+    return at == text.size();
+}
+
+// [address:]port; the message for what is wrong, or nothing.
+std::string readMetricsEndpoint(const std::string& value, RunSettings& settings)
+{
+    if (!platform::httpServerAvailable())
+        return "-metrics is not available in this build";
+    const std::size_t colon = value.rfind(':');
+    const std::string port = colon == std::string::npos ? value : value.substr(colon + 1);
+    if (colon != std::string::npos && !isDottedQuad(value.substr(0, colon)))
+        return "-metrics address must be an IPv4 address such as 127.0.0.1: " + value;
+    std::int32_t number = 0;
+    if (!readCount(port, number) || number < 1 || number > 65535)
+        return "-metrics port must be a whole number from 1 to 65535: " + value;
+    if (colon != std::string::npos)
+        settings.metricsAddress = value.substr(0, colon);
+    settings.metricsPort = number;
+    return std::string();
 }
 
 }  // namespace
@@ -200,6 +246,14 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments)
                 settings.maxInFlight = count;
             } else {
                 parsed.errorText = "-max must be a whole number from 1 to 1024: " + value;
+                parsed.errorFlag = 1;
+            }
+            break;
+        }
+        case Option::Metrics: {
+            const std::string wrong = readMetricsEndpoint(value, settings);
+            if (!wrong.empty()) {
+                parsed.errorText = wrong;
                 parsed.errorFlag = 1;
             }
             break;

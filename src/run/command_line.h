@@ -20,10 +20,10 @@ struct RunSettings {
     std::int32_t archiveSize = 0;       // kilobytes; 0 when not given
     std::int32_t maxInFlight = 6;       // echo requests in flight at once
     bool trace = false;                 // -trace: the trace stream on standard output
+    // Where the Prometheus metrics are served; port 0 when they are not.
+    std::string metricsAddress = "127.0.0.1";
+    std::int32_t metricsPort = 0;
 };
-
-// The program's version, as its usage text and --version give it.
-inline constexpr const char* kProgramVersion = "1.3";
 
 inline constexpr std::int32_t kMinInFlight = 1;
 inline constexpr std::int32_t kMaxInFlight = 1024;
@@ -40,6 +40,8 @@ struct ParsedCommandLine {
 };
 
 extern const char* const kUsageText;
+// The version the usage text carries.
+extern const char* const kProgramVersion;
 extern const char* const kUsageCaption;
 
 // Splits a process command line into its arguments; argument 0 is the

@@ -95,6 +95,8 @@ public:
     // Idle hosts whose next request is more than a second late, as of the
     // latest sweep pass.
     std::int32_t getOverdueCount() const { return overdueCount_.load(std::memory_order_relaxed); }
+    // Sweep passes finished since the run was built.
+    std::uint64_t getSweepPasses() const { return sweepPasses_.load(std::memory_order_relaxed); }
 
 private:
     // Moves a pending change into printList; called with vectorMutex held.
@@ -119,6 +121,7 @@ private:
     std::vector<Address> printList_;
     std::int32_t maxInFlight_ = 6;
     std::atomic<std::int32_t> overdueCount_ { 0 };
+    std::atomic<std::uint64_t> sweepPasses_ { 0 };
     std::atomic<bool> reloadRequested_ { false };
     struct RetiredHost {
         std::uint64_t senderPass;  // the sender's pass when it left the list

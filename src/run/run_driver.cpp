@@ -7,6 +7,7 @@
 #include "platform/diagnostics.h"
 #include "platform/process.h"
 #include "run/current_network.h"
+#include "run/metrics_server.h"
 
 #include <exception>
 #include <memory>
@@ -53,8 +54,10 @@ int runMonitor(const std::vector<std::string>& arguments, const NetworkOptions& 
     }
 
     std::unique_ptr<Network> network;
+    std::unique_ptr<MetricsServer> metrics;  // reads the run, so it ends first
     try {
         network = std::make_unique<Network>(parsed.settings, options);
+        metrics = startMetricsServer(parsed.settings, *network);
     } catch (const StartupFailure& failure) {
         showMessageBox(failure.what(), std::string(), MessageIcon::Error);
         report(RunEnd::StartupFailure);
@@ -84,6 +87,7 @@ int runMonitor(const std::vector<std::string>& arguments, const NetworkOptions& 
         if (!unopened.empty())
             endForLogFileError(unopened);
     }
+    metrics.reset();
     network.reset();
     report(RunEnd::Ran);
     return 0;

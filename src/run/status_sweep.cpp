@@ -160,6 +160,7 @@ std::int64_t Network::sweepPass()
 
     setCounts(red, yellow, green);
     overdueCount_.store(overdue, std::memory_order_relaxed);
+    sweepPasses_.fetch_add(1, std::memory_order_relaxed);
     setStatusTime(clock_.now());
     noteOverdue(badlyOverdue, passStart);
 

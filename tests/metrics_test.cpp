@@ -1,0 +1,179 @@
+// The Prometheus metrics: the exposition of a run on the fake clock, and the
+// server that hands it out on loopback.
+
+#include "run/metrics_exposition.h"
+#include "run/metrics_server.h"
+
+#include "core/startup_failure.h"
+#include "ping/icmp_message.h"
+#include "ping/receiver.h"
+#include "support/fake_clock_run.h"
+
+#include <arpa/inet.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+using namespace bv;
+
+namespace {
+
+constexpr CalendarTime kStart = 1108980907;
+
+class Metrics : public FakeClockRun {
+protected:
+    Metrics() : FakeClockRun("green 10.0.0.1\nyel\"low\\ 10.0.0.2\nred 10.0.0.3\n", kStart) {}
+
+    // As the sender counts a request that went out.
+    void sendCounted(Address& record)
+    {
+        send(record);
+        record.countRequestSent();
+    }
+};
+
+// One whole HTTP/1.0 exchange with the server on loopback; empty when it
+// could not be had within a few seconds.
+std::string exchange(std::uint16_t port, const std::string& request)
+{
+    const int client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (client < 0)
+        return {};
+    timeval limit { 5, 0 };
+    setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    setsockopt(client, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    sockaddr_in server {};
+    server.sin_family = AF_INET;
+    server.sin_port = htons(port);
+    server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string reply;
+    if (connect(client, reinterpret_cast<sockaddr*>(&server), sizeof server) == 0
+        && send(client, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
+        char buffer[4096];
+        for (ssize_t got; reply.size() < 1000000 && (got = recv(client, buffer, sizeof buffer, 0)) > 0;)
+            reply.append(buffer, static_cast<std::size_t>(got));
+    }
+    close(client);
+    return reply;
+}
+
+std::string bodyOf(const std::string& reply)
+{
+    const std::size_t end = reply.find("\r\n\r\n");
+    return end == std::string::npos ? std::string() : reply.substr(end + 4);
+}
+
+}  // namespace
+
+TEST(MetricsLabels, EscapedAsTheFormatSays)
+{
+    EXPECT_EQ(escapeLabelValue("plain 10.0.0.1"), "plain 10.0.0.1");
+    EXPECT_EQ(escapeLabelValue("a\\b\"c\nd\te"), "a\\\\b\\\"c\\nd\te");
+}
+
+TEST_F(Metrics, GreenYellowAndRedHostsAndTheRunsCounts)
+{
+    for (std::size_t position = 0; position < 3; ++position)
+        sendCounted(host(position));
+    ReplyInfo good;
+    int owed = 0;
+    ASSERT_EQ(applyReply("10.0.0.1", network().engine(), good, owed), 0);
+    releaseOwedCounts(network().engine(), owed);
+    clock.advance(10);
+    network().sweepPass();  // the silent two turn yellow
+    sendCounted(host(2));
+    clock.advance(10);
+    network().sweepPass();  // and the one asked again red
+    sendCounted(host(0));   // left in flight
+    ASSERT_EQ(host(2).getStatus(), HostStatus::Red);
+
+    const std::string expected = R"(# HELP beaconvigilor_host_status Host status: 0 green, 1 yellow, 2 red.
+# TYPE beaconvigilor_host_status gauge
+beaconvigilor_host_status{name="green",address="10.0.0.1"} 0
+beaconvigilor_host_status{name="yel\"low\\",address="10.0.0.2"} 1
+beaconvigilor_host_status{name="red",address="10.0.0.3"} 2
+# HELP beaconvigilor_host_last_reply_time_seconds Unix time of the host's last reply; 0 if it never replied.
+# TYPE beaconvigilor_host_last_reply_time_seconds gauge
+beaconvigilor_host_last_reply_time_seconds{name="green",address="10.0.0.1"} 1108980907
+beaconvigilor_host_last_reply_time_seconds{name="yel\"low\\",address="10.0.0.2"} 0
+beaconvigilor_host_last_reply_time_seconds{name="red",address="10.0.0.3"} 0
+# HELP beaconvigilor_host_down_since_time_seconds Unix time the host stopped replying; 0 while it is green.
+# TYPE beaconvigilor_host_down_since_time_seconds gauge
+beaconvigilor_host_down_since_time_seconds{name="green",address="10.0.0.1"} 0
+beaconvigilor_host_down_since_time_seconds{name="yel\"low\\",address="10.0.0.2"} 1108980907
+beaconvigilor_host_down_since_time_seconds{name="red",address="10.0.0.3"} 1108980907
+# HELP beaconvigilor_host_requests_sent_total Echo requests sent to the host.
+# TYPE beaconvigilor_host_requests_sent_total counter
+beaconvigilor_host_requests_sent_total{name="green",address="10.0.0.1"} 2
+beaconvigilor_host_requests_sent_total{name="yel\"low\\",address="10.0.0.2"} 1
+beaconvigilor_host_requests_sent_total{name="red",address="10.0.0.3"} 2
+# HELP beaconvigilor_host_replies_matched_total Echo replies matched to the host's requests.
+# TYPE beaconvigilor_host_replies_matched_total counter
+beaconvigilor_host_replies_matched_total{name="green",address="10.0.0.1"} 1
+beaconvigilor_host_replies_matched_total{name="yel\"low\\",address="10.0.0.2"} 0
+beaconvigilor_host_replies_matched_total{name="red",address="10.0.0.3"} 0
+# HELP beaconvigilor_host_outages_total Turns of the host to red.
+# TYPE beaconvigilor_host_outages_total counter
+beaconvigilor_host_outages_total{name="green",address="10.0.0.1"} 0
+beaconvigilor_host_outages_total{name="yel\"low\\",address="10.0.0.2"} 0
+beaconvigilor_host_outages_total{name="red",address="10.0.0.3"} 1
+# HELP beaconvigilor_requests_in_flight Echo requests awaiting a reply.
+# TYPE beaconvigilor_requests_in_flight gauge
+beaconvigilor_requests_in_flight 1
+# HELP beaconvigilor_hosts_overdue Idle hosts whose next request is more than a second late.
+# TYPE beaconvigilor_hosts_overdue gauge
+beaconvigilor_hosts_overdue 0
+# HELP beaconvigilor_sweep_passes_total Passes of the status sweep.
+# TYPE beaconvigilor_sweep_passes_total counter
+beaconvigilor_sweep_passes_total 2
+# HELP beaconvigilor_build_info The program's version.
+# TYPE beaconvigilor_build_info gauge
+beaconvigilor_build_info{version="1.3"} 1
+)";
+    EXPECT_EQ(metricsExposition(network()), expected);
+
+    // A return to green ends the down time; the outage stays counted.
+    sendCounted(host(2));
+    ASSERT_EQ(applyReply("10.0.0.3", network().engine(), good, owed), 0);
+    const std::string after = metricsExposition(network());
+    EXPECT_THAT(after, testing::HasSubstr("\nbeaconvigilor_host_down_since_time_seconds{name=\"red\",address=\"10.0.0.3\"} 0\n"));
+    EXPECT_THAT(after, testing::HasSubstr("\nbeaconvigilor_host_outages_total{name=\"red\",address=\"10.0.0.3\"} 1\n"));
+}
+
+TEST_F(Metrics, ServedOnLoopbackAtOnePath)
+{
+    MetricsServer server("127.0.0.1", 0, network());
+    ASSERT_NE(server.port(), 0);
+
+    const std::string get = exchange(server.port(), "GET /metrics HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(get.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << get;
+    EXPECT_THAT(get, testing::HasSubstr("\r\nContent-Type: text/plain; version=0.0.4; charset=utf-8\r\n"));
+    EXPECT_EQ(bodyOf(get), metricsExposition(network()));
+
+    const std::string head = exchange(server.port(), "HEAD /metrics HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(head.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << head;
+    EXPECT_EQ(bodyOf(head), "");
+
+    const std::string other = exchange(server.port(), "GET /metrics/x HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(other.rfind("HTTP/1.1 404 ", 0), 0u) << other;
+    const std::string post
+        = exchange(server.port(), "POST /metrics HTTP/1.0\r\nContent-Length: 5\r\n\r\nhello");
+    EXPECT_EQ(post.rfind("HTTP/1.1 405 ", 0), 0u) << post;
+    EXPECT_THAT(post, testing::HasSubstr("\r\nAllow: GET, HEAD\r\n"));
+    const std::string garbage = exchange(server.port(), "\x01\x02 nonsense\r\n\r\n");
+    EXPECT_THAT(garbage, testing::StartsWith("HTTP/1.1 400 ")) << garbage;
+
+    // The server still answers after all of that.
+    EXPECT_EQ(exchange(server.port(), "GET /metrics HTTP/1.0\r\n\r\n").rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
+
+    try {
+        MetricsServer second("127.0.0.1", server.port(), network());
+        ADD_FAILURE() << "a second server on the same port";
+    } catch (const StartupFailure& failure) {
+        EXPECT_EQ(std::string(failure.what()),
+            "Could not serve metrics on 127.0.0.1:" + std::to_string(server.port()) + ": Address already in use");
+    }
+}
