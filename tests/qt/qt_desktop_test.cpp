@@ -88,6 +88,31 @@ void whenModal(std::function<void(QWidget*)> close)
     timer->start(20);
 }
 
+QMessageBox* openMessageBox()
+{
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible())
+            return box;
+    return nullptr;
+}
+
+// Closes the next message box with `close` once it shows up; the boxes
+// block nothing, so it is looked for among the windows.
+void whenMessageBox(std::function<void(QMessageBox*)> close)
+{
+    auto* timer = new QTimer;
+    auto tries = std::make_shared<int>(0);
+    QObject::connect(timer, &QTimer::timeout, [timer, close, tries] {
+        if (QMessageBox* box = openMessageBox()) {
+            timer->deleteLater();
+            close(box);
+        } else if (++*tries > 250) {
+            timer->deleteLater();
+        }
+    });
+    timer->start(20);
+}
+
 QColor centreColour(const QIcon& icon)
 {
     return icon.pixmap(16, 16).toImage().pixelColor(8, 7);
@@ -353,19 +378,15 @@ TEST(TrayMenu, TextsOrderAndCommands)
     ASSERT_EQ(fixture.opened.size(), 1u);
     EXPECT_EQ(fixture.opened[0], QUrl(QtDesktop::helpPage()));
 
-    QString caption;
-    QString text;
-    whenModal([&](QWidget* modal) {
-        auto* box = qobject_cast<QMessageBox*>(modal);
-        if (!box)
-            return;
-        caption = box->windowTitle();
-        text = box->text();
-        box->accept();
-    });
+    // Properties and About block nothing: the command returns with the box open.
     menu->actions()[5]->trigger();
-    EXPECT_EQ(caption, "BeaconVigilor Properties");
-    EXPECT_EQ(text, "N/A");
+    QMessageBox* properties = openMessageBox();
+    ASSERT_NE(properties, nullptr);
+    EXPECT_EQ(properties->windowTitle(), "BeaconVigilor Properties");
+    EXPECT_EQ(properties->text(), "N/A");
+    EXPECT_EQ(properties->windowModality(), Qt::NonModal);
+    properties->accept();
+    EXPECT_TRUE(processUntil([] { return openMessageBox() == nullptr; }));
 
     menu->actions()[0]->trigger();
     EXPECT_TRUE(fixture.window.isVisible());
@@ -413,12 +434,9 @@ TEST(QtDesktop, WorkerMessageBoxBlocksUntilClosed)
     QString caption;
     QString text;
     bool returnedWhileOpen = true;
-    // The box runs its own loop inside the GUI thread's, so it is read and
-    // closed from a timer there.
-    whenModal([&](QWidget* modal) {
-        auto* box = qobject_cast<QMessageBox*>(modal);
-        if (!box)
-            return;
+    // The box is read and closed from a timer on the GUI thread, which goes
+    // on while the worker waits.
+    whenMessageBox([&](QMessageBox* box) {
         caption = box->windowTitle();
         text = box->text();
         returnedWhileOpen = returned.load();
@@ -461,7 +479,7 @@ TEST(QtDesktop, ExitWhileWorkersAreBusyEndsWithoutHang)
     QTimer poll;
     int polls = 0;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        const bool busy = delivered.load() > 50 && QApplication::activeModalWidget();
+        const bool busy = delivered.load() > 50 && openMessageBox();
         if (busy || ++polls > 500) {
             poll.stop();
             requestExit();

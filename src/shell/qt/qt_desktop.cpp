@@ -9,6 +9,7 @@
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCursor>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -177,15 +178,42 @@ void QtDesktop::addressStillRed(Address& address)
 
 void QtDesktop::showMessageBox(const std::string& text, const std::string& caption, MessageIcon icon)
 {
-    runOnGui([&] {
-        if (closing())
-            return;
-        QMessageBox box(icon == MessageIcon::Error ? QMessageBox::Critical : QMessageBox::Information,
-            caption.empty() ? QStringLiteral("Error") : QString::fromLocal8Bit(caption.c_str()),
-            QString::fromLocal8Bit(text.c_str()), QMessageBox::Ok);
-        // A quit ends the box's loop as well, which counts as OK.
-        box.exec();
-    });
+    const QString title = caption.empty() ? QStringLiteral("Error") : QString::fromLocal8Bit(caption.c_str());
+    const QString message = QString::fromLocal8Bit(text.c_str());
+    const QMessageBox::Icon look = icon == MessageIcon::Error ? QMessageBox::Critical : QMessageBox::Information;
+    if (onGuiThread()) {
+        openBox(look, title, message, nullptr);
+        return;
+    }
+    if (closing())
+        return;
+    // The box blocks its caller's thread only: the caller waits until the box
+    // is gone, while the GUI goes on.
+    auto signal = std::make_shared<Completion::Signal>();
+    QMetaObject::invokeMethod(
+        this,
+        [this, look, title, message, completion = std::make_shared<Completion>(signal)]() mutable {
+            if (!closing())
+                openBox(look, title, message, std::move(completion));
+        },
+        Qt::QueuedConnection);
+    std::unique_lock lock(signal->mutex);
+    signal->done.wait(lock, [&] { return signal->finished; });
+}
+
+QMessageBox* QtDesktop::openBox(
+    QMessageBox::Icon look, const QString& title, const QString& text, std::shared_ptr<void> heldUntilClosed)
+{
+    auto* box = new QMessageBox(look, title, text, QMessageBox::Ok);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    // The connection, and so what it holds, goes with the box.
+    if (heldUntilClosed)
+        connect(box, &QObject::destroyed, this, [held = std::move(heldUntilClosed)] {});
+    std::erase_if(boxes_, [](const QPointer<QMessageBox>& open) { return open.isNull(); });
+    boxes_.push_back(box);
+    box->show();
+    return box;
 }
 
 void QtDesktop::quit()
@@ -199,6 +227,10 @@ void QtDesktop::beginClosing()
 {
     closing_.store(true);
     clickTimer_->stop();
+    // A box open at exit counts as OK; its waiting thread goes on.
+    for (const QPointer<QMessageBox>& box : boxes_)
+        delete box.data();
+    boxes_.clear();
     if (trayMenu_)
         trayMenu_->close();
 }
@@ -249,17 +281,18 @@ void QtDesktop::popUpMenu()
 
 void QtDesktop::showProperties()
 {
-    QMessageBox box(QMessageBox::Information, QStringLiteral("BeaconVigilor Properties"),
-        QString::fromLocal8Bit(currentSummary().c_str()), QMessageBox::Ok);
-    box.exec();
+    openBox(QMessageBox::Information, QStringLiteral("BeaconVigilor Properties"),
+        QString::fromLocal8Bit(currentSummary().c_str()), nullptr);
 }
 
 void QtDesktop::showAbout()
 {
-    // No owner: the tray stays usable and a second box may open over the first.
+    // No owner and no modality: the tray stays usable and a second box may
+    // open over the first.
     auto* box = new AboutBox(open_);
     box->setAttribute(Qt::WA_DeleteOnClose);
-    box->exec();
+    box->setWindowModality(Qt::NonModal);
+    box->show();
 }
 
 void QtDesktop::showHelp()
@@ -278,7 +311,9 @@ void QtDesktop::openFile(const std::string& name)
     // Without a run the name is "N/A", which opens nothing.
     if (name.empty() || name == "N/A" || !open_)
         return;
-    open_(QUrl::fromLocalFile(QString::fromLocal8Bit(name.c_str())));
+    // The run opened a relative name in this process's directory; the
+    // opener runs elsewhere and rejects "file:out.txt" anyway.
+    open_(QUrl::fromLocalFile(QFileInfo(QString::fromLocal8Bit(name.c_str())).absoluteFilePath()));
 }
 
 }  // namespace bv

@@ -2,6 +2,7 @@
 
 #include "core/monitor_events.h"
 
+#include <QMessageBox>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -11,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 class QAction;
 class QMenu;
@@ -62,6 +64,9 @@ private:
     void trayActivated(QSystemTrayIcon::ActivationReason reason);
     void popUpMenu();
     bool onGuiThread() const;
+    // A box that blocks nothing; `heldUntilClosed` is let go when it closes.
+    QMessageBox* openBox(
+        QMessageBox::Icon look, const QString& title, const QString& text, std::shared_ptr<void> heldUntilClosed);
     // Runs `call` on the GUI thread and waits for it, unless closing.
     void runOnGui(const std::function<void()>& call);
 
@@ -71,6 +76,7 @@ private:
     std::unique_ptr<QMenu> trayMenu_;
     std::unique_ptr<QSystemTrayIcon> tray_;
     QTimer* clickTimer_;
+    std::vector<QPointer<QMessageBox>> boxes_;
     std::atomic<bool> closing_ { false };
     mutable std::mutex stateMutex_;
     TrayState state_ = TrayState::Start;

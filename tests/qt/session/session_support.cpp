@@ -201,10 +201,16 @@ DesktopProgram::DesktopProgram(const PrivateNamespace& space, const std::string&
     std::vector<std::string> command { programPath("ip"), "netns", "exec", space.name(), "env" };
     if (!options.dbus)
         command.push_back("--unset=DBUS_SESSION_BUS_ADDRESS");
-    command.insert(command.end(),
-        { "XDG_CONFIG_HOME=" + directory_.file("config"), "QT_QPA_PLATFORM=xcb", BV_QT_PROGRAM, "-in",
-            directory_.file("hosts.txt"), "-out", directory_.file("out.txt"), "-red", directory_.file("down.txt"),
-            "-pt", "5000" });
+    // A browser named by the user would stand in for the desktop's opener.
+    command.insert(command.end(), { "--unset=BROWSER", "--unset=DEFAULT_BROWSER",
+                                      "XDG_CONFIG_HOME=" + directory_.file("config"), "QT_QPA_PLATFORM=xcb" });
+    command.insert(command.end(), options.environment.begin(), options.environment.end());
+    command.push_back(BV_QT_PROGRAM);
+    if (options.arguments)
+        command.insert(command.end(), options.arguments->begin(), options.arguments->end());
+    else
+        command.insert(command.end(), { "-in", directory_.file("hosts.txt"), "-out", directory_.file("out.txt"),
+                                          "-red", directory_.file("down.txt"), "-pt", "5000" });
     run_ = std::make_unique<ProgramRun>(directory_.path(), command);
 }
 

@@ -71,11 +71,17 @@ class DesktopProgram {
 public:
     struct Options {
         bool dbus = false;  // keep the session bus, so that Qt may use the D-Bus tray
+        // Variables to set, such as a PATH that holds a stand-in opener.
+        std::vector<std::string> environment;
+        // The arguments instead of the usual list and files, which are
+        // named relative to the program's directory then.
+        std::optional<std::vector<std::string>> arguments;
     };
     DesktopProgram(const PrivateNamespace& space, const std::string& hostList, Options options);
 
     ProgramRun& run() { return *run_; }
     std::string file(const std::string& name) const { return directory_.file(name); }
+    const std::string& directory() const { return directory_.path(); }
     std::string settingsFile() const { return directory_.file("config/BeaconVigilor/BeaconVigilor.conf"); }
 
 private:
