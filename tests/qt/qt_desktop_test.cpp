@@ -17,6 +17,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QSettings>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QMenuBar>
@@ -626,5 +627,34 @@ TEST(QtDesktop, WithoutTrayClosingTheWindowMeansExit)
     EXPECT_TRUE(exitRequested.load());
     EXPECT_EQ(fixture.desktop.trayState(), TrayState::ShuttingDown);
     EXPECT_EQ(centreColour(fixture.window.windowIcon()), QColor(16, 16, 16));
+    exitRequested.store(false);
+}
+
+TEST(QtDesktop, AfterExitTheTrayIgnoresTheUser)
+{
+    exitRequested.store(false);
+    TemporaryDirectory directory;
+    QSettings settings(QString::fromStdString(directory.file("settings.ini")), QSettings::IniFormat);
+    RedListWindow window(settings);
+    QtDesktop desktop(window, true, [](const QUrl&) {});
+    ListenerRegistration installation(desktop);
+    QSystemTrayIcon* tray = desktop.systemTray();
+    ASSERT_NE(tray, nullptr);
+    QMenu* menu = tray->contextMenu();
+    ASSERT_NE(menu, nullptr);
+    // A click opens the menu once the double-click time has passed.
+    emit tray->activated(QSystemTrayIcon::Trigger);
+    ASSERT_TRUE(processUntil([&] { return menu->isVisible(); }));
+    menu->close();
+
+    QTimer::singleShot(0, [] { requestExit(); });
+    QApplication::exec();
+    EXPECT_EQ(tray->contextMenu(), nullptr);
+    for (QAction* action : menu->actions())
+        EXPECT_FALSE(action->isEnabled()) << action->text().toStdString();
+    emit tray->activated(QSystemTrayIcon::Trigger);
+    const auto clickTime = std::chrono::milliseconds(QApplication::doubleClickInterval());
+    EXPECT_FALSE(processUntil([&] { return menu->isVisible(); }, 2 * clickTime + 200ms));
+    desktop.beginClosing();
     exitRequested.store(false);
 }

@@ -218,21 +218,37 @@ QMessageBox* QtDesktop::openBox(
 
 void QtDesktop::quit()
 {
+    // From here the tray ignores the user, though the run may take a while
+    // to wind down: no menu, and no command of an open one.
+    QMetaObject::invokeMethod(this, &QtDesktop::stopListeningToUser, Qt::QueuedConnection);
     // Not quit(): that first asks every window to close, and the window that
     // stands in for the tray answers a close by asking for exit again.
     QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 }
 
+void QtDesktop::stopListeningToUser()
+{
+    deaf_ = true;
+    clickTimer_->stop();
+    if (tray_) {
+        disconnect(tray_.get(), &QSystemTrayIcon::activated, this, &QtDesktop::trayActivated);
+        tray_->setContextMenu(nullptr);
+    }
+    if (trayMenu_) {
+        trayMenu_->close();
+        for (QAction* action : trayMenu_->actions())
+            action->setEnabled(false);
+    }
+}
+
 void QtDesktop::beginClosing()
 {
     closing_.store(true);
-    clickTimer_->stop();
+    stopListeningToUser();
     // A box open at exit counts as OK; its waiting thread goes on.
     for (const QPointer<QMessageBox>& box : boxes_)
         delete box.data();
     boxes_.clear();
-    if (trayMenu_)
-        trayMenu_->close();
 }
 
 std::unique_ptr<QMenu> QtDesktop::buildMenu()
@@ -274,7 +290,7 @@ void QtDesktop::trayActivated(QSystemTrayIcon::ActivationReason reason)
 
 void QtDesktop::popUpMenu()
 {
-    if (closing() || !trayMenu_)
+    if (deaf_ || closing() || !trayMenu_)
         return;
     trayMenu_->popup(QCursor::pos());
 }

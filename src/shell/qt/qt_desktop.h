@@ -63,6 +63,7 @@ private:
     void applyTrayState();
     void trayActivated(QSystemTrayIcon::ActivationReason reason);
     void popUpMenu();
+    void stopListeningToUser();
     bool onGuiThread() const;
     // A box that blocks nothing; `heldUntilClosed` is let go when it closes.
     QMessageBox* openBox(
@@ -78,6 +79,7 @@ private:
     QTimer* clickTimer_;
     std::vector<QPointer<QMessageBox>> boxes_;
     std::atomic<bool> closing_ { false };
+    bool deaf_ = false;  // GUI thread only
     mutable std::mutex stateMutex_;
     TrayState state_ = TrayState::Start;
 };
