@@ -1,6 +1,7 @@
 #include "core/address.h"
 #include "core/monitor_events.h"
 #include "shell/qt/about_box.h"
+#include "shell/qt/help_page.h"
 #include "shell/qt/qt_desktop.h"
 #include "shell/qt/raw_socket_advice.h"
 #include "shell/qt/red_list_window.h"
@@ -10,6 +11,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QFontDialog>
 #include <QHeaderView>
 #include <QImage>
@@ -377,7 +380,10 @@ TEST(TrayMenu, TextsOrderAndCommands)
     EXPECT_TRUE(fixture.opened.empty());
     menu->actions()[8]->trigger();
     ASSERT_EQ(fixture.opened.size(), 1u);
-    EXPECT_EQ(fixture.opened[0], QUrl(QtDesktop::helpPage()));
+    // The help page that ships with the program, opened where it lies.
+    EXPECT_EQ(fixture.opened[0], helpPageUrl());
+    EXPECT_TRUE(fixture.opened[0].isLocalFile());
+    EXPECT_TRUE(QFileInfo(fixture.opened[0].toLocalFile()).isFile()) << fixture.opened[0].toString().toStdString();
 
     // Properties and About block nothing: the command returns with the box open.
     menu->actions()[5]->trigger();
@@ -395,6 +401,20 @@ TEST(TrayMenu, TextsOrderAndCommands)
     // The fallback window carries the same commands in its menu bar.
     ASSERT_EQ(fixture.window.menuBar()->actions().size(), 1);
     EXPECT_EQ(fixture.window.menuBar()->actions()[0]->menu()->actions().size(), 11);
+}
+
+TEST(HelpPage, InstalledBesideTheProgramOrInTheSources)
+{
+    // Run from the build tree: the sources' copy.
+    const QString fromBuild = helpPageFile(QStringLiteral("/nonexistent/bin"));
+    EXPECT_TRUE(QFileInfo(fromBuild).isFile()) << fromBuild.toStdString();
+    EXPECT_TRUE(fromBuild.endsWith("/res/help/beaconvigilor-help.html"));
+    // Installed: prefix/bin/beaconvigilor finds prefix/share/beaconvigilor.
+    TemporaryDirectory prefix;
+    const QString root = QString::fromStdString(prefix.path());
+    ASSERT_TRUE(QDir(root).mkpath("bin") && QDir(root).mkpath("share/beaconvigilor"));
+    writeFile(prefix.file("share/beaconvigilor/beaconvigilor-help.html"), "<p>help</p>");
+    EXPECT_EQ(helpPageFile(root + "/bin"), QDir::cleanPath(root + "/share/beaconvigilor/beaconvigilor-help.html"));
 }
 
 TEST(AboutBox, TextsAndLink)
@@ -423,7 +443,7 @@ TEST(AboutBox, TextsAndLink)
     box.show();
     QTest::mousePress(link, Qt::LeftButton);
     ASSERT_EQ(opened.size(), 1u);
-    EXPECT_EQ(opened[0], QUrl(AboutBox::productPage()));
+    EXPECT_EQ(opened[0], helpPageUrl());
     QTest::mouseRelease(link, Qt::LeftButton);
     EXPECT_EQ(opened.size(), 1u);
 }

@@ -3,6 +3,7 @@
 #include "core/address.h"
 #include "run/current_network.h"
 #include "shell/qt/about_box.h"
+#include "shell/qt/help_page.h"
 #include "shell/qt/red_list_window.h"
 #include "shell/qt/tray_look.h"
 
@@ -314,12 +315,7 @@ void QtDesktop::showAbout()
 void QtDesktop::showHelp()
 {
     if (open_)
-        open_(QUrl(helpPage()));
-}
-
-QString QtDesktop::helpPage()
-{
-    return QStringLiteral("https://beaconvigilor.example.org/help/");
+        open_(helpPageUrl());
 }
 
 void QtDesktop::openFile(const std::string& name)

@@ -57,8 +57,6 @@ public:
     void showHelp();
     void openFile(const std::string& name);
 
-    static QString helpPage();
-
 private:
     void applyTrayState();
     void trayActivated(QSystemTrayIcon::ActivationReason reason);
