@@ -2,6 +2,7 @@
 #include "core/monitor_events.h"
 #include "shell/qt/about_box.h"
 #include "shell/qt/help_page.h"
+#include "shell/qt/menu_start.h"
 #include "shell/qt/qt_desktop.h"
 #include "shell/qt/raw_socket_advice.h"
 #include "shell/qt/red_list_window.h"
@@ -677,4 +678,33 @@ TEST(QtDesktop, AfterExitTheTrayIgnoresTheUser)
     EXPECT_FALSE(processUntil([&] { return menu->isVisible(); }, 2 * clickTime + 200ms));
     desktop.beginClosing();
     exitRequested.store(false);
+}
+
+TEST(MenuStart, AsksOnceAndRemembersTheHostList)
+{
+    EXPECT_TRUE(startedFromMenu({ "beaconvigilor", "--from-menu" }));
+    EXPECT_FALSE(startedFromMenu({ "beaconvigilor" }));
+    EXPECT_FALSE(startedFromMenu({ "beaconvigilor", "--from-menu", "-in", "hosts.txt" }));
+
+    TemporaryDirectory directory;
+    QSettings settings(QString::fromStdString(directory.file("settings.ini")), QSettings::IniFormat);
+    const std::string list = directory.file("hosts.txt");
+    writeFile(list, "home\t127.0.0.1\t\n");
+    int asked = 0;
+    const auto choose = [&](const std::string& answer) {
+        return [&asked, answer] {
+            ++asked;
+            return QString::fromStdString(answer);
+        };
+    };
+    // Cancelled: nothing to run, nothing stored.
+    EXPECT_EQ(menuStartHostList(settings, choose("")), std::nullopt);
+    EXPECT_FALSE(settings.contains("HostList"));
+    EXPECT_EQ(menuStartHostList(settings, choose(list)), list);
+    EXPECT_EQ(menuStartHostList(settings, choose("")), list);
+    EXPECT_EQ(asked, 2);
+    // A list that has gone is asked for again.
+    std::remove(list.c_str());
+    EXPECT_EQ(menuStartHostList(settings, choose("")), std::nullopt);
+    EXPECT_EQ(asked, 3);
 }

@@ -271,6 +271,25 @@ TEST_F(Session, WithoutTrayTheRedListIsTheMainWindowAndItsMenuExits)
     expectSettingsStored(program, true);
 }
 
+TEST_F(Session, FromTheMenuTheRememberedHostListIsWatchedWithoutAsking)
+{
+    DesktopProgram::Options options;
+    options.arguments = std::vector<std::string> { "--from-menu" };
+    TemporaryDirectory lists;
+    const std::string list = lists.file("office hosts.txt");
+    writeFile(list, kHosts);
+    TemporaryDirectory config;
+    ASSERT_TRUE(succeeds({ "mkdir", "-p", config.file("BeaconVigilor") }));
+    writeFile(config.file("BeaconVigilor/BeaconVigilor.conf"), "[General]\nHostList=" + list + "\n");
+    options.environment = { "XDG_CONFIG_HOME=" + config.path() };
+    DesktopProgram program(space, "", options);
+    ASSERT_TRUE(program.run().waitForOutputLines("infile=" + list, 1, 20s)) << program.run().errors();
+    EXPECT_TRUE(processUntil([&] { return redListWindow().has_value(); }, 20s)) << program.run().errors();
+    EXPECT_EQ(windowsNamed("Choose a Host List"), 0u);
+    program.run().signal(SIGTERM);
+    EXPECT_EQ(program.run().waitForExit(30s), 0) << program.run().errors();
+}
+
 TEST_F(Session, TermAndIntWindDownLikeExit)
 {
     for (int signal : { SIGTERM, SIGINT }) {
