@@ -370,7 +370,8 @@ TEST(TrayMenu, TextsOrderAndCommands)
     for (QAction* action : menu->actions())
         texts << (action->isSeparator() ? QString("-") : action->text());
     EXPECT_EQ(texts, (QStringList { "Live &Red List", "-", "Show &Log", "Show &Down", "Show &Input File",
-                         "&Properties", "-", "&About...", "&Help", "-", "E&xit" }));
+                         "&Properties", "-", "&About...", "&Help", "-", "E&xit", "-", "Reload Host List",
+                         "Show Notices", "Start with Session" }));
     ASSERT_NE(menu->defaultAction(), nullptr);
     EXPECT_EQ(menu->defaultAction()->text(), "Live &Red List");
 
@@ -401,7 +402,7 @@ TEST(TrayMenu, TextsOrderAndCommands)
 
     // The fallback window carries the same commands in its menu bar.
     ASSERT_EQ(fixture.window.menuBar()->actions().size(), 1);
-    EXPECT_EQ(fixture.window.menuBar()->actions()[0]->menu()->actions().size(), 11);
+    EXPECT_EQ(fixture.window.menuBar()->actions()[0]->menu()->actions().size(), 15);
 }
 
 TEST(HelpPage, InstalledBesideTheProgramOrInTheSources)
@@ -624,7 +625,8 @@ TEST(QtDesktop, WithoutTrayClosingTheWindowMeansExit)
     for (QAction* action : menu->actions())
         texts << (action->isSeparator() ? QString("-") : action->text());
     EXPECT_EQ(texts, (QStringList { "Live &Red List", "-", "Show &Log", "Show &Down", "Show &Input File",
-                         "&Properties", "-", "&About...", "&Help", "-", "E&xit" }));
+                         "&Properties", "-", "&About...", "&Help", "-", "E&xit", "-", "Reload Host List",
+                         "Show Notices", "Start with Session" }));
 
     fixture.window.showRedList();
     ASSERT_TRUE(processUntil([&] { return fixture.window.isVisible(); }));
@@ -707,4 +709,74 @@ TEST(MenuStart, AsksOnceAndRemembersTheHostList)
     std::remove(list.c_str());
     EXPECT_EQ(menuStartHostList(settings, choose("")), std::nullopt);
     EXPECT_EQ(asked, 3);
+}
+
+TEST(TrayMenu, NoticesOnePerPassAndStartWithSession)
+{
+    TemporaryDirectory home;
+    const QByteArray configHome = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", home.file("config").c_str());
+    Fixture fixture;
+    std::vector<QString> notices;
+    fixture.desktop.setNoticeHook([&](const QString& title, const QString& text) {
+        EXPECT_EQ(title, "BeaconVigilor");
+        notices.push_back(text);
+    });
+    std::unique_ptr<QMenu> menu = fixture.desktop.buildMenu();
+    QAction* showNotices = menu->actions()[13];
+    QAction* startWithSession = menu->actions()[14];
+    ASSERT_TRUE(showNotices->isCheckable() && startWithSession->isCheckable());
+    EXPECT_TRUE(showNotices->isChecked());
+    EXPECT_FALSE(startWithSession->isChecked());
+
+    // Many hosts down in one pass, from the sweep's thread: one notice.
+    std::thread([&] {
+        for (int i = 1; i <= 7; ++i) {
+            Address down = host("db" + std::to_string(i), "127.0.2." + std::to_string(i), "");
+            down.setStatus(HostStatus::Red);
+            fixture.desktop.changeLogged(down);
+        }
+        fixture.desktop.sweepPassDone();
+        fixture.desktop.sweepPassDone();
+    }).join();
+    EXPECT_TRUE(processUntil([&] { return !notices.empty(); }));
+    QApplication::processEvents();
+    EXPECT_EQ(notices, (std::vector<QString> { "7 hosts down: db1, db2, db3, db4, db5 and 2 others" }));
+
+    // Off: remembered, and nothing is shown.
+    showNotices->trigger();
+    EXPECT_EQ(fixture.settings.value("ShowNotices").toBool(), false);
+    Address back = host("web", "127.0.2.9", "");
+    fixture.desktop.changeLogged(back);
+    fixture.desktop.sweepPassDone();
+    QApplication::processEvents();
+    EXPECT_EQ(notices.size(), 1u);
+    RedListWindow again(fixture.settings);
+    QtDesktop restarted(again, false, {});
+    EXPECT_FALSE(restarted.noticesShown());
+
+    // The entry runs the program as it was started, each word as it was.
+    fixture.desktop.setCommandLine(
+        { "/opt/bv tools/beaconvigilor", "-in", "my hosts.txt", "-out", "100%.txt", "$HOME", "a\\b", "" });
+    startWithSession->trigger();
+    EXPECT_TRUE(startWithSession->isChecked());
+    const std::string entry = home.file("config/autostart/beaconvigilor.desktop");
+    ASSERT_TRUE(fileExists(entry));
+    const std::string text = readFile(entry);
+    EXPECT_TRUE(text.starts_with("[Desktop Entry]\nType=Application\n")) << text;
+    EXPECT_NE(text.find("\nExec=\"/opt/bv tools/beaconvigilor\" -in \"my hosts.txt\" -out 100%%.txt \"\\\\$HOME\" "
+                        "\"a\\\\\\\\b\" \"\"\n"),
+        std::string::npos)
+        << text;
+    EXPECT_TRUE(fixture.desktop.buildMenu()->actions()[14]->isChecked());
+    startWithSession->trigger();
+    EXPECT_FALSE(startWithSession->isChecked());
+    EXPECT_FALSE(fileExists(entry));
+
+    // Without a run there is nothing to reload, and nothing breaks.
+    menu->actions()[12]->trigger();
+    if (configHome.isEmpty())
+        qunsetenv("XDG_CONFIG_HOME");
+    else
+        qputenv("XDG_CONFIG_HOME", configHome);
 }

@@ -109,6 +109,15 @@ int main(int argc, char** argv)
 
     RedListWindow redList(settings);
     QtDesktop desktop(redList, useTray, [](const QUrl& url) { QDesktopServices::openUrl(url); });
+    const std::string program = QCoreApplication::applicationFilePath().toLocal8Bit().toStdString();
+    // The command line of this run, so that a list chosen from the menu is
+    // named, and the program found, when the session starts it.
+    std::vector<std::string> commandLine = arguments;
+    if (commandLine.empty())
+        commandLine.push_back(program);
+    else
+        commandLine[0] = program;
+    desktop.setCommandLine(commandLine);
     ListenerRegistration installation(desktop);
     redList.restoreSettings();
     if (!useTray)
@@ -116,7 +125,6 @@ int main(int argc, char** argv)
 
     std::thread(answerSignals, handled).detach();
 
-    const std::string program = QCoreApplication::applicationFilePath().toLocal8Bit().toStdString();
     std::atomic<bool> monitorFinished { false };
     std::thread monitor([&] {
         adviseWhenRawSocketRefused(program);

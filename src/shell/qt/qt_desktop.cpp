@@ -1,8 +1,10 @@
 #include "shell/qt/qt_desktop.h"
 
 #include "core/address.h"
+#include "platform/diagnostics.h"
 #include "run/current_network.h"
 #include "shell/qt/about_box.h"
+#include "shell/qt/autostart_entry.h"
 #include "shell/qt/help_page.h"
 #include "shell/qt/red_list_window.h"
 #include "shell/qt/tray_look.h"
@@ -14,6 +16,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QSettings>
+#include <QSignalBlocker>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
@@ -28,6 +32,8 @@ QtDesktop::QtDesktop(RedListWindow& redList, bool useTray, Opener open)
     : redList_(redList)
     , open_(std::move(open))
     , clickTimer_(new QTimer(this))
+    , notices_([this](const ChangeNotice& notice) { showNotice(notice); },
+          redList.settings().value(QStringLiteral("ShowNotices"), true).toBool())
 {
     // The red list marks the tray red on the GUI thread, while its sender waits.
     redList_.setTrayRedHook([this] { setTrayState(TrayState::Red); });
@@ -242,6 +248,49 @@ void QtDesktop::stopListeningToUser()
     }
 }
 
+void QtDesktop::changeLogged(const Address& change)
+{
+    notices_.changeLogged(change);
+}
+
+void QtDesktop::sweepPassDone()
+{
+    notices_.sweepPassDone();
+}
+
+void QtDesktop::showNotice(const ChangeNotice& notice)
+{
+    const QString title = QString::fromLocal8Bit(notice.title.c_str());
+    const QString text = QString::fromLocal8Bit(notice.text.c_str());
+    // Comes on the sweep's thread, which must not wait for the GUI.
+    QMetaObject::invokeMethod(
+        this,
+        [this, title, text] {
+            if (closing() || deaf_)
+                return;
+            if (noticeHook_)
+                noticeHook_(title, text);
+            if (tray_)
+                tray_->showMessage(title, text, QSystemTrayIcon::Information);
+        },
+        Qt::QueuedConnection);
+}
+
+void QtDesktop::setNoticesShown(bool shown)
+{
+    notices_.setEnabled(shown);
+    redList_.settings().setValue(QStringLiteral("ShowNotices"), shown);
+    redList_.settings().sync();
+}
+
+void QtDesktop::setStartWithSession(bool start)
+{
+    if (start ? writeAutostartEntry(commandLine_) : removeAutostartEntry())
+        return;
+    platform::errorLine("BeaconVigilor: the autostart entry " + autostartEntryPath().toLocal8Bit().toStdString()
+        + (start ? " could not be written" : " could not be removed"));
+}
+
 void QtDesktop::beginClosing()
 {
     closing_.store(true);
@@ -266,6 +315,21 @@ std::unique_ptr<QMenu> QtDesktop::buildMenu()
     menu->addAction(QStringLiteral("&Help"), this, &QtDesktop::showHelp);
     menu->addSeparator();
     menu->addAction(QStringLiteral("E&xit"), this, [] { requestExit(); });
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Reload Host List"), this, [] { requestHostListReload(); });
+    QAction* notices = menu->addAction(QStringLiteral("Show Notices"));
+    notices->setCheckable(true);
+    notices->setChecked(noticesShown());
+    connect(notices, &QAction::toggled, this, &QtDesktop::setNoticesShown);
+    QAction* autostart = menu->addAction(QStringLiteral("Start with Session"));
+    autostart->setCheckable(true);
+    autostart->setChecked(autostartEntryExists());
+    connect(autostart, &QAction::toggled, this, [this, autostart](bool start) {
+        setStartWithSession(start);
+        // The mark shows what the next login will do.
+        const QSignalBlocker quiet(autostart);
+        autostart->setChecked(autostartEntryExists());
+    });
     menu->setDefaultAction(redList);
     return menu;
 }

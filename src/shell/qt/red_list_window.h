@@ -36,6 +36,8 @@ public:
     void setCloseAction(std::function<void()> action) { closeAction_ = std::move(action); }
 
     QTreeWidget* list() const { return list_; }
+    // Where the window keeps its settings, and the tray its choices.
+    QSettings& settings() const { return settings_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
