@@ -115,9 +115,11 @@ PrivateNamespace::PrivateNamespace()
 {
     const std::string rules = "table ip bvqt {\n"
                               "  set dropped { type ipv4_addr; }\n"
+                              "  set refused { type ipv4_addr; }\n"
                               "  chain out {\n"
                               "    type filter hook output priority 0;\n"
                               "    icmp type echo-request ip daddr @dropped drop\n"
+                              "    icmp type echo-request ip daddr @refused reject with icmp type host-unreachable\n"
                               "  }\n"
                               "}\n";
     const bool made = succeeds({ "ip", "netns", "add", name_ })
@@ -135,6 +137,12 @@ PrivateNamespace::~PrivateNamespace()
 bool PrivateNamespace::silence(const std::string& address)
 {
     return succeeds({ "ip", "netns", "exec", name_, "nft", "add", "element", "ip", "bvqt", "dropped",
+        "{ " + address + " }" });
+}
+
+bool PrivateNamespace::refuse(const std::string& address)
+{
+    return succeeds({ "ip", "netns", "exec", name_, "nft", "add", "element", "ip", "bvqt", "refused",
         "{ " + address + " }" });
 }
 

@@ -29,7 +29,8 @@ bool succeeds(const std::vector<std::string>& command);
 std::string programPath(const std::string& name);
 
 // A network namespace of its own with only its loopback up; echo requests
-// to the addresses given to `silence` are dropped there.
+// to the addresses given to `silence` are dropped there, and those to the
+// addresses given to `refuse` refused.
 class PrivateNamespace {
 public:
     PrivateNamespace();
@@ -41,6 +42,8 @@ public:
     const std::string& failure() const { return failure_; }
     const std::string& name() const { return name_; }
     bool silence(const std::string& address);
+    // Echo requests to `address` are answered with host unreachable there.
+    bool refuse(const std::string& address);
 
 private:
     std::string name_;
