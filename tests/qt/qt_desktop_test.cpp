@@ -12,6 +12,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QFileInfo>
 #include <QFontDialog>
@@ -779,4 +780,29 @@ TEST(TrayMenu, NoticesOnePerPassAndStartWithSession)
         qunsetenv("XDG_CONFIG_HOME");
     else
         qputenv("XDG_CONFIG_HOME", configHome);
+}
+
+TEST(RedListWindow, CtrlCCopiesTheSelectedRowsWithTheTitles)
+{
+    useUtcTimeZone();
+    Fixture fixture;
+    QTreeWidget* list = fixture.window.list();
+    for (const char* ip : { "127.0.0.2", "127.0.0.3", "127.0.0.4" }) {
+        Address down = host(std::string("host ") + ip, ip, "a comment");
+        down.setStatus(HostStatus::Red);
+        down.setErrorText("Timed out");
+        down.setLastSendTime(60);
+        fixture.desktop.addressChanged(down);
+    }
+    QApplication::clipboard()->setText("before");
+    // Nothing selected: the clipboard keeps what it had.
+    QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), "before");
+    list->topLevelItem(2)->setSelected(true);
+    list->topLevelItem(0)->setSelected(true);
+    QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(),
+        "IP\tComment\tDown Since\tError\tLatest Ping\tName\n"
+        "127.0.0.4\ta comment\tThu Jan  1 00:00:00 1970\tTimed out\tThu Jan  1 00:01:00 1970\thost 127.0.0.4\n"
+        "127.0.0.2\ta comment\tThu Jan  1 00:00:00 1970\tTimed out\tThu Jan  1 00:01:00 1970\thost 127.0.0.2\n");
 }

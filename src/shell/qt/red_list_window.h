@@ -29,6 +29,9 @@ public:
     void showRedList();
     // Opens the font chooser and applies and stores what the user confirms.
     void chooseFont();
+    // The selected rows as tab-separated lines, the column titles first;
+    // empty when nothing is selected. Ctrl+C puts them on the clipboard.
+    QString selectedRowsText() const;
 
     // Called when the red list marks the tray red.
     void setTrayRedHook(std::function<void()> hook) { trayRed_ = std::move(hook); }
@@ -42,6 +45,7 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QTreeWidgetItem* find(const Address& address) const;
