@@ -249,6 +249,7 @@ TEST(DBusTray, ItemRegistersIconFollowsActivateOpensTheMenuAndItsExitEnds)
 
     DesktopProgram::Options options;
     options.dbus = true;
+    options.notices = true;
     DesktopProgram program(space, kHosts, options);
     ASSERT_TRUE(processUntil([&] { return !watcher.service.isEmpty(); }, 20s)) << program.run().errors();
     EXPECT_EQ(program.run().errors().find("no system tray"), std::string::npos);

@@ -206,6 +206,10 @@ QColor centreColour(const WindowBox& box)
 DesktopProgram::DesktopProgram(const PrivateNamespace& space, const std::string& hostList, Options options)
 {
     writeFile(directory_.file("hosts.txt"), hostList);
+    if (!options.notices) {
+        succeeds({ "mkdir", "-p", directory_.file("config/BeaconVigilor") });
+        writeFile(settingsFile(), "[General]\nShowNotices=false\n");
+    }
     std::vector<std::string> command { programPath("ip"), "netns", "exec", space.name(), "env" };
     if (!options.dbus)
         command.push_back("--unset=DBUS_SESSION_BUS_ADDRESS");

@@ -74,6 +74,9 @@ class DesktopProgram {
 public:
     struct Options {
         bool dbus = false;  // keep the session bus, so that Qt may use the D-Bus tray
+        // Off, the settings start with Show Notices off: on an X tray the
+        // notice is a balloon of the program's own that may cover the icon.
+        bool notices = false;
         // Variables to set, such as a PATH that holds a stand-in opener.
         std::vector<std::string> environment;
         // The arguments instead of the usual list and files, which are
