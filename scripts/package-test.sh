@@ -54,6 +54,7 @@ for file in ./lib/systemd/system/beaconvigilor-headless.service ./etc/default/be
   echo "$headless_files" | grep -q " $file\$" || { echo "package test: beaconvigilor-headless lacks $file" >&2; exit 1; }
 done
 for file in ./usr/bin/beaconvigilor ./usr/share/applications/beaconvigilor.desktop \
+    ./usr/share/beaconvigilor/beaconvigilor-help.html \
     ./usr/share/icons/hicolor/48x48/apps/beaconvigilor.png; do
   echo "$tray_files" | grep -q " $file\$" || { echo "package test: beaconvigilor lacks $file" >&2; exit 1; }
 done

@@ -1,6 +1,8 @@
 #include "core/address.h"
 #include "core/monitor_events.h"
 #include "shell/qt/about_box.h"
+#include "shell/qt/help_page.h"
+#include "shell/qt/menu_start.h"
 #include "shell/qt/qt_desktop.h"
 #include "shell/qt/raw_socket_advice.h"
 #include "shell/qt/red_list_window.h"
@@ -10,6 +12,9 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFileInfo>
 #include <QFontDialog>
 #include <QHeaderView>
 #include <QImage>
@@ -17,6 +22,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QSettings>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QMenuBar>
@@ -81,6 +87,31 @@ void whenModal(std::function<void(QWidget*)> close)
         if (QWidget* modal = QApplication::activeModalWidget()) {
             timer->deleteLater();
             close(modal);
+        } else if (++*tries > 250) {
+            timer->deleteLater();
+        }
+    });
+    timer->start(20);
+}
+
+QMessageBox* openMessageBox()
+{
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible())
+            return box;
+    return nullptr;
+}
+
+// Closes the next message box with `close` once it shows up; the boxes
+// block nothing, so it is looked for among the windows.
+void whenMessageBox(std::function<void(QMessageBox*)> close)
+{
+    auto* timer = new QTimer;
+    auto tries = std::make_shared<int>(0);
+    QObject::connect(timer, &QTimer::timeout, [timer, close, tries] {
+        if (QMessageBox* box = openMessageBox()) {
+            timer->deleteLater();
+            close(box);
         } else if (++*tries > 250) {
             timer->deleteLater();
         }
@@ -340,7 +371,8 @@ TEST(TrayMenu, TextsOrderAndCommands)
     for (QAction* action : menu->actions())
         texts << (action->isSeparator() ? QString("-") : action->text());
     EXPECT_EQ(texts, (QStringList { "Live &Red List", "-", "Show &Log", "Show &Down", "Show &Input File",
-                         "&Properties", "-", "&About...", "&Help", "-", "E&xit" }));
+                         "&Properties", "-", "&About...", "&Help", "-", "E&xit", "-", "Reload Host List",
+                         "Show Notices", "Start with Session" }));
     ASSERT_NE(menu->defaultAction(), nullptr);
     EXPECT_EQ(menu->defaultAction()->text(), "Live &Red List");
 
@@ -351,28 +383,41 @@ TEST(TrayMenu, TextsOrderAndCommands)
     EXPECT_TRUE(fixture.opened.empty());
     menu->actions()[8]->trigger();
     ASSERT_EQ(fixture.opened.size(), 1u);
-    EXPECT_EQ(fixture.opened[0], QUrl(QtDesktop::helpPage()));
+    // The help page that ships with the program, opened where it lies.
+    EXPECT_EQ(fixture.opened[0], helpPageUrl());
+    EXPECT_TRUE(fixture.opened[0].isLocalFile());
+    EXPECT_TRUE(QFileInfo(fixture.opened[0].toLocalFile()).isFile()) << fixture.opened[0].toString().toStdString();
 
-    QString caption;
-    QString text;
-    whenModal([&](QWidget* modal) {
-        auto* box = qobject_cast<QMessageBox*>(modal);
-        if (!box)
-            return;
-        caption = box->windowTitle();
-        text = box->text();
-        box->accept();
-    });
+    // Properties and About block nothing: the command returns with the box open.
     menu->actions()[5]->trigger();
-    EXPECT_EQ(caption, "BeaconVigilor Properties");
-    EXPECT_EQ(text, "N/A");
+    QMessageBox* properties = openMessageBox();
+    ASSERT_NE(properties, nullptr);
+    EXPECT_EQ(properties->windowTitle(), "BeaconVigilor Properties");
+    EXPECT_EQ(properties->text(), "N/A");
+    EXPECT_EQ(properties->windowModality(), Qt::NonModal);
+    properties->accept();
+    EXPECT_TRUE(processUntil([] { return openMessageBox() == nullptr; }));
 
     menu->actions()[0]->trigger();
     EXPECT_TRUE(fixture.window.isVisible());
 
     // The fallback window carries the same commands in its menu bar.
     ASSERT_EQ(fixture.window.menuBar()->actions().size(), 1);
-    EXPECT_EQ(fixture.window.menuBar()->actions()[0]->menu()->actions().size(), 11);
+    EXPECT_EQ(fixture.window.menuBar()->actions()[0]->menu()->actions().size(), 15);
+}
+
+TEST(HelpPage, InstalledBesideTheProgramOrInTheSources)
+{
+    // Run from the build tree: the sources' copy.
+    const QString fromBuild = helpPageFile(QStringLiteral("/nonexistent/bin"));
+    EXPECT_TRUE(QFileInfo(fromBuild).isFile()) << fromBuild.toStdString();
+    EXPECT_TRUE(fromBuild.endsWith("/res/help/beaconvigilor-help.html"));
+    // Installed: prefix/bin/beaconvigilor finds prefix/share/beaconvigilor.
+    TemporaryDirectory prefix;
+    const QString root = QString::fromStdString(prefix.path());
+    ASSERT_TRUE(QDir(root).mkpath("bin") && QDir(root).mkpath("share/beaconvigilor"));
+    writeFile(prefix.file("share/beaconvigilor/beaconvigilor-help.html"), "<p>help</p>");
+    EXPECT_EQ(helpPageFile(root + "/bin"), QDir::cleanPath(root + "/share/beaconvigilor/beaconvigilor-help.html"));
 }
 
 TEST(AboutBox, TextsAndLink)
@@ -401,7 +446,7 @@ TEST(AboutBox, TextsAndLink)
     box.show();
     QTest::mousePress(link, Qt::LeftButton);
     ASSERT_EQ(opened.size(), 1u);
-    EXPECT_EQ(opened[0], QUrl(AboutBox::productPage()));
+    EXPECT_EQ(opened[0], helpPageUrl());
     QTest::mouseRelease(link, Qt::LeftButton);
     EXPECT_EQ(opened.size(), 1u);
 }
@@ -413,12 +458,9 @@ TEST(QtDesktop, WorkerMessageBoxBlocksUntilClosed)
     QString caption;
     QString text;
     bool returnedWhileOpen = true;
-    // The box runs its own loop inside the GUI thread's, so it is read and
-    // closed from a timer there.
-    whenModal([&](QWidget* modal) {
-        auto* box = qobject_cast<QMessageBox*>(modal);
-        if (!box)
-            return;
+    // The box is read and closed from a timer on the GUI thread, which goes
+    // on while the worker waits.
+    whenMessageBox([&](QMessageBox* box) {
         caption = box->windowTitle();
         text = box->text();
         returnedWhileOpen = returned.load();
@@ -461,7 +503,7 @@ TEST(QtDesktop, ExitWhileWorkersAreBusyEndsWithoutHang)
     QTimer poll;
     int polls = 0;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        const bool busy = delivered.load() > 50 && QApplication::activeModalWidget();
+        const bool busy = delivered.load() > 50 && openMessageBox();
         if (busy || ++polls > 500) {
             poll.stop();
             requestExit();
@@ -584,7 +626,8 @@ TEST(QtDesktop, WithoutTrayClosingTheWindowMeansExit)
     for (QAction* action : menu->actions())
         texts << (action->isSeparator() ? QString("-") : action->text());
     EXPECT_EQ(texts, (QStringList { "Live &Red List", "-", "Show &Log", "Show &Down", "Show &Input File",
-                         "&Properties", "-", "&About...", "&Help", "-", "E&xit" }));
+                         "&Properties", "-", "&About...", "&Help", "-", "E&xit", "-", "Reload Host List",
+                         "Show Notices", "Start with Session" }));
 
     fixture.window.showRedList();
     ASSERT_TRUE(processUntil([&] { return fixture.window.isVisible(); }));
@@ -609,4 +652,157 @@ TEST(QtDesktop, WithoutTrayClosingTheWindowMeansExit)
     EXPECT_EQ(fixture.desktop.trayState(), TrayState::ShuttingDown);
     EXPECT_EQ(centreColour(fixture.window.windowIcon()), QColor(16, 16, 16));
     exitRequested.store(false);
+}
+
+TEST(QtDesktop, AfterExitTheTrayIgnoresTheUser)
+{
+    exitRequested.store(false);
+    TemporaryDirectory directory;
+    QSettings settings(QString::fromStdString(directory.file("settings.ini")), QSettings::IniFormat);
+    RedListWindow window(settings);
+    QtDesktop desktop(window, true, [](const QUrl&) {});
+    ListenerRegistration installation(desktop);
+    QSystemTrayIcon* tray = desktop.systemTray();
+    ASSERT_NE(tray, nullptr);
+    QMenu* menu = tray->contextMenu();
+    ASSERT_NE(menu, nullptr);
+    // A click opens the menu once the double-click time has passed.
+    emit tray->activated(QSystemTrayIcon::Trigger);
+    ASSERT_TRUE(processUntil([&] { return menu->isVisible(); }));
+    menu->close();
+
+    QTimer::singleShot(0, [] { requestExit(); });
+    QApplication::exec();
+    EXPECT_EQ(tray->contextMenu(), nullptr);
+    for (QAction* action : menu->actions())
+        EXPECT_FALSE(action->isEnabled()) << action->text().toStdString();
+    emit tray->activated(QSystemTrayIcon::Trigger);
+    const auto clickTime = std::chrono::milliseconds(QApplication::doubleClickInterval());
+    EXPECT_FALSE(processUntil([&] { return menu->isVisible(); }, 2 * clickTime + 200ms));
+    desktop.beginClosing();
+    exitRequested.store(false);
+}
+
+TEST(MenuStart, AsksOnceAndRemembersTheHostList)
+{
+    EXPECT_TRUE(startedFromMenu({ "beaconvigilor", "--from-menu" }));
+    EXPECT_FALSE(startedFromMenu({ "beaconvigilor" }));
+    EXPECT_FALSE(startedFromMenu({ "beaconvigilor", "--from-menu", "-in", "hosts.txt" }));
+
+    TemporaryDirectory directory;
+    QSettings settings(QString::fromStdString(directory.file("settings.ini")), QSettings::IniFormat);
+    const std::string list = directory.file("hosts.txt");
+    writeFile(list, "home\t127.0.0.1\t\n");
+    int asked = 0;
+    const auto choose = [&](const std::string& answer) {
+        return [&asked, answer] {
+            ++asked;
+            return QString::fromStdString(answer);
+        };
+    };
+    // Cancelled: nothing to run, nothing stored.
+    EXPECT_EQ(menuStartHostList(settings, choose("")), std::nullopt);
+    EXPECT_FALSE(settings.contains("HostList"));
+    EXPECT_EQ(menuStartHostList(settings, choose(list)), list);
+    EXPECT_EQ(menuStartHostList(settings, choose("")), list);
+    EXPECT_EQ(asked, 2);
+    // A list that has gone is asked for again.
+    std::remove(list.c_str());
+    EXPECT_EQ(menuStartHostList(settings, choose("")), std::nullopt);
+    EXPECT_EQ(asked, 3);
+}
+
+TEST(TrayMenu, NoticesOnePerPassAndStartWithSession)
+{
+    TemporaryDirectory home;
+    const QByteArray configHome = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", home.file("config").c_str());
+    Fixture fixture;
+    std::vector<QString> notices;
+    fixture.desktop.setNoticeHook([&](const QString& title, const QString& text) {
+        EXPECT_EQ(title, "BeaconVigilor");
+        notices.push_back(text);
+    });
+    std::unique_ptr<QMenu> menu = fixture.desktop.buildMenu();
+    QAction* showNotices = menu->actions()[13];
+    QAction* startWithSession = menu->actions()[14];
+    ASSERT_TRUE(showNotices->isCheckable() && startWithSession->isCheckable());
+    EXPECT_TRUE(showNotices->isChecked());
+    EXPECT_FALSE(startWithSession->isChecked());
+
+    // Many hosts down in one pass, from the sweep's thread: one notice.
+    std::thread([&] {
+        for (int i = 1; i <= 7; ++i) {
+            Address down = host("db" + std::to_string(i), "127.0.2." + std::to_string(i), "");
+            down.setStatus(HostStatus::Red);
+            fixture.desktop.changeLogged(down);
+        }
+        fixture.desktop.sweepPassDone();
+        fixture.desktop.sweepPassDone();
+    }).join();
+    EXPECT_TRUE(processUntil([&] { return !notices.empty(); }));
+    QApplication::processEvents();
+    EXPECT_EQ(notices, (std::vector<QString> { "7 hosts down: db1, db2, db3, db4, db5 and 2 others" }));
+
+    // Off: remembered, and nothing is shown.
+    showNotices->trigger();
+    EXPECT_EQ(fixture.settings.value("ShowNotices").toBool(), false);
+    Address back = host("web", "127.0.2.9", "");
+    fixture.desktop.changeLogged(back);
+    fixture.desktop.sweepPassDone();
+    QApplication::processEvents();
+    EXPECT_EQ(notices.size(), 1u);
+    RedListWindow again(fixture.settings);
+    QtDesktop restarted(again, false, {});
+    EXPECT_FALSE(restarted.noticesShown());
+
+    // The entry runs the program as it was started, each word as it was.
+    fixture.desktop.setCommandLine(
+        { "/opt/bv tools/beaconvigilor", "-in", "my hosts.txt", "-out", "100%.txt", "$HOME", "a\\b", "" });
+    startWithSession->trigger();
+    EXPECT_TRUE(startWithSession->isChecked());
+    const std::string entry = home.file("config/autostart/beaconvigilor.desktop");
+    ASSERT_TRUE(fileExists(entry));
+    const std::string text = readFile(entry);
+    EXPECT_TRUE(text.starts_with("[Desktop Entry]\nType=Application\n")) << text;
+    EXPECT_NE(text.find("\nExec=\"/opt/bv tools/beaconvigilor\" -in \"my hosts.txt\" -out 100%%.txt \"\\\\$HOME\" "
+                        "\"a\\\\\\\\b\" \"\"\n"),
+        std::string::npos)
+        << text;
+    EXPECT_TRUE(fixture.desktop.buildMenu()->actions()[14]->isChecked());
+    startWithSession->trigger();
+    EXPECT_FALSE(startWithSession->isChecked());
+    EXPECT_FALSE(fileExists(entry));
+
+    // Without a run there is nothing to reload, and nothing breaks.
+    menu->actions()[12]->trigger();
+    if (configHome.isEmpty())
+        qunsetenv("XDG_CONFIG_HOME");
+    else
+        qputenv("XDG_CONFIG_HOME", configHome);
+}
+
+TEST(RedListWindow, CtrlCCopiesTheSelectedRowsWithTheTitles)
+{
+    useUtcTimeZone();
+    Fixture fixture;
+    QTreeWidget* list = fixture.window.list();
+    for (const char* ip : { "127.0.0.2", "127.0.0.3", "127.0.0.4" }) {
+        Address down = host(std::string("host ") + ip, ip, "a comment");
+        down.setStatus(HostStatus::Red);
+        down.setErrorText("Timed out");
+        down.setLastSendTime(60);
+        fixture.desktop.addressChanged(down);
+    }
+    QApplication::clipboard()->setText("before");
+    // Nothing selected: the clipboard keeps what it had.
+    QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), "before");
+    list->topLevelItem(2)->setSelected(true);
+    list->topLevelItem(0)->setSelected(true);
+    QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(),
+        "IP\tComment\tDown Since\tError\tLatest Ping\tName\n"
+        "127.0.0.4\ta comment\tThu Jan  1 00:00:00 1970\tTimed out\tThu Jan  1 00:01:00 1970\thost 127.0.0.4\n"
+        "127.0.0.2\ta comment\tThu Jan  1 00:00:00 1970\tTimed out\tThu Jan  1 00:01:00 1970\thost 127.0.0.2\n");
 }

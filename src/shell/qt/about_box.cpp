@@ -1,5 +1,7 @@
 #include "shell/qt/about_box.h"
 
+#include "shell/qt/help_page.h"
+
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -81,7 +83,8 @@ QString AboutBox::versionLine()
 
 QString AboutBox::productPage()
 {
-    return QStringLiteral("https://beaconvigilor.example.org/");
+    // The page that ships with the program: it opens without a network.
+    return helpPageUrl().toString();
 }
 
 }  // namespace bv

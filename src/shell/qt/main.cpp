@@ -6,12 +6,15 @@
 #include "run/current_network.h"
 #include "run/run_driver.h"
 #include "core/monitor_events.h"
+#include "shell/qt/menu_start.h"
 #include "shell/qt/qt_desktop.h"
 #include "shell/qt/raw_socket_advice.h"
 #include "shell/qt/red_list_window.h"
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
 #include <QSettings>
 #include <QSystemTrayIcon>
 #include <QUrl>
@@ -88,13 +91,33 @@ int main(int argc, char** argv)
     // program that lives in the tray.
     QApplication::setQuitOnLastWindowClosed(false);
 
+    QSettings settings(QStringLiteral("BeaconVigilor"), QStringLiteral("BeaconVigilor"));
+    if (startedFromMenu(arguments)) {
+        const auto hostList = menuStartHostList(settings, [] {
+            return QFileDialog::getOpenFileName(nullptr, QStringLiteral("Choose a Host List"), QDir::homePath(),
+                QStringLiteral("Host lists (*.txt);;All files (*)"));
+        });
+        // No list chosen: nothing to watch, and nothing went wrong.
+        if (!hostList)
+            platform::exitImmediately(0);
+        arguments = { arguments[0], "-in", *hostList };
+    }
+
     const bool useTray = QSystemTrayIcon::isSystemTrayAvailable();
     if (!useTray)
         platform::errorLine("BeaconVigilor: no system tray found; the red list window serves as the main window.");
 
-    QSettings settings(QStringLiteral("BeaconVigilor"), QStringLiteral("BeaconVigilor"));
     RedListWindow redList(settings);
     QtDesktop desktop(redList, useTray, [](const QUrl& url) { QDesktopServices::openUrl(url); });
+    const std::string program = QCoreApplication::applicationFilePath().toLocal8Bit().toStdString();
+    // The command line of this run, so that a list chosen from the menu is
+    // named, and the program found, when the session starts it.
+    std::vector<std::string> commandLine = arguments;
+    if (commandLine.empty())
+        commandLine.push_back(program);
+    else
+        commandLine[0] = program;
+    desktop.setCommandLine(commandLine);
     ListenerRegistration installation(desktop);
     redList.restoreSettings();
     if (!useTray)
@@ -102,7 +125,6 @@ int main(int argc, char** argv)
 
     std::thread(answerSignals, handled).detach();
 
-    const std::string program = QCoreApplication::applicationFilePath().toLocal8Bit().toStdString();
     std::atomic<bool> monitorFinished { false };
     std::thread monitor([&] {
         adviseWhenRawSocketRefused(program);

@@ -1,17 +1,23 @@
 #include "shell/qt/qt_desktop.h"
 
 #include "core/address.h"
+#include "platform/diagnostics.h"
 #include "run/current_network.h"
 #include "shell/qt/about_box.h"
+#include "shell/qt/autostart_entry.h"
+#include "shell/qt/help_page.h"
 #include "shell/qt/red_list_window.h"
 #include "shell/qt/tray_look.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCursor>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QSettings>
+#include <QSignalBlocker>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
@@ -26,6 +32,8 @@ QtDesktop::QtDesktop(RedListWindow& redList, bool useTray, Opener open)
     : redList_(redList)
     , open_(std::move(open))
     , clickTimer_(new QTimer(this))
+    , notices_([this](const ChangeNotice& notice) { showNotice(notice); },
+          redList.settings().value(QStringLiteral("ShowNotices"), true).toBool())
 {
     // The red list marks the tray red on the GUI thread, while its sender waits.
     redList_.setTrayRedHook([this] { setTrayState(TrayState::Red); });
@@ -177,30 +185,120 @@ void QtDesktop::addressStillRed(Address& address)
 
 void QtDesktop::showMessageBox(const std::string& text, const std::string& caption, MessageIcon icon)
 {
-    runOnGui([&] {
-        if (closing())
-            return;
-        QMessageBox box(icon == MessageIcon::Error ? QMessageBox::Critical : QMessageBox::Information,
-            caption.empty() ? QStringLiteral("Error") : QString::fromLocal8Bit(caption.c_str()),
-            QString::fromLocal8Bit(text.c_str()), QMessageBox::Ok);
-        // A quit ends the box's loop as well, which counts as OK.
-        box.exec();
-    });
+    const QString title = caption.empty() ? QStringLiteral("Error") : QString::fromLocal8Bit(caption.c_str());
+    const QString message = QString::fromLocal8Bit(text.c_str());
+    const QMessageBox::Icon look = icon == MessageIcon::Error ? QMessageBox::Critical : QMessageBox::Information;
+    if (onGuiThread()) {
+        openBox(look, title, message, nullptr);
+        return;
+    }
+    if (closing())
+        return;
+    // The box blocks its caller's thread only: the caller waits until the box
+    // is gone, while the GUI goes on.
+    auto signal = std::make_shared<Completion::Signal>();
+    QMetaObject::invokeMethod(
+        this,
+        [this, look, title, message, completion = std::make_shared<Completion>(signal)]() mutable {
+            if (!closing())
+                openBox(look, title, message, std::move(completion));
+        },
+        Qt::QueuedConnection);
+    std::unique_lock lock(signal->mutex);
+    signal->done.wait(lock, [&] { return signal->finished; });
+}
+
+QMessageBox* QtDesktop::openBox(
+    QMessageBox::Icon look, const QString& title, const QString& text, std::shared_ptr<void> heldUntilClosed)
+{
+    auto* box = new QMessageBox(look, title, text, QMessageBox::Ok);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    // The connection, and so what it holds, goes with the box.
+    if (heldUntilClosed)
+        connect(box, &QObject::destroyed, this, [held = std::move(heldUntilClosed)] {});
+    std::erase_if(boxes_, [](const QPointer<QMessageBox>& open) { return open.isNull(); });
+    boxes_.push_back(box);
+    box->show();
+    return box;
 }
 
 void QtDesktop::quit()
 {
+    // From here the tray ignores the user, though the run may take a while
+    // to wind down: no menu, and no command of an open one.
+    QMetaObject::invokeMethod(this, &QtDesktop::stopListeningToUser, Qt::QueuedConnection);
     // Not quit(): that first asks every window to close, and the window that
     // stands in for the tray answers a close by asking for exit again.
     QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 }
 
+void QtDesktop::stopListeningToUser()
+{
+    deaf_ = true;
+    clickTimer_->stop();
+    if (tray_) {
+        disconnect(tray_.get(), &QSystemTrayIcon::activated, this, &QtDesktop::trayActivated);
+        tray_->setContextMenu(nullptr);
+    }
+    if (trayMenu_) {
+        trayMenu_->close();
+        for (QAction* action : trayMenu_->actions())
+            action->setEnabled(false);
+    }
+}
+
+void QtDesktop::changeLogged(const Address& change)
+{
+    notices_.changeLogged(change);
+}
+
+void QtDesktop::sweepPassDone()
+{
+    notices_.sweepPassDone();
+}
+
+void QtDesktop::showNotice(const ChangeNotice& notice)
+{
+    const QString title = QString::fromLocal8Bit(notice.title.c_str());
+    const QString text = QString::fromLocal8Bit(notice.text.c_str());
+    // Comes on the sweep's thread, which must not wait for the GUI.
+    QMetaObject::invokeMethod(
+        this,
+        [this, title, text] {
+            if (closing() || deaf_)
+                return;
+            if (noticeHook_)
+                noticeHook_(title, text);
+            if (tray_)
+                tray_->showMessage(title, text, QSystemTrayIcon::Information);
+        },
+        Qt::QueuedConnection);
+}
+
+void QtDesktop::setNoticesShown(bool shown)
+{
+    notices_.setEnabled(shown);
+    redList_.settings().setValue(QStringLiteral("ShowNotices"), shown);
+    redList_.settings().sync();
+}
+
+void QtDesktop::setStartWithSession(bool start)
+{
+    if (start ? writeAutostartEntry(commandLine_) : removeAutostartEntry())
+        return;
+    platform::errorLine("BeaconVigilor: the autostart entry " + autostartEntryPath().toLocal8Bit().toStdString()
+        + (start ? " could not be written" : " could not be removed"));
+}
+
 void QtDesktop::beginClosing()
 {
     closing_.store(true);
-    clickTimer_->stop();
-    if (trayMenu_)
-        trayMenu_->close();
+    stopListeningToUser();
+    // A box open at exit counts as OK; its waiting thread goes on.
+    for (const QPointer<QMessageBox>& box : boxes_)
+        delete box.data();
+    boxes_.clear();
 }
 
 std::unique_ptr<QMenu> QtDesktop::buildMenu()
@@ -217,6 +315,21 @@ std::unique_ptr<QMenu> QtDesktop::buildMenu()
     menu->addAction(QStringLiteral("&Help"), this, &QtDesktop::showHelp);
     menu->addSeparator();
     menu->addAction(QStringLiteral("E&xit"), this, [] { requestExit(); });
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Reload Host List"), this, [] { requestHostListReload(); });
+    QAction* notices = menu->addAction(QStringLiteral("Show Notices"));
+    notices->setCheckable(true);
+    notices->setChecked(noticesShown());
+    connect(notices, &QAction::toggled, this, &QtDesktop::setNoticesShown);
+    QAction* autostart = menu->addAction(QStringLiteral("Start with Session"));
+    autostart->setCheckable(true);
+    autostart->setChecked(autostartEntryExists());
+    connect(autostart, &QAction::toggled, this, [this, autostart](bool start) {
+        setStartWithSession(start);
+        // The mark shows what the next login will do.
+        const QSignalBlocker quiet(autostart);
+        autostart->setChecked(autostartEntryExists());
+    });
     menu->setDefaultAction(redList);
     return menu;
 }
@@ -242,35 +355,31 @@ void QtDesktop::trayActivated(QSystemTrayIcon::ActivationReason reason)
 
 void QtDesktop::popUpMenu()
 {
-    if (closing() || !trayMenu_)
+    if (deaf_ || closing() || !trayMenu_)
         return;
     trayMenu_->popup(QCursor::pos());
 }
 
 void QtDesktop::showProperties()
 {
-    QMessageBox box(QMessageBox::Information, QStringLiteral("BeaconVigilor Properties"),
-        QString::fromLocal8Bit(currentSummary().c_str()), QMessageBox::Ok);
-    box.exec();
+    openBox(QMessageBox::Information, QStringLiteral("BeaconVigilor Properties"),
+        QString::fromLocal8Bit(currentSummary().c_str()), nullptr);
 }
 
 void QtDesktop::showAbout()
 {
-    // No owner: the tray stays usable and a second box may open over the first.
+    // No owner and no modality: the tray stays usable and a second box may
+    // open over the first.
     auto* box = new AboutBox(open_);
     box->setAttribute(Qt::WA_DeleteOnClose);
-    box->exec();
+    box->setWindowModality(Qt::NonModal);
+    box->show();
 }
 
 void QtDesktop::showHelp()
 {
     if (open_)
-        open_(QUrl(helpPage()));
-}
-
-QString QtDesktop::helpPage()
-{
-    return QStringLiteral("https://beaconvigilor.example.org/help/");
+        open_(helpPageUrl());
 }
 
 void QtDesktop::openFile(const std::string& name)
@@ -278,7 +387,9 @@ void QtDesktop::openFile(const std::string& name)
     // Without a run the name is "N/A", which opens nothing.
     if (name.empty() || name == "N/A" || !open_)
         return;
-    open_(QUrl::fromLocalFile(QString::fromLocal8Bit(name.c_str())));
+    // The run opened a relative name in this process's directory; the
+    // opener runs elsewhere and rejects "file:out.txt" anyway.
+    open_(QUrl::fromLocalFile(QFileInfo(QString::fromLocal8Bit(name.c_str())).absoluteFilePath()));
 }
 
 }  // namespace bv

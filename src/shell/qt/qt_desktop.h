@@ -1,7 +1,9 @@
 #pragma once
 
 #include "core/monitor_events.h"
+#include "run/change_notices.h"
 
+#include <QMessageBox>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -11,6 +13,8 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <vector>
 
 class QAction;
 class QMenu;
@@ -38,6 +42,9 @@ public:
     void addressStillRed(Address& address) override;
     void showMessageBox(const std::string& text, const std::string& caption, MessageIcon icon) override;
     void quit() override;
+    // Gathered into one notice a sweep pass, shown by the tray.
+    void changeLogged(const Address& change) override;
+    void sweepPassDone() override;
 
     // From here on notices are dropped and message boxes answered at once.
     void beginClosing();
@@ -55,13 +62,29 @@ public:
     void showHelp();
     void openFile(const std::string& name);
 
-    static QString helpPage();
+    // The notices of hosts that go down and come back; the choice is kept
+    // with the red list's settings.
+    bool noticesShown() const { return notices_.enabled(); }
+    void setNoticesShown(bool shown);
+    // Sees each notice as the tray is handed it, on the GUI thread.
+    using NoticeHook = std::function<void(const QString& title, const QString& text)>;
+    void setNoticeHook(NoticeHook hook) { noticeHook_ = std::move(hook); }
+
+    // What "Start with Session" writes into the autostart entry: the
+    // program's absolute path, then its arguments.
+    void setCommandLine(std::vector<std::string> command) { commandLine_ = std::move(command); }
+    void setStartWithSession(bool start);
 
 private:
     void applyTrayState();
     void trayActivated(QSystemTrayIcon::ActivationReason reason);
     void popUpMenu();
+    void stopListeningToUser();
+    void showNotice(const ChangeNotice& notice);
     bool onGuiThread() const;
+    // A box that blocks nothing; `heldUntilClosed` is let go when it closes.
+    QMessageBox* openBox(
+        QMessageBox::Icon look, const QString& title, const QString& text, std::shared_ptr<void> heldUntilClosed);
     // Runs `call` on the GUI thread and waits for it, unless closing.
     void runOnGui(const std::function<void()>& call);
 
@@ -71,7 +94,12 @@ private:
     std::unique_ptr<QMenu> trayMenu_;
     std::unique_ptr<QSystemTrayIcon> tray_;
     QTimer* clickTimer_;
+    std::vector<QPointer<QMessageBox>> boxes_;
     std::atomic<bool> closing_ { false };
+    bool deaf_ = false;  // GUI thread only
+    ChangeNotices notices_;
+    NoticeHook noticeHook_;
+    std::vector<std::string> commandLine_;
     mutable std::mutex stateMutex_;
     TrayState state_ = TrayState::Start;
 };

@@ -4,6 +4,8 @@
 #include "shell/qt/tray_look.h"
 
 #include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QCloseEvent>
 #include <QFontDialog>
 #include <QHeaderView>
@@ -69,6 +71,8 @@ RedListWindow::RedListWindow(QSettings& settings, QWidget* parent)
     connect(chooseFontAction, &QAction::triggered, this, &RedListWindow::chooseFont);
     list_->setContextMenuPolicy(Qt::ActionsContextMenu);
     list_->addAction(chooseFontAction);
+    // The list would copy only its current cell.
+    list_->installEventFilter(this);
 }
 
 QTreeWidgetItem* RedListWindow::find(const Address& address) const
@@ -208,6 +212,37 @@ void RedListWindow::chooseFont()
     settings_.setValue(QStringLiteral("Font"), chosen.toString());
     settings_.sync();
     list_->setFont(chosen);
+}
+
+QString RedListWindow::selectedRowsText() const
+{
+    QString text;
+    const auto line = [&](const auto& cell) {
+        for (int column = 0; column < kColumnCount; ++column)
+            text += (column ? QStringLiteral("\t") : QString()) + cell(column);
+        text += '\n';
+    };
+    for (int row = 0; row < list_->topLevelItemCount(); ++row) {
+        const QTreeWidgetItem* item = list_->topLevelItem(row);
+        if (!item->isSelected())
+            continue;
+        if (text.isEmpty())
+            line([&](int column) { return list_->headerItem()->text(column); });
+        line([&](int column) { return item->text(column); });
+    }
+    return text;
+}
+
+bool RedListWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == list_ && event->type() == QEvent::KeyPress
+        && static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+        const QString text = selectedRowsText();
+        if (!text.isEmpty())
+            QGuiApplication::clipboard()->setText(text);
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void RedListWindow::closeEvent(QCloseEvent* event)

@@ -29,6 +29,9 @@ public:
     void showRedList();
     // Opens the font chooser and applies and stores what the user confirms.
     void chooseFont();
+    // The selected rows as tab-separated lines, the column titles first;
+    // empty when nothing is selected. Ctrl+C puts them on the clipboard.
+    QString selectedRowsText() const;
 
     // Called when the red list marks the tray red.
     void setTrayRedHook(std::function<void()> hook) { trayRed_ = std::move(hook); }
@@ -36,10 +39,13 @@ public:
     void setCloseAction(std::function<void()> action) { closeAction_ = std::move(action); }
 
     QTreeWidget* list() const { return list_; }
+    // Where the window keeps its settings, and the tray its choices.
+    QSettings& settings() const { return settings_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QTreeWidgetItem* find(const Address& address) const;

@@ -27,8 +27,11 @@ using namespace std::chrono_literals;
 const QColor kGreen(0, 200, 0);
 const QColor kRed(230, 0, 0);
 
+// The "gone" hosts answer until the test has their requests refused.
 const char kHosts[] = "home\t127.0.0.1\tanswers\n"
-                      "lost\t127.0.0.3\tsilenced in the namespace\n";
+                      "lost\t127.0.0.3\tsilenced in the namespace\n"
+                      "gone1\t127.0.0.11\t\ngone2\t127.0.0.12\t\ngone3\t127.0.0.13\t\ngone4\t127.0.0.14\t\n"
+                      "gone5\t127.0.0.15\t\ngone6\t127.0.0.16\t\ngone7\t127.0.0.17\t\n";
 
 const QString kItemInterface = QStringLiteral("org.kde.StatusNotifierItem");
 
@@ -72,6 +75,35 @@ signals:
 
 private:
     QStringList items_;
+};
+
+// The desktop's notification service, as far as a tray item uses it.
+class FakeNotifications : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    QStringList notices;  // summary, a line break, body
+
+public slots:
+    uint Notify(const QString&, uint, const QString&, const QString& summary, const QString& body,
+        const QStringList&, const QVariantMap&, int)
+    {
+        notices << summary + "\n" + body;
+        return static_cast<uint>(notices.size());
+    }
+    QStringList GetCapabilities() { return { QStringLiteral("body") }; }
+    QString GetServerInformation(QString& vendor, QString& version, QString& specification)
+    {
+        vendor = QStringLiteral("test");
+        version = QStringLiteral("1");
+        specification = QStringLiteral("1.2");
+        return QStringLiteral("fake");
+    }
+    void CloseNotification(uint) {}
+
+signals:
+    void NotificationClosed(uint id, uint reason);
+    void ActionInvoked(uint id, const QString& action);
 };
 
 namespace {
@@ -210,8 +242,15 @@ TEST(DBusTray, ItemRegistersIconFollowsActivateOpensTheMenuAndItsExitEnds)
     ASSERT_TRUE(bus.registerObject(QStringLiteral("/StatusNotifierWatcher"), &watcher,
         QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties | QDBusConnection::ExportAllSignals));
     ASSERT_TRUE(bus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher")));
+    FakeNotifications notifications;
+    ASSERT_TRUE(bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &notifications,
+        QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals));
+    ASSERT_TRUE(bus.registerService(QStringLiteral("org.freedesktop.Notifications")));
 
-    DesktopProgram program(space, kHosts, { true });
+    DesktopProgram::Options options;
+    options.dbus = true;
+    options.notices = true;
+    DesktopProgram program(space, kHosts, options);
     ASSERT_TRUE(processUntil([&] { return !watcher.service.isEmpty(); }, 20s)) << program.run().errors();
     EXPECT_EQ(program.run().errors().find("no system tray"), std::string::npos);
     EXPECT_TRUE(visibleWindows({ "--classname", "beaconvigilor" }).empty());
@@ -236,17 +275,32 @@ TEST(DBusTray, ItemRegistersIconFollowsActivateOpensTheMenuAndItsExitEnds)
     const QString path = menuPath->value<QDBusObjectPath>().path();
     ASSERT_FALSE(path.isEmpty());
     std::vector<MenuEntry> entries;
-    ASSERT_TRUE(processUntil([&] { return (entries = menuEntries(watcher, path)).size() == 11; }, 10s))
+    ASSERT_TRUE(processUntil([&] { return (entries = menuEntries(watcher, path)).size() == 15; }, 10s))
         << entries.size();
     QStringList labels;
     for (const MenuEntry& entry : entries)
         labels << entry.label;
     EXPECT_EQ(labels, (QStringList { "Live _Red List", "-", "Show _Log", "Show _Down", "Show _Input File", "_Properties",
-                          "-", "_About...", "_Help", "-", "E_xit" }));
+                          "-", "_About...", "_Help", "-", "E_xit", "-", "Reload Host List", "Show Notices",
+                          "Start with Session" }));
+
+    // The silenced host's turn has come as a notice; seven hosts that go
+    // down together come as one more, through the desktop's service.
+    EXPECT_TRUE(processUntil([&] { return notifications.notices.contains("BeaconVigilor\n1 host down: lost"); }, 10s))
+        << notifications.notices.join(" | ").toStdString();
+    const qsizetype before = notifications.notices.size();
+    for (int host = 11; host <= 17; ++host)
+        ASSERT_TRUE(space.refuse("127.0.0." + std::to_string(host)));
+    const QString expected = "BeaconVigilor\n7 hosts down: gone1, gone2, gone3, gone4, gone5 and 2 others";
+    EXPECT_TRUE(processUntil([&] { return notifications.notices.size() > before; }, 30s));
+    // No second notice follows in the next passes.
+    processUntil([] { return false; }, 3s);
+    EXPECT_EQ(notifications.notices.mid(before), QStringList { expected })
+        << notifications.notices.join(" | ").toStdString();
 
     QDBusMessage click = QDBusMessage::createMethodCall(
         watcher.service, path, QStringLiteral("com.canonical.dbusmenu"), QStringLiteral("Event"));
-    click << entries.back().id << QStringLiteral("clicked") << QVariant::fromValue(QDBusVariant(QString())) << 0u;
+    click << entries[10].id << QStringLiteral("clicked") << QVariant::fromValue(QDBusVariant(QString())) << 0u;
     bus.call(click, QDBus::Block, 5000);
     EXPECT_EQ(program.run().waitForExit(30s), 0) << program.run().errors();
     ASSERT_TRUE(fileExists(program.settingsFile()));

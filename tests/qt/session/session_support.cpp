@@ -115,9 +115,11 @@ PrivateNamespace::PrivateNamespace()
 {
     const std::string rules = "table ip bvqt {\n"
                               "  set dropped { type ipv4_addr; }\n"
+                              "  set refused { type ipv4_addr; }\n"
                               "  chain out {\n"
                               "    type filter hook output priority 0;\n"
                               "    icmp type echo-request ip daddr @dropped drop\n"
+                              "    icmp type echo-request ip daddr @refused reject with icmp type host-unreachable\n"
                               "  }\n"
                               "}\n";
     const bool made = succeeds({ "ip", "netns", "add", name_ })
@@ -135,6 +137,12 @@ PrivateNamespace::~PrivateNamespace()
 bool PrivateNamespace::silence(const std::string& address)
 {
     return succeeds({ "ip", "netns", "exec", name_, "nft", "add", "element", "ip", "bvqt", "dropped",
+        "{ " + address + " }" });
+}
+
+bool PrivateNamespace::refuse(const std::string& address)
+{
+    return succeeds({ "ip", "netns", "exec", name_, "nft", "add", "element", "ip", "bvqt", "refused",
         "{ " + address + " }" });
 }
 
@@ -198,13 +206,23 @@ QColor centreColour(const WindowBox& box)
 DesktopProgram::DesktopProgram(const PrivateNamespace& space, const std::string& hostList, Options options)
 {
     writeFile(directory_.file("hosts.txt"), hostList);
+    if (!options.notices) {
+        succeeds({ "mkdir", "-p", directory_.file("config/BeaconVigilor") });
+        writeFile(settingsFile(), "[General]\nShowNotices=false\n");
+    }
     std::vector<std::string> command { programPath("ip"), "netns", "exec", space.name(), "env" };
     if (!options.dbus)
         command.push_back("--unset=DBUS_SESSION_BUS_ADDRESS");
-    command.insert(command.end(),
-        { "XDG_CONFIG_HOME=" + directory_.file("config"), "QT_QPA_PLATFORM=xcb", BV_QT_PROGRAM, "-in",
-            directory_.file("hosts.txt"), "-out", directory_.file("out.txt"), "-red", directory_.file("down.txt"),
-            "-pt", "5000" });
+    // A browser named by the user would stand in for the desktop's opener.
+    command.insert(command.end(), { "--unset=BROWSER", "--unset=DEFAULT_BROWSER",
+                                      "XDG_CONFIG_HOME=" + directory_.file("config"), "QT_QPA_PLATFORM=xcb" });
+    command.insert(command.end(), options.environment.begin(), options.environment.end());
+    command.push_back(BV_QT_PROGRAM);
+    if (options.arguments)
+        command.insert(command.end(), options.arguments->begin(), options.arguments->end());
+    else
+        command.insert(command.end(), { "-in", directory_.file("hosts.txt"), "-out", directory_.file("out.txt"),
+                                          "-red", directory_.file("down.txt"), "-pt", "5000" });
     run_ = std::make_unique<ProgramRun>(directory_.path(), command);
 }
 

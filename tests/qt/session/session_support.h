@@ -29,7 +29,8 @@ bool succeeds(const std::vector<std::string>& command);
 std::string programPath(const std::string& name);
 
 // A network namespace of its own with only its loopback up; echo requests
-// to the addresses given to `silence` are dropped there.
+// to the addresses given to `silence` are dropped there, and those to the
+// addresses given to `refuse` refused.
 class PrivateNamespace {
 public:
     PrivateNamespace();
@@ -41,6 +42,8 @@ public:
     const std::string& failure() const { return failure_; }
     const std::string& name() const { return name_; }
     bool silence(const std::string& address);
+    // Echo requests to `address` are answered with host unreachable there.
+    bool refuse(const std::string& address);
 
 private:
     std::string name_;
@@ -71,11 +74,20 @@ class DesktopProgram {
 public:
     struct Options {
         bool dbus = false;  // keep the session bus, so that Qt may use the D-Bus tray
+        // Off, the settings start with Show Notices off: on an X tray the
+        // notice is a balloon of the program's own that may cover the icon.
+        bool notices = false;
+        // Variables to set, such as a PATH that holds a stand-in opener.
+        std::vector<std::string> environment;
+        // The arguments instead of the usual list and files, which are
+        // named relative to the program's directory then.
+        std::optional<std::vector<std::string>> arguments;
     };
     DesktopProgram(const PrivateNamespace& space, const std::string& hostList, Options options);
 
     ProgramRun& run() { return *run_; }
     std::string file(const std::string& name) const { return directory_.file(name); }
+    const std::string& directory() const { return directory_.path(); }
     std::string settingsFile() const { return directory_.file("config/BeaconVigilor/BeaconVigilor.conf"); }
 
 private:

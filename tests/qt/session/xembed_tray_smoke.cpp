@@ -9,7 +9,9 @@
 #include <QSettings>
 #include <QSystemTrayIcon>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdlib>
 #include <gtest/gtest.h>
 
 using namespace bv;
@@ -141,6 +143,90 @@ TEST_F(Session, DockedIconTurnsRedDoubleClickShowsTheRowAndMenuExitStoresTheSett
     EXPECT_NE(readFile(program.file("out.txt")).find("\tRED\tlost\t"), std::string::npos);
 }
 
+// The docked icon of a program that has just started: found once it shows green.
+std::optional<WindowBox> greenIcon()
+{
+    std::optional<WindowBox> icon;
+    const bool found = processUntil(
+        [&] {
+            const auto ids = visibleWindows({ "--classname", "beaconvigilor" });
+            icon = ids.size() == 1 ? windowBox(ids[0]) : std::nullopt;
+            return icon && centreColour(*icon) == kGreen;
+        },
+        20s);
+    return found ? icon : std::nullopt;
+}
+
+std::size_t windowsNamed(const std::string& title)
+{
+    return visibleWindows({ "--name", "^" + title + "$" }).size();
+}
+
+TEST_F(Session, MenuOpensFilesByAbsoluteAddressAndItsBoxesBlockNothing)
+{
+    const std::string trayer = programPath("trayer");
+    if (trayer.empty())
+        GTEST_SKIP() << "needs trayer";
+    ProgramRun host("/", { trayer, "--edge", "bottom", "--align", "right", "--widthtype", "pixel", "--width", "100",
+                             "--heighttype", "pixel", "--height", "32" });
+    ASSERT_TRUE(processUntil([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 10s)) << "no tray host";
+
+    // The desktop's opener is a stand-in that notes what it is handed.
+    TemporaryDirectory tools;
+    const std::string opened = tools.file("opened.txt");
+    writeFile(tools.file("xdg-open"), "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + opened + "'\n");
+    ASSERT_TRUE(succeeds({ "chmod", "+x", tools.file("xdg-open") }));
+    const char* path = std::getenv("PATH");
+    DesktopProgram::Options options;
+    options.environment = { "PATH=" + tools.path() + ":" + (path ? path : "/usr/bin:/bin") };
+    // The default file names, relative ones.
+    options.arguments = std::vector<std::string> { "-in", "hosts.txt", "-pt", "5000" };
+    DesktopProgram program(space, kHosts, options);
+    const std::optional<WindowBox> icon = greenIcon();
+    ASSERT_TRUE(icon.has_value()) << program.run().errors();
+    const std::string at = std::to_string(icon->x + icon->width / 2) + " " + std::to_string(icon->y + icon->height / 2);
+    // Opens the menu, presses `key` in it, and waits until the menu is gone.
+    // A press that comes while the last menu is still winding down is lost,
+    // so the click is made again.
+    const auto choose = [&](const char* key) {
+        const std::vector<std::string> before = programWindows();
+        std::string menu;
+        for (int attempt = 0; attempt < 5 && menu.empty(); ++attempt) {
+            if (!succeeds({ "sh", "-c", "xdotool mousemove $0 click 3", at }))
+                return false;
+            processUntil([&] {
+                for (const std::string& id : programWindows())
+                    if (std::find(before.begin(), before.end(), id) == before.end())
+                        menu = id;
+                return !menu.empty();
+            }, 2s);
+        }
+        return !menu.empty() && succeeds({ "xdotool", "key", key }) && processUntil([&] {
+            const auto now = programWindows();
+            return std::find(now.begin(), now.end(), menu) == now.end();
+        }, 10s);
+    };
+
+    std::string expected;
+    for (const auto& [key, name] : { std::pair { "l", "out.txt" }, { "d", "down.txt" }, { "i", "hosts.txt" } }) {
+        ASSERT_TRUE(choose(key)) << key;
+        expected += "file://" + program.file(name) + "\n";
+        EXPECT_TRUE(processUntil([&] { return fileExists(opened) && readFile(opened) == expected; }, 10s))
+            << (fileExists(opened) ? readFile(opened) : "nothing opened");
+    }
+
+    // The boxes leave the icon and its menu usable, and About opens twice.
+    ASSERT_TRUE(choose("p"));
+    ASSERT_TRUE(processUntil([] { return windowsNamed("BeaconVigilor Properties") == 1; }, 10s));
+    ASSERT_TRUE(choose("a"));
+    ASSERT_TRUE(processUntil([] { return windowsNamed("About BeaconVigilor") == 1; }, 10s));
+    ASSERT_TRUE(choose("a"));
+    EXPECT_TRUE(processUntil([] { return windowsNamed("About BeaconVigilor") == 2; }, 10s));
+
+    ASSERT_TRUE(choose("x"));
+    EXPECT_EQ(program.run().waitForExit(30s), 0) << program.run().errors();
+}
+
 TEST_F(Session, EmptyHostListTurnsTheDockedIconRed)
 {
     const std::string trayer = programPath("trayer");
@@ -183,6 +269,25 @@ TEST_F(Session, WithoutTrayTheRedListIsTheMainWindowAndItsMenuExits)
     ASSERT_TRUE(succeeds({ "xdotool", "key", "x" }));
     EXPECT_EQ(program.run().waitForExit(30s), 0) << program.run().errors();
     expectSettingsStored(program, true);
+}
+
+TEST_F(Session, FromTheMenuTheRememberedHostListIsWatchedWithoutAsking)
+{
+    DesktopProgram::Options options;
+    options.arguments = std::vector<std::string> { "--from-menu" };
+    TemporaryDirectory lists;
+    const std::string list = lists.file("office hosts.txt");
+    writeFile(list, kHosts);
+    TemporaryDirectory config;
+    ASSERT_TRUE(succeeds({ "mkdir", "-p", config.file("BeaconVigilor") }));
+    writeFile(config.file("BeaconVigilor/BeaconVigilor.conf"), "[General]\nHostList=" + list + "\n");
+    options.environment = { "XDG_CONFIG_HOME=" + config.path() };
+    DesktopProgram program(space, "", options);
+    ASSERT_TRUE(program.run().waitForOutputLines("infile=" + list, 1, 20s)) << program.run().errors();
+    EXPECT_TRUE(processUntil([&] { return redListWindow().has_value(); }, 20s)) << program.run().errors();
+    EXPECT_EQ(windowsNamed("Choose a Host List"), 0u);
+    program.run().signal(SIGTERM);
+    EXPECT_EQ(program.run().waitForExit(30s), 0) << program.run().errors();
 }
 
 TEST_F(Session, TermAndIntWindDownLikeExit)

@@ -1,0 +1,33 @@
+#include "shell/qt/menu_start.h"
+
+#include <QFileInfo>
+#include <QSettings>
+
+namespace bv {
+
+namespace {
+
+const QString kHostListKey = QStringLiteral("HostList");
+
+}  // namespace
+
+bool startedFromMenu(const std::vector<std::string>& arguments)
+{
+    return arguments.size() == 2 && arguments[1] == "--from-menu";
+}
+
+std::optional<std::string> menuStartHostList(QSettings& settings, const std::function<QString()>& ask)
+{
+    const QString stored = settings.value(kHostListKey).toString();
+    if (!stored.isEmpty() && QFileInfo(stored).isFile())
+        return stored.toLocal8Bit().toStdString();
+    const QString chosen = ask ? ask() : QString();
+    if (chosen.isEmpty())
+        return std::nullopt;
+    const QString absolute = QFileInfo(chosen).absoluteFilePath();
+    settings.setValue(kHostListKey, absolute);
+    settings.sync();
+    return absolute.toLocal8Bit().toStdString();
+}
+
+}  // namespace bv
