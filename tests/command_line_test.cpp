@@ -214,3 +214,18 @@ TEST(ParseCommandLine, MetricsEndpoint)
     }
     EXPECT_EQ(parse({ "-in", "h", "-metrics" }).errorText, "No value specified for -metrics");
 }
+
+// A start at the next login runs in another directory: the files named
+// relatively now, and the default ones, must be found the same then.
+TEST(ArgumentsForAnotherStart, FilesBecomeAbsoluteAndTheDefaultsNamed)
+{
+    EXPECT_EQ(argumentsForAnotherStart({ "bv", "-in", "hosts.txt", "-pt", "-in", "-trace", "-out", "/var/log/out.txt" },
+                  "/home/ann"),
+        (std::vector<std::string> { "bv", "-in", "/home/ann/hosts.txt", "-pt", "-in", "-trace", "-out",
+            "/var/log/out.txt", "-red", "/home/ann/down.txt" }));
+    EXPECT_EQ(argumentsForAnotherStart({ "C:\\bv.exe", "-in", "D:\\lists\\h.txt", "-red", "red.txt" }, "C:\\Users\\ann\\"),
+        (std::vector<std::string> { "C:\\bv.exe", "-in", "D:\\lists\\h.txt", "-red", "C:\\Users\\ann\\red.txt", "-out",
+            "C:\\Users\\ann\\out.txt" }));
+    EXPECT_EQ(argumentsForAnotherStart({ "bv", "-in" }, "/x"),
+        (std::vector<std::string> { "bv", "-in", "-out", "/x/out.txt", "-red", "/x/down.txt" }));
+}

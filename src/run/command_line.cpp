@@ -263,6 +263,52 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments)
     return parsed;
 }
 
+namespace {
+
+bool isAbsolutePath(const std::string& path)
+{
+    const bool drive = path.size() >= 2 && path[1] == ':'
+        && ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+    return drive || (!path.empty() && (path[0] == '/' || path[0] == '\\'));
+}
+
+std::string inDirectory(const std::string& directory, const std::string& name)
+{
+    if (isAbsolutePath(name) || directory.empty())
+        return name;
+    const char separator = directory.find('\\') != std::string::npos && directory.find('/') == std::string::npos ? '\\' : '/';
+    const char last = directory.back();
+    return directory + (last == '/' || last == '\\' ? "" : std::string(1, separator)) + name;
+}
+
+}  // namespace
+
+std::vector<std::string> argumentsForAnotherStart(const std::vector<std::string>& arguments,
+    const std::string& directory)
+{
+    std::vector<std::string> result;
+    bool logNamed = false;
+    bool downNamed = false;
+    for (std::size_t index = 0; index < arguments.size(); ++index) {
+        const std::string& argument = arguments[index];
+        result.push_back(argument);
+        // Every option but -trace takes a value, which may look like an option.
+        if (index == 0 || argument == "-trace" || index + 1 >= arguments.size())
+            continue;
+        const std::string& value = arguments[++index];
+        const bool file = argument == "-in" || argument == "-out" || argument == "-red";
+        result.push_back(file ? inDirectory(directory, value) : value);
+        logNamed |= argument == "-out";
+        downNamed |= argument == "-red";
+    }
+    const RunSettings defaults;
+    if (!logNamed)
+        result.insert(result.end(), { "-out", inDirectory(directory, defaults.logFile) });
+    if (!downNamed)
+        result.insert(result.end(), { "-red", inDirectory(directory, defaults.downFile) });
+    return result;
+}
+
 std::string usageBoxText(const std::string& errorText)
 {
     return errorText + "\n\n" + kUsageText;

@@ -51,6 +51,13 @@ std::vector<std::string> splitCommandLine(const std::string& commandLine);
 // Argument 0 is never looked at.
 ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments);
 
+// The arguments for a start of the program at the next login, which has
+// another working directory: the files of -in, -out and -red made absolute
+// against `directory` (the working directory now), and the default log and
+// down files named. Argument 0 is kept as it is.
+std::vector<std::string> argumentsForAnotherStart(const std::vector<std::string>& arguments,
+    const std::string& directory);
+
 // The usage box's text for a given error text.
 std::string usageBoxText(const std::string& errorText);
 

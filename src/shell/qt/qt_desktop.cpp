@@ -2,7 +2,9 @@
 
 #include "core/address.h"
 #include "platform/diagnostics.h"
+#include "run/command_line.h"
 #include "run/current_network.h"
+#include "run/terminal_lines.h"
 #include "shell/qt/about_box.h"
 #include "shell/qt/autostart_entry.h"
 #include "shell/qt/help_page.h"
@@ -15,6 +17,7 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
+#include <QDir>
 #include <QMessageBox>
 #include <QSettings>
 #include <QSignalBlocker>
@@ -183,6 +186,31 @@ void QtDesktop::addressStillRed(Address& address)
     });
 }
 
+void QtDesktop::addressRemoved(const Address& address)
+{
+    runOnGui([this, &address] {
+        if (!closing())
+            redList_.addressRemoved(address);
+    });
+}
+
+void QtDesktop::hostListReloaded(const HostListReload& reload)
+{
+    QString text;
+    for (const std::string& problem : reloadProblems(reload))
+        text += QString::fromLocal8Bit(problem.c_str()) + QLatin1Char('\n');
+    if (text.isEmpty() || closing())
+        return;
+    // Not waited for: the sweep that announces the reload goes on.
+    QMetaObject::invokeMethod(
+        this,
+        [this, text] {
+            if (!closing())
+                openBox(QMessageBox::Critical, QStringLiteral("Reload Host List"), text, nullptr);
+        },
+        Qt::QueuedConnection);
+}
+
 void QtDesktop::showMessageBox(const std::string& text, const std::string& caption, MessageIcon icon)
 {
     const QString title = caption.empty() ? QStringLiteral("Error") : QString::fromLocal8Bit(caption.c_str());
@@ -285,7 +313,8 @@ void QtDesktop::setNoticesShown(bool shown)
 
 void QtDesktop::setStartWithSession(bool start)
 {
-    if (start ? writeAutostartEntry(commandLine_) : removeAutostartEntry())
+    if (start ? writeAutostartEntry(argumentsForAnotherStart(commandLine_, QDir::currentPath().toStdString()))
+              : removeAutostartEntry())
         return;
     platform::errorLine("BeaconVigilor: the autostart entry " + autostartEntryPath().toLocal8Bit().toStdString()
         + (start ? " could not be written" : " could not be removed"));

@@ -40,6 +40,8 @@ public:
     void setTrayState(TrayState state) override;
     void addressChanged(Address& address) override;
     void addressStillRed(Address& address) override;
+    void addressRemoved(const Address& address) override;
+    void hostListReloaded(const HostListReload& reload) override;
     void showMessageBox(const std::string& text, const std::string& caption, MessageIcon icon) override;
     void quit() override;
     // Gathered into one notice a sweep pass, shown by the tray.

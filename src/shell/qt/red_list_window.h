@@ -20,6 +20,8 @@ public:
     explicit RedListWindow(QSettings& settings, QWidget* parent = nullptr);
 
     void addressChanged(const Address& address);
+    // The host left the list on a reload.
+    void addressRemoved(const Address& address) { remove(address); }
     void addressStillRed(const Address& address);
 
     // Reads the stored font, widths and placement; may show the window.
