@@ -688,6 +688,7 @@ TEST(MenuStart, AsksOnceAndRemembersTheHostList)
     EXPECT_TRUE(startedFromMenu({ "beaconvigilor", "--from-menu" }));
     EXPECT_FALSE(startedFromMenu({ "beaconvigilor" }));
     EXPECT_FALSE(startedFromMenu({ "beaconvigilor", "--from-menu", "-in", "hosts.txt" }));
+    EXPECT_TRUE(startedFromMenu({ "beaconvigilor", "--from-menu", "-trace" }));
 
     TemporaryDirectory directory;
     QSettings settings(QString::fromStdString(directory.file("settings.ini")), QSettings::IniFormat);
@@ -758,15 +759,16 @@ TEST(TrayMenu, NoticesOnePerPassAndStartWithSession)
 
     // The entry runs the program as it was started, each word as it was.
     fixture.desktop.setCommandLine(
-        { "/opt/bv tools/beaconvigilor", "-in", "my hosts.txt", "-out", "100%.txt", "$HOME", "a\\b", "" });
+        { "/opt/bv tools/beaconvigilor", "-in", "/srv/my hosts.txt", "-out", "/srv/100%.txt", "$HOME", "a\\b", "" });
     startWithSession->trigger();
     EXPECT_TRUE(startWithSession->isChecked());
     const std::string entry = home.file("config/autostart/beaconvigilor.desktop");
     ASSERT_TRUE(fileExists(entry));
     const std::string text = readFile(entry);
     EXPECT_TRUE(text.starts_with("[Desktop Entry]\nType=Application\n")) << text;
-    EXPECT_NE(text.find("\nExec=\"/opt/bv tools/beaconvigilor\" -in \"my hosts.txt\" -out 100%%.txt \"\\\\$HOME\" "
-                        "\"a\\\\\\\\b\" \"\"\n"),
+    // Started at login elsewhere, it finds the default down file here.
+    EXPECT_NE(text.find("\nExec=\"/opt/bv tools/beaconvigilor\" -in \"/srv/my hosts.txt\" -out /srv/100%%.txt \"\\\\$HOME\" "
+                        "\"a\\\\\\\\b\" \"\" -red " + QDir::currentPath().toStdString() + "/down.txt\n"),
         std::string::npos)
         << text;
     EXPECT_TRUE(fixture.desktop.buildMenu()->actions()[14]->isChecked());

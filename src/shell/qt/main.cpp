@@ -100,7 +100,9 @@ int main(int argc, char** argv)
         // No list chosen: nothing to watch, and nothing went wrong.
         if (!hostList)
             platform::exitImmediately(0);
-        arguments = { arguments[0], "-in", *hostList };
+        std::vector<std::string> started { arguments[0], "-in", *hostList };
+        started.insert(started.end(), arguments.begin() + 2, arguments.end());
+        arguments = std::move(started);
     }
 
     const bool useTray = QSystemTrayIcon::isSystemTrayAvailable();

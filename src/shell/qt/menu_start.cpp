@@ -1,6 +1,8 @@
 #include "shell/qt/menu_start.h"
 
 #include <QFileInfo>
+
+#include <algorithm>
 #include <QSettings>
 
 namespace bv {
@@ -13,7 +15,9 @@ const QString kHostListKey = QStringLiteral("HostList");
 
 bool startedFromMenu(const std::vector<std::string>& arguments)
 {
-    return arguments.size() == 2 && arguments[1] == "--from-menu";
+    // Options may follow, but a host list of its own is no start from the menu.
+    return arguments.size() >= 2 && arguments[1] == "--from-menu"
+        && std::find(arguments.begin() + 2, arguments.end(), "-in") == arguments.end();
 }
 
 std::optional<std::string> menuStartHostList(QSettings& settings, const std::function<QString()>& ask)

@@ -274,7 +274,7 @@ TEST_F(Session, WithoutTrayTheRedListIsTheMainWindowAndItsMenuExits)
 TEST_F(Session, FromTheMenuTheRememberedHostListIsWatchedWithoutAsking)
 {
     DesktopProgram::Options options;
-    options.arguments = std::vector<std::string> { "--from-menu" };
+    options.arguments = std::vector<std::string> { "--from-menu", "-trace" };
     TemporaryDirectory lists;
     const std::string list = lists.file("office hosts.txt");
     writeFile(list, kHosts);
