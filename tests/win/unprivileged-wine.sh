@@ -37,10 +37,13 @@ home=$(mktemp -d /tmp/bv-wine-user.XXXXXX)
 trap 'rm -rf "$home"' EXIT
 cp "$1" "$home/helper_test.exe"
 cp "$2" "$home/engine_test.exe"
-chmod 755 "$home" "$home"/*.exe
+# This script too: nobody may not reach the source tree (a private checkout).
+cp "$0" "$home/unprivileged-wine.sh"
+chmod 755 "$home" "$home"/*.exe "$home/unprivileged-wine.sh"
 chown -R nobody:nogroup "$home"
+script="$home/unprivileged-wine.sh"
 
 open="0 2147483647"
-unshare -n sh "$0" --inside "$open" "$home" some "$home/helper_test.exe"
-unshare -n sh "$0" --inside "$open" "$home" some "$home/engine_test.exe" --gtest_filter='PingEngine.LoopbackHosts*'
-unshare -n sh "$0" --inside "1 0" "$home" none "$home/helper_test.exe" --gtest_filter='*AdministratorBox*'
+unshare -n sh "$script" --inside "$open" "$home" some "$home/helper_test.exe"
+unshare -n sh "$script" --inside "$open" "$home" some "$home/engine_test.exe" --gtest_filter='PingEngine.LoopbackHosts*'
+unshare -n sh "$script" --inside "1 0" "$home" none "$home/helper_test.exe" --gtest_filter='*AdministratorBox*'
