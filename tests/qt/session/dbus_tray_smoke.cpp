@@ -93,11 +93,11 @@ public slots:
         return static_cast<uint>(notices.size());
     }
     QStringList GetCapabilities() { return { QStringLiteral("body") }; }
-    QString GetServerInformation(QString& vendor, QString& version, QString& specification)
+    QString GetServerInformation(QString& vendor, QString& version, QString& notificationsVersion)
     {
         vendor = QStringLiteral("test");
         version = QStringLiteral("1");
-        specification = QStringLiteral("1.2");
+        notificationsVersion = QStringLiteral("1.2");
         return QStringLiteral("fake");
     }
     void CloseNotification(uint) {}
