@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     sender.family = kAddressFamilyInet;
     sender.address = 0x0A4D1001;
     ReplyInfo reply;
-    const int result = decodeReply(size ? datagram.get() : nullptr, count, sender, reply, ownIdentifier);
+    const int result = static_cast<int>(decodeReply(size ? datagram.get() : nullptr, count, sender, reply, ownIdentifier));
     FUZZ_CHECK(result == 0 || result == -1 || result == -2, std::to_string(result));
     if (result == 0) {
         FUZZ_CHECK(reply.address == sender.address, "");

@@ -110,7 +110,7 @@ TEST(BadInput, MissingInputFile)
     TemporaryDirectory directory;
     ProgramRun program(directory.path(), programLine({ "-in", "absent.txt" }));
     EXPECT_EQ(program.waitForExit(20s), 1);
-    EXPECT_EQ(program.errors(), "Error\nCould not open input file\n");
+    EXPECT_EQ(program.errors(), "Error\nCould not open input file: No such file or directory\n");
 }
 
 TEST(BadInput, DirectoryAsInputFile)
@@ -118,7 +118,7 @@ TEST(BadInput, DirectoryAsInputFile)
     TemporaryDirectory directory;
     ProgramRun program(directory.path(), programLine({ "-in", directory.path() }));
     EXPECT_EQ(program.waitForExit(20s), 1);
-    EXPECT_EQ(program.errors(), "Error\nCould not open input file\n");
+    EXPECT_EQ(program.errors(), "Error\nCould not open input file: Is a directory\n");
     EXPECT_FALSE(fileExists(directory.file("down.txt"))) << "nothing was started";
 }
 
@@ -221,7 +221,7 @@ TEST_F(BadInputInLab, NameThatDoesNotResolve)
         << program->errors();
     EXPECT_THAT(readFile(directory_.file("out.txt")),
         HasSubstr("\tRED\tnowhere\tnosuch.invalid\tno such name\t\tCould not set up for ping\r\n"));
-    EXPECT_THAT(program->errors(), HasSubstr("Failed to resolve nosuch.invalid\n"));
+    EXPECT_THAT(program->errors(), HasSubstr("Failed to resolve nosuch.invalid: getaddrinfo: "));
     program->signal(SIGTERM);
     EXPECT_EQ(program->waitForExit(20s), 0) << program->errors();
     EXPECT_FALSE(logHolds(directory_.file("out.txt"), "answering"));

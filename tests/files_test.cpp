@@ -55,7 +55,7 @@ TEST(Files, SizesRenamesAndWholeWrites)
     const std::string log = directory.file("out.txt");
     const auto missing = platform::fileSize(log);
     ASSERT_TRUE(missing.is_error());
-    EXPECT_TRUE(platform::couldNotOpen(missing.error()));
+    EXPECT_TRUE(missing.error().is(platform::ErrorKind::CouldNotOpen));
     EXPECT_NE(missing.error().code(), 0);
 
     EXPECT_FALSE(platform::writeWholeFile(log, "one\r\n", true).is_error());
@@ -80,7 +80,7 @@ TEST(Files, SizesRenamesAndWholeWrites)
 
     const auto notOpened = platform::writeWholeFile(directory.file("no-such-dir/x.txt"), "x", true);
     ASSERT_TRUE(notOpened.is_error());
-    EXPECT_TRUE(platform::couldNotOpen(notOpened.error()));
+    EXPECT_TRUE(notOpened.error().is(platform::ErrorKind::CouldNotOpen));
     EXPECT_NE(notOpened.error().code(), 0);
 }
 
@@ -137,7 +137,7 @@ TEST(Files, ReplacingReportsWhatFailedAndLeavesNothingBehind)
     TemporaryDirectory directory;
     const auto notCreated = platform::replaceFileContent(directory.file("no-such-dir/down.txt"), "x");
     ASSERT_TRUE(notCreated.is_error());
-    EXPECT_TRUE(platform::couldNotOpen(notCreated.error()));
+    EXPECT_TRUE(notCreated.error().is(platform::ErrorKind::CouldNotOpen));
 
     // A directory in the file's place is neither renamed over nor opened:
     // the caller tells the user it could not be opened, as before.
@@ -146,7 +146,7 @@ TEST(Files, ReplacingReportsWhatFailedAndLeavesNothingBehind)
     writeFile(occupied + "/inside.txt", "x");
     const auto notRenamed = platform::replaceFileContent(occupied, "new");
     ASSERT_TRUE(notRenamed.is_error());
-    EXPECT_TRUE(platform::couldNotOpen(notRenamed.error())) << notRenamed.error().message();
+    EXPECT_TRUE(notRenamed.error().is(platform::ErrorKind::CouldNotOpen)) << notRenamed.error().message();
     EXPECT_NE(notRenamed.error().code(), 0);
     EXPECT_EQ(readFile(occupied + "/inside.txt"), "x");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(directory.path()), {}), 1) << "no temporary left";

@@ -46,7 +46,7 @@ TEST(HeadlessProgram, CommandLineAnswersAndExitStatuses)
 
     Outcome missing = runProgram(directory.path(), { "-in", "absent.txt" });
     EXPECT_EQ(missing.status, 1);
-    EXPECT_EQ(missing.errors, "Error\nCould not open input file\n");
+    EXPECT_EQ(missing.errors, "Error\nCould not open input file: No such file or directory\n");
 
     // Asked for, the usage text and the version go to standard output.
     std::string plainUsage = usage;

@@ -106,7 +106,7 @@ TEST_F(HostListReloadTest, UnreadableFileKeepsTheList)
     ASSERT_EQ(std::remove(network().getInputFile().c_str()), 0);
     network().reloadHostList();
     ASSERT_EQ(recorder.reloads.size(), 1u);
-    EXPECT_EQ(recorder.reloads[0].failure, "Could not open input file");
+    EXPECT_EQ(recorder.reloads[0].failure, "Could not open input file: No such file or directory");
     EXPECT_EQ(network().hostCount(), 4u);
     EXPECT_TRUE(recorder.removed.empty());
 }

@@ -53,7 +53,7 @@ Received receive(const Bytes& image, platform::Ipv4Address from)
     CaptureStderr();
     const int count = static_cast<int>(image.size());
     EXPECT_TRUE(readSequence(image.data(), count, got.sequence));
-    got.decoded = decodeReply(image.data(), count, sender, got.reply, kIdentifier);
+    got.decoded = static_cast<int>(decodeReply(image.data(), count, sender, got.reply, kIdentifier));
     platform::Ipv4Address quoted = 0;
     got.key = platform::dottedQuad(
         !got.reply.errorText.empty() && readQuotedDestination(image.data(), count, quoted) ? quoted : from);

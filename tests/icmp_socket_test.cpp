@@ -57,10 +57,10 @@ bool receiveUntil(const platform::IcmpEndpoint& socket,
     std::vector<std::uint8_t> buffer(65536);
     for (int round = 0; round < 10000 && Clock::now() < deadline; ++round) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        int readable = 0;
-        if (waitReadable(socket, static_cast<unsigned>(left > 0 ? left : 0), readable) != 1)
+        const auto readable = platform::waitForReadable(socket, static_cast<unsigned>(left > 0 ? left : 0));
+        if (readable.is_error())
             return false;
-        if (!readable)
+        if (!readable.value())
             continue;
         SocketAddress sender;
         const int count = receiveMessage(socket, sender, buffer.data(), static_cast<int>(buffer.size()));
@@ -78,14 +78,14 @@ bool isOwnEchoRequest(const std::vector<std::uint8_t>& datagram, int count)
         && datagram[h + 5] == (id >> 8);
 }
 
-int sendRequest(const platform::IcmpEndpoint& socket, const char* dotted)
+SendResult sendRequest(const platform::IcmpEndpoint& socket, const char* dotted)
 {
-    SocketAddress destination;
-    if (resolveHost(dotted, platform::parseIpv4(dotted), destination) != 0)
-        return -1;
+    const auto destination = resolveHost(dotted, platform::parseIpv4(dotted));
+    if (destination.is_error())
+        return SendResult::Failed;
     std::vector<std::uint8_t> message(44);
     fillEchoRequest(message.data(), 44, 0);
-    return sendEcho(socket, destination, message.data(), 44);
+    return sendEcho(socket, destination.value(), message.data(), 44);
 }
 
 // A bound UDP socket on loopback: quiet unless the test writes to it.
@@ -133,7 +133,7 @@ TEST(IcmpSocket, EchoToLoopbackIsAnswered)
     ASSERT_NE(socket.handle(), platform::kInvalidSocket);
 
     CaptureStdout();
-    EXPECT_EQ(sendRequest(socket.endpoint(), "127.0.0.2"), 0);
+    EXPECT_EQ(sendRequest(socket.endpoint(), "127.0.0.2"), SendResult::Sent);
     EXPECT_EQ(GetCapturedStdout(), "Sending 44 bytes to 127.0.0.2... done sending bytes to 127.0.0.2\n");
 
     CaptureStdout();
@@ -143,7 +143,7 @@ TEST(IcmpSocket, EchoToLoopbackIsAnswered)
         if (sender.address != platform::parseIpv4("127.0.0.2"))
             return false;
         ReplyInfo reply;
-        if (decodeReply(datagram.data(), count, sender, reply) != 0 || datagram[headerLength(datagram)] != kIcmpEchoReply)
+        if (decodeReply(datagram.data(), count, sender, reply) != DecodeResult::Usable || datagram[headerLength(datagram)] != kIcmpEchoReply)
             return false;
         answer = reply;
         return true;
@@ -167,10 +167,10 @@ TEST(IcmpSocket, OwnRequestIsFilteredOutAndKeepsItsTimeToLive)
     ASSERT_GE(observer, 0);
     CaptureStdout();
     IcmpSocket socket(20);
-    const int sent = sendRequest(socket.endpoint(), "127.0.0.1");
+    const SendResult sent = sendRequest(socket.endpoint(), "127.0.0.1");
     GetCapturedStdout();
     ASSERT_NE(socket.handle(), platform::kInvalidSocket);
-    ASSERT_EQ(sent, 0);
+    ASSERT_EQ(sent, SendResult::Sent);
 
     CaptureStdout();
     CaptureStderr();
@@ -206,7 +206,7 @@ TEST(IcmpSocket, OwnRequestIsFilteredOutAndKeepsItsTimeToLive)
     const int timeToLive = own[8];
     ReplyInfo reply;
     CaptureStderr();
-    EXPECT_EQ(decodeReply(own.data(), ownCount, ownSender, reply), -1);
+    EXPECT_EQ(decodeReply(own.data(), ownCount, ownSender, reply), DecodeResult::Unusable);
     EXPECT_EQ(GetCapturedStderr(), "Unknown ICMP packet type 8 received\n");
     EXPECT_EQ(reply.address, 0u);
     EXPECT_EQ(timeToLive, 20);
@@ -225,13 +225,13 @@ TEST(IcmpSocket, RefusedTimeToLiveAndShortBuffer)
     EXPECT_NE(refused.handle(), platform::kInvalidSocket);
 
     CaptureStdout();
-    const int sent = sendRequest(refused.endpoint(), "127.0.0.1");
+    const SendResult sent = sendRequest(refused.endpoint(), "127.0.0.1");
     GetCapturedStdout();
-    ASSERT_EQ(sent, 0);
+    ASSERT_EQ(sent, SendResult::Sent);
     // Any ICMP datagram is longer than 16 bytes, whoever sent it.
-    int readable = 0;
-    ASSERT_EQ(waitReadable(refused.endpoint(), 5000, readable), 1);
-    ASSERT_EQ(readable, 1);
+    const auto readable = platform::waitForReadable(refused.endpoint(), 5000);
+    ASSERT_FALSE(readable.is_error());
+    ASSERT_TRUE(readable.value());
     std::vector<std::uint8_t> small(16);
     SocketAddress sender;
     CaptureStderr();
@@ -242,25 +242,26 @@ TEST(IcmpSocket, RefusedTimeToLiveAndShortBuffer)
 TEST(WaitReadable, TimeOutDataAndFailedWait)
 {
     UdpSocket quiet;
-    int readable = 7;
-    EXPECT_EQ(waitReadable(platform::IcmpEndpoint(quiet.handle()), 0, readable), 1);
-    EXPECT_EQ(readable, 0);
+    const auto idle = platform::waitForReadable(platform::IcmpEndpoint(quiet.handle()), 0);
+    ASSERT_FALSE(idle.is_error());
+    EXPECT_FALSE(idle.value());
 
     ASSERT_TRUE(quiet.sendToSelf());
-    readable = 7;
-    EXPECT_EQ(waitReadable(platform::IcmpEndpoint(quiet.handle()), 5000, readable), 1);
-    EXPECT_EQ(readable, 1);
+    const auto ready = platform::waitForReadable(platform::IcmpEndpoint(quiet.handle()), 5000);
+    ASSERT_FALSE(ready.is_error());
+    EXPECT_TRUE(ready.value());
 
-    readable = 7;
-    EXPECT_EQ(waitReadable(platform::IcmpEndpoint(platform::kInvalidSocket), 0, readable), 0);
-    EXPECT_EQ(readable, 7);
+    const auto none = platform::waitForReadable(platform::IcmpEndpoint(platform::kInvalidSocket), 0);
+    ASSERT_TRUE(none.is_error());
+    EXPECT_EQ(none.error().code(), EBADF);
 
     // A descriptor that is no longer open.
     const int closed = dup(quiet.handle());
     ASSERT_GE(closed, 0);
     close(closed);
-    EXPECT_EQ(waitReadable(platform::IcmpEndpoint(closed), 0, readable), 0);
-    EXPECT_EQ(readable, 7);
+    const auto gone = platform::waitForReadable(platform::IcmpEndpoint(closed), 0);
+    ASSERT_TRUE(gone.is_error());
+    EXPECT_EQ(gone.error().code(), EBADF);
 }
 
 TEST(IcmpMessageOnBadSocket, SendAndReceiveReportTheCode)
@@ -273,7 +274,7 @@ TEST(IcmpMessageOnBadSocket, SendAndReceiveReportTheCode)
 
     CaptureStdout();
     CaptureStderr();
-    EXPECT_EQ(sendRequest(platform::IcmpEndpoint(platform::kInvalidSocket), "127.0.0.1"), -1);
+    EXPECT_EQ(sendRequest(platform::IcmpEndpoint(platform::kInvalidSocket), "127.0.0.1"), SendResult::Failed);
     EXPECT_EQ(GetCapturedStderr(), "send failed: " + std::to_string(EBADF) + "\n");
     EXPECT_EQ(GetCapturedStdout(), "Sending 44 bytes to 127.0.0.1... done sending bytes to 127.0.0.1\n");
 }
@@ -334,8 +335,8 @@ TEST(IcmpSocket, WithoutPrivilegeHasNoSocket)
     const int status = asOrdinaryUser("1 0", [] {
         IcmpSocket socket(20);
         const bool noSocket = socket.handle() == platform::kInvalidSocket && !socket.endpoint().valid();
-        const int sent = sendRequest(socket.endpoint(), "127.0.0.1");
-        return noSocket && sent == -1 ? 0 : 3;
+        const SendResult sent = sendRequest(socket.endpoint(), "127.0.0.1");
+        return noSocket && sent == SendResult::Failed ? 0 : 3;
     }, output);
     EXPECT_EQ(status, 0) << output;
     EXPECT_THAT(output, StartsWith("WSA starting...\n"));
@@ -370,16 +371,15 @@ TEST(IcmpSocket, OrdinaryUserPingsThroughADatagramSocket)
         // Low byte first on the wire is how the engine keeps identifiers.
         if (socket.echoIdentifier() != static_cast<std::uint16_t>((kernels >> 8) | (kernels << 8)))
             return 5;
-        SocketAddress destination;
-        resolveHost("127.0.0.1", platform::parseIpv4("127.0.0.1"), destination);
+        const SocketAddress destination = resolveHost("127.0.0.1", platform::parseIpv4("127.0.0.1")).value();
         std::vector<std::uint8_t> request(44);
         fillEchoRequest(request.data(), 44, 0, socket.echoIdentifier());
-        if (sendEcho(endpoint, destination, request.data(), 44) != 0)
+        if (sendEcho(endpoint, destination, request.data(), 44) != SendResult::Sent)
             return 6;
         ReplyInfo reply;
         const bool answered = receiveUntil(endpoint, [&](const auto& datagram, int count, const SocketAddress& sender) {
             return count == 64 && headerLength(datagram) == 20 && datagram[20] == kIcmpEchoReply
-                && decodeReply(datagram.data(), count, sender, reply, socket.echoIdentifier()) == 0;
+                && decodeReply(datagram.data(), count, sender, reply, socket.echoIdentifier()) == DecodeResult::Usable;
         });
         return answered && reply.address == platform::parseIpv4("127.0.0.1") && reply.errorText.empty() ? 0 : 7;
     }, output);
@@ -400,18 +400,18 @@ TEST(IcmpSocket, DatagramSendGoesOutWhileAnotherHostsErrorIsPending)
         const platform::IcmpEndpoint& endpoint = socket.endpoint();
         if (endpoint.kind != platform::IcmpSocketKind::Datagram)
             return 3;
-        if (sendRequest(endpoint, "127.0.2.1") != 0)
+        if (sendRequest(endpoint, "127.0.2.1") != SendResult::Sent)
             return 4;
         pollfd error { socket.handle(), 0, 0 };
         if (poll(&error, 1, 5000) != 1 || !(error.revents & POLLERR))
             return 5;
-        if (sendRequest(endpoint, "127.0.0.1") != 0)
+        if (sendRequest(endpoint, "127.0.0.1") != SendResult::Sent)
             return 6;
         bool refused = false;
         bool answered = false;
         receiveUntil(endpoint, [&](const auto& datagram, int count, const SocketAddress& sender) {
             ReplyInfo reply;
-            if (decodeReply(datagram.data(), count, sender, reply, socket.echoIdentifier()) == 0) {
+            if (decodeReply(datagram.data(), count, sender, reply, socket.echoIdentifier()) == DecodeResult::Usable) {
                 refused |= reply.errorText == "Destination unreachable";
                 answered |= reply.errorText.empty() && reply.address == platform::parseIpv4("127.0.0.1");
             }

@@ -215,7 +215,7 @@ TEST_F(InputFileTest, MissingFileThrows)
         loadInputFile(region, directory.file("absent.txt"), 0);
         FAIL() << "no exception";
     } catch (const StartupFailure& failure) {
-        EXPECT_STREQ(failure.what(), "Could not open input file");
+        EXPECT_STREQ(failure.what(), "Could not open input file: No such file or directory");
     }
     EXPECT_TRUE(desktop.boxes().empty());
 }
@@ -227,7 +227,7 @@ TEST_F(InputFileTest, DirectoryIsRefusedLikeAMissingFile)
         loadInputFile(region, directory.path(), 0);
         FAIL() << "no exception";
     } catch (const StartupFailure& failure) {
-        EXPECT_STREQ(failure.what(), "Could not open input file");
+        EXPECT_STREQ(failure.what(), "Could not open input file: Is a directory");
     }
     EXPECT_TRUE(desktop.boxes().empty());
     EXPECT_EQ(region.hostCount(), 0u);

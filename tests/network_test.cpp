@@ -25,7 +25,7 @@ TEST(Network, MissingInputFileThrowsBeforeLocksAndSocket)
         removeRunLockObjects(settings, options.lockNameSuffix);
         FAIL() << "built a run without its input file";
     } catch (const StartupFailure& failure) {
-        EXPECT_STREQ(failure.what(), "Could not open input file");
+        EXPECT_STREQ(failure.what(), "Could not open input file: No such file or directory");
     }
     const std::string trace = testing::internal::GetCapturedStdout();
     EXPECT_EQ(trace.find("WSA starting..."), std::string::npos);

@@ -32,13 +32,13 @@ using namespace std::chrono_literals;
 
 bool rawSocketsAllowed()
 {
-    if (!platform::startSocketLayer())
+    if (platform::startSocketLayer().is_error())
         return false;
-    int code = 0;
-    const platform::SocketHandle socket = platform::openRawIcmpSocket(code);
-    platform::closeSocket(platform::IcmpEndpoint(socket));
+    const auto socket = platform::openRawIcmpSocket();
+    if (!socket.is_error())
+        platform::closeSocket(platform::IcmpEndpoint(socket.value()));
     platform::stopSocketLayer();
-    return socket != platform::kInvalidSocket;
+    return !socket.is_error();
 }
 
 // Reads host fields under the vector mutex, as the threads write them.
@@ -214,13 +214,13 @@ void expectLoopbackHostsAnswer(std::optional<platform::IcmpSocketKind> kind)
 
 bool kindOpens(platform::IcmpSocketKind kind)
 {
-    if (!platform::startSocketLayer())
+    if (platform::startSocketLayer().is_error())
         return false;
-    int code = 0;
-    const platform::IcmpEndpoint endpoint = platform::openIcmpEndpointOfKind(kind, code);
-    platform::closeSocket(endpoint);
+    const auto endpoint = platform::openIcmpEndpointOfKind(kind);
+    if (!endpoint.is_error())
+        platform::closeSocket(endpoint.value());
     platform::stopSocketLayer();
-    return endpoint.valid();
+    return !endpoint.is_error();
 }
 
 }  // namespace
@@ -417,10 +417,10 @@ TEST(PingEngine, RepliesQueuedTogetherAreAllApplied)
         Address& host = *network.host(i);
         ASSERT_EQ(network.pingSemaphore().wait(), platform::WaitResult::Signalled);
         startRequest(network.engine(), host);
-        SocketAddress destination;
-        ASSERT_EQ(resolveHost(host.getHostText(), host.getNumericAddress(), destination), 0);
+        const auto destination = resolveHost(host.getHostText(), host.getNumericAddress());
+        ASSERT_FALSE(destination.is_error());
         fillEchoRequest(request, 44, 0);
-        ASSERT_EQ(sendEcho(network.socket().endpoint(), destination, request, 44), 0);
+        ASSERT_EQ(sendEcho(network.socket().endpoint(), destination.value(), request, 44), SendResult::Sent);
     }
     // Loopback answers within the send, so all six replies wait already.
     std::thread receiver([&network] { receiverThread(network.engine()); });

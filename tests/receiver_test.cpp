@@ -27,7 +27,7 @@ TEST_F(ApplyReplyTest, ReplyAnswersOnceAndOnlyAnAwaitingHost)
     ReplyInfo good;
     good.address = platform::parseIpv4("10.0.0.1");
     testing::internal::CaptureStdout();
-    EXPECT_EQ(applyReply("10.0.0.1", network().engine(), good), 0);
+    EXPECT_EQ(applyReply("10.0.0.1", network().engine(), good), ReplyMatch::Applied);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "freed a semaphore\n");
     EXPECT_EQ(host.getPingState(), PingState::Idle);
     EXPECT_EQ(host.getStatus(), HostStatus::Green);
@@ -36,11 +36,11 @@ TEST_F(ApplyReplyTest, ReplyAnswersOnceAndOnlyAnAwaitingHost)
 
     // The same reply again, or one after a time-out: nothing changes and no
     // count is given back twice.
-    EXPECT_EQ(applyReply("10.0.0.1", network().engine(), good), 0);
+    EXPECT_EQ(applyReply("10.0.0.1", network().engine(), good), ReplyMatch::Applied);
     EXPECT_FALSE(network().pingSemaphore().release());
     EXPECT_EQ(host.getRepliesMatched(), 1u) << "a reply nobody waited for was counted";
-    EXPECT_EQ(applyReply("10.0.0.9", network().engine(), good), -1);
-    EXPECT_EQ(applyReply("10.0.0.01", network().engine(), good), -1);
+    EXPECT_EQ(applyReply("10.0.0.9", network().engine(), good), ReplyMatch::NoSuchHost);
+    EXPECT_EQ(applyReply("10.0.0.01", network().engine(), good), ReplyMatch::NoSuchHost);
 }
 
 TEST_F(ApplyReplyTest, ErrorRepliesFailTheHost)
@@ -74,7 +74,7 @@ TEST_F(ApplyReplyTest, OwedCountsGoBackOnlyWhenTheCallerReleasesThem)
     good.address = platform::parseIpv4("10.0.0.1");
     int owed = 0;
     testing::internal::CaptureStdout();
-    EXPECT_EQ(applyReply("10.0.0.1", network().engine(), good, owed), 0);
+    EXPECT_EQ(applyReply("10.0.0.1", network().engine(), good, owed), ReplyMatch::Applied);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(owed, 1);
     EXPECT_EQ(host.getPingState(), PingState::Idle);
@@ -86,7 +86,7 @@ TEST_F(ApplyReplyTest, OwedCountsGoBackOnlyWhenTheCallerReleasesThem)
     EXPECT_EQ(free, 5);
     for (int i = 0; i < free; ++i)
         network().pingSemaphore().release();
-    EXPECT_EQ(applyReply("10.0.0.9", network().engine(), good, owed), -1);
+    EXPECT_EQ(applyReply("10.0.0.9", network().engine(), good, owed), ReplyMatch::NoSuchHost);
     EXPECT_EQ(owed, 1);
 
     testing::internal::CaptureStdout();
@@ -118,7 +118,7 @@ TEST(ApplyReplyToNames, AReplyAnswersTheLongestWaitingHostAtItsAddress)
     std::vector<const Address*> answered;
     for (int reply = 0; reply < 4; ++reply) {
         int owed = 0;
-        EXPECT_EQ(applyReply("10.0.0.1", engine, good, owed), 0);
+        EXPECT_EQ(applyReply("10.0.0.1", engine, good, owed), ReplyMatch::Applied);
         for (const Address* host : { &dotted, &first, &second }) {
             if (host->getRepliesMatched() == 1
                 && std::find(answered.begin(), answered.end(), host) == answered.end())
@@ -127,5 +127,5 @@ TEST(ApplyReplyToNames, AReplyAnswersTheLongestWaitingHostAtItsAddress)
     }
     EXPECT_EQ(answered, (std::vector<const Address*> { &second, &dotted, &first }));
     // Moved away from 10.0.0.9: nothing there answers it any more.
-    EXPECT_EQ(applyReply("10.0.0.9", engine, good), -1);
+    EXPECT_EQ(applyReply("10.0.0.9", engine, good), ReplyMatch::NoSuchHost);
 }

@@ -76,12 +76,12 @@ TEST_F(ScheduleTest, SilentHostsHoldTheirCountsOnlyForTheReceiveWait)
     // A late reply is applied, and gives no second count back.
     ReplyInfo good;
     int owed = 0;
-    EXPECT_EQ(applyReply("10.0.0.1", network().engine(), good, owed), 0);
+    EXPECT_EQ(applyReply("10.0.0.1", network().engine(), good, owed), ReplyMatch::Applied);
     EXPECT_EQ(owed, 0);
     EXPECT_EQ(host(0).getPingState(), PingState::Idle);
     EXPECT_EQ(host(0).getRepliesMatched(), 1u);
     // An answer in time gives its own count back, once.
-    EXPECT_EQ(applyReply("10.0.0.8", network().engine(), good, owed), 0);
+    EXPECT_EQ(applyReply("10.0.0.8", network().engine(), good, owed), ReplyMatch::Applied);
     EXPECT_EQ(owed, 1);
     releaseOwedCounts(network().engine(), owed);
 

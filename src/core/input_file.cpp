@@ -119,8 +119,8 @@ void loadLine(Region& region, std::string& line, int lineNumber, CalendarTime no
 void loadInputFile(Region& region, const std::string& fileName, CalendarTime now, const LineReport& report)
 {
     platform::InputFile file;
-    if (!file.open(fileName))
-        throw StartupFailure("Could not open input file");
+    if (const auto opened = file.open(fileName); opened.is_error())
+        throw StartupFailure("Could not open input file: " + platform::systemErrorText(opened.error().code()));
 
     // Only as much of a line is kept as a good line can have, with the CR of
     // a CRLF end; the rest of an over-long line is read past.
@@ -130,8 +130,13 @@ void loadInputFile(Region& region, const std::string& fileName, CalendarTime now
     std::uint64_t lineLength = 0;
     int lineNumber = 1;
     char buffer[8192];
-    long got = 0;
-    while ((got = file.read(buffer, sizeof buffer)) > 0) {
+    for (;;) {
+        const auto read = file.read(buffer, sizeof buffer);
+        if (read.is_error())
+            throw StartupFailure("Could not read input file: " + platform::systemErrorText(read.error().code()));
+        const std::size_t got = read.value();
+        if (got == 0)
+            break;
         const char* at = buffer;
         const char* const end = buffer + got;
         while (at < end) {

@@ -12,7 +12,7 @@ TextWrite textWriteOf(const platform::ErrorOr<void>& written)
 {
     if (!written.is_error())
         return TextWrite::Written;
-    return platform::couldNotOpen(written.error()) ? TextWrite::NotOpened : TextWrite::Failed;
+    return written.error().is(platform::ErrorKind::CouldNotOpen) ? TextWrite::NotOpened : TextWrite::Failed;
 }
 
 }  // namespace

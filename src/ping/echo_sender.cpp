@@ -23,15 +23,16 @@ int clampPacketSize(int packetSize)
     return static_cast<int>(size);
 }
 
-int sendPrimingEcho(const platform::IcmpEndpoint& socket)
+SendResult sendPrimingEcho(const platform::IcmpEndpoint& socket)
 {
     PacketBuffer buffer;
-    if (allocateBuffer(buffer, 44) != 0) {
+    if (!allocateBuffer(buffer, 44)) {
         platform::errorLine("could not allocate buffers");
-        return -1;
+        return SendResult::Failed;
     }
     SocketAddress destination;
-    resolveHost("127.0.0.1", platform::parseIpv4("127.0.0.1"), destination);
+    destination.family = kAddressFamilyInet;
+    destination.address = platform::parseIpv4("127.0.0.1");
     fillEchoRequest(buffer.get(), 44, 0, echoIdentifierOf(socket));
     return sendEcho(socket, destination, buffer.get(), 44);
 }
@@ -66,8 +67,7 @@ SendOutcome sendRequest(EngineContext& engine, Address& host, bool waitForCount,
     platform::Clock& clock = engine.clock;
     // Looked up before any lock is taken: a slow name server holds up this
     // thread alone, never the receiver or the sweep.
-    SocketAddress destination;
-    const bool resolved = resolveHost(host.getHostText(), host.getNumericAddress(), destination) == 0;
+    const auto resolved = resolveHost(host.getHostText(), host.getNumericAddress());
 
     platform::traceLine("w:waiting semMutex");
     std::optional<platform::CountHold> count = waitForCount
@@ -88,7 +88,7 @@ SendOutcome sendRequest(EngineContext& engine, Address& host, bool waitForCount,
     if (exitRequested.load())
         return SendOutcome::Stop;  // the count may be one the sweep gave back for the exit
 
-    if (!resolved) {
+    if (resolved.is_error()) {
         // Stamped so that the host waits its interval before the next try
         // instead of being looked up again at once, over and over.
         host.setLastSendTime(clock.now());
@@ -99,13 +99,14 @@ SendOutcome sendRequest(EngineContext& engine, Address& host, bool waitForCount,
         platform::traceLine("could not setup for ping");
         return SendOutcome::Sent;
     }
+    const SocketAddress& destination = resolved.value();
     if (host.getNumericAddress() == platform::kNoAddress)
         engine.namedHosts.place(host, destination.address);
     fillEchoRequest(buffer, size, 0, identifier);
     platform::traceLine("w: waiting for socket mutex");
     platform::traceLine("w: got socket mutex");
     startRequest(engine, host);
-    if (sendEcho(engine.socket.endpoint(), destination, buffer, size) == -1) {
+    if (sendEcho(engine.socket.endpoint(), destination, buffer, size) == SendResult::Failed) {
         platform::errorLine("pinging failed");
         platform::traceLine("w:send failed");
         takeBackCount(host);
@@ -129,7 +130,7 @@ int echoSenderThread(EngineContext& engine)
     Region& hosts = engine.hosts;
     const int size = clampPacketSize(hosts.getPacketSize());
     PacketBuffer buffer;
-    if (allocateBuffer(buffer, static_cast<std::size_t>(size)) != 0) {
+    if (!allocateBuffer(buffer, static_cast<std::size_t>(size))) {
         platform::errorLine("could not allocate buffers");
         return 1;
     }

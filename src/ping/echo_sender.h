@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ping/icmp_message.h"
 #include "platform/raw_socket.h"
 
 namespace bv {
@@ -11,7 +12,7 @@ struct EngineContext;
 int echoSenderThread(EngineContext& engine);
 
 // One echo request to 127.0.0.1, sent before the threads start.
-int sendPrimingEcho(const platform::IcmpEndpoint& socket);
+SendResult sendPrimingEcho(const platform::IcmpEndpoint& socket);
 
 // The packet size the sender uses: the setting clamped to 8..1024, compared
 // as unsigned so that a negative setting becomes 1024.

@@ -3,7 +3,6 @@
 #include "platform/diagnostics.h"
 #include "platform/name_lookup.h"
 #include "platform/process.h"
-#include "platform/socket_error.h"
 
 #include <cstring>
 
@@ -41,24 +40,23 @@ std::uint16_t echoIdentifierOf(const platform::IcmpEndpoint& socket)
     return socket.kind == platform::IcmpSocketKind::Raw ? ownEchoIdentifier() : socket.identifier;
 }
 
-int resolveHost(const std::string& hostText, platform::Ipv4Address numericAddress, SocketAddress& destination)
+platform::ErrorOr<SocketAddress> resolveHost(const std::string& hostText, platform::Ipv4Address numericAddress)
 {
-    destination = SocketAddress {};
+    SocketAddress destination;
+    destination.family = kAddressFamilyInet;
     if (numericAddress != platform::kNoAddress) {
-        destination.family = kAddressFamilyInet;
         destination.address = numericAddress;
-        return 0;
+        return destination;
     }
     // The text ends at its first NUL, as the resolver would read it.
     const std::string name = hostText.c_str();
-    const auto found = platform::lookUpName(name);
+    auto found = platform::lookUpName(name);
     if (found.is_error()) {
-        platform::errorLine("Failed to resolve " + name);
-        return -1;
+        platform::errorLine("Failed to resolve " + name + ": " + found.error().message());
+        return found.release_error();
     }
-    destination.family = kAddressFamilyInet;
     destination.address = found.value();
-    return 0;
+    return destination;
 }
 
 std::uint16_t internetChecksum(const std::uint8_t* bytes, int count)
@@ -99,49 +97,48 @@ std::uint16_t fillEchoRequest(std::uint8_t* buffer, int size, std::uint16_t sequ
     return checksum;
 }
 
-int sendEcho(const platform::IcmpEndpoint& socket, const SocketAddress& destination, const std::uint8_t* buffer, int size)
+SendResult sendEcho(
+    const platform::IcmpEndpoint& socket, const SocketAddress& destination, const std::uint8_t* buffer, int size)
 {
-    int errorCode = 0;
-    const long sent = platform::sendDatagram(
-        socket, buffer, size > 0 ? static_cast<std::size_t>(size) : 0, destination.address, errorCode);
+    const auto sent
+        = platform::sendDatagram(socket, buffer, size > 0 ? static_cast<std::size_t>(size) : 0, destination.address);
     if (platform::traceWanted()) {
         const std::string dotted = platform::dottedQuad(destination.address);
         platform::traceLine("Sending " + std::to_string(size) + " bytes to " + dotted + "... done sending bytes to "
             + dotted);
     }
-    if (sent < 0) {
-        platform::errorLine("send failed: " + std::to_string(errorCode));
-        return -1;
+    if (sent.is_error()) {
+        platform::errorLine("send failed: " + std::to_string(sent.error().code()));
+        return SendResult::Failed;
     }
-    if (sent < size)
-        platform::traceLine("sent " + std::to_string(sent) + " bytes...");
-    return 0;
+    if (sent.value() < static_cast<std::size_t>(size))
+        platform::traceLine("sent " + std::to_string(sent.value()) + " bytes...");
+    return SendResult::Sent;
 }
 
 int receiveMessage(const platform::IcmpEndpoint& socket, SocketAddress& sender, std::uint8_t* buffer, int capacity)
 {
     sender = SocketAddress {};
-    int errorCode = 0;
-    platform::Ipv4Address from = 0;
-    const long received = platform::receiveDatagram(
-        socket, buffer, capacity > 0 ? static_cast<std::size_t>(capacity) : 0, from, errorCode);
-    if (received < 0) {
+    const auto received
+        = platform::receiveDatagram(socket, buffer, capacity > 0 ? static_cast<std::size_t>(capacity) : 0);
+    if (received.is_error()) {
+        const platform::Error& error = received.error();
         platform::errorLine(std::string("read failed: ")
-            + (errorCode == platform::kErrorMessageTooLong ? std::string("buffer too small")
-                                                            : "error #" + std::to_string(errorCode)));
+            + (error.is(platform::ErrorKind::MessageTooLong) ? std::string("buffer too small")
+                                                              : "error #" + std::to_string(error.code())));
         return -1;
     }
     sender.family = kAddressFamilyInet;
-    sender.address = from;
-    return static_cast<int>(received);
+    sender.address = received.value().sender;
+    return static_cast<int>(received.value().size);
 }
 
-int decodeReply(const std::uint8_t* datagram, int count, const SocketAddress& sender, ReplyInfo& reply)
+DecodeResult decodeReply(const std::uint8_t* datagram, int count, const SocketAddress& sender, ReplyInfo& reply)
 {
     return decodeReply(datagram, count, sender, reply, ownEchoIdentifier());
 }
 
-int decodeReply(const std::uint8_t* datagram, int count, const SocketAddress& sender, ReplyInfo& reply,
+DecodeResult decodeReply(const std::uint8_t* datagram, int count, const SocketAddress& sender, ReplyInfo& reply,
     std::uint16_t ownIdentifier)
 {
     // A header length field below 5 is no IPv4 header: the time to live at
@@ -149,7 +146,7 @@ int decodeReply(const std::uint8_t* datagram, int count, const SocketAddress& se
     if (count <= 0 || count < ipHeaderLength(datagram) + kEchoHeaderSize
         || ipHeaderLength(datagram) < kMinIpHeaderLength) {
         platform::errorLine("too few bytes from " + platform::dottedQuad(sender.address));
-        return -1;
+        return DecodeResult::Unusable;
     }
     const int header = ipHeaderLength(datagram);
     const std::uint8_t* icmp = datagram + header;
@@ -158,7 +155,7 @@ int decodeReply(const std::uint8_t* datagram, int count, const SocketAddress& se
     case kIcmpEchoReply:
         if (icmp[4] != (ownIdentifier & 0xFF) || icmp[5] != (ownIdentifier >> 8)) {
             platform::traceLine("this ping reply wasn't for me");
-            return -2;
+            return DecodeResult::NotOurs;
         }
         break;
     case kIcmpTimeExceeded:
@@ -169,7 +166,7 @@ int decodeReply(const std::uint8_t* datagram, int count, const SocketAddress& se
         break;
     default:
         platform::errorLine("Unknown ICMP packet type " + std::to_string(type) + " received");
-        return -1;
+        return DecodeResult::Unusable;
     }
 
     reply.address = sender.address;
@@ -177,7 +174,7 @@ int decodeReply(const std::uint8_t* datagram, int count, const SocketAddress& se
         reply.errorText = "TTL expired";
     // Built for every reply, so only when somebody can read it.
     if (!platform::traceWanted())
-        return 0;
+        return DecodeResult::Usable;
     const int hops = hopEstimate(datagram[8]);
     const unsigned sequence = static_cast<unsigned>(icmp[6]) | static_cast<unsigned>(icmp[7]) << 8;
     std::string line = std::to_string(count) + " bytes from " + platform::dottedQuad(sender.address) + ", icmp_seq "
@@ -187,7 +184,7 @@ int decodeReply(const std::uint8_t* datagram, int count, const SocketAddress& se
     else
         line += std::to_string(hops) + " hop" + (hops == 1 ? "" : "s") + " ms.";
     platform::traceLine(line);
-    return 0;
+    return DecodeResult::Usable;
 }
 
 bool readSequence(const std::uint8_t* datagram, int count, std::uint16_t& sequence)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/icmp_numbers.h"
 #include "platform/ipv4.h"
 #include "platform/raw_socket.h"
 
@@ -30,10 +31,10 @@ struct ReplyInfo {
     std::string errorText;              // empty for a good echo reply
 };
 
-inline constexpr std::uint8_t kIcmpEchoReply = 0;
-inline constexpr std::uint8_t kIcmpDestinationUnreachable = 3;
-inline constexpr std::uint8_t kIcmpEchoRequest = 8;
-inline constexpr std::uint8_t kIcmpTimeExceeded = 11;
+using platform::kIcmpDestinationUnreachable;
+using platform::kIcmpEchoReply;
+using platform::kIcmpEchoRequest;
+using platform::kIcmpTimeExceeded;
 
 inline constexpr int kEchoHeaderSize = 8;
 
@@ -45,9 +46,10 @@ std::uint16_t ownEchoIdentifier();
 // on a raw socket, the one the system assigned on the other kinds.
 std::uint16_t echoIdentifierOf(const platform::IcmpEndpoint& socket);
 
-// Fills the destination from numericAddress, or, when that is kNoAddress,
-// by looking the host text up. 0, or -1 when the name does not resolve.
-int resolveHost(const std::string& hostText, platform::Ipv4Address numericAddress, SocketAddress& destination);
+// The destination from numericAddress, or, when that is kNoAddress, from
+// looking the host text up; the resolver's reason when the name does not
+// resolve (the error note is written).
+platform::ErrorOr<SocketAddress> resolveHost(const std::string& hostText, platform::Ipv4Address numericAddress);
 
 // Writes an echo request of `size` bytes (at least 8) into the buffer and
 // returns its checksum. The identifier and the sequence go low byte first.
@@ -57,16 +59,23 @@ std::uint16_t fillEchoRequest(std::uint8_t* buffer, int size, std::uint16_t sequ
 // The RFC 1071 checksum as a number whose high byte goes first on the wire.
 std::uint16_t internetChecksum(const std::uint8_t* bytes, int count);
 
-// 0 when the system took the datagram (wholly or in part), -1 on an error.
-int sendEcho(const platform::IcmpEndpoint& socket, const SocketAddress& destination, const std::uint8_t* buffer, int size);
+enum class SendResult { Sent, Failed };
+
+// Sent when the system took the datagram (wholly or in part).
+SendResult sendEcho(
+    const platform::IcmpEndpoint& socket, const SocketAddress& destination, const std::uint8_t* buffer, int size);
 
 // Bytes received, IPv4 header included (whatever the kind of socket), or -1
 // on an error.
 int receiveMessage(const platform::IcmpEndpoint& socket, SocketAddress& sender, std::uint8_t* buffer, int capacity);
 
-// 0 usable message, -1 unusable, -2 an echo reply for another process.
-int decodeReply(const std::uint8_t* datagram, int count, const SocketAddress& sender, ReplyInfo& reply);
-int decodeReply(const std::uint8_t* datagram, int count, const SocketAddress& sender, ReplyInfo& reply,
+// What a received datagram is to the receiver; the values are the
+// decoder's historic results, which traces and tools may know.
+enum class DecodeResult { Usable = 0, Unusable = -1, NotOurs = -2 };
+
+// NotOurs is an echo reply for another process.
+DecodeResult decodeReply(const std::uint8_t* datagram, int count, const SocketAddress& sender, ReplyInfo& reply);
+DecodeResult decodeReply(const std::uint8_t* datagram, int count, const SocketAddress& sender, ReplyInfo& reply,
     std::uint16_t ownIdentifier);
 
 // The ICMP sequence field of a received datagram, if the datagram holds it.

@@ -11,7 +11,8 @@ namespace bv {
 bool IcmpSocket::startLayer()
 {
     platform::traceLine("WSA starting...");
-    layerStarted_ = platform::startSocketLayer();
+    const auto started = platform::startSocketLayer();
+    layerStarted_ = !started.is_error();
     if (!layerStarted_)
         platform::errorLine("Failed to find Winsock 2.1 or better.");
     return layerStarted_;
@@ -21,12 +22,13 @@ IcmpSocket::IcmpSocket(int timeToLive, platform::IcmpSocketKind only)
 {
     if (!startLayer())
         return;
-    int errorCode = 0;
-    socket_ = platform::openIcmpEndpointOfKind(only, errorCode);
-    if (!socket_.valid()) {
-        platform::errorLine("Failed to open the " + platform::describeIcmpKind(only) + ": " + std::to_string(errorCode));
+    auto opened = platform::openIcmpEndpointOfKind(only);
+    if (opened.is_error()) {
+        platform::errorLine(
+            "Failed to open the " + platform::describeIcmpKind(only) + ": " + std::to_string(opened.error().code()));
         return;
     }
+    socket_ = opened.release_value();
     setUp(timeToLive);
 }
 
@@ -34,36 +36,36 @@ IcmpSocket::IcmpSocket(int timeToLive)
 {
     if (!startLayer())
         return;
-    int errorCode = 0;
-    int fallbackError = 0;
-    socket_ = platform::openIcmpEndpoint(errorCode, fallbackError);
-    if (!socket_.valid()) {
-        const std::string note = "Failed to create raw socket: " + std::to_string(errorCode);
+    auto opened = platform::openIcmpEndpoint();
+    if (opened.is_error()) {
+        const platform::IcmpRefusal& refusal = opened.error();
+        const std::string note = "Failed to create raw socket: " + std::to_string(refusal.raw.code());
         platform::errorLine(note);
-        if (fallbackError != 0) {
+        if (refusal.fallback) {
             platform::errorLine("Failed to open the " + platform::describeIcmpKind(platform::kUnprivilegedIcmpKind)
-                + " instead: " + std::to_string(fallbackError));
-            const std::string remedies = platform::icmpRefusalRemedies(errorCode, fallbackError);
+                + " instead: " + std::to_string(refusal.fallback->code()));
+            const std::string remedies = platform::icmpRefusalRemedies(refusal);
             if (!remedies.empty())
                 platform::errorLine(remedies);
         }
         // A tray program has no console: a refusal for want of rights is
         // told to the user, and the run goes on without pings.
-        const std::string advice = platform::rawSocketRefusalAdvice(errorCode);
+        const std::string advice = platform::rawSocketRefusalAdvice(refusal.raw);
         if (!advice.empty())
             showMessageBox(note + "\r\n" + advice, "BeaconVigilor", MessageIcon::Error);
         return;
     }
+    socket_ = opened.release_value();
     setUp(timeToLive);
 }
 
 void IcmpSocket::setUp(int timeToLive)
 {
     platform::traceLine("Pinging through the " + platform::describeIcmpKind(socket_.kind));
-    int errorCode = 0;
     // Refused: the socket stays in use with the system's default.
-    if (!platform::setTimeToLive(socket_, timeToLive, errorCode))
-        platform::errorLine("TTL setsockopt failed: " + std::to_string(errorCode));
+    const auto set = platform::setTimeToLive(socket_, timeToLive);
+    if (set.is_error())
+        platform::errorLine("TTL setsockopt failed: " + std::to_string(set.error().code()));
 }
 
 IcmpSocket::~IcmpSocket()
@@ -76,15 +78,6 @@ IcmpSocket::~IcmpSocket()
 std::uint16_t IcmpSocket::echoIdentifier() const
 {
     return echoIdentifierOf(socket_);
-}
-
-int waitReadable(const platform::IcmpEndpoint& socket, unsigned timeoutMilliseconds, int& readable)
-{
-    bool ready = false;
-    if (!platform::waitForReadable(socket, timeoutMilliseconds, ready))
-        return 0;
-    readable = ready ? 1 : 0;
-    return 1;
 }
 
 }  // namespace bv

@@ -31,9 +31,4 @@ private:
     bool layerStarted_ = false;
 };
 
-// Waits at most the time-out (0 polls) for a datagram. 1 when the wait
-// completed, with readable 1 if a datagram is waiting and 0 otherwise; 0
-// when the wait itself failed, readable untouched.
-int waitReadable(const platform::IcmpEndpoint& socket, unsigned timeoutMilliseconds, int& readable);
-
 }  // namespace bv

@@ -6,14 +6,14 @@
 
 namespace bv {
 
-int allocateBuffer(PacketBuffer& buffer, std::size_t size)
+bool allocateBuffer(PacketBuffer& buffer, std::size_t size)
 {
     buffer.reset(new (std::nothrow) std::uint8_t[size]());
     if (!buffer) {
         platform::errorLine("Failed to allocate output buffer.");
-        return -1;
+        return false;
     }
-    return 0;
+    return true;
 }
 
 }  // namespace bv

@@ -8,7 +8,7 @@ namespace bv {
 
 using PacketBuffer = std::unique_ptr<std::uint8_t[]>;
 
-// 0 when allocated; -1 after the error note.
-int allocateBuffer(PacketBuffer& buffer, std::size_t size);
+// False after the error note when the memory is not to be had.
+bool allocateBuffer(PacketBuffer& buffer, std::size_t size);
 
 }  // namespace bv

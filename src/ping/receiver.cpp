@@ -4,6 +4,7 @@
 #include "ping/engine_context.h"
 #include "ping/icmp_message.h"
 #include "ping/icmp_socket.h"
+#include "platform/raw_socket.h"
 #include "ping/packet_buffer.h"
 #include "platform/diagnostics.h"
 #include "platform/lock_hold.h"
@@ -38,13 +39,13 @@ Address* answeredHost(const std::string& key, EngineContext& engine)
 
 }  // namespace
 
-int applyReply(const std::string& key, EngineContext& engine, const ReplyInfo& reply, int& countsOwed)
+ReplyMatch applyReply(const std::string& key, EngineContext& engine, const ReplyInfo& reply, int& countsOwed)
 {
     Address* host = answeredHost(key, engine);
     if (!host)
-        return -1;
+        return ReplyMatch::NoSuchHost;
     if (host->getPingState() != PingState::AwaitingReply)
-        return 0;
+        return ReplyMatch::Applied;
     const std::int32_t ok = reply.errorText.empty() ? 1 : 0;
     if (!ok)
         platform::traceLine("R:TTL expired");
@@ -54,7 +55,7 @@ int applyReply(const std::string& key, EngineContext& engine, const ReplyInfo& r
     // A late reply finds the count given back already.
     if (takeBackCount(*host))
         ++countsOwed;
-    return 0;
+    return ReplyMatch::Applied;
 }
 
 void releaseOwedCounts(EngineContext& engine, int& countsOwed)
@@ -67,10 +68,10 @@ void releaseOwedCounts(EngineContext& engine, int& countsOwed)
     }
 }
 
-int applyReply(const std::string& key, EngineContext& engine, const ReplyInfo& reply)
+ReplyMatch applyReply(const std::string& key, EngineContext& engine, const ReplyInfo& reply)
 {
     int countsOwed = 0;
-    const int result = applyReply(key, engine, reply, countsOwed);
+    const ReplyMatch result = applyReply(key, engine, reply, countsOwed);
     releaseOwedCounts(engine, countsOwed);
     return result;
 }
@@ -108,7 +109,7 @@ bool readReply(const platform::IcmpEndpoint& socket, std::uint8_t* buffer, std::
         platform::errorLine("bad sequence number!");
         return false;
     }
-    if (decodeReply(buffer, count, sender, reply, identifier) != 0)
+    if (decodeReply(buffer, count, sender, reply, identifier) != DecodeResult::Usable)
         return false;
     platform::traceLine(" r: reply decoded");
 
@@ -130,7 +131,7 @@ int receiverThread(EngineContext& engine)
 {
     const platform::IcmpEndpoint& socket = engine.socket.endpoint();
     PacketBuffer buffer;
-    if (allocateBuffer(buffer, kReceiveBufferSize) != 0) {
+    if (!allocateBuffer(buffer, kReceiveBufferSize)) {
         platform::errorLine("unable to allocate buffers");
         return 0;
     }
@@ -147,13 +148,13 @@ int receiverThread(EngineContext& engine)
         std::int64_t wait = std::min(receiveWait, kLongestReceiveWait);
         if (nextExpiry >= 0 && nextExpiry < wait)
             wait = nextExpiry;
-        int readable = 0;
-        if (waitReadable(socket, static_cast<unsigned>(wait), readable) != 1) {
+        const auto waited = platform::waitForReadable(socket, static_cast<unsigned>(wait));
+        if (waited.is_error()) {
             // Without a usable socket the wait fails at once; pausing keeps
             // this loop from spinning a processor.
             engine.clock.pauseMilliseconds(std::max<std::int64_t>(wait, 100), exitRequested.wakeup());
-            readable = 0;
         }
+        const bool readable = !waited.is_error() && waited.value();
         const bool haveReply = readable && readReply(socket, buffer.get(), identifier, reply, key);
 
         // The counts go back after the lock: a sender woken by the first of
@@ -167,9 +168,10 @@ int receiverThread(EngineContext& engine)
             }
             if (haveReply) {
                 applyReply(key, engine, reply, countsOwed);
-                for (int more = 0; more < kRepliesPerHold; ++more) {
+                for (int extra = 0; extra < kRepliesPerHold; ++extra) {
                     reply.errorText.clear();
-                    if (waitReadable(socket, 0, readable) != 1 || !readable)
+                    const auto more = platform::waitForReadable(socket, 0);
+                    if (more.is_error() || !more.value())
                         break;
                     if (readReply(socket, buffer.get(), identifier, reply, key))
                         applyReply(key, engine, reply, countsOwed);

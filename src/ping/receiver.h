@@ -11,11 +11,14 @@ struct ReplyInfo;
 // hosts. Returns 0.
 int receiverThread(EngineContext& engine);
 
-// Called with the vector mutex held. -1 when no host has the key, else 0.
-int applyReply(const std::string& key, EngineContext& engine, const ReplyInfo& reply);
+enum class ReplyMatch { Applied, NoSuchHost };
+
+// Called with the vector mutex held. Applied also when the host was not
+// waiting and nothing changed.
+ReplyMatch applyReply(const std::string& key, EngineContext& engine, const ReplyInfo& reply);
 // The same, except that a count to give back is added to `countsOwed` for
 // the caller to release once it has let go of the vector mutex.
-int applyReply(const std::string& key, EngineContext& engine, const ReplyInfo& reply, int& countsOwed);
+ReplyMatch applyReply(const std::string& key, EngineContext& engine, const ReplyInfo& reply, int& countsOwed);
 
 // Gives back the counts that applyReply left owed; each gives the trace or
 // the error note that applyReply would have written.

@@ -13,15 +13,6 @@ namespace platform {
 // Characters that end a directory part in a file name here.
 extern const char* const kDirectorySeparators;
 
-// The text of a file function's Error when the file could not be opened or
-// created, so nothing in it changed.
-inline constexpr const char* kCouldNotOpen = "open";
-
-inline bool couldNotOpen(const Error& error)
-{
-    return error.text() == kCouldNotOpen;
-}
-
 // A file read once from its start to its end: a regular file, a pipe or a
 // device. A directory is refused: read as a stream it passes for an empty file.
 class InputFile {
@@ -31,9 +22,9 @@ public:
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;
 
-    bool open(const std::string& name);
-    // Bytes read into `buffer`, at most `size`; 0 at the end, -1 on an error.
-    long read(char* buffer, std::size_t size);
+    ErrorOr<void> open(const std::string& name);
+    // Bytes read into `buffer`, at most `size`; 0 at the end.
+    ErrorOr<std::size_t> read(char* buffer, std::size_t size);
 
 private:
     // A descriptor or a handle; -1 is none for both.
@@ -54,8 +45,8 @@ ErrorOr<void> writeWholeFile(const std::string& name, const std::string& bytes, 
 
 // Replaces the file's whole content at once, so a reader sees the old bytes
 // or the new ones, never a mix: writes "<name>.tmp.<process id>" and renames
-// it over the file. Nothing is left behind on failure; kCouldNotOpen when
-// the new file cannot be created.
+// it over the file. Nothing is left behind on failure; ErrorKind::CouldNotOpen
+// when the new file cannot be created.
 ErrorOr<void> replaceFileContent(const std::string& name, const std::string& bytes);
 
 }  // namespace platform

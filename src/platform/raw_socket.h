@@ -1,15 +1,16 @@
 #pragma once
 
+#include "platform/error_or.h"
 #include "platform/ipv4.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace bv {
 
-// The IPv4 ICMP socket. Every call is a plain blocking call and reports
-// failure with the system's error code (see socket_error.h).
+// The IPv4 ICMP socket. Every call is a plain blocking call.
 namespace platform {
 
 #ifdef _WIN32
@@ -56,26 +57,31 @@ struct IcmpEndpoint {
 };
 
 // Starts the system's sockets layer for the socket's owner (asking for
-// version 2.1 where the layer has versions); false when it cannot. Every
-// start that succeeded is matched by one stop.
-bool startSocketLayer();
+// version 2.1 where the layer has versions). Every start that succeeded is
+// matched by one stop.
+ErrorOr<void> startSocketLayer();
 void stopSocketLayer();
 
 // A second line for the user when the system refused the raw socket for
-// want of rights; empty when the code means something else.
-std::string rawSocketRefusalAdvice(int errorCode);
+// want of rights; empty when the error is something else.
+std::string rawSocketRefusalAdvice(const Error& refusal);
 
-// kInvalidSocket and the error code when the system refuses the socket.
-SocketHandle openRawIcmpSocket(int& errorCode);
+ErrorOr<SocketHandle> openRawIcmpSocket();
+
+// Why neither kind of socket opened: the raw socket's refusal, and the
+// other kind's when it was tried (only after a refusal for want of rights).
+struct IcmpRefusal {
+    Error raw;
+    std::optional<Error> fallback;
+};
 
 // The raw socket, or when the system refuses it for want of rights the kind
-// an ordinary user may open. An invalid endpoint when neither opens, with
-// rawError set and fallbackError the other kind's code (0 if not tried).
-IcmpEndpoint openIcmpEndpoint(int& rawError, int& fallbackError);
+// an ordinary user may open.
+ErrorOr<IcmpEndpoint, IcmpRefusal> openIcmpEndpoint();
 
-// That kind of socket alone: invalid, with the error code, when the system
-// refuses it or has no such kind.
-IcmpEndpoint openIcmpEndpointOfKind(IcmpSocketKind kind, int& errorCode);
+// That kind of socket alone; an error when the system refuses it or has no
+// such kind.
+ErrorOr<IcmpEndpoint> openIcmpEndpointOfKind(IcmpSocketKind kind);
 
 // How the run's pings go, for the trace: "raw socket" and the like.
 std::string describeIcmpKind(IcmpSocketKind kind);
@@ -85,25 +91,28 @@ std::string describeIcmpKind(IcmpSocketKind kind);
 std::string pingRightsRemedies(const std::string& program);
 
 // The error note's lines when neither kind opened for want of rights: what
-// would let this program ping. Empty when the codes mean something else.
-std::string icmpRefusalRemedies(int rawError, int fallbackError);
+// would let this program ping. Empty when the errors mean something else.
+std::string icmpRefusalRemedies(const IcmpRefusal& refusal);
 
-// Time to live of outgoing datagrams; false and the error code on failure.
-bool setTimeToLive(const IcmpEndpoint& socket, int timeToLive, int& errorCode);
+// Time to live of outgoing datagrams.
+ErrorOr<void> setTimeToLive(const IcmpEndpoint& socket, int timeToLive);
 
-// Bytes sent, or -1 and the error code.
-long sendDatagram(const IcmpEndpoint& socket, const std::uint8_t* data, std::size_t size, Ipv4Address destination,
-    int& errorCode);
+// Bytes sent.
+ErrorOr<std::size_t> sendDatagram(
+    const IcmpEndpoint& socket, const std::uint8_t* data, std::size_t size, Ipv4Address destination);
 
-// One whole datagram, IPv4 header included, and its sender. Bytes received,
-// or -1 and the error code; a datagram longer than the buffer is an error
-// with kErrorMessageTooLong (the buffer then holds its first bytes).
-long receiveDatagram(const IcmpEndpoint& socket, std::uint8_t* buffer, std::size_t capacity, Ipv4Address& sender,
-    int& errorCode);
+struct ReceivedDatagram {
+    std::size_t size = 0;
+    Ipv4Address sender = 0;
+};
 
-// Waits at most the time-out (0 polls) for a datagram to read. False when
-// the wait itself failed; otherwise true with `readable` set.
-bool waitForReadable(const IcmpEndpoint& socket, unsigned timeoutMilliseconds, bool& readable);
+// One whole datagram, IPv4 header included, and its sender. A datagram
+// longer than the buffer is an ErrorKind::MessageTooLong error (the buffer
+// then holds its first bytes).
+ErrorOr<ReceivedDatagram> receiveDatagram(const IcmpEndpoint& socket, std::uint8_t* buffer, std::size_t capacity);
+
+// Waits at most the time-out (0 polls): whether a datagram waits to be read.
+ErrorOr<bool> waitForReadable(const IcmpEndpoint& socket, unsigned timeoutMilliseconds);
 
 void closeSocket(const IcmpEndpoint& socket);
 

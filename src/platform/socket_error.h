@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/error_or.h"
+
 namespace bv {
 
 namespace platform {
@@ -8,6 +10,11 @@ namespace platform {
 // counterpart: a datagram that did not fit the caller's buffer. It keeps
 // the value the Windows sockets layer uses for the same case.
 inline constexpr int kErrorMessageTooLong = 10040;
+
+inline Error messageTooLongError()
+{
+    return Error(kErrorMessageTooLong, "receive", ErrorKind::MessageTooLong);
+}
 
 }  // namespace platform
 

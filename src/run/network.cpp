@@ -9,10 +9,13 @@ namespace bv {
 
 namespace {
 
+// A lock the run cannot do without; the failure names it and the system's reason.
 template<typename T>
-std::unique_ptr<T> orNull(platform::ErrorOr<std::unique_ptr<T>> made)
+std::unique_ptr<T> orStartupFailure(platform::ErrorOr<std::unique_ptr<T>> made, const std::string& what)
 {
-    return made.is_error() ? nullptr : made.release_value();
+    if (made.is_error())
+        throw StartupFailure(what + ": " + made.error().message());
+    return made.release_value();
 }
 
 }  // namespace
@@ -41,19 +44,13 @@ Network::Network(const RunSettings& settings, const NetworkOptions& options)
 
     const std::string& suffix = options.lockNameSuffix;
     maxInFlight_ = settings.maxInFlight;
-    pingSemaphore_
-        = orNull(platform::Semaphore::openNamed(pingSemaphoreName(maxInFlight_) + suffix, maxInFlight_, maxInFlight_));
-    if (!pingSemaphore_)
-        throw StartupFailure("could not create semaphore");
-    fileMutex_ = orNull(platform::Mutex::openNamed(kFileMutexName + suffix));
-    if (!fileMutex_)
-        throw StartupFailure("could not create mutex");
-    socketMutex_ = orNull(platform::Mutex::openNamed(kSocketMutexName + suffix));
-    if (!socketMutex_)
-        throw StartupFailure("could not create socket mutex");
-    vectorMutex_ = orNull(platform::Mutex::createPrivate());
-    if (!vectorMutex_)
-        throw StartupFailure("could not create vector mutex");
+    pingSemaphore_ = orStartupFailure(
+        platform::Semaphore::openNamed(pingSemaphoreName(maxInFlight_) + suffix, maxInFlight_, maxInFlight_),
+        "could not create semaphore");
+    fileMutex_ = orStartupFailure(platform::Mutex::openNamed(kFileMutexName + suffix), "could not create mutex");
+    socketMutex_
+        = orStartupFailure(platform::Mutex::openNamed(kSocketMutexName + suffix), "could not create socket mutex");
+    vectorMutex_ = orStartupFailure(platform::Mutex::createPrivate(), "could not create vector mutex");
 
     socket_ = options.socketKind ? std::make_unique<IcmpSocket>(getPingTtl(), *options.socketKind)
                                  : std::make_unique<IcmpSocket>(getPingTtl());

@@ -37,20 +37,15 @@ struct ExitOnUnwind {
 
 }  // namespace
 
-int runMonitor(const std::vector<std::string>& arguments, const NetworkOptions& options, RunEnd* end)
+RunEnd runMonitor(const std::vector<std::string>& arguments, const NetworkOptions& options)
 {
-    auto report = [end](RunEnd value) {
-        if (end)
-            *end = value;
-    };
     const ParsedCommandLine parsed = parseCommandLine(arguments);
     platform::setTraceEnabled(parsed.settings.trace);
     for (const std::string& line : parsed.traceLines)
         platform::traceLine(line);
     if (!parsed.runCanStart()) {
         showMessageBox(usageBoxText(parsed.errorText), kUsageCaption, MessageIcon::Information);
-        report(parsed.errorFlag ? RunEnd::UsageError : RunEnd::Usage);
-        return parsed.errorFlag;
+        return parsed.errorFlag ? RunEnd::UsageError : RunEnd::Usage;
     }
 
     std::unique_ptr<Network> network;
@@ -60,8 +55,7 @@ int runMonitor(const std::vector<std::string>& arguments, const NetworkOptions& 
         metrics = startMetricsServer(parsed.settings, *network);
     } catch (const StartupFailure& failure) {
         showMessageBox(failure.what(), std::string(), MessageIcon::Error);
-        report(RunEnd::StartupFailure);
-        return 0;
+        return RunEnd::StartupFailure;
     }
 
     {
@@ -89,15 +83,19 @@ int runMonitor(const std::vector<std::string>& arguments, const NetworkOptions& 
     }
     metrics.reset();
     network.reset();
-    report(RunEnd::Ran);
-    return 0;
+    return RunEnd::Ran;
 }
 
-int monitorThreadProcedure(const std::vector<std::string>& arguments, RunEnd* end)
+RunEnd monitorThreadProcedure(const std::vector<std::string>& arguments)
 {
-    const int result = runMonitor(arguments, NetworkOptions {}, end);
+    const RunEnd end = runMonitor(arguments, NetworkOptions {});
     requestExit();
-    return result;
+    return end;
+}
+
+int exitStatusOf(RunEnd end)
+{
+    return end == RunEnd::UsageError || end == RunEnd::StartupFailure ? 1 : 0;
 }
 
 }  // namespace bv

@@ -33,7 +33,7 @@ TEST(WinFiles, SizesRenamesAndWholeWrites)
 
     const auto notOpened = platform::writeWholeFile(directory.file("no-such-dir\\x.txt"), "x", true);
     ASSERT_TRUE(notOpened.is_error());
-    EXPECT_TRUE(platform::couldNotOpen(notOpened.error()));
+    EXPECT_TRUE(notOpened.error().is(platform::ErrorKind::CouldNotOpen));
     EXPECT_NE(notOpened.error().code(), 0);
 }
 

@@ -67,7 +67,7 @@ Received receive(unsigned long status, const char* replier, const Bytes& payload
     std::uint16_t sequence = 1;
     EXPECT_TRUE(readSequence(image.data(), static_cast<int>(got.size), sequence));
     EXPECT_EQ(sequence, 0);
-    got.decoded = decodeReply(image.data(), static_cast<int>(got.size), sender, got.reply, kIdentifier);
+    got.decoded = static_cast<int>(decodeReply(image.data(), static_cast<int>(got.size), sender, got.reply, kIdentifier));
     platform::Ipv4Address quoted = 0;
     got.key = platform::dottedQuad(!got.reply.errorText.empty()
                 && readQuotedDestination(image.data(), static_cast<int>(got.size), quoted)
@@ -119,34 +119,35 @@ TEST(WinIcmpHelper, StatusesReadAsTheRawSocketsMessages)
 // the receiver as a raw socket's datagram.
 TEST(WinIcmpHelper, EchoToLoopbackComesBackAsARawDatagram)
 {
-    int errorCode = 0;
-    platform::IcmpHelper* helper = platform::detail::openIcmpHelper(errorCode);
-    ASSERT_NE(helper, nullptr) << errorCode;
+    const auto opened = platform::detail::openIcmpHelper();
+    ASSERT_FALSE(opened.is_error()) << opened.error().message();
+    platform::IcmpHelper* helper = opened.value();
     platform::detail::setHelperTimeToLive(*helper, 9);
     Bytes request(44);
     fillEchoRequest(request.data(), 44, 0, kIdentifier);
-    const long sent = platform::detail::sendThroughHelper(
-        *helper, request.data(), request.size(), platform::parseIpv4("127.0.0.1"), errorCode);
-    if (sent < 0) {
+    const auto sent
+        = platform::detail::sendThroughHelper(*helper, request.data(), request.size(), platform::parseIpv4("127.0.0.1"));
+    if (sent.is_error()) {
         platform::detail::closeIcmpHelper(helper);
-        GTEST_SKIP() << "the helper cannot send here: " << errorCode;
+        GTEST_SKIP() << "the helper cannot send here: " << sent.error().message();
     }
-    EXPECT_EQ(sent, 44);
-    bool readable = false;
-    ASSERT_TRUE(platform::detail::waitForHelper(*helper, 5000, readable));
-    ASSERT_TRUE(readable);
+    EXPECT_EQ(sent.value(), 44u);
+    const auto readable = platform::detail::waitForHelper(*helper, 5000);
+    ASSERT_FALSE(readable.is_error());
+    ASSERT_TRUE(readable.value());
     Bytes image(200);
-    platform::Ipv4Address sender = 0;
-    const long size = platform::detail::receiveFromHelper(*helper, image.data(), image.size(), sender, errorCode);
-    EXPECT_EQ(size, 64);
-    EXPECT_EQ(sender, platform::parseIpv4("127.0.0.1"));
+    const auto received = platform::detail::receiveFromHelper(*helper, image.data(), image.size());
+    ASSERT_FALSE(received.is_error());
+    EXPECT_EQ(received.value().size, 64u);
+    EXPECT_EQ(received.value().sender, platform::parseIpv4("127.0.0.1"));
     EXPECT_EQ(image[20], 0);
     EXPECT_EQ(image[24] | image[25] << 8, kIdentifier);
     EXPECT_EQ(Bytes(image.begin() + 28, image.begin() + 64), Bytes(request.begin() + 8, request.end()));
     // Nothing more: the queue is empty and the wait says so.
-    ASSERT_TRUE(platform::detail::waitForHelper(*helper, 0, readable));
-    EXPECT_FALSE(readable);
-    EXPECT_EQ(platform::detail::receiveFromHelper(*helper, image.data(), image.size(), sender, errorCode), -1);
+    const auto drained = platform::detail::waitForHelper(*helper, 0);
+    ASSERT_FALSE(drained.is_error());
+    EXPECT_FALSE(drained.value());
+    EXPECT_TRUE(platform::detail::receiveFromHelper(*helper, image.data(), image.size()).is_error());
     platform::detail::closeIcmpHelper(helper);
 }
 
@@ -172,14 +173,13 @@ TEST(WinIcmpHelper, AdministratorBoxOnlyWhenNoKindOpens)
         const auto boxes = desktop.boxes();
         ASSERT_EQ(boxes.size(), 1u);
         EXPECT_THAT(boxes[0].text, testing::HasSubstr("must be run as Administrator"));
-        int errorCode = 0;
-        EXPECT_EQ(platform::detail::openIcmpHelper(errorCode), nullptr);
+        EXPECT_TRUE(platform::detail::openIcmpHelper().is_error());
     } else {
         EXPECT_TRUE(socket.endpoint().valid()) << errors;
         EXPECT_TRUE(desktop.boxes().empty());
-        int errorCode = 0;
-        platform::IcmpHelper* helper = platform::detail::openIcmpHelper(errorCode);
-        EXPECT_NE(helper, nullptr) << errorCode;
-        platform::detail::closeIcmpHelper(helper);
+        const auto helper = platform::detail::openIcmpHelper();
+        EXPECT_FALSE(helper.is_error()) << helper.error().message();
+        if (!helper.is_error())
+            platform::detail::closeIcmpHelper(helper.value());
     }
 }

@@ -85,10 +85,10 @@ EchoTraffic watchEchoes(IcmpSocket& socket, std::uint16_t identifier)
     std::vector<std::uint8_t> buffer(65536);
     for (int round = 0; round < 10000 && std::chrono::steady_clock::now() < deadline && !(seen.request && seen.reply);
          ++round) {
-        int readable = 0;
-        if (waitReadable(socket.endpoint(), 500, readable) != 1)
+        const auto readable = platform::waitForReadable(socket.endpoint(), 500);
+        if (readable.is_error())
             break;
-        if (!readable)
+        if (!readable.value())
             continue;
         SocketAddress sender;
         const int count = receiveMessage(socket.endpoint(), sender, buffer.data(), static_cast<int>(buffer.size()));

@@ -32,10 +32,10 @@ bool receiveUntil(const platform::IcmpEndpoint& socket,
     std::vector<std::uint8_t> buffer(65536);
     for (int round = 0; round < 10000 && Clock::now() < deadline; ++round) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        int readable = 0;
-        if (waitReadable(socket, static_cast<unsigned>(left > 0 ? left : 0), readable) != 1)
+        const auto readable = platform::waitForReadable(socket, static_cast<unsigned>(left > 0 ? left : 0));
+        if (readable.is_error())
             return false;
-        if (!readable)
+        if (!readable.value())
             continue;
         SocketAddress sender;
         const int count = receiveMessage(socket, sender, buffer.data(), static_cast<int>(buffer.size()));
@@ -54,11 +54,11 @@ TEST(WinRawSocket, EchoToLoopbackComesBackWithItsIpHeaderAndOwnTtl)
     if (socket.handle() == platform::kInvalidSocket)
         GTEST_SKIP() << "raw sockets refused here (run as root under Wine)";
 
-    SocketAddress destination;
-    ASSERT_EQ(resolveHost("127.0.0.1", platform::parseIpv4("127.0.0.1"), destination), 0);
+    const auto destination = resolveHost("127.0.0.1", platform::parseIpv4("127.0.0.1"));
+    ASSERT_FALSE(destination.is_error());
     std::vector<std::uint8_t> request(44);
     fillEchoRequest(request.data(), 44, 0);
-    ASSERT_EQ(sendEcho(socket.endpoint(), destination, request.data(), 44), 0);
+    ASSERT_EQ(sendEcho(socket.endpoint(), destination.value(), request.data(), 44), SendResult::Sent);
 
     const std::uint16_t id = ownEchoIdentifier();
     bool sawOwnRequest = false;
@@ -78,7 +78,7 @@ TEST(WinRawSocket, EchoToLoopbackComesBackWithItsIpHeaderAndOwnTtl)
         ReplyInfo reply;
         EXPECT_EQ(h, 20);
         EXPECT_EQ(count, 20 + 44);
-        EXPECT_EQ(decodeReply(d.data(), count, sender, reply), 0);
+        EXPECT_EQ(decodeReply(d.data(), count, sender, reply), DecodeResult::Usable);
         EXPECT_EQ(platform::dottedQuad(reply.address), "127.0.0.1");
         EXPECT_EQ(reply.errorText, "");
         return d[h] == kIcmpEchoReply;
@@ -92,28 +92,24 @@ TEST(WinRawSocket, EchoToLoopbackComesBackWithItsIpHeaderAndOwnTtl)
 
 TEST(WinRawSocket, RefusalAdviceOnlyForMissingRights)
 {
-    EXPECT_THAT(platform::rawSocketRefusalAdvice(10013), HasSubstr("Administrator"));
-    EXPECT_EQ(platform::rawSocketRefusalAdvice(10047), "");
-    EXPECT_EQ(platform::rawSocketRefusalAdvice(0), "");
+    EXPECT_THAT(platform::rawSocketRefusalAdvice(platform::Error(10013, "socket")), HasSubstr("Administrator"));
+    EXPECT_EQ(platform::rawSocketRefusalAdvice(platform::Error(10047, "socket")), "");
+    EXPECT_EQ(platform::rawSocketRefusalAdvice(platform::Error(0, "socket")), "");
 }
 
 TEST(WinRawSocket, WaitOnNoSocketFailsAndLayerStartsAreCounted)
 {
-    int readable = 7;
-    EXPECT_EQ(waitReadable(platform::IcmpEndpoint(platform::kInvalidSocket), 0, readable), 0);
-    EXPECT_EQ(readable, 7);
-    ASSERT_TRUE(platform::startSocketLayer());
-    ASSERT_TRUE(platform::startSocketLayer());
+    EXPECT_TRUE(platform::waitForReadable(platform::IcmpEndpoint(platform::kInvalidSocket), 0).is_error());
+    ASSERT_FALSE(platform::startSocketLayer().is_error());
+    ASSERT_FALSE(platform::startSocketLayer().is_error());
     platform::stopSocketLayer();
     // One start still holds: a socket can be made and waited on.
-    int code = 0;
-    const platform::SocketHandle udp = platform::openRawIcmpSocket(code);
-    if (udp != platform::kInvalidSocket) {
-        bool ready = true;
-        EXPECT_TRUE(platform::waitForReadable(platform::IcmpEndpoint(udp), 0, ready));
-        platform::closeSocket(platform::IcmpEndpoint(udp));
+    const auto raw = platform::openRawIcmpSocket();
+    if (!raw.is_error()) {
+        EXPECT_FALSE(platform::waitForReadable(platform::IcmpEndpoint(raw.value()), 0).is_error());
+        platform::closeSocket(platform::IcmpEndpoint(raw.value()));
     } else {
-        EXPECT_EQ(code, 10013);
+        EXPECT_EQ(raw.error().code(), 10013);
     }
     platform::stopSocketLayer();
 }

@@ -1,12 +1,13 @@
 #include "platform/linux/icmp_datagram.h"
 
 #include "platform/icmp_image.h"
-#include "platform/raw_socket.h"
+#include "platform/icmp_numbers.h"
 #include "platform/socket_error.h"
 
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <optional>
 #include <linux/errqueue.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -18,9 +19,6 @@ namespace platform::detail {
 
 namespace {
 
-constexpr std::uint8_t kIcmpDestinationUnreachable = 3;
-constexpr std::uint8_t kIcmpTimeExceeded = 11;
-
 // Enough for the IP_TTL and IP_RECVERR control messages together.
 constexpr std::size_t kControlSize = 512;
 
@@ -30,9 +28,8 @@ bool enable(int socket, int option)
     return setsockopt(socket, IPPROTO_IP, option, &on, sizeof on) == 0;
 }
 
-// One read of the error queue: 1 an image, 0 nothing (left) to read, -1 an error.
-int readErrorQueue(int socket, std::uint8_t* buffer, std::size_t capacity, Ipv4Address& sender, long& size,
-    int& errorCode)
+// One read of the error queue: an image, nothing (left) to read, or an error.
+ErrorOr<std::optional<ReceivedDatagram>> readErrorQueue(int socket, std::uint8_t* buffer, std::size_t capacity)
 {
     // The request the entry is about comes back as the data.
     std::uint8_t request[64];
@@ -52,9 +49,8 @@ int readErrorQueue(int socket, std::uint8_t* buffer, std::size_t capacity, Ipv4A
             if (errno == EINTR)
                 continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK)
-                return 0;
-            errorCode = errno;
-            return -1;
+                return std::optional<ReceivedDatagram>();
+            return Error::fromLastSystemError("recvmsg MSG_ERRQUEUE");
         }
         for (cmsghdr* part = CMSG_FIRSTHDR(&message); part; part = CMSG_NXTHDR(&message, part)) {
             if (part->cmsg_level != IPPROTO_IP || part->cmsg_type != IP_RECVERR)
@@ -77,43 +73,39 @@ int readErrorQueue(int socket, std::uint8_t* buffer, std::size_t capacity, Ipv4A
             const std::size_t needed = imageOfErrorQueueEntry(entry, buffer, capacity);
             if (needed == 0)
                 break;  // a local error: the next entry may be one to read
-            sender = entry.offender;
-            if (needed > capacity) {
-                errorCode = kErrorMessageTooLong;
-                return -1;
-            }
-            size = static_cast<long>(needed);
-            return 1;
+            if (needed > capacity)
+                return messageTooLongError();
+            return std::optional<ReceivedDatagram>(ReceivedDatagram { needed, entry.offender });
         }
     }
-    return 0;
+    return std::optional<ReceivedDatagram>();
 }
 
 }  // namespace
 
-int openIcmpDatagramSocket(int& errorCode, std::uint16_t& identifier)
+ErrorOr<IcmpEndpoint> openIcmpDatagramSocket()
 {
     const int socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
-    if (socket < 0) {
-        errorCode = errno;
-        return -1;
-    }
+    if (socket < 0)
+        return Error::fromLastSystemError("socket");
     // Bound at once, so the kernel's identifier is known before the first send.
     sockaddr_in local {};
     local.sin_family = AF_INET;
     socklen_t length = sizeof local;
     if (::bind(socket, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0
         || ::getsockname(socket, reinterpret_cast<sockaddr*>(&local), &length) != 0 || !enable(socket, IP_RECVERR)) {
-        errorCode = errno;
+        const Error failed = Error::fromLastSystemError("bind");
         ::close(socket);
-        return -1;
+        return failed;
     }
+    IcmpEndpoint endpoint(socket);
+    endpoint.kind = IcmpSocketKind::Datagram;
     // The port field holds the identifier in network order, as it goes out.
     const auto* port = reinterpret_cast<const std::uint8_t*>(&local.sin_port);
-    identifier = static_cast<std::uint16_t>(port[0] | port[1] << 8);
+    endpoint.identifier = static_cast<std::uint16_t>(port[0] | port[1] << 8);
     // Best effort: without it the trace's hop estimate is off, nothing else.
     (void)enable(socket, IP_RECVTTL);
-    return socket;
+    return endpoint;
 }
 
 bool isIcmpErrorCode(int errorCode)
@@ -143,20 +135,16 @@ std::size_t imageOfErrorQueueEntry(const ErrorQueueEntry& entry, std::uint8_t* b
         buffer, capacity, entry.offender, entry.type, entry.code, entry.destination, entry.request, entry.requestSize);
 }
 
-long receiveIcmpDatagram(int socket, std::uint8_t* buffer, std::size_t capacity, Ipv4Address& sender,
-    int& errorCode)
+ErrorOr<ReceivedDatagram> receiveIcmpDatagram(int socket, std::uint8_t* buffer, std::size_t capacity)
 {
-    if (capacity < kImageIpHeaderSize) {
-        errorCode = kErrorMessageTooLong;
-        return -1;
-    }
+    if (capacity < kImageIpHeaderSize)
+        return messageTooLongError();
     // An error pending on the socket fails an ordinary read once; the error
     // queue holds it, so it is read first and again after such a failure.
     for (int attempt = 0; attempt < 4; ++attempt) {
-        long size = 0;
-        const int queued = readErrorQueue(socket, buffer, capacity, sender, size, errorCode);
-        if (queued != 0)
-            return queued > 0 ? size : -1;
+        const std::optional<ReceivedDatagram> queued = TRY(readErrorQueue(socket, buffer, capacity));
+        if (queued)
+            return *queued;
 
         sockaddr_in from {};
         iovec part { buffer + kImageIpHeaderSize, capacity - kImageIpHeaderSize };
@@ -173,8 +161,7 @@ long receiveIcmpDatagram(int socket, std::uint8_t* buffer, std::size_t capacity,
             if (errno == EINTR || errno == EHOSTUNREACH || errno == ENETUNREACH || errno == EHOSTDOWN
                 || errno == ECONNREFUSED || errno == EPROTO || errno == ENOPROTOOPT || errno == EACCES)
                 continue;
-            errorCode = errno;
-            return -1;
+            return Error::fromLastSystemError("recvmsg");
         }
         std::uint8_t timeToLive = 64;
         for (cmsghdr* item = CMSG_FIRSTHDR(&message); item; item = CMSG_NXTHDR(&message, item)) {
@@ -184,17 +171,16 @@ long receiveIcmpDatagram(int socket, std::uint8_t* buffer, std::size_t capacity,
                 timeToLive = static_cast<std::uint8_t>(value);
             }
         }
-        sender = (message.msg_namelen >= sizeof from && from.sin_family == AF_INET) ? from.sin_addr.s_addr : 0;
+        ReceivedDatagram datagram;
+        datagram.sender = (message.msg_namelen >= sizeof from && from.sin_family == AF_INET) ? from.sin_addr.s_addr : 0;
         // The header goes in front of the message that is already in place.
-        writeImageIpHeader(buffer, static_cast<std::size_t>(received), sender, timeToLive);
-        if (message.msg_flags & MSG_TRUNC) {
-            errorCode = kErrorMessageTooLong;
-            return -1;
-        }
-        return static_cast<long>(received) + static_cast<long>(kImageIpHeaderSize);
+        writeImageIpHeader(buffer, static_cast<std::size_t>(received), datagram.sender, timeToLive);
+        if (message.msg_flags & MSG_TRUNC)
+            return messageTooLongError();
+        datagram.size = static_cast<std::size_t>(received) + kImageIpHeaderSize;
+        return datagram;
     }
-    errorCode = EAGAIN;
-    return -1;
+    return Error(EAGAIN, "recvmsg");
 }
 
 }  // namespace platform::detail
@@ -255,33 +241,28 @@ std::string ownProgramPath()
 
 }  // namespace
 
-IcmpEndpoint openIcmpEndpointOfKind(IcmpSocketKind kind, int& errorCode)
+ErrorOr<IcmpEndpoint> openIcmpEndpointOfKind(IcmpSocketKind kind)
 {
     if (kind == IcmpSocketKind::Raw)
-        return IcmpEndpoint(openRawIcmpSocket(errorCode));
-    IcmpEndpoint endpoint;
-    if (kind != IcmpSocketKind::Datagram) {
-        errorCode = ESOCKTNOSUPPORT;
-        return endpoint;
-    }
-    std::uint16_t identifier = 0;
-    const int datagram = detail::openIcmpDatagramSocket(errorCode, identifier);
-    if (datagram < 0)
-        return endpoint;
-    endpoint.socket = datagram;
-    endpoint.kind = IcmpSocketKind::Datagram;
-    endpoint.identifier = identifier;
-    return endpoint;
+        return IcmpEndpoint(TRY(openRawIcmpSocket()));
+    if (kind != IcmpSocketKind::Datagram)
+        return Error(ESOCKTNOSUPPORT, "socket");
+    return detail::openIcmpDatagramSocket();
 }
 
-IcmpEndpoint openIcmpEndpoint(int& rawError, int& fallbackError)
+ErrorOr<IcmpEndpoint, IcmpRefusal> openIcmpEndpoint()
 {
-    fallbackError = 0;
-    const IcmpEndpoint raw = openIcmpEndpointOfKind(IcmpSocketKind::Raw, rawError);
-    if (raw.valid() || !refusedForWantOfRights(rawError))
-        return raw;
-    const IcmpEndpoint datagram = openIcmpEndpointOfKind(IcmpSocketKind::Datagram, fallbackError);
-    return datagram.valid() ? datagram : raw;
+    auto raw = openIcmpEndpointOfKind(IcmpSocketKind::Raw);
+    if (!raw.is_error())
+        return raw.release_value();
+    IcmpRefusal refusal { raw.release_error(), std::nullopt };
+    if (!refusedForWantOfRights(refusal.raw.code()))
+        return refusal;
+    auto datagram = openIcmpEndpointOfKind(IcmpSocketKind::Datagram);
+    if (!datagram.is_error())
+        return datagram.release_value();
+    refusal.fallback = datagram.release_error();
+    return refusal;
 }
 
 std::string describeIcmpKind(IcmpSocketKind kind)
@@ -289,9 +270,10 @@ std::string describeIcmpKind(IcmpSocketKind kind)
     return kind == IcmpSocketKind::Raw ? "raw ICMP socket" : "ICMP datagram socket";
 }
 
-std::string icmpRefusalRemedies(int rawError, int fallbackError)
+std::string icmpRefusalRemedies(const IcmpRefusal& refusal)
 {
-    if (!refusedForWantOfRights(rawError) || !refusedForWantOfRights(fallbackError))
+    if (!refusedForWantOfRights(refusal.raw.code()) || !refusal.fallback
+        || !refusedForWantOfRights(refusal.fallback->code()))
         return std::string();
     return pingRightsRemedies(ownProgramPath());
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/ipv4.h"
+#include "platform/raw_socket.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -14,13 +15,12 @@ namespace bv {
 // reports ICMP errors about our requests on the socket's error queue.
 namespace platform::detail {
 
-// -1 and the error code when the system refuses; otherwise the socket, with
-// the identifier the kernel put on it (low byte first on the wire).
-int openIcmpDatagramSocket(int& errorCode, std::uint16_t& identifier);
+// The socket, with the identifier the kernel put on it (low byte first on
+// the wire).
+ErrorOr<IcmpEndpoint> openIcmpDatagramSocket();
 
 // One reply or one error-queue entry, as a raw socket would hand it over.
-long receiveIcmpDatagram(int socket, std::uint8_t* buffer, std::size_t capacity, Ipv4Address& sender,
-    int& errorCode);
+ErrorOr<ReceivedDatagram> receiveIcmpDatagram(int socket, std::uint8_t* buffer, std::size_t capacity);
 
 // Whether a send's error code is one the kernel makes of an ICMP error that
 // came in (destination unreachable, time exceeded, parameter problem).

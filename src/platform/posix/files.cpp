@@ -18,7 +18,7 @@ ErrorOr<std::int64_t> fileSize(const std::string& name)
 {
     const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return Error::fromLastSystemError(kCouldNotOpen);
+        return Error::fromLastSystemError("open", ErrorKind::CouldNotOpen);
     struct stat status {};
     const bool known = fstat(fd, &status) == 0;
     const int code = errno;
@@ -34,32 +34,32 @@ InputFile::~InputFile()
         ::close(static_cast<int>(handle_));
 }
 
-bool InputFile::open(const std::string& name)
+ErrorOr<void> InputFile::open(const std::string& name)
 {
     if (handle_ >= 0)
-        return false;
+        return Error(EBUSY, "open", ErrorKind::CouldNotOpen);
     const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return false;
+        return Error::fromLastSystemError("open", ErrorKind::CouldNotOpen);
     struct stat status {};
     if (fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
         ::close(fd);
-        errno = EISDIR;
-        return false;
+        return Error(EISDIR, "open", ErrorKind::CouldNotOpen);
     }
     handle_ = fd;
-    return true;
+    return {};
 }
 
-long InputFile::read(char* buffer, std::size_t size)
+ErrorOr<std::size_t> InputFile::read(char* buffer, std::size_t size)
 {
     if (handle_ < 0)
-        return -1;
+        return Error(EBADF, "read");
     while (true) {
         const ssize_t got = ::read(static_cast<int>(handle_), buffer, size);
-        if (got < 0 && errno == EINTR)
-            continue;
-        return static_cast<long>(got);
+        if (got >= 0)
+            return static_cast<std::size_t>(got);
+        if (errno != EINTR)
+            return Error::fromLastSystemError("read");
     }
 }
 
@@ -72,7 +72,7 @@ ErrorOr<void> writeWholeFile(const std::string& name, const std::string& bytes, 
     const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : 0);
     const int fd = ::open(name.c_str(), flags, 0644);
     if (fd < 0)
-        return Error::fromLastSystemError(kCouldNotOpen);
+        return Error::fromLastSystemError("open", ErrorKind::CouldNotOpen);
     int errorCode = 0;
     const char* step = nullptr;
     struct stat before {};
@@ -127,7 +127,7 @@ ErrorOr<void> replaceFileContent(const std::string& name, const std::string& byt
     const std::string temporary = name + ".tmp." + std::to_string(getpid());
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
-        return Error::fromLastSystemError(kCouldNotOpen);
+        return Error::fromLastSystemError("open", ErrorKind::CouldNotOpen);
     std::optional<Error> failed;
     std::size_t done = 0;
     while (done < bytes.size()) {

@@ -16,42 +16,38 @@ namespace bv {
 
 namespace platform {
 
-bool startSocketLayer()
+ErrorOr<void> startSocketLayer()
 {
-    return true;
+    return {};
 }
 
 void stopSocketLayer()
 {
 }
 
-std::string rawSocketRefusalAdvice(int)
+std::string rawSocketRefusalAdvice(const Error&)
 {
     return std::string();
 }
 
-SocketHandle openRawIcmpSocket(int& errorCode)
+ErrorOr<SocketHandle> openRawIcmpSocket()
 {
     const int socket = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
-    if (socket < 0) {
-        errorCode = errno;
-        return kInvalidSocket;
-    }
+    if (socket < 0)
+        return Error::fromLastSystemError("socket");
     detail::dropUnwantedIcmpTypes(socket);
     return socket;
 }
 
-bool setTimeToLive(const IcmpEndpoint& socket, int timeToLive, int& errorCode)
+ErrorOr<void> setTimeToLive(const IcmpEndpoint& socket, int timeToLive)
 {
-    if (setsockopt(socket.socket, IPPROTO_IP, IP_TTL, &timeToLive, sizeof timeToLive) != 0) {
-        errorCode = errno;
-        return false;
-    }
-    return true;
+    if (setsockopt(socket.socket, IPPROTO_IP, IP_TTL, &timeToLive, sizeof timeToLive) != 0)
+        return Error::fromLastSystemError("setsockopt IP_TTL");
+    return {};
 }
 
-long sendDatagram(const IcmpEndpoint& socket, const std::uint8_t* data, std::size_t size, Ipv4Address destination,
-    int& errorCode)
+ErrorOr<std::size_t> sendDatagram(
+    const IcmpEndpoint& socket, const std::uint8_t* data, std::size_t size, Ipv4Address destination)
 {
     sockaddr_in to {};
     to.sin_family = AF_INET;
@@ -65,21 +61,19 @@ long sendDatagram(const IcmpEndpoint& socket, const std::uint8_t* data, std::siz
     for (;;) {
         const ssize_t sent = ::sendto(socket.socket, data, size, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
         if (sent >= 0)
-            return static_cast<long>(sent);
+            return static_cast<std::size_t>(sent);
         if (errno == EINTR)
             continue;
         if (pendingErrors-- > 0 && detail::isIcmpErrorCode(errno))
             continue;
-        errorCode = errno;
-        return -1;
+        return Error::fromLastSystemError("sendto");
     }
 }
 
-long receiveDatagram(const IcmpEndpoint& socket, std::uint8_t* buffer, std::size_t capacity, Ipv4Address& sender,
-    int& errorCode)
+ErrorOr<ReceivedDatagram> receiveDatagram(const IcmpEndpoint& socket, std::uint8_t* buffer, std::size_t capacity)
 {
     if (socket.kind == IcmpSocketKind::Datagram)
-        return detail::receiveIcmpDatagram(socket.socket, buffer, capacity, sender, errorCode);
+        return detail::receiveIcmpDatagram(socket.socket, buffer, capacity);
     sockaddr_in from {};
     iovec part { buffer, capacity };
     msghdr message {};
@@ -91,35 +85,34 @@ long receiveDatagram(const IcmpEndpoint& socket, std::uint8_t* buffer, std::size
     do
         received = ::recvmsg(socket.socket, &message, 0);
     while (received < 0 && errno == EINTR);
-    if (received < 0) {
-        errorCode = errno;
-        return -1;
-    }
-    sender = (message.msg_namelen >= sizeof from && from.sin_family == AF_INET) ? from.sin_addr.s_addr : 0;
+    if (received < 0)
+        return Error::fromLastSystemError("recvmsg");
     // The rest of the datagram is gone; the caller only learns it was cut.
-    if (message.msg_flags & MSG_TRUNC) {
-        errorCode = kErrorMessageTooLong;
-        return -1;
-    }
-    return static_cast<long>(received);
+    if (message.msg_flags & MSG_TRUNC)
+        return messageTooLongError();
+    ReceivedDatagram datagram;
+    datagram.size = static_cast<std::size_t>(received);
+    datagram.sender = (message.msg_namelen >= sizeof from && from.sin_family == AF_INET) ? from.sin_addr.s_addr : 0;
+    return datagram;
 }
 
-bool waitForReadable(const IcmpEndpoint& socket, unsigned timeoutMilliseconds, bool& readable)
+ErrorOr<bool> waitForReadable(const IcmpEndpoint& socket, unsigned timeoutMilliseconds)
 {
     // poll ignores a negative descriptor instead of failing on it.
     if (socket.socket < 0)
-        return false;
+        return Error(EBADF, "poll");
     // An ICMP error about a request waits on a datagram socket's error
     // queue, which poll reports as POLLERR whatever is asked for.
     pollfd watched { socket.socket, POLLIN, 0 };
     const int timeout = timeoutMilliseconds > static_cast<unsigned>(INT_MAX) ? INT_MAX
                                                                              : static_cast<int>(timeoutMilliseconds);
     const int ready = ::poll(&watched, 1, timeout);
-    if (ready < 0 || (watched.revents & POLLNVAL))
-        return false;
+    if (ready < 0)
+        return Error::fromLastSystemError("poll");
+    if (watched.revents & POLLNVAL)
+        return Error(EBADF, "poll");
     // A pending error counts as readable: the read that follows reports it.
-    readable = ready > 0 && (watched.revents & (POLLIN | POLLERR | POLLHUP));
-    return true;
+    return ready > 0 && (watched.revents & (POLLIN | POLLERR | POLLHUP));
 }
 
 void closeSocket(const IcmpEndpoint& socket)

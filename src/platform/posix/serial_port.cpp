@@ -146,25 +146,25 @@ SerialPort& SerialPort::operator=(SerialPort&& other) noexcept
     return *this;
 }
 
-bool SerialPort::open(const std::string& deviceName)
+ErrorOr<void> SerialPort::open(const std::string& deviceName)
 {
     close();
     // Not blocking here: a line without carrier would otherwise hold the open.
     const int fd = ::open(deviceName.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return false;
+        return Error::fromLastSystemError("open");
     // The lock keeps out other programs that lock the same way; TIOCEXCL
     // keeps out every other open by those without privilege.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno == EWOULDBLOCK)
             errno = EBUSY;
         closeKeepingError(fd);
-        return false;
+        return Error::fromLastSystemError("open");
     }
     const int flags = fcntl(fd, F_GETFL);
     if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
         closeKeepingError(fd);
-        return false;
+        return Error::fromLastSystemError("open");
     }
     const int saved = errno;
     if (isatty(fd)) {
@@ -179,33 +179,33 @@ bool SerialPort::open(const std::string& deviceName)
     }
     errno = saved;
     fd_ = fd;
-    return true;
+    return {};
 }
 
-std::optional<SerialLineState> SerialPort::readLineState() const
+ErrorOr<SerialLineState> SerialPort::readLineState() const
 {
     if (fd_ < 0) {
         errno = EBADF;
-        return std::nullopt;
+        return Error::fromLastSystemError("tcgetattr");
     }
     termios t{};
     if (tcgetattr(fd_, &t) != 0)
-        return std::nullopt;
+        return Error::fromLastSystemError("tcgetattr");
     return stateOf(t, fd_);
 }
 
-bool SerialPort::applyLineState(const SerialLineState& wanted)
+ErrorOr<void> SerialPort::applyLineState(const SerialLineState& wanted)
 {
     if (fd_ < 0) {
         errno = EBADF;
-        return false;
+        return Error::fromLastSystemError("tcsetattr");
     }
     termios before{};
     if (tcgetattr(fd_, &before) != 0)
-        return false;
+        return Error::fromLastSystemError("tcsetattr");
     if (!settable(wanted)) {
         errno = EINVAL;
-        return false;
+        return Error::fromLastSystemError("tcsetattr");
     }
     // Touch only what differs, so that settings we have no name for stay.
     termios t = before;
@@ -214,7 +214,7 @@ bool SerialPort::applyLineState(const SerialLineState& wanted)
         speed_t code{};
         if (!codeOf(wanted.baudRate, code)) {
             errno = EINVAL;
-            return false;
+            return Error::fromLastSystemError("tcsetattr");
         }
         cfsetospeed(&t, code);
         cfsetispeed(&t, code);
@@ -254,59 +254,55 @@ bool SerialPort::applyLineState(const SerialLineState& wanted)
             t.c_iflag &= ~(IXON | IXOFF);
     }
     if (tcsetattr(fd_, TCSANOW, &t) != 0)
-        return false;
+        return Error::fromLastSystemError("tcsetattr");
     // tcsetattr reports success when any part was taken, and some lines
     // (pseudo-terminals) quietly drop parity and data bits: check, and put
     // the line back when it did not take it all.
     termios taken{};
     if (tcgetattr(fd_, &taken) != 0)
-        return false;
+        return Error::fromLastSystemError("tcsetattr");
     SerialLineState expected = wanted;
     expected.ctsOutputFlow = hardwareFlow;
     if (!sameLine(stateOf(taken, fd_), expected)) {
         tcsetattr(fd_, TCSANOW, &before);
         errno = EINVAL;
-        return false;
+        return Error::fromLastSystemError("tcsetattr");
     }
     if (wanted.dtrControl != current.dtrControl && !setModemLine(fd_, TIOCM_DTR, wanted.dtrControl == kDtrOn))
-        return false;
+        return Error::fromLastSystemError("TIOCMSET");
     if (wanted.rtsControl != kRtsHandshake && wanted.rtsControl != current.rtsControl &&
         !setModemLine(fd_, TIOCM_RTS, wanted.rtsControl == kRtsOn))
-        return false;
-    return true;
+        return Error::fromLastSystemError("TIOCMSET");
+    return {};
 }
 
-bool SerialPort::applySettingsText(const std::string& text)
+ErrorOr<void> SerialPort::applySettingsText(const std::string& text)
 {
-    auto state = readLineState();
-    if (!state)
-        return false;
-    if (!applySerialSettingsText(text, *state)) {
-        errno = EINVAL;
-        return false;
-    }
-    return applyLineState(*state);
+    SerialLineState state = TRY(readLineState());
+    if (!applySerialSettingsText(text, state))
+        return Error(EINVAL, "settings text");
+    return applyLineState(state);
 }
 
-long SerialPort::write(const char* bytes, std::size_t count)
+ErrorOr<std::size_t> SerialPort::write(const char* bytes, std::size_t count)
 {
-    if (fd_ < 0) {
-        errno = EBADF;
-        return -1;
-    }
+    if (fd_ < 0)
+        return Error(EBADF, "write");
     std::size_t done = 0;
     while (done < count) {
         const ssize_t n = ::write(fd_, bytes + done, count - done);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            return done > 0 ? static_cast<long>(done) : -1;
+            if (done == 0)
+                return Error::fromLastSystemError("write");
+            return done;
         }
         if (n == 0)
             break;
         done += static_cast<std::size_t>(n);
     }
-    return static_cast<long>(done);
+    return done;
 }
 
 void SerialPort::close()

@@ -20,7 +20,7 @@ ErrorOr<std::int64_t> fileSize(const std::string& name)
     const detail::Handle file(::CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid())
-        return Error::fromLastSystemError(kCouldNotOpen);
+        return Error::fromLastSystemError("open", ErrorKind::CouldNotOpen);
     LARGE_INTEGER size {};
     if (!::GetFileSizeEx(file.get(), &size))
         return Error::fromLastSystemError("GetFileSizeEx");
@@ -33,39 +33,40 @@ InputFile::~InputFile()
         ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
 }
 
-bool InputFile::open(const std::string& name)
+ErrorOr<void> InputFile::open(const std::string& name)
 {
     if (handle_ != -1)
-        return false;
+        return Error(ERROR_BUSY, "open", ErrorKind::CouldNotOpen);
     // Without FILE_FLAG_BACKUP_SEMANTICS a directory does not open; the
     // attribute check covers file systems that open it anyway.
     const HANDLE file = ::CreateFileA(name.c_str(), GENERIC_READ,
         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
-        return false;
+        return Error::fromLastSystemError("open", ErrorKind::CouldNotOpen);
     BY_HANDLE_FILE_INFORMATION information {};
     if (::GetFileType(file) == FILE_TYPE_DISK && ::GetFileInformationByHandle(file, &information)
         && (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         ::CloseHandle(file);
-        ::SetLastError(ERROR_DIRECTORY);
-        return false;
+        return Error(ERROR_DIRECTORY, "open", ErrorKind::CouldNotOpen);
     }
     handle_ = reinterpret_cast<std::intptr_t>(file);
-    return true;
+    return {};
 }
 
-long InputFile::read(char* buffer, std::size_t size)
+ErrorOr<std::size_t> InputFile::read(char* buffer, std::size_t size)
 {
     if (handle_ == -1)
-        return -1;
+        return Error(ERROR_INVALID_HANDLE, "read");
     const DWORD part = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
     DWORD got = 0;
     if (!::ReadFile(reinterpret_cast<HANDLE>(handle_), buffer, part, &got, nullptr)) {
         // A pipe whose writer has gone has simply ended.
         const DWORD code = ::GetLastError();
-        return code == ERROR_BROKEN_PIPE || code == ERROR_HANDLE_EOF ? 0 : -1;
+        if (code == ERROR_BROKEN_PIPE || code == ERROR_HANDLE_EOF)
+            return std::size_t { 0 };
+        return Error(static_cast<int>(code), "read");
     }
-    return static_cast<long>(got);
+    return static_cast<std::size_t>(got);
 }
 
 ErrorOr<void> renameFileNoReplace(const std::string& from, const std::string& to)
@@ -83,7 +84,7 @@ ErrorOr<void> writeWholeFile(const std::string& name, const std::string& bytes, 
         FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
         nullptr));
     if (!file.valid())
-        return Error::fromLastSystemError(kCouldNotOpen);
+        return Error::fromLastSystemError("open", ErrorKind::CouldNotOpen);
     int errorCode = 0;
     const char* step = nullptr;
     LARGE_INTEGER oldLength {};
@@ -136,7 +137,7 @@ ErrorOr<void> replaceFileContent(const std::string& name, const std::string& byt
         const detail::Handle file(::CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
             FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file.valid())
-            return Error::fromLastSystemError(kCouldNotOpen);
+            return Error::fromLastSystemError("open", ErrorKind::CouldNotOpen);
         std::size_t done = 0;
         while (done < bytes.size()) {
             const std::size_t rest = bytes.size() - done;

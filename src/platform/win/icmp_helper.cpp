@@ -1,6 +1,7 @@
 #include "platform/win/icmp_helper.h"
 
 #include "platform/icmp_image.h"
+#include "platform/icmp_numbers.h"
 #include "platform/socket_error.h"
 
 // clang-format off
@@ -29,9 +30,6 @@ namespace platform {
 
 namespace {
 
-constexpr std::uint8_t kIcmpEchoReply = 0;
-constexpr std::uint8_t kIcmpDestinationUnreachable = 3;
-constexpr std::uint8_t kIcmpTimeExceeded = 11;
 constexpr std::size_t kEchoHeaderSize = 8;
 
 // The sweep fails an unanswered request after 10 s; an answer after that
@@ -274,14 +272,12 @@ std::size_t imageOfHelperOutcome(const HelperOutcome& outcome, std::uint8_t* buf
     return size;
 }
 
-IcmpHelper* openIcmpHelper(int& errorCode)
+ErrorOr<IcmpHelper*> openIcmpHelper()
 {
     auto helper = std::make_unique<IcmpHelper>();
     helper->icmp = ::IcmpCreateFile();
-    if (helper->icmp == INVALID_HANDLE_VALUE) {
-        errorCode = static_cast<int>(::GetLastError());
-        return nullptr;
-    }
+    if (helper->icmp == INVALID_HANDLE_VALUE)
+        return Error::fromLastSystemError("IcmpCreateFile");
     // One echo to loopback, waited for: a helper that exists but may not
     // send (under Wine, without the right to any ICMP socket) is no way out.
     std::uint8_t probe[8] = { 'p', 'r', 'o', 'b', 'e' };
@@ -291,22 +287,17 @@ IcmpHelper* openIcmpHelper(int& errorCode)
         == 0) {
         const DWORD error = ::GetLastError();
         // An IP status means the echo went out: the helper may send.
-        if (error < IP_STATUS_BASE) {
-            errorCode = static_cast<int>(error != 0 ? error : ERROR_GEN_FAILURE);
-            return nullptr;
-        }
+        if (error < IP_STATUS_BASE)
+            return Error(static_cast<int>(error != 0 ? error : ERROR_GEN_FAILURE), "IcmpSendEcho");
     }
     helper->ready = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     helper->wake = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    if (!helper->ready || !helper->wake) {
-        errorCode = static_cast<int>(::GetLastError());
-        return nullptr;
-    }
+    if (!helper->ready || !helper->wake)
+        return Error::fromLastSystemError("CreateEventW");
     try {
         helper->echoThread = std::thread(runEchoThread, std::ref(*helper));
     } catch (const std::system_error& failure) {
-        errorCode = failure.code().value();
-        return nullptr;
+        return Error(failure.code().value(), "thread");
     }
     return helper.release();
 }
@@ -329,13 +320,11 @@ void setHelperTimeToLive(IcmpHelper& helper, int timeToLive)
     helper.timeToLive.store(timeToLive);
 }
 
-long sendThroughHelper(IcmpHelper& helper, const std::uint8_t* request, std::size_t size, Ipv4Address destination,
-    int& errorCode)
+ErrorOr<std::size_t> sendThroughHelper(
+    IcmpHelper& helper, const std::uint8_t* request, std::size_t size, Ipv4Address destination)
 {
-    if (size < kEchoHeaderSize || size - kEchoHeaderSize > 0xFFFF) {
-        errorCode = WSAEMSGSIZE;
-        return -1;
-    }
+    if (size < kEchoHeaderSize || size - kEchoHeaderSize > 0xFFFF)
+        return Error(WSAEMSGSIZE, "IcmpSendEcho2");
     auto echo = std::make_unique<PendingEcho>();
     echo->owner = &helper;
     echo->request.assign(request, request + size);
@@ -351,45 +340,37 @@ long sendThroughHelper(IcmpHelper& helper, const std::uint8_t* request, std::siz
     }
     ::SetEvent(helper.wake);
     const DWORD error = issued.get();
-    if (error != 0) {
-        errorCode = static_cast<int>(error);
-        return -1;
-    }
-    return static_cast<long>(size);
+    if (error != 0)
+        return Error(static_cast<int>(error), "IcmpSendEcho2");
+    return size;
 }
 
-long receiveFromHelper(IcmpHelper& helper, std::uint8_t* buffer, std::size_t capacity, Ipv4Address& sender,
-    int& errorCode)
+ErrorOr<ReceivedDatagram> receiveFromHelper(IcmpHelper& helper, std::uint8_t* buffer, std::size_t capacity)
 {
     Image image;
     {
         std::lock_guard<std::mutex> lock(helper.mutex);
         if (helper.images.empty()) {
             ::ResetEvent(helper.ready);
-            errorCode = WSAEWOULDBLOCK;
-            return -1;
+            return Error(WSAEWOULDBLOCK, "receive");
         }
         image = std::move(helper.images.front());
         helper.images.pop_front();
         if (helper.images.empty())
             ::ResetEvent(helper.ready);
     }
-    sender = image.sender;
     std::memcpy(buffer, image.bytes.data(), std::min(capacity, image.bytes.size()));
-    if (image.bytes.size() > capacity) {
-        errorCode = kErrorMessageTooLong;
-        return -1;
-    }
-    return static_cast<long>(image.bytes.size());
+    if (image.bytes.size() > capacity)
+        return messageTooLongError();
+    return ReceivedDatagram { image.bytes.size(), image.sender };
 }
 
-bool waitForHelper(IcmpHelper& helper, unsigned timeoutMilliseconds, bool& readable)
+ErrorOr<bool> waitForHelper(IcmpHelper& helper, unsigned timeoutMilliseconds)
 {
     const DWORD result = ::WaitForSingleObject(helper.ready, timeoutMilliseconds);
     if (result == WAIT_FAILED)
-        return false;
-    readable = result == WAIT_OBJECT_0;
-    return true;
+        return Error::fromLastSystemError("WaitForSingleObject");
+    return result == WAIT_OBJECT_0;
 }
 
 }  // namespace detail

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/ipv4.h"
+#include "platform/raw_socket.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -16,18 +17,17 @@ struct IcmpHelper;
 
 namespace detail {
 
-// Null and the error code when the system refuses the helper.
-IcmpHelper* openIcmpHelper(int& errorCode);
+// The helper, or why the system refused it.
+ErrorOr<IcmpHelper*> openIcmpHelper();
 // Waits a little for the requests still out; see the definition.
 void closeIcmpHelper(IcmpHelper* helper);
 
 void setHelperTimeToLive(IcmpHelper& helper, int timeToLive);
 // `request` is the whole echo request as the engine built it.
-long sendThroughHelper(IcmpHelper& helper, const std::uint8_t* request, std::size_t size, Ipv4Address destination,
-    int& errorCode);
-long receiveFromHelper(IcmpHelper& helper, std::uint8_t* buffer, std::size_t capacity, Ipv4Address& sender,
-    int& errorCode);
-bool waitForHelper(IcmpHelper& helper, unsigned timeoutMilliseconds, bool& readable);
+ErrorOr<std::size_t> sendThroughHelper(
+    IcmpHelper& helper, const std::uint8_t* request, std::size_t size, Ipv4Address destination);
+ErrorOr<ReceivedDatagram> receiveFromHelper(IcmpHelper& helper, std::uint8_t* buffer, std::size_t capacity);
+ErrorOr<bool> waitForHelper(IcmpHelper& helper, unsigned timeoutMilliseconds);
 
 // One completed request, in the helper's terms.
 struct HelperOutcome {

@@ -10,17 +10,27 @@ namespace bv {
 
 namespace platform {
 
-bool startSocketLayer()
+namespace {
+
+Error socketError(const char* step)
+{
+    return Error(::WSAGetLastError(), step);
+}
+
+}  // namespace
+
+ErrorOr<void> startSocketLayer()
 {
     WSADATA data {};
     // Version word 0x0102: major 2 in the low byte, minor 1 in the high byte.
-    if (::WSAStartup(MAKEWORD(2, 1), &data) != 0)
-        return false;
+    const int failed = ::WSAStartup(MAKEWORD(2, 1), &data);
+    if (failed != 0)
+        return Error(failed, "WSAStartup");
     if (LOBYTE(data.wVersion) < 2) {
         ::WSACleanup();
-        return false;
+        return Error(WSAVERNOTSUPPORTED, "WSAStartup");
     }
-    return true;
+    return {};
 }
 
 void stopSocketLayer()
@@ -28,21 +38,21 @@ void stopSocketLayer()
     ::WSACleanup();
 }
 
-std::string rawSocketRefusalAdvice(int errorCode)
+std::string rawSocketRefusalAdvice(const Error& refusal)
 {
-    if (errorCode != WSAEACCES)
+    if (refusal.code() != WSAEACCES)
         return std::string();
     return "BeaconVigilor must be run as Administrator to send pings.";
 }
 
 std::string pingRightsRemedies(const std::string&)
 {
-    return rawSocketRefusalAdvice(WSAEACCES);
+    return rawSocketRefusalAdvice(Error(WSAEACCES, "socket"));
 }
 
-std::string icmpRefusalRemedies(int rawError, int)
+std::string icmpRefusalRemedies(const IcmpRefusal& refusal)
 {
-    return rawSocketRefusalAdvice(rawError);
+    return rawSocketRefusalAdvice(refusal.raw);
 }
 
 std::string describeIcmpKind(IcmpSocketKind kind)
@@ -50,112 +60,103 @@ std::string describeIcmpKind(IcmpSocketKind kind)
     return kind == IcmpSocketKind::Helper ? "ICMP helper API" : "raw ICMP socket";
 }
 
-IcmpEndpoint openIcmpEndpointOfKind(IcmpSocketKind kind, int& errorCode)
+ErrorOr<IcmpEndpoint> openIcmpEndpointOfKind(IcmpSocketKind kind)
 {
     if (kind == IcmpSocketKind::Raw)
-        return IcmpEndpoint(openRawIcmpSocket(errorCode));
+        return IcmpEndpoint(TRY(openRawIcmpSocket()));
+    if (kind != IcmpSocketKind::Helper)
+        return Error(WSAESOCKTNOSUPPORT, "socket");
     IcmpEndpoint endpoint;
-    if (kind != IcmpSocketKind::Helper) {
-        errorCode = WSAESOCKTNOSUPPORT;
-        return endpoint;
-    }
-    endpoint.helper = detail::openIcmpHelper(errorCode);
-    if (endpoint.helper) {
-        endpoint.kind = IcmpSocketKind::Helper;
-        // The helper puts its own identifier on the wire and matches the
-        // replies itself; the receiver sees the one the engine wrote.
-        endpoint.identifier = static_cast<std::uint16_t>(::GetCurrentProcessId() & 0xFFFFu);
-    }
+    endpoint.helper = TRY(detail::openIcmpHelper());
+    endpoint.kind = IcmpSocketKind::Helper;
+    // The helper puts its own identifier on the wire and matches the
+    // replies itself; the receiver sees the one the engine wrote.
+    endpoint.identifier = static_cast<std::uint16_t>(::GetCurrentProcessId() & 0xFFFFu);
     return endpoint;
 }
 
-IcmpEndpoint openIcmpEndpoint(int& rawError, int& fallbackError)
+ErrorOr<IcmpEndpoint, IcmpRefusal> openIcmpEndpoint()
 {
-    fallbackError = 0;
-    const IcmpEndpoint raw = openIcmpEndpointOfKind(IcmpSocketKind::Raw, rawError);
-    if (raw.valid() || rawError != WSAEACCES)
-        return raw;
-    const IcmpEndpoint helper = openIcmpEndpointOfKind(IcmpSocketKind::Helper, fallbackError);
-    return helper.valid() ? helper : raw;
+    auto raw = openIcmpEndpointOfKind(IcmpSocketKind::Raw);
+    if (!raw.is_error())
+        return raw.release_value();
+    IcmpRefusal refusal { raw.release_error(), std::nullopt };
+    if (refusal.raw.code() != WSAEACCES)
+        return refusal;
+    auto helper = openIcmpEndpointOfKind(IcmpSocketKind::Helper);
+    if (!helper.is_error())
+        return helper.release_value();
+    refusal.fallback = helper.release_error();
+    return refusal;
 }
 
-SocketHandle openRawIcmpSocket(int& errorCode)
+ErrorOr<SocketHandle> openRawIcmpSocket()
 {
     const SOCKET socket = ::WSASocketA(AF_INET, SOCK_RAW, IPPROTO_ICMP, nullptr, 0, WSA_FLAG_OVERLAPPED);
-    if (socket == INVALID_SOCKET) {
-        errorCode = ::WSAGetLastError();
-        return kInvalidSocket;
-    }
+    if (socket == INVALID_SOCKET)
+        return socketError("WSASocketA");
     return static_cast<SocketHandle>(socket);
 }
 
-bool setTimeToLive(const IcmpEndpoint& endpoint, int timeToLive, int& errorCode)
+ErrorOr<void> setTimeToLive(const IcmpEndpoint& endpoint, int timeToLive)
 {
     if (endpoint.helper) {
         detail::setHelperTimeToLive(*endpoint.helper, timeToLive);
-        return true;
+        return {};
     }
-    const SocketHandle socket = endpoint.socket;
     const DWORD value = static_cast<DWORD>(timeToLive);
-    if (::setsockopt(static_cast<SOCKET>(socket), IPPROTO_IP, IP_TTL, reinterpret_cast<const char*>(&value),
+    if (::setsockopt(static_cast<SOCKET>(endpoint.socket), IPPROTO_IP, IP_TTL, reinterpret_cast<const char*>(&value),
             sizeof value)
-        != 0) {
-        errorCode = ::WSAGetLastError();
-        return false;
-    }
-    return true;
+        != 0)
+        return socketError("setsockopt IP_TTL");
+    return {};
 }
 
-long sendDatagram(const IcmpEndpoint& endpoint, const std::uint8_t* data, std::size_t size, Ipv4Address destination,
-    int& errorCode)
+ErrorOr<std::size_t> sendDatagram(
+    const IcmpEndpoint& endpoint, const std::uint8_t* data, std::size_t size, Ipv4Address destination)
 {
     if (endpoint.helper)
-        return detail::sendThroughHelper(*endpoint.helper, data, size, destination, errorCode);
-    const SocketHandle socket = endpoint.socket;
-    if (size > 0x7FFFFFFF) {
-        errorCode = WSAEMSGSIZE;
-        return -1;
-    }
+        return detail::sendThroughHelper(*endpoint.helper, data, size, destination);
+    if (size > 0x7FFFFFFF)
+        return Error(WSAEMSGSIZE, "sendto");
     sockaddr_in to {};
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = destination;
-    const int sent = ::sendto(static_cast<SOCKET>(socket), reinterpret_cast<const char*>(data),
+    const int sent = ::sendto(static_cast<SOCKET>(endpoint.socket), reinterpret_cast<const char*>(data),
         static_cast<int>(size), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
-    if (sent == SOCKET_ERROR) {
-        errorCode = ::WSAGetLastError();
-        return -1;
-    }
-    return sent;
+    if (sent == SOCKET_ERROR)
+        return socketError("sendto");
+    return static_cast<std::size_t>(sent);
 }
 
-long receiveDatagram(const IcmpEndpoint& endpoint, std::uint8_t* buffer, std::size_t capacity, Ipv4Address& sender,
-    int& errorCode)
+ErrorOr<ReceivedDatagram> receiveDatagram(const IcmpEndpoint& endpoint, std::uint8_t* buffer, std::size_t capacity)
 {
     if (endpoint.helper)
-        return detail::receiveFromHelper(*endpoint.helper, buffer, capacity, sender, errorCode);
-    const SocketHandle socket = endpoint.socket;
+        return detail::receiveFromHelper(*endpoint.helper, buffer, capacity);
     sockaddr_in from {};
     int fromLength = sizeof from;
     const int length = capacity > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(capacity);
     // A raw IPv4 socket hands every datagram over with its IP header in front.
-    const int received = ::recvfrom(static_cast<SOCKET>(socket), reinterpret_cast<char*>(buffer), length, 0,
+    const int received = ::recvfrom(static_cast<SOCKET>(endpoint.socket), reinterpret_cast<char*>(buffer), length, 0,
         reinterpret_cast<sockaddr*>(&from), &fromLength);
     if (received == SOCKET_ERROR) {
         const int code = ::WSAGetLastError();
-        errorCode = code == WSAEMSGSIZE ? kErrorMessageTooLong : code;
-        return -1;
+        return code == WSAEMSGSIZE ? messageTooLongError() : Error(code, "recvfrom");
     }
-    sender = (fromLength >= static_cast<int>(sizeof from) && from.sin_family == AF_INET) ? from.sin_addr.s_addr : 0;
-    return received;
+    ReceivedDatagram datagram;
+    datagram.size = static_cast<std::size_t>(received);
+    datagram.sender
+        = (fromLength >= static_cast<int>(sizeof from) && from.sin_family == AF_INET) ? from.sin_addr.s_addr : 0;
+    return datagram;
 }
 
-bool waitForReadable(const IcmpEndpoint& endpoint, unsigned timeoutMilliseconds, bool& readable)
+ErrorOr<bool> waitForReadable(const IcmpEndpoint& endpoint, unsigned timeoutMilliseconds)
 {
     if (endpoint.helper)
-        return detail::waitForHelper(*endpoint.helper, timeoutMilliseconds, readable);
+        return detail::waitForHelper(*endpoint.helper, timeoutMilliseconds);
     const SocketHandle socket = endpoint.socket;
     if (socket == kInvalidSocket)
-        return false;
+        return Error(WSAENOTSOCK, "select");
     fd_set readSet;
     FD_ZERO(&readSet);
     FD_SET(static_cast<SOCKET>(socket), &readSet);
@@ -164,9 +165,8 @@ bool waitForReadable(const IcmpEndpoint& endpoint, unsigned timeoutMilliseconds,
     timeout.tv_usec = static_cast<long>((timeoutMilliseconds % 1000) * 1000);
     const int ready = ::select(0, &readSet, nullptr, nullptr, &timeout);
     if (ready == SOCKET_ERROR)
-        return false;
-    readable = ready > 0;
-    return true;
+        return socketError("select");
+    return ready > 0;
 }
 
 void closeSocket(const IcmpEndpoint& endpoint)

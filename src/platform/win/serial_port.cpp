@@ -47,7 +47,7 @@ SerialPort& SerialPort::operator=(SerialPort&& other) noexcept
     return *this;
 }
 
-bool SerialPort::open(const std::string& deviceName)
+ErrorOr<void> SerialPort::open(const std::string& deviceName)
 {
     close();
     // Opened for reading as well as writing, which Windows grants alike:
@@ -56,34 +56,32 @@ bool SerialPort::open(const std::string& deviceName)
     const HANDLE handle = ::CreateFileA(deviceName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
         0, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
-        return false;
+        return Error::fromLastSystemError("CreateFileA");
     handle_ = handle;
-    return true;
+    return {};
 }
 
-std::optional<SerialLineState> SerialPort::readLineState() const
+ErrorOr<SerialLineState> SerialPort::readLineState() const
 {
     if (!handle_) {
         ::SetLastError(ERROR_INVALID_HANDLE);
-        return std::nullopt;
+        return Error::fromLastSystemError("GetCommState");
     }
     DCB dcb {};
     dcb.DCBlength = sizeof dcb;
     if (!::GetCommState(handleOf(handle_), &dcb))
-        return std::nullopt;
+        return Error::fromLastSystemError("GetCommState");
     return stateOf(dcb);
 }
 
-bool SerialPort::applyLineState(const SerialLineState& wanted)
+ErrorOr<void> SerialPort::applyLineState(const SerialLineState& wanted)
 {
-    if (!handle_) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return false;
-    }
+    if (!handle_)
+        return Error(ERROR_INVALID_HANDLE, "SetCommState");
     DCB dcb {};
     dcb.DCBlength = sizeof dcb;
     if (!::GetCommState(handleOf(handle_), &dcb))
-        return false;
+        return Error::fromLastSystemError("GetCommState");
     dcb.BaudRate = wanted.baudRate;
     dcb.Parity = static_cast<BYTE>(wanted.parity);
     dcb.ByteSize = static_cast<BYTE>(wanted.dataBits);
@@ -95,37 +93,37 @@ bool SerialPort::applyLineState(const SerialLineState& wanted)
     dcb.fDsrSensitivity = wanted.dsrSensitivity;
     dcb.fOutX = wanted.xonXoff;
     dcb.fInX = wanted.xonXoff;
-    return ::SetCommState(handleOf(handle_), &dcb) != 0;
+    if (!::SetCommState(handleOf(handle_), &dcb))
+        return Error::fromLastSystemError("SetCommState");
+    return {};
 }
 
-bool SerialPort::applySettingsText(const std::string& text)
+ErrorOr<void> SerialPort::applySettingsText(const std::string& text)
 {
-    if (!handle_) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return false;
-    }
+    if (!handle_)
+        return Error(ERROR_INVALID_HANDLE, "SetCommState");
     DCB dcb {};
     dcb.DCBlength = sizeof dcb;
     if (!::GetCommState(handleOf(handle_), &dcb))
-        return false;
+        return Error::fromLastSystemError("GetCommState");
     // The system's reader of the mode-command syntax; it keeps what the text
     // does not name.
     if (!::BuildCommDCBA(text.c_str(), &dcb))
-        return false;
-    return ::SetCommState(handleOf(handle_), &dcb) != 0;
+        return Error::fromLastSystemError("BuildCommDCBA");
+    if (!::SetCommState(handleOf(handle_), &dcb))
+        return Error::fromLastSystemError("SetCommState");
+    return {};
 }
 
-long SerialPort::write(const char* bytes, std::size_t count)
+ErrorOr<std::size_t> SerialPort::write(const char* bytes, std::size_t count)
 {
-    if (!handle_) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return -1;
-    }
+    if (!handle_)
+        return Error(ERROR_INVALID_HANDLE, "WriteFile");
     const DWORD length = count > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(count);
     DWORD written = 0;
     if (!::WriteFile(handleOf(handle_), bytes, length, &written, nullptr))
-        return -1;
-    return static_cast<long>(written);
+        return Error::fromLastSystemError("WriteFile");
+    return static_cast<std::size_t>(written);
 }
 
 void SerialPort::close()

@@ -94,8 +94,5 @@ int main(int argc, char** argv)
     HeadlessListener listener;
     ListenerRegistration registration(listener);
     std::vector<std::string> arguments(argv, argv + argc);
-    RunEnd end = RunEnd::Ran;
-    monitorThreadProcedure(arguments, &end);
-    const bool failed = end == RunEnd::UsageError || end == RunEnd::StartupFailure;
-    platform::exitImmediately(failed ? 1 : 0);
+    platform::exitImmediately(exitStatusOf(monitorThreadProcedure(arguments)));
 }

@@ -128,10 +128,10 @@ int main(int argc, char** argv)
     std::thread(answerSignals, handled).detach();
 
     std::atomic<bool> monitorFinished { false };
+    RunEnd end = RunEnd::Ran;
     std::thread monitor([&] {
         adviseWhenRawSocketRefused(program);
-        RunEnd end = RunEnd::Ran;
-        monitorThreadProcedure(arguments, &end);
+        end = monitorThreadProcedure(arguments);
         monitorFinished.store(true);
         // Wakes the GUI thread's last wait.
         QMetaObject::invokeMethod(&desktop, [] {}, Qt::QueuedConnection);
@@ -149,5 +149,5 @@ int main(int argc, char** argv)
     monitor.join();
     if (desktop.systemTray())
         desktop.systemTray()->hide();
-    platform::exitImmediately(0);
+    platform::exitImmediately(exitStatusOf(end));
 }

@@ -14,14 +14,12 @@ std::string rawSocketAdvice(const std::string& program)
 
 bool adviseWhenRawSocketRefused(const std::string& program)
 {
-    int errorCode = 0;
-    int fallbackError = 0;
-    const platform::IcmpEndpoint socket = platform::openIcmpEndpoint(errorCode, fallbackError);
-    if (socket.valid()) {
-        platform::closeSocket(socket);
+    const auto opened = platform::openIcmpEndpoint();
+    if (!opened.is_error()) {
+        platform::closeSocket(opened.value());
         return false;
     }
-    if (platform::icmpRefusalRemedies(errorCode, fallbackError).empty())
+    if (platform::icmpRefusalRemedies(opened.error()).empty())
         return false;
     showMessageBox(rawSocketAdvice(program), "BeaconVigilor", MessageIcon::Error);
     return true;

@@ -19,7 +19,7 @@ namespace {
 DWORD WINAPI monitorThread(LPVOID)
 {
     const std::vector<std::string> arguments = splitCommandLine(::GetCommandLineA());
-    return static_cast<DWORD>(monitorThreadProcedure(arguments));
+    return static_cast<DWORD>(exitStatusOf(monitorThreadProcedure(arguments)));
 }
 
 }  // namespace
@@ -55,10 +55,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 
     desktop.beginClosing();
     redList.destroyWindow();
+    DWORD status = 0;
     if (monitor) {
         WinDesktop::waitAnsweringNotices(monitor);
+        if (!::GetExitCodeThread(monitor, &status))
+            status = 0;
         ::CloseHandle(monitor);
     }
     desktop.removeTrayIcon();
-    platform::exitImmediately(0);
+    platform::exitImmediately(static_cast<int>(status));
 }
