@@ -25,6 +25,7 @@ prefix="bvrun$(($$ % 1000))"
 goes_away=198.19.16.20
 monitor=""
 sleeper=""
+started=""
 
 finish() {
   trap - EXIT INT TERM HUP
@@ -34,7 +35,9 @@ finish() {
     wait "$monitor" 2>/dev/null || true
   fi
   sh "$lab" down "$prefix"
-  echo "[example] the monitor stopped and the example network is gone; the log and the down file stay in $root/example-run/"
+  if [ -n "$started" ]; then
+    echo "[example] the monitor stopped and the example network is gone; the log and the down file stay in $root/example-run/"
+  fi
 }
 trap finish EXIT
 trap 'exit 130' INT
@@ -75,6 +78,7 @@ echo "[example] log: example-run/out.txt, down file: example-run/down.txt; Ctrl+
 # background ignores the terminal's Ctrl+C.
 sh "$lab" exec "$prefix" "$program" -in lab-hosts.txt -out out.txt -red down.txt -pt 5000 &
 monitor=$!
+started=yes
 
 if pause 20; then
   echo "[example] comes-back ($goes_away) stops answering now; RED follows after two missed replies of 10 s each"
