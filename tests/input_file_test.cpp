@@ -215,7 +215,9 @@ TEST_F(InputFileTest, MissingFileThrows)
         loadInputFile(region, directory.file("absent.txt"), 0);
         FAIL() << "no exception";
     } catch (const StartupFailure& failure) {
-        EXPECT_STREQ(failure.what(), "Could not open input file: No such file or directory");
+        // The system's reason follows; its words differ between systems.
+        EXPECT_EQ(std::string(failure.what()).rfind("Could not open input file: ", 0), 0u) << std::string(failure.what());
+        EXPECT_GT(std::string(failure.what()).size(), std::string("Could not open input file: ").size());
     }
     EXPECT_TRUE(desktop.boxes().empty());
 }
@@ -227,7 +229,9 @@ TEST_F(InputFileTest, DirectoryIsRefusedLikeAMissingFile)
         loadInputFile(region, directory.path(), 0);
         FAIL() << "no exception";
     } catch (const StartupFailure& failure) {
-        EXPECT_STREQ(failure.what(), "Could not open input file: Is a directory");
+        // The system's reason follows; its words differ between systems.
+        EXPECT_EQ(std::string(failure.what()).rfind("Could not open input file: ", 0), 0u) << std::string(failure.what());
+        EXPECT_GT(std::string(failure.what()).size(), std::string("Could not open input file: ").size());
     }
     EXPECT_TRUE(desktop.boxes().empty());
     EXPECT_EQ(region.hostCount(), 0u);

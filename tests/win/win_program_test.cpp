@@ -239,5 +239,6 @@ TEST(WindowsProgram, BadCommandLineShowsTheUsageBoxThenEnds)
     }
     EXPECT_EQ(std::string(text).rfind("Unrecognized parameter: -x\n\nBeaconVigilor v. 1.3", 0), 0u) << text;
     ::PostMessageA(box, WM_COMMAND, IDOK, 0);
-    EXPECT_EQ(program.finish(20000), 0);
+    // A bad command line is a failed run, as the headless program says too.
+    EXPECT_EQ(program.finish(20000), 1);
 }

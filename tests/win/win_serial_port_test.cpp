@@ -52,9 +52,11 @@ TEST(WinSerialPort, BytesArriveExactlyAndTheCountIsTheirs)
     if (!portUnderTest(under))
         GTEST_SKIP() << "no COM port mapped to a pty";
     platform::SerialPort port;
-    ASSERT_TRUE(port.open(under.port));
+    ASSERT_FALSE(port.open(under.port).is_error());
     const std::string batch = "Mon Feb 21 10:15:07 2005\tRED\trouter-2\t10.0.0.2\tcore switch\t\tTimed out\r\n";
-    EXPECT_EQ(port.write(batch.data(), batch.size()), static_cast<long>(batch.size()));
+    const auto written = port.write(batch.data(), batch.size());
+    ASSERT_FALSE(written.is_error()) << written.error().message();
+    EXPECT_EQ(written.value(), batch.size());
     port.close();
     EXPECT_TRUE(captured(under, batch));
 }

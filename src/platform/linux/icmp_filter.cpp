@@ -1,5 +1,7 @@
 #include "platform/posix/icmp_filter.h"
 
+#include "platform/icmp_numbers.h"
+
 #include <linux/icmp.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -11,7 +13,7 @@ namespace platform::detail {
 void dropUnwantedIcmpTypes(int socket)
 {
     icmp_filter unwanted {};
-    unwanted.data = ~((1u << ICMP_ECHOREPLY) | (1u << ICMP_DEST_UNREACH) | (1u << ICMP_TIME_EXCEEDED));
+    unwanted.data = ~((1u << kIcmpEchoReply) | (1u << kIcmpDestinationUnreachable) | (1u << kIcmpTimeExceeded));
     (void)setsockopt(socket, SOL_RAW, ICMP_FILTER, &unwanted, sizeof unwanted);
 }
 
