@@ -8,10 +8,10 @@
 #   FUZZ_TARGETS="icmp_decode_fuzz" scripts/fuzz.sh   only some targets
 set -eu
 cd "$(dirname "$0")/.."
+. scripts/lib.sh
 
 seconds=${FUZZ_SECONDS:-50}
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz -j "$(nproc)" --target fuzz_targets
+bv_build_preset fuzz fuzz_targets
 
 targets=${FUZZ_TARGETS:-"command_line_fuzz input_file_fuzz icmp_decode_fuzz serial_settings_fuzz red_list_settings_fuzz"}
 findings=build/fuzz/findings

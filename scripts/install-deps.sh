@@ -1,12 +1,40 @@
 #!/bin/sh
-# Installs what the build and the tests need from Debian's packages, only
-# when something is missing, so that a second run costs nothing.
+# Installs from Debian's packages what the named purposes need, only when
+# something is missing, so that a second run costs nothing.
+#
+#   scripts/install-deps.sh                  everything (what scripts/test.sh needs)
+#   scripts/install-deps.sh build lab        some purposes:
+#     build      the Linux programs (headless and Qt) with the default preset
+#     lab        the test network (tests/lab/network-lab.sh)
+#     test       the tests, the benchmark, the fuzzers and the soak, the lab included
+#     windows    the MinGW-w64 cross build, its MSI, and its tests under Wine
+#     packaging  the Debian packages, their checks and the service's checks
 set -eu
 
-packages="cmake ninja-build g++ make clang libclang-rt-14-dev libgtest-dev libgmock-dev iproute2 nftables procps psmisc util-linux python3 passwd qt6-base-dev xvfb xauth xdotool imagemagick trayer dbus libcap2-bin fping g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine wine64 msitools wixl socat systemd debhelper dpkg-dev lintian mmdebstrap pkgconf libmicrohttpd-dev prometheus curl"
+build="cmake ninja-build g++ make pkgconf libmicrohttpd-dev qt6-base-dev python3"
+lab="iproute2 nftables procps util-linux"
+test="$lab clang libclang-rt-14-dev libgtest-dev libgmock-dev psmisc passwd xvfb xauth xdotool imagemagick trayer
+  dbus libcap2-bin fping socat prometheus curl systemd"
+windows="g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine wine64 msitools wixl xvfb xauth socat"
+packaging="debhelper dpkg-dev lintian mmdebstrap libcap2-bin systemd"
+
+[ $# -gt 0 ] || set -- build test windows packaging
+# Every purpose builds something.
+packages=$build
+for purpose in "$@"; do
+  case "$purpose" in
+    build) ;;
+    lab) packages="$packages $lab" ;;
+    test) packages="$packages $test" ;;
+    windows) packages="$packages $windows" ;;
+    packaging) packages="$packages $packaging" ;;
+    *) echo "install-deps: unknown purpose '$purpose' (build, lab, test, windows, packaging)" >&2; exit 2 ;;
+  esac
+done
 
 missing=""
 for package in $packages; do
+  case " $missing " in *" $package "*) continue ;; esac
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
     missing="$missing $package"
   fi

@@ -4,6 +4,7 @@
 # BV_EXPOSURE_LIMIT (the score the README quotes). Needs no running systemd.
 set -eu
 cd "$(dirname "$0")/.."
+. scripts/lib.sh
 
 unit=beaconvigilor-headless.service
 limit=${BV_EXPOSURE_LIMIT:-1.6}
@@ -19,11 +20,10 @@ printf '#!/bin/sh\n' >"$root/usr/bin/beaconvigilor-headless"
 chmod 755 "$root/usr/bin/beaconvigilor-headless"
 
 # verify warns about a bad line and still exits 0: any word from it fails.
-said=$(systemd-analyze verify --root="$root" "$unit" 2>&1) || { echo "$said"; echo "service: verify failed" >&2; exit 1; }
+said=$(systemd-analyze verify --root="$root" "$unit" 2>&1) || { echo "$said"; bv_fail "service: verify failed"; }
 if [ -n "$said" ]; then
   echo "$said"
-  echo "service: systemd-analyze verify has complaints" >&2
-  exit 1
+  bv_fail "service: systemd-analyze verify has complaints"
 fi
 echo "service: systemd-analyze verify: clean"
 
@@ -31,12 +31,10 @@ report=$(systemd-analyze security --offline=true --root="$root" --threshold=0 "$
 score=$(echo "$report" | sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p')
 if [ -z "$score" ]; then
   echo "$report"
-  echo "service: no exposure level from systemd-analyze security" >&2
-  exit 1
+  bv_fail "service: no exposure level from systemd-analyze security"
 fi
 echo "$report" | grep '✗' || true
 echo "service: exposure level $score (at most $limit)"
 if ! awk -v score="$score" -v limit="$limit" 'BEGIN { exit !(score <= limit) }'; then
-  echo "service: exposure level $score is above $limit" >&2
-  exit 1
+  bv_fail "service: exposure level $score is above $limit"
 fi

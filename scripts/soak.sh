@@ -11,17 +11,14 @@
 # Further options go to tests/soak/soak.py (--hosts, --seed, --interval-ms, ...).
 set -eu
 cd "$(dirname "$0")/.."
+. scripts/lib.sh
 
-if [ "$(id -u)" != 0 ]; then
-  echo "soak: skipped, needs root (network namespaces, raw sockets)"
-  exit 0
-fi
+bv_require_root_or_skip soak "network namespaces, raw sockets"
 preset=${SOAK_PRESET:-default}
 seconds=${SOAK_SECONDS:-180}
 kills=${SOAK_KILLS:-0}
 name=${SOAK_NAME:-$preset-$seconds-s-$kills-kills}
-cmake --preset "$preset" >/dev/null
-cmake --build --preset "$preset" -j "$(nproc)" --target beaconvigilor-headless
+bv_build_preset "$preset" beaconvigilor-headless
 
 echo "=== soak: $preset, $seconds s, $kills kills, files in build/soak/$name ==="
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \

@@ -3,14 +3,14 @@
 # on a virtual display for the shell's windows. Arguments go to CTest.
 set -eu
 cd "$(dirname "$0")/.."
+. scripts/lib.sh
 
 build=build/windows
 export WINEPREFIX="$PWD/$build/wineprefix"
 export WINEDEBUG=-all
 
 if [ "${1:-}" != "--on-display" ]; then
-  cmake --preset windows >/dev/null
-  cmake --build --preset windows -j "$(nproc)"
+  bv_build_preset windows
   exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" --on-display "$@"
 fi
 shift
@@ -47,4 +47,4 @@ finish() {
 }
 trap finish EXIT INT TERM
 
-ctest --preset windows -j "$(nproc)" "$@"
+ctest --preset windows -j "${BV_JOBS:-$(nproc)}" "$@"

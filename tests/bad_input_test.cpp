@@ -6,6 +6,7 @@
 #include "support/program_run.h"
 #include "support/test_environment.h"
 #include "support/wait_for.h"
+#include "bv_version.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -65,7 +66,7 @@ TEST(BadInput, CommandLine)
 
     ProgramRun size(directory.path(), programLine({ "-in", "hosts.txt", "-size", "1033" }));
     EXPECT_EQ(size.waitForExit(20s), 1);
-    EXPECT_THAT(size.errors(), HasSubstr("BeaconVigilor Usage\n\n\nBeaconVigilor v. 1.3"));
+    EXPECT_THAT(size.errors(), HasSubstr("BeaconVigilor Usage\n\n\nBeaconVigilor v. " BV_VERSION));
     EXPECT_FALSE(fileExists(directory.file("down.txt")));
 }
 

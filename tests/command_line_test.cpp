@@ -1,6 +1,7 @@
 #include "run/command_line.h"
 
 #include "platform/http_server.h"
+#include "bv_version.h"
 
 #include <gtest/gtest.h>
 
@@ -39,7 +40,8 @@ TEST(ParseCommandLine, DefaultsAndUsage)
     EXPECT_EQ(none.errorText, "");
     EXPECT_EQ(none.errorFlag, 0);
     EXPECT_FALSE(none.runCanStart());
-    EXPECT_EQ(usageBoxText(none.errorText).substr(0, 23), "\n\nBeaconVigilor v. 1.3\r");
+    const std::string versionLine = "\n\nBeaconVigilor v. " BV_VERSION "\r";
+    EXPECT_EQ(usageBoxText(none.errorText).substr(0, versionLine.size()), versionLine);
 
     ParsedCommandLine plain = parse({ "-in", "hosts.txt" });
     ASSERT_TRUE(plain.runCanStart());

@@ -1,6 +1,7 @@
 #include "run/command_line.h"
 #include "support/program_run.h"
 #include "support/test_environment.h"
+#include "bv_version.h"
 
 #include <gtest/gtest.h>
 
@@ -59,7 +60,7 @@ TEST(HeadlessProgram, CommandLineAnswersAndExitStatuses)
     }
     Outcome version = runProgram(directory.path(), { "--version" });
     EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.output, "BeaconVigilor 1.3\n");
+    EXPECT_EQ(version.output, "BeaconVigilor " BV_VERSION "\n");
 
     // Nothing of these runs is left behind.
     EXPECT_FALSE(fileExists(directory.file("out.txt")));

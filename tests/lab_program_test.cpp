@@ -6,6 +6,7 @@
 #include "support/program_run.h"
 #include "support/test_environment.h"
 #include "support/wait_for.h"
+#include "bv_version.h"
 
 #include <algorithm>
 #include <csignal>
@@ -203,7 +204,7 @@ TEST_F(LabProgram, TurnsToRedAndBackReachTheLogAndTheDownFile)
     EXPECT_EQ(all.size(), 4u) << readFile(log());
 
     // Without -trace the terminal gets the start and the log's lines, nothing else.
-    std::vector<std::string> expected { "BeaconVigilor 1.3 watching 6 hosts every 5 s; log out.txt, down file down.txt" };
+    std::vector<std::string> expected { "BeaconVigilor " BV_VERSION " watching 6 hosts every 5 s; log out.txt, down file down.txt" };
     for (const RecordLine& record : all)
         expected.push_back(terminalLineOf(record));
     EXPECT_EQ(linesOf(program->output()), expected);

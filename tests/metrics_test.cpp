@@ -8,6 +8,7 @@
 #include "ping/icmp_message.h"
 #include "ping/receiver.h"
 #include "support/fake_clock_run.h"
+#include "bv_version.h"
 
 #include <arpa/inet.h>
 #include <gmock/gmock.h>
@@ -131,7 +132,7 @@ beaconvigilor_hosts_overdue 0
 beaconvigilor_sweep_passes_total 2
 # HELP beaconvigilor_build_info The program's version.
 # TYPE beaconvigilor_build_info gauge
-beaconvigilor_build_info{version="1.3"} 1
+beaconvigilor_build_info{version=")" BV_VERSION R"("} 1
 )";
     EXPECT_EQ(metricsExposition(network()), expected);
 

@@ -4,6 +4,8 @@
 #include "platform/diagnostics.h"
 #include "platform/http_server.h"
 
+#include "bv_version.h"
+
 #include <algorithm>
 #include <limits>
 
@@ -11,12 +13,10 @@ namespace bv {
 
 const char* const kUsageCaption = "BeaconVigilor Usage";
 
-// A macro so that the usage text's literal can carry it.
-#define BV_PROGRAM_VERSION "1.3"
-const char* const kProgramVersion = BV_PROGRAM_VERSION;
+const char* const kProgramVersion = kVersion;
 
 const char* const kUsageText =
-    "BeaconVigilor v. " BV_PROGRAM_VERSION "\r\n"
+    "BeaconVigilor v. " BV_VERSION "\r\n"
     "Usage: BeaconVigilor -in <input file> [-out <output file> -red <down ip file> -pt <target time in seconds "
     "between pings> -ttl <time to live> -to <time out> -size <size of ping packet (incl header)> -sp <com port for "
     "logging> -spp <com port paramaters> -archive <size to archive at in kb>]\r\n"

@@ -9,7 +9,7 @@ namespace bv {
 // What a terminal or a journal shows of a run without the trace: a line
 // when it starts, one per logged change, one per reload of the host list.
 
-// "BeaconVigilor 1.3 watching 5 hosts every 30 s; log out.txt, down file down.txt"
+// "BeaconVigilor <version> watching 5 hosts every 30 s; log out.txt, down file down.txt"
 std::string runStartLine(const RunDescription& run);
 
 // The log line's fields, for a reader:

@@ -4,6 +4,7 @@
 
 #include "support/test_environment.h"
 #include "support/wait_for.h"
+#include "bv_version.h"
 
 #include <gtest/gtest.h>
 
@@ -237,7 +238,7 @@ TEST(WindowsProgram, BadCommandLineShowsTheUsageBoxThenEnds)
         if (std::strlen(text) > 0)
             break;
     }
-    EXPECT_EQ(std::string(text).rfind("Unrecognized parameter: -x\n\nBeaconVigilor v. 1.3", 0), 0u) << text;
+    EXPECT_EQ(std::string(text).rfind("Unrecognized parameter: -x\n\nBeaconVigilor v. " BV_VERSION, 0), 0u) << text;
     ::PostMessageA(box, WM_COMMAND, IDOK, 0);
     // A bad command line is a failed run, as the headless program says too.
     EXPECT_EQ(program.finish(20000), 1);

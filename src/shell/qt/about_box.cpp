@@ -2,6 +2,8 @@
 
 #include "shell/qt/help_page.h"
 
+#include "bv_version.h"
+
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -78,7 +80,7 @@ AboutBox::AboutBox(std::function<void(const QUrl&)> open, QWidget* parent)
 
 QString AboutBox::versionLine()
 {
-    return QStringLiteral("Version 1.3 (%1)").arg(QStringLiteral(__DATE__));
+    return QStringLiteral("Version %1 (%2)").arg(QLatin1String(kVersion), QStringLiteral(__DATE__));
 }
 
 QString AboutBox::productPage()

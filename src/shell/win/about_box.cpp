@@ -3,6 +3,8 @@
 #include "shell/win/help_page.h"
 #include "shell/win/resource.h"
 
+#include "bv_version.h"
+
 #include <shellapi.h>
 
 #include <cstdio>
@@ -102,7 +104,7 @@ void openWithShell(HWND owner, const std::string& target)
 std::string aboutVersionLine()
 {
     char line[kTextBuffer];
-    std::snprintf(line, sizeof line, "Version 1.3 (%s)", __DATE__);
+    std::snprintf(line, sizeof line, "Version %s (%s)", kVersion, __DATE__);
     return line;
 }
 

@@ -12,7 +12,7 @@ using ShellOpener = std::function<void(HWND owner, const std::string& target)>;
 
 void openWithShell(HWND owner, const std::string& target);
 
-// "Version 1.3 (<build date>)".
+// "Version <version> (<build date>)".
 std::string aboutVersionLine();
 
 // The About box, modal and without owner. The opener, when given, stands in
