@@ -6,6 +6,7 @@
 #include "run/current_network.h"
 #include "run/run_driver.h"
 #include "core/monitor_events.h"
+#include "shell/common/red_list_rows.h"
 #include "shell/qt/menu_start.h"
 #include "shell/qt/qt_desktop.h"
 #include "shell/qt/raw_socket_advice.h"
@@ -91,7 +92,7 @@ int main(int argc, char** argv)
     // program that lives in the tray.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    QSettings settings(QStringLiteral("BeaconVigilor"), QStringLiteral("BeaconVigilor"));
+    QSettings settings(QString::fromLatin1(kSettingsOrganization), QString::fromLatin1(kSettingsApplication));
     if (startedFromMenu(arguments)) {
         const auto hostList = menuStartHostList(settings, [] {
             return QFileDialog::getOpenFileName(nullptr, QStringLiteral("Choose a Host List"), QDir::homePath(),
