@@ -1,4 +1,4 @@
-#include "run/change_notices.h"
+#include "shell/common/change_notices.h"
 
 #include "support/fake_clock_run.h"
 

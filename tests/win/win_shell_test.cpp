@@ -1,5 +1,6 @@
 #include "core/address.h"
 #include "core/monitor_events.h"
+#include "shell/common/tray_menu.h"
 #include "shell/win/about_box.h"
 #include "shell/win/help_page.h"
 #include "shell/win/program_path.h"
@@ -429,12 +430,22 @@ TEST(Tray, MenuItemsIdsAndDefaultItem)
         const char* text;
         UINT id;
     } expected[] = {
-        { "Live &Red List", ID_LIVE_RED_LIST }, { nullptr, 0 }, { "Show &Log", ID_SHOW_LOG },
-        { "Show &Down", ID_SHOW_DOWN }, { "Show &Input File", ID_SHOW_INPUT }, { "&Properties", ID_PROPERTIES },
-        { nullptr, 0 }, { "&About...", ID_ABOUT }, { "&Help", ID_HELP }, { nullptr, 0 }, { "E&xit", ID_EXIT },
+        { "Live &Red List", trayCommandId(TrayCommand::LiveRedList) },
+        { nullptr, 0 },
+        { "Show &Log", trayCommandId(TrayCommand::ShowLog) },
+        { "Show &Down", trayCommandId(TrayCommand::ShowDown) },
+        { "Show &Input File", trayCommandId(TrayCommand::ShowInput) },
+        { "&Properties", trayCommandId(TrayCommand::Properties) },
+        { nullptr, 0 },
+        { "&About...", trayCommandId(TrayCommand::About) },
+        { "&Help", trayCommandId(TrayCommand::Help) },
+        { nullptr, 0 },
+        { "E&xit", trayCommandId(TrayCommand::Exit) },
         // What came later follows, behind a separator.
-        { nullptr, 0 }, { "Reload Host List", ID_RELOAD_HOSTS }, { "Show Notices", ID_SHOW_NOTICES },
-        { "Start with Session", ID_START_WITH_SESSION },
+        { nullptr, 0 },
+        { "Reload Host List", trayCommandId(TrayCommand::ReloadHostList) },
+        { "Show Notices", trayCommandId(TrayCommand::ShowNotices) },
+        { "Start with Session", trayCommandId(TrayCommand::StartWithSession) },
     };
     const int count = static_cast<int>(std::size(expected));
     ASSERT_EQ(::GetMenuItemCount(menu), count);
@@ -452,7 +463,7 @@ TEST(Tray, MenuItemsIdsAndDefaultItem)
         EXPECT_STREQ(text, expected[position].text);
         EXPECT_EQ(item.wID, expected[position].id) << text;
     }
-    EXPECT_EQ(::GetMenuDefaultItem(menu, FALSE, 0), static_cast<UINT>(ID_LIVE_RED_LIST));
+    EXPECT_EQ(::GetMenuDefaultItem(menu, FALSE, 0), trayCommandId(TrayCommand::LiveRedList));
     ::DestroyMenu(menu);
 }
 
@@ -467,14 +478,14 @@ TEST(Tray, CommandsOpenTheRunsFilesAndExitEndsTheLoop)
     desktop.setOpener([&](HWND, const std::string& target) { opened.push_back(target); });
     ListenerRegistration installation(desktop);
 
-    desktop.perform(ID_SHOW_LOG);
-    desktop.perform(ID_SHOW_DOWN);
-    desktop.perform(ID_SHOW_INPUT);
-    desktop.perform(ID_HELP);
+    desktop.perform(trayCommandId(TrayCommand::ShowLog));
+    desktop.perform(trayCommandId(TrayCommand::ShowDown));
+    desktop.perform(trayCommandId(TrayCommand::ShowInput));
+    desktop.perform(trayCommandId(TrayCommand::Help));
     desktop.perform(0);
     EXPECT_EQ(opened, (std::vector<std::string> { "N/A", "N/A", "N/A", helpPagePath() })) << "no run exists";
 
-    desktop.perform(ID_LIVE_RED_LIST);
+    desktop.perform(trayCommandId(TrayCommand::LiveRedList));
     EXPECT_TRUE(::IsWindowVisible(dialog.hwnd()));
     ::ShowWindow(dialog.hwnd(), SW_MINIMIZE);
     ::ShowWindow(dialog.hwnd(), SW_HIDE);
@@ -488,7 +499,7 @@ TEST(Tray, CommandsOpenTheRunsFilesAndExitEndsTheLoop)
     for (int i = 0; i < 1000 && ::PeekMessageA(&stale, nullptr, 0, 0, PM_REMOVE); ++i)
         ::DispatchMessageA(&stale);
     desktop.addTrayIcon();
-    desktop.perform(ID_EXIT);
+    desktop.perform(trayCommandId(TrayCommand::Exit));
     EXPECT_TRUE(exitRequested.load());
     EXPECT_STREQ(desktop.trayRecord().szTip, "BeaconVigilor is shutting down...");
     MSG message {};
@@ -689,7 +700,7 @@ TEST(Tray, PropertiesWithoutARunSaysNotAvailable)
     std::string text;
     std::atomic<bool> closed { false };
     std::thread closer = closeWindowTitled("BeaconVigilor Properties", WM_COMMAND, IDOK, text, closed);
-    desktop.perform(ID_PROPERTIES);
+    desktop.perform(trayCommandId(TrayCommand::Properties));
     closer.join();
     EXPECT_TRUE(closed);
     EXPECT_EQ(text, "N/A");
@@ -784,7 +795,7 @@ TEST(RedList, EnterAndEscapeHideTheWindowAndKeepIt)
     becomes(window, router, HostStatus::Red, "Timed out", 1108981030);
 
     for (const WPARAM key : { VK_RETURN, VK_ESCAPE }) {
-        desktop.perform(ID_LIVE_RED_LIST);
+        desktop.perform(trayCommandId(TrayCommand::LiveRedList));
         ASSERT_TRUE(::IsWindowVisible(window)) << key;
         ::SetFocus(dialog.list());
         // The keys go the way the message loop takes them.
@@ -794,7 +805,7 @@ TEST(RedList, EnterAndEscapeHideTheWindowAndKeepIt)
         EXPECT_TRUE(::IsWindow(window)) << key;
         EXPECT_FALSE(::IsWindowVisible(window)) << key;
     }
-    desktop.perform(ID_LIVE_RED_LIST);
+    desktop.perform(trayCommandId(TrayCommand::LiveRedList));
     EXPECT_TRUE(::IsWindowVisible(window));
     ASSERT_EQ(rowCount(dialog.list()), 1);
     EXPECT_EQ(cell(dialog.list(), 0, 0), "10.0.0.2");
@@ -852,7 +863,7 @@ TEST(Tray, NoticesComeAsOneBalloonPerSweepPassAndCanBeTurnedOff)
     ASSERT_TRUE(desktop.create());
     desktop.addTrayIcon();
     EXPECT_TRUE(desktop.showsNotices()) << "on by default";
-    EXPECT_TRUE(menuItemChecked(desktop, ID_SHOW_NOTICES));
+    EXPECT_TRUE(menuItemChecked(desktop, trayCommandId(TrayCommand::ShowNotices)));
     ListenerRegistration registration(desktop.notices());
 
     std::vector<Address> hosts;
@@ -887,9 +898,9 @@ TEST(Tray, NoticesComeAsOneBalloonPerSweepPassAndCanBeTurnedOff)
     EXPECT_EQ(shown[1].record.dwInfoFlags, static_cast<DWORD>(NIIF_INFO));
 
     // Off from the menu: remembered, and nothing more is shown.
-    desktop.perform(ID_SHOW_NOTICES);
+    desktop.perform(trayCommandId(TrayCommand::ShowNotices));
     EXPECT_FALSE(desktop.showsNotices());
-    EXPECT_FALSE(menuItemChecked(desktop, ID_SHOW_NOTICES));
+    EXPECT_FALSE(menuItemChecked(desktop, trayCommandId(TrayCommand::ShowNotices)));
     const StoredValue stored = storedValue(key.path, "ShowNotices");
     ASSERT_TRUE(stored.present);
     EXPECT_EQ(stored.type, static_cast<DWORD>(REG_DWORD));
@@ -938,10 +949,10 @@ TEST(Tray, StartWithSessionWritesAndRemovesTheRunValue)
     CRedDialog dialog(instance(), key.path);
     WinDesktop desktop(instance(), dialog);
     ASSERT_TRUE(desktop.create());
-    EXPECT_FALSE(menuItemChecked(desktop, ID_START_WITH_SESSION)) << "off by default";
+    EXPECT_FALSE(menuItemChecked(desktop, trayCommandId(TrayCommand::StartWithSession))) << "off by default";
 
-    desktop.perform(ID_START_WITH_SESSION);
-    EXPECT_TRUE(menuItemChecked(desktop, ID_START_WITH_SESSION));
+    desktop.perform(trayCommandId(TrayCommand::StartWithSession));
+    EXPECT_TRUE(menuItemChecked(desktop, trayCommandId(TrayCommand::StartWithSession)));
     const StoredValue run = storedValue(kRunKey, kRunValue);
     ASSERT_TRUE(run.present);
     EXPECT_EQ(run.type, static_cast<DWORD>(REG_SZ));
@@ -952,8 +963,8 @@ TEST(Tray, StartWithSessionWritesAndRemovesTheRunValue)
     EXPECT_EQ(command.rfind("\"" + std::string(program) + "\"", 0), 0u) << command;
     EXPECT_EQ(command, sessionStartCommand());
 
-    desktop.perform(ID_START_WITH_SESSION);
-    EXPECT_FALSE(menuItemChecked(desktop, ID_START_WITH_SESSION));
+    desktop.perform(trayCommandId(TrayCommand::StartWithSession));
+    EXPECT_FALSE(menuItemChecked(desktop, trayCommandId(TrayCommand::StartWithSession)));
     EXPECT_FALSE(storedValue(kRunKey, kRunValue).present);
 
     EXPECT_EQ(programArguments("\"C:\\Program Files\\BeaconVigilor\\BeaconVigilor.exe\"  -in \"my hosts.txt\""),

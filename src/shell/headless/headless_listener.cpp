@@ -1,7 +1,7 @@
 #include "shell/headless/headless_listener.h"
 
 #include "platform/diagnostics.h"
-#include "run/terminal_lines.h"
+#include "shell/common/terminal_lines.h"
 
 namespace bv {
 

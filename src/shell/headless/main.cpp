@@ -5,6 +5,7 @@
 
 #include "platform/diagnostics.h"
 #include "platform/process.h"
+#include "platform/signal_thread.h"
 #include "run/command_line.h"
 #include "run/current_network.h"
 #include "run/run_driver.h"
@@ -12,50 +13,12 @@
 #include "shell/headless/service_listener.h"
 #include "core/monitor_events.h"
 
-#include <csignal>
-#include <pthread.h>
-#include <signal.h>
 #include <string>
-#include <thread>
 #include <vector>
 
 using namespace bv;
 
 namespace {
-
-sigset_t handledSignals()
-{
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGUSR1);
-    sigaddset(&signals, SIGUSR2);
-    sigaddset(&signals, SIGHUP);
-    return signals;
-}
-
-// Signals are taken by one thread with sigwait, so that what they ask for
-// runs as ordinary code rather than in a handler.
-void answerSignals(sigset_t signals, ServiceListener* service)
-{
-    while (true) {
-        int received = 0;
-        if (sigwait(&signals, &received) != 0)
-            continue;
-        if (received == SIGUSR1)
-            platform::errorLine(currentSummary());
-        else if (received == SIGUSR2)
-            platform::errorLine(currentEngineCounts());
-        else if (received == SIGHUP) {
-            if (requestHostListReload())
-                service->reloading();
-        } else {
-            service->stopping();
-            requestExit();
-        }
-    }
-}
 
 // -h, --help and --version alone: what a user types to find out, answered
 // on standard output.
@@ -84,12 +47,25 @@ int main(int argc, char** argv)
 {
     if (answeredQuestion(argc, argv))
         return 0;
-    const sigset_t signals = handledSignals();
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
+    // Before the run starts its threads, which inherit the blocked signals.
+    platform::SignalThread signalThread;
     ServiceListener service;
     ListenerRegistration serviceRegistration(service);
-    std::thread(answerSignals, signals, &service).detach();
+    const auto stop = [&service] {
+        service.stopping();
+        requestExit();
+    };
+    signalThread.start({
+        .interrupt = stop,
+        .terminate = stop,
+        .user1 = [] { platform::errorLine(currentSummary()); },
+        .user2 = [] { platform::errorLine(currentEngineCounts()); },
+        .hangUp =
+            [&service] {
+                if (requestHostListReload())
+                    service.reloading();
+            },
+    });
 
     HeadlessListener listener;
     ListenerRegistration registration(listener);

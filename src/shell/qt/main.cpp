@@ -1,11 +1,14 @@
 // The monitor on a Linux desktop: a tray icon over the same run, the red
-// list window, and the Properties and About boxes.
+// list window, and the Properties and About boxes. Signals are taken as
+// the headless program takes them.
 
 #include "platform/diagnostics.h"
 #include "platform/process.h"
+#include "platform/signal_thread.h"
 #include "run/current_network.h"
 #include "run/run_driver.h"
 #include "core/monitor_events.h"
+#include "shell/common/red_list_rows.h"
 #include "shell/qt/menu_start.h"
 #include "shell/qt/qt_desktop.h"
 #include "shell/qt/raw_socket_advice.h"
@@ -20,10 +23,7 @@
 #include <QUrl>
 
 #include <atomic>
-#include <csignal>
 #include <cstdlib>
-#include <pthread.h>
-#include <signal.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,31 +31,6 @@
 using namespace bv;
 
 namespace {
-
-sigset_t handledSignals()
-{
-    sigset_t handled;
-    sigemptyset(&handled);
-    sigaddset(&handled, SIGINT);
-    sigaddset(&handled, SIGTERM);
-    sigaddset(&handled, SIGUSR1);
-    return handled;
-}
-
-// Signals are taken by one thread with sigwait, so that what they ask for
-// runs as ordinary code rather than in a handler.
-void answerSignals(sigset_t handled)
-{
-    while (true) {
-        int received = 0;
-        if (sigwait(&handled, &received) != 0)
-            continue;
-        if (received == SIGUSR1)
-            platform::errorLine(currentSummary());
-        else
-            requestExit();
-    }
-}
 
 bool hasDesktop()
 {
@@ -71,10 +46,8 @@ bool hasDesktop()
 
 int main(int argc, char** argv)
 {
-    // Blocked before any thread starts, so that every thread inherits it.
-    const sigset_t handled = handledSignals();
-    pthread_sigmask(SIG_BLOCK, &handled, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
+    // Before any thread starts, so that every thread inherits the blocked signals.
+    platform::SignalThread signalThread;
 
     // Qt would abort without a word a user can act on.
     if (!hasDesktop()) {
@@ -91,7 +64,7 @@ int main(int argc, char** argv)
     // program that lives in the tray.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    QSettings settings(QStringLiteral("BeaconVigilor"), QStringLiteral("BeaconVigilor"));
+    QSettings settings(QString::fromLatin1(kSettingsOrganization), QString::fromLatin1(kSettingsApplication));
     if (startedFromMenu(arguments)) {
         const auto hostList = menuStartHostList(settings, [] {
             return QFileDialog::getOpenFileName(nullptr, QStringLiteral("Choose a Host List"), QDir::homePath(),
@@ -125,7 +98,15 @@ int main(int argc, char** argv)
     if (!useTray)
         redList.showRedList();
 
-    std::thread(answerSignals, handled).detach();
+    // Answered once the desktop listens, as the headless program answers them.
+    const auto stop = [] { requestExit(); };
+    signalThread.start({
+        .interrupt = stop,
+        .terminate = stop,
+        .user1 = [] { platform::errorLine(currentSummary()); },
+        .user2 = [] { platform::errorLine(currentEngineCounts()); },
+        .hangUp = [] { requestHostListReload(); },
+    });
 
     std::atomic<bool> monitorFinished { false };
     RunEnd end = RunEnd::Ran;

@@ -4,7 +4,9 @@
 #include "platform/diagnostics.h"
 #include "run/command_line.h"
 #include "run/current_network.h"
-#include "run/terminal_lines.h"
+#include "shell/common/red_list_rows.h"
+#include "shell/common/terminal_lines.h"
+#include "shell/common/tray_menu.h"
 #include "shell/qt/about_box.h"
 #include "shell/qt/autostart_entry.h"
 #include "shell/qt/help_page.h"
@@ -36,7 +38,7 @@ QtDesktop::QtDesktop(RedListWindow& redList, bool useTray, Opener open)
     , open_(std::move(open))
     , clickTimer_(new QTimer(this))
     , notices_([this](const ChangeNotice& notice) { showNotice(notice); },
-          redList.settings().value(QStringLiteral("ShowNotices"), true).toBool())
+          redList.settings().value(QString::fromLatin1(kShowNoticesSetting), true).toBool())
 {
     // The red list marks the tray red on the GUI thread, while its sender waits.
     redList_.setTrayRedHook([this] { setTrayState(TrayState::Red); });
@@ -307,7 +309,7 @@ void QtDesktop::showNotice(const ChangeNotice& notice)
 void QtDesktop::setNoticesShown(bool shown)
 {
     notices_.setEnabled(shown);
-    redList_.settings().setValue(QStringLiteral("ShowNotices"), shown);
+    redList_.settings().setValue(QString::fromLatin1(kShowNoticesSetting), shown);
     redList_.settings().sync();
 }
 
@@ -333,33 +335,58 @@ void QtDesktop::beginClosing()
 std::unique_ptr<QMenu> QtDesktop::buildMenu()
 {
     auto menu = std::make_unique<QMenu>();
-    QAction* redList = menu->addAction(QStringLiteral("Live &Red List"), &redList_, &RedListWindow::showRedList);
-    menu->addSeparator();
-    menu->addAction(QStringLiteral("Show &Log"), this, [this] { openFile(currentLogFile()); });
-    menu->addAction(QStringLiteral("Show &Down"), this, [this] { openFile(currentDownFile()); });
-    menu->addAction(QStringLiteral("Show &Input File"), this, [this] { openFile(currentInputFile()); });
-    menu->addAction(QStringLiteral("&Properties"), this, &QtDesktop::showProperties);
-    menu->addSeparator();
-    menu->addAction(QStringLiteral("&About..."), this, &QtDesktop::showAbout);
-    menu->addAction(QStringLiteral("&Help"), this, &QtDesktop::showHelp);
-    menu->addSeparator();
-    menu->addAction(QStringLiteral("E&xit"), this, [] { requestExit(); });
-    menu->addSeparator();
-    menu->addAction(QStringLiteral("Reload Host List"), this, [] { requestHostListReload(); });
-    QAction* notices = menu->addAction(QStringLiteral("Show Notices"));
-    notices->setCheckable(true);
-    notices->setChecked(noticesShown());
-    connect(notices, &QAction::toggled, this, &QtDesktop::setNoticesShown);
-    QAction* autostart = menu->addAction(QStringLiteral("Start with Session"));
-    autostart->setCheckable(true);
-    autostart->setChecked(autostartEntryExists());
-    connect(autostart, &QAction::toggled, this, [this, autostart](bool start) {
-        setStartWithSession(start);
-        // The mark shows what the next login will do.
-        const QSignalBlocker quiet(autostart);
-        autostart->setChecked(autostartEntryExists());
-    });
-    menu->setDefaultAction(redList);
+    for (const TrayMenuItem& item : kTrayMenu) {
+        if (item.kind == TrayMenuKind::Separator) {
+            menu->addSeparator();
+            continue;
+        }
+        QAction* action = menu->addAction(QString::fromLatin1(item.text));
+        action->setCheckable(item.kind == TrayMenuKind::Check);
+        if (item.command == kTrayDefaultCommand)
+            menu->setDefaultAction(action);
+        switch (item.command) {
+        case TrayCommand::LiveRedList:
+            connect(action, &QAction::triggered, &redList_, &RedListWindow::showRedList);
+            break;
+        case TrayCommand::ShowLog:
+            connect(action, &QAction::triggered, this, [this] { openFile(currentLogFile()); });
+            break;
+        case TrayCommand::ShowDown:
+            connect(action, &QAction::triggered, this, [this] { openFile(currentDownFile()); });
+            break;
+        case TrayCommand::ShowInput:
+            connect(action, &QAction::triggered, this, [this] { openFile(currentInputFile()); });
+            break;
+        case TrayCommand::Properties:
+            connect(action, &QAction::triggered, this, &QtDesktop::showProperties);
+            break;
+        case TrayCommand::About:
+            connect(action, &QAction::triggered, this, &QtDesktop::showAbout);
+            break;
+        case TrayCommand::Help:
+            connect(action, &QAction::triggered, this, &QtDesktop::showHelp);
+            break;
+        case TrayCommand::Exit:
+            connect(action, &QAction::triggered, this, [] { requestExit(); });
+            break;
+        case TrayCommand::ReloadHostList:
+            connect(action, &QAction::triggered, this, [] { requestHostListReload(); });
+            break;
+        case TrayCommand::ShowNotices:
+            action->setChecked(noticesShown());
+            connect(action, &QAction::toggled, this, &QtDesktop::setNoticesShown);
+            break;
+        case TrayCommand::StartWithSession:
+            action->setChecked(autostartEntryExists());
+            connect(action, &QAction::toggled, this, [this, action](bool start) {
+                setStartWithSession(start);
+                // The mark shows what the next login will do.
+                const QSignalBlocker quiet(action);
+                action->setChecked(autostartEntryExists());
+            });
+            break;
+        }
+    }
     return menu;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/monitor_events.h"
-#include "run/change_notices.h"
+#include "shell/common/change_notices.h"
 
 #include <QMessageBox>
 #include <QObject>

@@ -1,6 +1,7 @@
 #include "shell/qt/red_list_window.h"
 
 #include "core/address.h"
+#include "shell/common/red_list_rows.h"
 #include "shell/qt/tray_look.h"
 
 #include <QAction>
@@ -18,10 +19,6 @@ namespace bv {
 
 namespace {
 
-constexpr int kColumnCount = 6;
-constexpr int kStoredColumns = 5;
-constexpr int kDefaultWidths[kColumnCount] = { 100, 100, 150, 200, 150, 150 };
-
 QString text(const std::string& value)
 {
     return QString::fromLocal8Bit(value.data(), static_cast<qsizetype>(value.size()));
@@ -29,7 +26,7 @@ QString text(const std::string& value)
 
 QString columnWidthKey(int column)
 {
-    return QStringLiteral("ColumnWidth%1").arg(column);
+    return QString::fromStdString(columnWidthSetting(column));
 }
 
 }  // namespace
@@ -50,9 +47,11 @@ RedListWindow::RedListWindow(QSettings& settings, QWidget* parent)
     layout->addWidget(list_);
     setCentralWidget(holder);
 
-    list_->setColumnCount(kColumnCount);
-    list_->setHeaderLabels({ QStringLiteral("IP"), QStringLiteral("Comment"), QStringLiteral("Down Since"),
-        QStringLiteral("Error"), QStringLiteral("Latest Ping"), QStringLiteral("Name") });
+    list_->setColumnCount(kRedListColumnCount);
+    QStringList titles;
+    for (const char* title : kRedListColumnTitles)
+        titles << QString::fromLatin1(title);
+    list_->setHeaderLabels(titles);
     list_->setRootIsDecorated(false);
     list_->setItemsExpandable(false);
     list_->setSortingEnabled(false);
@@ -63,8 +62,8 @@ RedListWindow::RedListWindow(QSettings& settings, QWidget* parent)
     // A stretched last section would change the restored widths.
     list_->header()->setStretchLastSection(false);
     list_->header()->setSectionsMovable(false);
-    for (int column = 0; column < kColumnCount; ++column)
-        list_->setColumnWidth(column, kDefaultWidths[column]);
+    for (int column = 0; column < kRedListColumnCount; ++column)
+        list_->setColumnWidth(column, kRedListDefaultWidths[column]);
 
     // Linux windows have no system menu; the context menu takes its item.
     auto* chooseFontAction = new QAction(QStringLiteral("Choose &Font..."), this);
@@ -80,7 +79,7 @@ QTreeWidgetItem* RedListWindow::find(const Address& address) const
     const QString key = text(address.getHostText());
     for (int row = 0; row < list_->topLevelItemCount(); ++row) {
         QTreeWidgetItem* item = list_->topLevelItem(row);
-        if (item->text(0) == key)
+        if (item->text(kIpColumn) == key)
             return item;
     }
     return nullptr;
@@ -95,20 +94,18 @@ void RedListWindow::add(const Address& address)
 {
     remove(address);
     auto* item = new QTreeWidgetItem;
-    item->setText(0, text(address.getHostText()));
-    item->setText(1, text(address.getComment()));
-    item->setText(2, text(formatTime(address.getDownSince())));
-    item->setText(3, text(address.getErrorText()));
-    item->setText(4, text(formatTime(address.getLastSendTime())));
-    item->setText(5, text(address.getName()));
+    const RedListRow cells = redListRow(address);
+    for (int column = 0; column < kRedListColumnCount; ++column)
+        item->setText(column, text(cells[column]));
     list_->insertTopLevelItem(0, item);
 }
 
 void RedListWindow::update(const Address& address)
 {
     if (QTreeWidgetItem* item = find(address)) {
-        item->setText(3, text(address.getErrorText()));
-        item->setText(4, text(formatTime(address.getLastSendTime())));
+        const RedListRow cells = redListRow(address);
+        for (const RedListColumn column : kRedListUpdatedColumns)
+            item->setText(column, text(cells[column]));
     }
 }
 
@@ -137,7 +134,7 @@ void RedListWindow::addressStillRed(const Address& address)
 
 bool RedListWindow::readStoredFont(QFont& font) const
 {
-    const QVariant value = settings_.value(QStringLiteral("Font"));
+    const QVariant value = settings_.value(QString::fromLatin1(kFontSetting));
     if (value.typeId() != QMetaType::QString)
         return false;
     QFont stored;
@@ -157,7 +154,7 @@ void RedListWindow::restoreSettings()
     if (readStoredFont(font))
         list_->setFont(font);
 
-    for (int column = 0; column < kStoredColumns; ++column) {
+    for (int column = 0; column < kRedListStoredColumns; ++column) {
         const QVariant value = settings_.value(columnWidthKey(column));
         bool ok = false;
         const int width = value.toInt(&ok);
@@ -166,7 +163,7 @@ void RedListWindow::restoreSettings()
     }
 
     // One byte for visibility, then the window's own geometry record.
-    const QVariant placement = settings_.value(QStringLiteral("WindowPlacement"));
+    const QVariant placement = settings_.value(QString::fromLatin1(kWindowPlacementSetting));
     if (placement.typeId() != QMetaType::QByteArray)
         return;
     const QByteArray bytes = placement.toByteArray();
@@ -180,11 +177,11 @@ void RedListWindow::restoreSettings()
 
 void RedListWindow::storeSettings()
 {
-    for (int column = 0; column < kStoredColumns; ++column)
+    for (int column = 0; column < kRedListStoredColumns; ++column)
         settings_.setValue(columnWidthKey(column), list_->columnWidth(column));
     QByteArray placement(1, isVisible() ? '1' : '0');
     placement += saveGeometry();
-    settings_.setValue(QStringLiteral("WindowPlacement"), placement);
+    settings_.setValue(QString::fromLatin1(kWindowPlacementSetting), placement);
     settings_.sync();
 }
 
@@ -205,11 +202,11 @@ void RedListWindow::chooseFont()
     QFont initial = list_->font();
     readStoredFont(initial);
     QFontDialog dialog(initial, this);
-    dialog.setWindowTitle(QStringLiteral("Font"));
+    dialog.setWindowTitle(QString::fromLatin1(kFontSetting));
     if (dialog.exec() != QDialog::Accepted)
         return;
     const QFont chosen = dialog.selectedFont();
-    settings_.setValue(QStringLiteral("Font"), chosen.toString());
+    settings_.setValue(QString::fromLatin1(kFontSetting), chosen.toString());
     settings_.sync();
     list_->setFont(chosen);
 }
@@ -218,7 +215,7 @@ QString RedListWindow::selectedRowsText() const
 {
     QString text;
     const auto line = [&](const auto& cell) {
-        for (int column = 0; column < kColumnCount; ++column)
+        for (int column = 0; column < kRedListColumnCount; ++column)
             text += (column ? QStringLiteral("\t") : QString()) + cell(column);
         text += '\n';
     };

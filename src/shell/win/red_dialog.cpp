@@ -9,7 +9,6 @@
 #include <commctrl.h>
 #include <commdlg.h>
 
-#include <cstdio>
 #include <vector>
 
 namespace bv {
@@ -18,16 +17,6 @@ static_assert(sizeof(LOGFONTA) == 60, "the stored font is the 60-byte record");
 static_assert(sizeof(WINDOWPLACEMENT) == 44, "the stored placement is the 44-byte record");
 
 namespace {
-
-constexpr const char* kColumnTitles[CRedDialog::kColumnCount] = { "IP", "Comment", "Down Since", "Error",
-    "Latest Ping", "Name" };
-
-std::string columnWidthName(int column)
-{
-    char name[32];
-    std::snprintf(name, sizeof name, "ColumnWidth%d", column);
-    return name;
-}
 
 std::string cellText(HWND list, int row, int column)
 {
@@ -96,7 +85,7 @@ bool CRedDialog::onInitDialog()
         header.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
         header.fmt = LVCFMT_LEFT;
         header.cx = kDefaultWidths[column];
-        header.pszText = const_cast<char*>(kColumnTitles[column]);
+        header.pszText = const_cast<char*>(kRedListColumnTitles[column]);
         header.iSubItem = column;
         ::SendMessageA(list_, LVM_INSERTCOLUMNA, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&header));
     }
@@ -191,7 +180,7 @@ int CRedDialog::find(const std::string& ip) const
             ::SendMessageA(list_, LVM_FINDITEMA, static_cast<WPARAM>(from), reinterpret_cast<LPARAM>(&wanted)));
         if (row < 0 || row <= from)
             return -1;
-        if (cellText(list_, row, 0) == ip)
+        if (cellText(list_, row, kIpColumn) == ip)
             return row;
         from = row;
     }
@@ -210,19 +199,16 @@ void CRedDialog::add(const Address& address)
     if (!list_)
         return;
     remove(address);
-    const std::string ip = address.getHostText();
+    const RedListRow cells = redListRow(address);
     LVITEMA item {};
     item.mask = LVIF_TEXT;
     item.iItem = 0;
-    item.pszText = const_cast<char*>(ip.c_str());
+    item.pszText = const_cast<char*>(cells[kIpColumn].c_str());
     const int row = static_cast<int>(::SendMessageA(list_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
     if (row < 0)
         return;
-    setCell(row, 1, address.getComment());
-    setCell(row, 2, formatTime(address.getDownSince()));
-    setCell(row, 3, address.getErrorText());
-    setCell(row, 4, formatTime(address.getLastSendTime()));
-    setCell(row, 5, address.getName());
+    for (int column = kIpColumn + 1; column < kRedListColumnCount; ++column)
+        setCell(row, column, cells[column]);
 }
 
 void CRedDialog::update(const Address& address)
@@ -230,8 +216,9 @@ void CRedDialog::update(const Address& address)
     const int row = find(address.getHostText());
     if (row < 0)
         return;
-    setCell(row, 3, address.getErrorText());
-    setCell(row, 4, formatTime(address.getLastSendTime()));
+    const RedListRow cells = redListRow(address);
+    for (const RedListColumn column : kRedListUpdatedColumns)
+        setCell(row, column, cells[column]);
 }
 
 void CRedDialog::setCell(int row, int column, const std::string& text)
@@ -246,7 +233,7 @@ bool CRedDialog::readStoredFont(LOGFONTA& font) const
 {
     const RegistryKey key = RegistryKey::open(registryKey_);
     LOGFONTA stored {};
-    if (!key.readBinary("Font", &stored, sizeof stored))
+    if (!key.readBinary(kFontSetting, &stored, sizeof stored))
         return false;
     // A face name without its terminator would be read past its end.
     stored.lfFaceName[LF_FACESIZE - 1] = '\0';
@@ -257,7 +244,7 @@ bool CRedDialog::readStoredFont(LOGFONTA& font) const
 void CRedDialog::storeFont(const LOGFONTA& font) const
 {
     const RegistryKey key = RegistryKey::create(registryKey_);
-    key.writeBinary("Font", &font, sizeof font);
+    key.writeBinary(kFontSetting, &font, sizeof font);
 }
 
 void CRedDialog::applyFont(const LOGFONTA& font)
@@ -294,11 +281,11 @@ void CRedDialog::restoreSettings()
         return;
     for (int column = 0; column < kStoredColumns; ++column) {
         DWORD width = 0;
-        if (key.readAny(columnWidthName(column).c_str(), &width, sizeof width))
+        if (key.readAny(columnWidthSetting(column).c_str(), &width, sizeof width))
             ::SendMessageA(list_, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column), MAKELPARAM(LOWORD(width), 0));
     }
     WINDOWPLACEMENT placement {};
-    if (key.readBinary("WindowPlacement", &placement, sizeof placement)) {
+    if (key.readBinary(kWindowPlacementSetting, &placement, sizeof placement)) {
         placement.length = sizeof placement;
         // A show command the system does not know is taken as hidden.
         if (placement.showCmd > SW_MAX)
@@ -316,14 +303,14 @@ void CRedDialog::storeSettings()
         return;
     for (int column = 0; column < kStoredColumns; ++column) {
         const DWORD width = static_cast<DWORD>(::SendMessageA(list_, LVM_GETCOLUMNWIDTH, column, 0));
-        key.writeDword(columnWidthName(column).c_str(), width);
+        key.writeDword(columnWidthSetting(column).c_str(), width);
     }
     WINDOWPLACEMENT placement {};
     placement.length = sizeof placement;
     if (::GetWindowPlacement(hwnd(), &placement)) {
         if (!::IsWindowVisible(hwnd()))
             placement.showCmd = SW_HIDE;
-        key.writeBinary("WindowPlacement", &placement, sizeof placement);
+        key.writeBinary(kWindowPlacementSetting, &placement, sizeof placement);
     }
 }
 
@@ -333,7 +320,7 @@ std::string CRedDialog::selectedRowsText() const
     for (int column = 0; column < kColumnCount; ++column) {
         if (column > 0)
             text += '\t';
-        text += kColumnTitles[column];
+        text += kRedListColumnTitles[column];
     }
     text += "\r\n";
     if (!list_)

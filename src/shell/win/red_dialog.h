@@ -1,5 +1,6 @@
 #pragma once
 
+#include "shell/common/red_list_rows.h"
 #include "shell/win/dialog.h"
 
 #include <atomic>
@@ -9,15 +10,14 @@ namespace bv {
 
 class Address;
 
-// The live red list window: one row per red address, newest first, found
-// again by the exact text of its IP column. It keeps its font, the widths of
-// its first five columns and its placement under a key of the current user.
+// The live red list window. It keeps its font, the widths of its first five
+// columns and its placement under a key of the current user.
 class CRedDialog final : public Dialog {
 public:
-    static constexpr const char* kRegistryKey = "Software\\BeaconVigilor";
-    static constexpr int kColumnCount = 6;
-    static constexpr int kStoredColumns = 5;
-    static constexpr int kDefaultWidths[kColumnCount] = { 100, 100, 150, 200, 150, 150 };
+    static constexpr const char* kRegistryKey = kSettingsRegistryKey;
+    static constexpr int kColumnCount = kRedListColumnCount;
+    static constexpr int kStoredColumns = kRedListStoredColumns;
+    static constexpr const auto& kDefaultWidths = kRedListDefaultWidths;
 
     explicit CRedDialog(HINSTANCE instance, std::string registryKey = kRegistryKey);
     ~CRedDialog() override;

@@ -21,17 +21,7 @@
 #define IDS_STATUS_YELLOW 4
 #define IDS_STATUS_GREEN 5
 
-#define ID_SHOW_LOG 1
-#define ID_PROPERTIES 2
-#define ID_ABOUT 3
-#define ID_EXIT 5
-#define ID_SHOW_DOWN 6
-#define ID_LIVE_RED_LIST 7
-#define ID_HELP 8
-#define ID_SHOW_INPUT 9
-#define ID_RELOAD_HOSTS 10
-#define ID_SHOW_NOTICES 11
-#define ID_START_WITH_SESSION 12
+// The tray menu's command ids are in shell/common/tray_menu.h.
 
 #define ID_CHOOSE_FONT 0x0010
 

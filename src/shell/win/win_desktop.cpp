@@ -2,7 +2,9 @@
 
 #include "core/address.h"
 #include "run/current_network.h"
-#include "run/terminal_lines.h"
+#include "shell/common/red_list_rows.h"
+#include "shell/common/terminal_lines.h"
+#include "shell/common/tray_menu.h"
 #include "shell/win/help_page.h"
 #include "shell/win/red_dialog.h"
 #include "shell/win/registry_key.h"
@@ -24,7 +26,6 @@ constexpr int kTipLength = 64;
 constexpr DWORD kBalloonRecordSize = NOTIFYICONDATAA_V2_SIZE;
 // Notices wait here only while the GUI thread is busy; older ones go first.
 constexpr std::size_t kQueuedNotices = 8;
-constexpr const char* kShowNoticesValue = "ShowNotices";
 
 int iconIndex(TrayState state)
 {
@@ -123,7 +124,7 @@ bool WinDesktop::create()
     ::RegisterClassExA(&windowClass);  // a second desktop in one process finds it registered
 
     DWORD show = 1;
-    if (RegistryKey::open(redList_.registryKey()).readAny(kShowNoticesValue, &show, sizeof show))
+    if (RegistryKey::open(redList_.registryKey()).readAny(kShowNoticesSetting, &show, sizeof show))
         notices_.setEnabled(show != 0);
 
     window_ = ::CreateWindowExA(0, kWindowClass, "BeaconVigilor", WS_POPUP, 0, 0, ::GetSystemMetrics(SM_CXFULLSCREEN),
@@ -189,7 +190,7 @@ BOOL WinDesktop::notify(DWORD action, NOTIFYICONDATAA& record) const
 void WinDesktop::setShowNotices(bool show)
 {
     notices_.setEnabled(show);
-    RegistryKey::create(redList_.registryKey()).writeDword(kShowNoticesValue, show ? 1 : 0);
+    RegistryKey::create(redList_.registryKey()).writeDword(kShowNoticesSetting, show ? 1 : 0);
 }
 
 void WinDesktop::queueNotice(const ChangeNotice& notice)
@@ -314,24 +315,34 @@ HMENU WinDesktop::buildMenu() const
     const HMENU menu = ::CreatePopupMenu();
     if (!menu)
         return nullptr;
-    ::AppendMenuA(menu, MF_STRING, ID_LIVE_RED_LIST, "Live &Red List");
-    ::AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
-    ::AppendMenuA(menu, MF_STRING, ID_SHOW_LOG, "Show &Log");
-    ::AppendMenuA(menu, MF_STRING, ID_SHOW_DOWN, "Show &Down");
-    ::AppendMenuA(menu, MF_STRING, ID_SHOW_INPUT, "Show &Input File");
-    ::AppendMenuA(menu, MF_STRING, ID_PROPERTIES, "&Properties");
-    ::AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
-    ::AppendMenuA(menu, MF_STRING, ID_ABOUT, "&About...");
-    ::AppendMenuA(menu, MF_STRING, ID_HELP, "&Help");
-    ::AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
-    ::AppendMenuA(menu, MF_STRING, ID_EXIT, "E&xit");
-    ::AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
-    ::AppendMenuA(menu, MF_STRING, ID_RELOAD_HOSTS, "Reload Host List");
-    ::AppendMenuA(menu, MF_STRING | (showsNotices() ? MF_CHECKED : MF_UNCHECKED), ID_SHOW_NOTICES, "Show Notices");
-    ::AppendMenuA(menu, MF_STRING | (startsWithSession() ? MF_CHECKED : MF_UNCHECKED), ID_START_WITH_SESSION,
-        "Start with Session");
-    ::SetMenuDefaultItem(menu, ID_LIVE_RED_LIST, FALSE);
+    for (const TrayMenuItem& item : kTrayMenu) {
+        switch (item.kind) {
+        case TrayMenuKind::Separator:
+            ::AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+            break;
+        case TrayMenuKind::Command:
+            ::AppendMenuA(menu, MF_STRING, trayCommandId(item.command), item.text);
+            break;
+        case TrayMenuKind::Check:
+            ::AppendMenuA(menu, MF_STRING | (checked(item.command) ? MF_CHECKED : MF_UNCHECKED),
+                trayCommandId(item.command), item.text);
+            break;
+        }
+    }
+    ::SetMenuDefaultItem(menu, trayCommandId(kTrayDefaultCommand), FALSE);
     return menu;
+}
+
+bool WinDesktop::checked(TrayCommand command) const
+{
+    switch (command) {
+    case TrayCommand::ShowNotices:
+        return showsNotices();
+    case TrayCommand::StartWithSession:
+        return startsWithSession();
+    default:
+        return false;
+    }
 }
 
 void WinDesktop::showMenu()
@@ -360,41 +371,42 @@ void WinDesktop::showMenu()
 
 void WinDesktop::perform(UINT command)
 {
-    switch (command) {
-    case ID_LIVE_RED_LIST:
+    const std::optional<TrayCommand> known = trayCommandOfId(command);
+    if (!known)
+        return;
+    switch (*known) {
+    case TrayCommand::LiveRedList:
         showRedList();
         break;
-    case ID_SHOW_LOG:
+    case TrayCommand::ShowLog:
         open(currentLogFile());
         break;
-    case ID_SHOW_DOWN:
+    case TrayCommand::ShowDown:
         open(currentDownFile());
         break;
-    case ID_SHOW_INPUT:
+    case TrayCommand::ShowInput:
         open(currentInputFile());
         break;
-    case ID_PROPERTIES:
+    case TrayCommand::Properties:
         showProperties();
         break;
-    case ID_ABOUT:
+    case TrayCommand::About:
         showAboutBox(instance_, opener_ ? &opener_ : nullptr);
         break;
-    case ID_HELP:
+    case TrayCommand::Help:
         open(helpPagePath());
         break;
-    case ID_EXIT:
+    case TrayCommand::Exit:
         requestExit();
         break;
-    case ID_RELOAD_HOSTS:
+    case TrayCommand::ReloadHostList:
         requestHostListReload();
         break;
-    case ID_SHOW_NOTICES:
+    case TrayCommand::ShowNotices:
         setShowNotices(!showsNotices());
         break;
-    case ID_START_WITH_SESSION:
+    case TrayCommand::StartWithSession:
         setStartWithSession(!startsWithSession());
-        break;
-    default:
         break;
     }
 }

@@ -1,7 +1,8 @@
 #pragma once
 
 #include "core/monitor_events.h"
-#include "run/change_notices.h"
+#include "shell/common/change_notices.h"
+#include "shell/common/tray_menu.h"
 #include "shell/win/about_box.h"
 
 #include <windows.h>
@@ -56,7 +57,7 @@ public:
 
     // The tray menu as the user gets it; the caller destroys it.
     HMENU buildMenu() const;
-    // Runs one command of the tray menu.
+    // Runs the tray menu's command of this id; other ids do nothing.
     void perform(UINT command);
     void showRedList();
     void showProperties();
@@ -78,6 +79,8 @@ public:
     bool showNotice(const ChangeNotice& notice);
 
 private:
+    // Whether a check item of the menu shows its mark.
+    bool checked(TrayCommand command) const;
     static LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     void trayNotice(LPARAM mouseMessage);
     void showMenu();

@@ -10,7 +10,9 @@
 #include <QSystemTrayIcon>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
 
@@ -299,6 +301,48 @@ TEST_F(Session, TermAndIntWindDownLikeExit)
         EXPECT_EQ(program.run().waitForExit(30s), 0) << signal << program.run().errors();
         expectSettingsStored(program, true);
     }
+}
+
+// Signals `signal` until the error stream gains `text` after one of them.
+bool answersWith(ProgramRun& run, int signal, const std::string& text, std::chrono::seconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (int tries = 0; tries < 30 && std::chrono::steady_clock::now() < deadline; ++tries) {
+        const std::size_t before = run.errors().size();
+        run.signal(signal);
+        if (processUntil([&] { return run.errors().find(text, before) != std::string::npos; }, 2s))
+            return true;
+    }
+    return false;
+}
+
+// As the headless program: SIGHUP reads the host list anew and SIGUSR2
+// writes the ping engine's counts, and neither ends the program.
+TEST_F(Session, HangUpReloadsTheHostListAndUser2WritesTheEngineCounts)
+{
+    DesktopProgram program(space, kHosts, {});
+    ASSERT_TRUE(processUntil([&] { return redListWindow().has_value(); }, 20s)) << program.run().errors();
+    ASSERT_TRUE(answersWith(program.run(), SIGUSR1, "Total number of addresses: 2", 30s)) << program.run().errors();
+
+    const std::size_t before = program.run().errors().size();
+    program.run().signal(SIGUSR2);
+    ASSERT_TRUE(processUntil(
+        [&] { return program.run().errors().find("Requests sent: ", before) != std::string::npos; }, 10s))
+        << program.run().errors();
+    unsigned long sent = 0, matched = 0, awaiting = 0, lost = 0;
+    EXPECT_EQ(std::sscanf(program.run().errors().c_str() + program.run().errors().find("Requests sent: ", before),
+                  "Requests sent: %lu, replies matched: %lu, awaiting a reply: %lu, hosts with a lost request: %lu",
+                  &sent, &matched, &awaiting, &lost),
+        4)
+        << program.run().errors();
+
+    writeFile(program.file("hosts.txt"), std::string(kHosts) + "added\t127.0.0.2\tcame with the reload\n");
+    program.run().signal(SIGHUP);
+    EXPECT_TRUE(answersWith(program.run(), SIGUSR1, "Total number of addresses: 3", 30s)) << program.run().errors();
+    EXPECT_EQ(program.run().errors().find("Could not reload"), std::string::npos) << program.run().errors();
+
+    program.run().signal(SIGTERM);
+    EXPECT_EQ(program.run().waitForExit(30s), 0) << program.run().errors();
 }
 
 }  // namespace

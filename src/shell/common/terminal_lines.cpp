@@ -1,4 +1,4 @@
-#include "run/terminal_lines.h"
+#include "shell/common/terminal_lines.h"
 
 #include "core/address.h"
 #include "run/command_line.h"
