@@ -2,6 +2,7 @@
 
 #include "platform/ipv4.h"
 #include "platform/process.h"
+#include "support/captured_output.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -14,10 +15,6 @@
 using namespace bv;
 
 using testing::HasSubstr;
-using testing::internal::CaptureStderr;
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStderr;
-using testing::internal::GetCapturedStdout;
 
 namespace {
 

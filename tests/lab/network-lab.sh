@@ -3,16 +3,16 @@
 # real answers, silence, rejections and a router without a packet leaving
 # the machine.
 #
-#   PREFIX-mon  the monitor: 10.77.1.1, default route via the router; lo up
-#   PREFIX-rtr  the router:  10.77.1.2 towards the monitor, 10.77.2.1 towards the far side
-#   PREFIX-far  the far side: 10.77.2.2, and every address of 10.77.16.0/20
+#   PREFIX-mon  the monitor: 198.18.1.1, default route via the router; lo up
+#   PREFIX-rtr  the router:  198.18.1.2 towards the monitor, 198.18.2.1 towards the far side
+#   PREFIX-far  the far side: 198.18.2.2, and every address of 198.19.16.0/20
 #               answers there (one hop beyond the router)
 #
 # On the far side, addresses in the set "dropped" get no answer and those in
-# "rejected" get host-unreachable. From the start 10.77.16.2 is dropped and
-# 10.77.16.3 rejected; every other far address answers until silenced.
+# "rejected" get host-unreachable. From the start 198.19.16.2 is dropped and
+# 198.19.16.3 rejected; every other far address answers until silenced.
 # The monitor's /etc/hosts (under `ip netns exec`) names a few of them:
-# named.lab 10.77.16.5, silent.lab 10.77.16.2, router.lab 10.77.1.2; any
+# named.lab 198.19.16.5, silent.lab 198.19.16.2, router.lab 198.18.1.2; any
 # other name fails at once (no name server answers in the namespace).
 #
 # usage: network-lab.sh up PREFIX        create it (removes what it made on failure)
@@ -61,31 +61,31 @@ up() {
   ip link add "${prefix}r1" netns "$rtr" type veth peer name "${prefix}f0" netns "$far"
 
   ip -n "$mon" link set lo up
-  ip -n "$mon" addr add 10.77.1.1/24 dev "${prefix}m0"
+  ip -n "$mon" addr add 198.18.1.1/24 dev "${prefix}m0"
   ip -n "$mon" link set "${prefix}m0" up
-  ip -n "$mon" route add default via 10.77.1.2
+  ip -n "$mon" route add default via 198.18.1.2
 
   ip -n "$rtr" link set lo up
-  ip -n "$rtr" addr add 10.77.1.2/24 dev "${prefix}r0"
-  ip -n "$rtr" addr add 10.77.2.1/24 dev "${prefix}r1"
+  ip -n "$rtr" addr add 198.18.1.2/24 dev "${prefix}r0"
+  ip -n "$rtr" addr add 198.18.2.1/24 dev "${prefix}r1"
   ip -n "$rtr" link set "${prefix}r0" up
   ip -n "$rtr" link set "${prefix}r1" up
-  ip -n "$rtr" route add 10.77.16.0/20 via 10.77.2.2
+  ip -n "$rtr" route add 198.19.16.0/20 via 198.18.2.2
   ip netns exec "$rtr" sysctl -q -w net.ipv4.ip_forward=1
   # The router answers at once, whatever rate the monitor sends at.
   ip netns exec "$rtr" sysctl -q -w net.ipv4.icmp_ratelimit=0
 
   ip -n "$far" link set lo up
-  ip -n "$far" addr add 10.77.2.2/24 dev "${prefix}f0"
+  ip -n "$far" addr add 198.18.2.2/24 dev "${prefix}f0"
   ip -n "$far" link set "${prefix}f0" up
-  ip -n "$far" route add default via 10.77.2.1
-  ip -n "$far" route add local 10.77.16.0/20 dev lo
+  ip -n "$far" route add default via 198.18.2.1
+  ip -n "$far" route add local 198.19.16.0/20 dev lo
   ip netns exec "$far" sysctl -q -w net.ipv4.icmp_ratelimit=0
   ip netns exec "$far" sysctl -q -w net.ipv4.icmp_echo_ignore_broadcasts=0
   ip netns exec "$far" nft -f - <<'EOF'
 table ip lab {
-  set dropped { type ipv4_addr; elements = { 10.77.16.2 } }
-  set rejected { type ipv4_addr; elements = { 10.77.16.3 } }
+  set dropped { type ipv4_addr; elements = { 198.19.16.2 } }
+  set rejected { type ipv4_addr; elements = { 198.19.16.3 } }
   chain input {
     type filter hook input priority 0;
     icmp type echo-request ip daddr @dropped drop
@@ -97,9 +97,9 @@ EOF
   mkdir -p "/etc/netns/$mon"
   cat >"/etc/netns/$mon/hosts" <<'EOF'
 127.0.0.1	localhost
-10.77.16.5	named.lab
-10.77.16.2	silent.lab
-10.77.1.2	router.lab
+198.19.16.5	named.lab
+198.19.16.2	silent.lab
+198.18.1.2	router.lab
 EOF
   # Names not in that file find no server: no look-up leaves the namespace.
   echo "nameserver 127.0.0.1" >"/etc/netns/$mon/resolv.conf"

@@ -7,6 +7,7 @@
 #include "shell/qt/raw_socket_advice.h"
 #include "shell/qt/red_list_window.h"
 #include "shell/qt/tray_look.h"
+#include "support/child_process.h"
 #include "support/recording_desktop.h"
 #include "support/test_environment.h"
 
@@ -554,61 +555,30 @@ TEST(RawSocketAdvice, RefusedSocketNamesTheSetcapCommand)
 
     // Without it the box comes, in a child that gave up root, in a network
     // namespace of its own whose ping group range admits no group.
-    int lines[2];
-    ASSERT_EQ(pipe(lines), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        close(lines[0]);
-        if (geteuid() == 0
-            && (unshare(CLONE_NEWNET) != 0 || setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
-            _exit(2);
-        RecordingDesktop desktop;
-        const bool advised = adviseWhenRawSocketRefused("/usr/bin/beaconvigilor");
-        const auto boxes = desktop.boxes();
-        if (!advised || boxes.size() != 1)
-            _exit(3);
-        const std::string report = boxes[0].caption + "|" + (boxes[0].icon == MessageIcon::Error ? "error" : "info")
-            + "|" + boxes[0].text;
-        const bool written = write(lines[1], report.data(), report.size()) == static_cast<ssize_t>(report.size());
-        _exit(written ? 0 : 4);
-    }
-    close(lines[1]);
-    std::string report;
-    char chunk[512];
-    for (ssize_t got; (got = read(lines[0], chunk, sizeof chunk)) != 0;) {
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            break;
-        report.append(chunk, static_cast<std::size_t>(got));
-    }
-    close(lines[0]);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(report, "BeaconVigilor|error|" + rawSocketAdvice("/usr/bin/beaconvigilor"));
+    const ChildOutcome refused = runInChild([] {
+        if (geteuid() == 0 && (!enterOwnNetworkNamespace() || !becomeNobody()))
+            return childSetupFailed("give up root in a network namespace of its own");
+        return checksInChild([] {
+            RecordingDesktop desktop;
+            EXPECT_TRUE(adviseWhenRawSocketRefused("/usr/bin/beaconvigilor"));
+            const auto boxes = desktop.boxes();
+            ASSERT_EQ(boxes.size(), 1u);
+            EXPECT_EQ(boxes[0].caption, "BeaconVigilor");
+            EXPECT_TRUE(boxes[0].icon == MessageIcon::Error);
+            EXPECT_EQ(boxes[0].text, rawSocketAdvice("/usr/bin/beaconvigilor"));
+        });
+    });
+    EXPECT_EQ(refused.status, 0) << refused.output;
 
     // Where the ping group range admits the user, the datagram socket will
     // do: no box.
     if (geteuid() == 0) {
-        const pid_t admitted = fork();
-        ASSERT_GE(admitted, 0);
-        if (admitted == 0) {
-            if (unshare(CLONE_NEWNET) != 0)
-                _exit(2);
-            FILE* range = std::fopen("/proc/sys/net/ipv4/ping_group_range", "w");
-            if (!range || std::fputs("0 2147483647", range) < 0 || std::fclose(range) != 0)
-                _exit(2);
-            if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
-                _exit(2);
+        const ChildOutcome admitted = checksAsOrdinaryUser("0 2147483647", [] {
             RecordingDesktop desktop;
-            _exit(!adviseWhenRawSocketRefused("/usr/bin/beaconvigilor") && desktop.boxes().empty() ? 0 : 3);
-        }
-        ASSERT_EQ(waitpid(admitted, &status, 0), admitted);
-        ASSERT_TRUE(WIFEXITED(status));
-        EXPECT_EQ(WEXITSTATUS(status), 0);
+            EXPECT_FALSE(adviseWhenRawSocketRefused("/usr/bin/beaconvigilor"));
+            EXPECT_TRUE(desktop.boxes().empty());
+        });
+        EXPECT_EQ(admitted.status, 0) << admitted.output;
     }
 }
 

@@ -39,10 +39,10 @@ class Run:
 
     def __init__(self):
         self.path = tempfile.mkdtemp(prefix='bv-check-soak-')
-        self.write('hosts.txt', '# hosts\nh0 10.77.16.10 soak\nh1 10.77.16.11 soak\n')
-        self.archive = batch(red(START + 20, 'h0', '10.77.16.10')) + batch(green(START + 40, 'h0', '10.77.16.10', 25))
-        self.log = batch(red(START + 50, 'h1', '10.77.16.11', 'Destination unreachable'))
-        self.down = red(START + 45, 'h1', '10.77.16.11', 'Destination unreachable') + '\r\n\r\n'
+        self.write('hosts.txt', '# hosts\nh0 198.19.16.10 soak\nh1 198.19.16.11 soak\n')
+        self.archive = batch(red(START + 20, 'h0', '198.19.16.10')) + batch(green(START + 40, 'h0', '198.19.16.10', 25))
+        self.log = batch(red(START + 50, 'h1', '198.19.16.11', 'Destination unreachable'))
+        self.down = red(START + 45, 'h1', '198.19.16.11', 'Destination unreachable') + '\r\n\r\n'
         self.report = {'seed': 1, 'hosts': 2, 'interval_ms': 5000, 'seconds': 100, 'kills': 0,
                        'memory_check': True, 'start_limit': 8, 'flapper_failure': None,
                        'runs': [{'index': 0, 'start': START, 'end': START + 100, 'how': 'term', 'exit': 0,
@@ -83,30 +83,30 @@ class CheckSoak(unittest.TestCase):
         self.assertEqual(self.run.faults(), [])
 
     def test_a_torn_line(self):
-        self.run.log = batch(red(START + 50, 'h1', '10.77.16.11')[:30])
+        self.run.log = batch(red(START + 50, 'h1', '198.19.16.11')[:30])
         self.assertFault('torn or garbled')
 
     def test_a_file_that_ends_inside_a_batch(self):
-        self.run.log = red(START + 50, 'h1', '10.77.16.11', 'Destination unreachable') + '\r\n'
+        self.run.log = red(START + 50, 'h1', '198.19.16.11', 'Destination unreachable') + '\r\n'
         self.assertFault('whole batch')
 
     def test_a_line_doubled_across_the_archive(self):
-        self.run.log = batch(green(START + 40, 'h0', '10.77.16.10', 25)) + self.run.log
+        self.run.log = batch(green(START + 40, 'h0', '198.19.16.10', 25)) + self.run.log
         self.assertFault('line twice')
 
     def test_a_missing_green(self):
-        self.run.archive = batch(red(START + 20, 'h0', '10.77.16.10'))
-        self.run.log = batch(red(START + 50, 'h0', '10.77.16.10'), red(START + 50, 'h1', '10.77.16.11',
+        self.run.archive = batch(red(START + 20, 'h0', '198.19.16.10'))
+        self.run.log = batch(red(START + 50, 'h0', '198.19.16.10'), red(START + 50, 'h1', '198.19.16.11',
                                                                          'Destination unreachable'))
         self.assertFault('RED after RED')
 
     def test_a_green_first(self):
-        self.run.archive = batch(green(START + 40, 'h0', '10.77.16.10', 25))
+        self.run.archive = batch(green(START + 40, 'h0', '198.19.16.10', 25))
         self.assertFault('GREEN without a RED')
 
     def test_an_outage_that_does_not_match(self):
-        self.run.archive = batch(red(START + 20, 'h0', '10.77.16.10')) + batch(green(START + 40, 'h0',
-                                                                                     '10.77.16.10', 3))
+        self.run.archive = batch(red(START + 20, 'h0', '198.19.16.10')) + batch(green(START + 40, 'h0',
+                                                                                     '198.19.16.10', 3))
         self.assertFault('outage 3 s')
 
     def test_a_down_file_that_misses_a_red_host(self):
@@ -140,8 +140,8 @@ class CheckSoak(unittest.TestCase):
             {'index': 1, 'start': START + 33, 'end': START + 100, 'how': 'term', 'exit': 0, 'first_send': 5.0}]
         self.run.errors = ['', '']
         self.run.memory = [(1, 5.0, 4000)]
-        self.run.archive = batch(red(START + 20, 'h0', '10.77.16.10'))
-        self.run.log = batch(red(START + 45, 'h0', '10.77.16.10')) + batch(green(START + 60, 'h0', '10.77.16.10',
+        self.run.archive = batch(red(START + 20, 'h0', '198.19.16.10'))
+        self.run.log = batch(red(START + 45, 'h0', '198.19.16.10')) + batch(green(START + 60, 'h0', '198.19.16.10',
                                                                                  20)) + self.run.log
         self.assertEqual(self.run.faults(), [])
         # The same lines in one run lose a GREEN.

@@ -20,8 +20,8 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 LAB = os.path.join(HERE, '..', 'lab', 'network-lab.sh')
-FAR_BASE = (10 << 24) | (77 << 16) | (16 << 8)  # 10.77.16.0/20 answers on the far side
-FIRST_HOST = 10  # 10.77.16.2 and .3 start dropped and rejected
+FAR_BASE = (198 << 24) | (19 << 16) | (16 << 8)  # 198.19.16.0/20 answers on the far side
+FIRST_HOST = 10  # 198.19.16.2 and .3 start dropped and rejected
 
 
 def dotted(value):
@@ -117,7 +117,7 @@ class Monitor:
             # The first echo request to a lab host; the pipe is then closed,
             # which the program takes in its stride.
             for line in self.process.stdout:
-                if line.startswith(b'Sending ') and b' bytes to 10.77.' in line:
+                if line.startswith(b'Sending ') and b' bytes to 198.1' in line:
                     self.first_send = time.monotonic() - started
                     break
             self.sent.set()

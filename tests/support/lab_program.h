@@ -1,5 +1,6 @@
 #pragma once
 
+#include "support/child_process.h"
 #include "support/network_lab.h"
 #include "support/program_run.h"
 #include "support/test_environment.h"
@@ -43,8 +44,7 @@ protected:
         command.insert(command.end(), options.begin(), options.end());
         if (asOrdinaryUser) {
             EXPECT_EQ(chmod(directory.path().c_str(), 0777), 0);
-            command.insert(command.begin(),
-                { "setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--inh-caps=-all" });
+            command = asNobody(command);
         }
         return std::make_unique<ProgramRun>(directory.path(), lab_->inMonitorNamespace(command));
     }

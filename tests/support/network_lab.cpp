@@ -1,40 +1,11 @@
 #include "support/network_lab.h"
+#include "support/process_tag.h"
+#include "support/shell_quoted.h"
 
 #include <cstdlib>
 #include <unistd.h>
 
 namespace bv {
-
-namespace {
-
-// Single quotes make every argument one word for the shell.
-std::string quoted(const std::string& word)
-{
-    std::string text = "'";
-    for (char c : word) {
-        if (c == '\'')
-            text += "'\\''";
-        else
-            text += c;
-    }
-    return text + "'";
-}
-
-// Tests of several presets or builds may run at once: the process id keeps
-// their namespaces apart.
-std::string uniquePrefix()
-{
-    static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-    unsigned long id = static_cast<unsigned long>(getpid());
-    std::string text;
-    do {
-        text.insert(text.begin(), digits[id % 36]);
-        id /= 36;
-    } while (id != 0);
-    return "lab" + text;
-}
-
-}  // namespace
 
 std::string labUnavailableReason()
 {
@@ -46,7 +17,7 @@ std::string labUnavailableReason()
 }
 
 NetworkLab::NetworkLab()
-    : prefix_(uniquePrefix())
+    : prefix_("lab" + processTag())
 {
     if (!script({ "up", prefix_ }))
         failure_ = "the lab could not be made (network-lab.sh up " + prefix_ + ")";
@@ -59,9 +30,9 @@ NetworkLab::~NetworkLab()
 
 bool NetworkLab::script(const std::vector<std::string>& arguments) const
 {
-    std::string command = quoted(BV_LAB_SCRIPT);
+    std::string command = shellQuoted(BV_LAB_SCRIPT);
     for (const std::string& argument : arguments)
-        command += " " + quoted(argument);
+        command += " " + shellQuoted(argument);
     return std::system(command.c_str()) == 0;
 }
 

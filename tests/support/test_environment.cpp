@@ -62,4 +62,9 @@ bool fileExists(const std::string& path)
     return std::filesystem::exists(path);
 }
 
+bool fileHolds(const std::string& path, const std::string& text)
+{
+    return fileExists(path) && readFile(path).find(text) != std::string::npos;
+}
+
 }  // namespace bv

@@ -26,5 +26,7 @@ private:
 void writeFile(const std::string& path, const std::string& bytes);
 std::string readFile(const std::string& path);
 bool fileExists(const std::string& path);
+// True when the file exists and holds `text` somewhere.
+bool fileHolds(const std::string& path, const std::string& text);
 
 }  // namespace bv

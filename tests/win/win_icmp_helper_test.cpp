@@ -5,6 +5,7 @@
 #include "ping/icmp_socket.h"
 #include "platform/ipv4.h"
 #include "platform/win/icmp_helper.h"
+#include "support/captured_output.h"
 #include "support/recording_desktop.h"
 
 #include <gmock/gmock.h>
@@ -21,11 +22,6 @@
 #include <vector>
 
 using namespace bv;
-
-using testing::internal::CaptureStderr;
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStderr;
-using testing::internal::GetCapturedStdout;
 
 namespace {
 
@@ -51,7 +47,7 @@ Received receive(unsigned long status, const char* replier, const Bytes& payload
     outcome.timeToLive = 63;
     outcome.data = payload.data();
     outcome.dataSize = payload.size();
-    outcome.destination = platform::parseIpv4("10.77.16.3");
+    outcome.destination = platform::parseIpv4("198.19.16.3");
     outcome.request = request.data();
     outcome.requestSize = request.size();
     Bytes image(200);
@@ -86,27 +82,27 @@ TEST(WinIcmpHelper, StatusesReadAsTheRawSocketsMessages)
     Bytes payload(36);
     for (std::size_t index = 0; index < payload.size(); ++index)
         payload[index] = static_cast<std::uint8_t>('a' + index % 26);
-    const Received good = receive(IP_SUCCESS, "10.77.16.3", payload);
+    const Received good = receive(IP_SUCCESS, "198.19.16.3", payload);
     EXPECT_EQ(good.size, 20u + 44u);
     EXPECT_EQ(good.decoded, 0);
     EXPECT_EQ(good.reply.errorText, "");
-    EXPECT_EQ(good.reply.address, platform::parseIpv4("10.77.16.3"));
-    EXPECT_EQ(good.key, "10.77.16.3");
+    EXPECT_EQ(good.reply.address, platform::parseIpv4("198.19.16.3"));
+    EXPECT_EQ(good.key, "198.19.16.3");
 
     for (unsigned long status : { IP_DEST_HOST_UNREACHABLE, IP_DEST_NET_UNREACHABLE, IP_DEST_PROT_UNREACHABLE,
              IP_DEST_PORT_UNREACHABLE, IP_DEST_UNREACHABLE, IP_PACKET_TOO_BIG }) {
-        const Received refused = receive(status, "10.77.2.2");
+        const Received refused = receive(status, "198.18.2.2");
         EXPECT_EQ(refused.decoded, 0) << status;
         EXPECT_EQ(refused.reply.errorText, "Destination unreachable") << status;
-        EXPECT_EQ(refused.reply.address, platform::parseIpv4("10.77.2.2")) << status;
-        EXPECT_EQ(refused.key, "10.77.16.3") << status;
+        EXPECT_EQ(refused.reply.address, platform::parseIpv4("198.18.2.2")) << status;
+        EXPECT_EQ(refused.key, "198.19.16.3") << status;
     }
     for (unsigned long status : { IP_TTL_EXPIRED_TRANSIT, IP_TTL_EXPIRED_REASSEM, IP_TIME_EXCEEDED }) {
-        const Received expired = receive(status, "10.77.1.2");
+        const Received expired = receive(status, "198.18.1.2");
         EXPECT_EQ(expired.decoded, 0) << status;
         EXPECT_EQ(expired.reply.errorText, "TTL expired") << status;
-        EXPECT_EQ(expired.reply.address, platform::parseIpv4("10.77.1.2")) << status;
-        EXPECT_EQ(expired.key, "10.77.16.3") << status;
+        EXPECT_EQ(expired.reply.address, platform::parseIpv4("198.18.1.2")) << status;
+        EXPECT_EQ(expired.key, "198.19.16.3") << status;
     }
     // No answer at all: nothing for the receiver; the sweep times it out.
     for (unsigned long status : { IP_REQ_TIMED_OUT, IP_GENERAL_FAILURE, IP_BUF_TOO_SMALL, IP_SOURCE_QUENCH,
@@ -155,7 +151,7 @@ TEST(WinIcmpHelper, EchoToLoopbackComesBackAsARawDatagram)
 // in a network namespace whose ping group range admits every group
 // (BV_EXPECT_ICMP=some: Wine's ICMP goes through datagram sockets) or none
 // (BV_EXPECT_ICMP=none). The Administrator box comes only when no kind opens.
-TEST(WinIcmpHelper, AdministratorBoxOnlyWhenNoKindOpens)
+TEST(WinIcmpHelperChild, AdministratorBoxOnlyWhenNoKindOpens)
 {
     const char* expected = std::getenv("BV_EXPECT_ICMP");
     if (!expected)

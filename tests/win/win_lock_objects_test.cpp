@@ -1,6 +1,8 @@
 #include "platform/lock_objects.h"
 #include "platform/process.h"
 
+#include "support/lock_objects.h"
+#include "support/win_process.h"
 #include "support/wait_for.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +10,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -21,13 +24,6 @@ using platform::WaitResult;
 
 namespace {
 
-// The object, or null when it could not be had.
-template<typename T>
-std::unique_ptr<T> made(bv::platform::ErrorOr<std::unique_ptr<T>> result)
-{
-    return result.is_error() ? nullptr : result.release_value();
-}
-
 constexpr const char* kChildVariable = "BV_LOCK_CHILD";
 
 std::string uniqueName(const std::string& base)
@@ -36,54 +32,32 @@ std::string uniqueName(const std::string& base)
         + ::testing::UnitTest::GetInstance()->current_test_info()->name();
 }
 
-// This test program again, running only the child body with its task.
-class ChildProcess {
+// The task of the child started while it is in scope, and only then.
+class ChildTask {
 public:
-    explicit ChildProcess(const std::string& task)
-    {
-        char self[MAX_PATH] = {};
-        ::GetModuleFileNameA(nullptr, self, MAX_PATH);
-        std::string command = std::string("\"") + self + "\" --gtest_filter=LockChild.Body";
-        ::SetEnvironmentVariableA(kChildVariable, task.c_str());
-        STARTUPINFOA startup {};
-        startup.cb = sizeof startup;
-        started_ = ::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                       &info_)
-            != 0;
-        ::SetEnvironmentVariableA(kChildVariable, nullptr);
-    }
-    ~ChildProcess()
-    {
-        if (!started_)
-            return;
-        if (::WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT)
-            ::TerminateProcess(info_.hProcess, 99);
-        ::CloseHandle(info_.hThread);
-        ::CloseHandle(info_.hProcess);
-    }
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
-
-    bool started() const { return started_; }
-    // The exit code, or -1 when the child did not end in time.
-    long finish()
-    {
-        if (::WaitForSingleObject(info_.hProcess, 20000) != WAIT_OBJECT_0)
-            return -1;
-        DWORD code = 0;
-        ::GetExitCodeProcess(info_.hProcess, &code);
-        return static_cast<long>(code);
-    }
-    void kill()
-    {
-        ::TerminateProcess(info_.hProcess, 9);
-        ::WaitForSingleObject(info_.hProcess, 20000);
-    }
-
-private:
-    PROCESS_INFORMATION info_ {};
-    bool started_ = false;
+    explicit ChildTask(const std::string& task) { ::SetEnvironmentVariableA(kChildVariable, task.c_str()); }
+    ~ChildTask() { ::SetEnvironmentVariableA(kChildVariable, nullptr); }
+    ChildTask(const ChildTask&) = delete;
+    ChildTask& operator=(const ChildTask&) = delete;
 };
+
+// This test program again, running only the child body with its task.
+WinProcess startChild(const std::string& task)
+{
+    char self[MAX_PATH] = {};
+    ::GetModuleFileNameA(nullptr, self, MAX_PATH);
+    const ChildTask scoped(task);
+    return WinProcess(std::string("\"") + self + "\" --gtest_filter=LockChild.Body");
+}
+
+// Says on standard error, which the test's output shows, what the child
+// could not do, and ends it.
+[[noreturn]] void childFailed(const std::string& what, int status)
+{
+    std::fprintf(stderr, "%s\n", what.c_str());
+    std::fflush(stderr);
+    std::_Exit(status);
+}
 
 }  // namespace
 
@@ -99,26 +73,28 @@ TEST(LockChild, Body)
         // Opening with other counts must share the first opener's.
         auto semaphore = made(Semaphore::openNamed(name, 6, 6));
         if (!semaphore)
-            std::_Exit(2);
+            childFailed("the child could not open the semaphore " + name, 2);
         const bool first = semaphore->tryWait() == WaitResult::Signalled;
         const bool second = semaphore->tryWait() == WaitResult::Signalled;
         const bool third = semaphore->tryWait().has_value();
-        std::_Exit(first && second && !third ? 0 : 3);
+        if (!first || !second || third)
+            childFailed("the child did not get exactly the first opener's two counts", 3);
+        std::_Exit(0);
     }
     if (text.rfind("hold-mutex:", 0) == 0) {
         auto mutex = made(Mutex::openNamed(name));
         if (!mutex || mutex->wait() != WaitResult::Signalled)
-            std::_Exit(2);
+            childFailed("the child could not open and take the mutex " + name, 2);
         ::Sleep(INFINITE);
     }
     if (text.rfind("end-holding:", 0) == 0) {
         auto mutex = made(Mutex::openNamed(name));
         if (!mutex || mutex->wait() != WaitResult::Signalled)
-            std::_Exit(2);
+            childFailed("the child could not open and take the mutex " + name, 2);
         // Ends without releasing, and without destructors.
         std::_Exit(0);
     }
-    std::_Exit(4);
+    childFailed("the child was given an unknown task: " + text, 4);
 }
 
 TEST(WinLockObjects, NamedSemaphoreCountsAreSharedBetweenProcesses)
@@ -126,9 +102,9 @@ TEST(WinLockObjects, NamedSemaphoreCountsAreSharedBetweenProcesses)
     const std::string name = uniqueName("addresMutexName");
     auto semaphore = made(Semaphore::openNamed(name, 2, 2));
     ASSERT_TRUE(semaphore);
-    ChildProcess child("take-two:" + name);
+    WinProcess child = startChild("take-two:" + name);
     ASSERT_TRUE(child.started());
-    EXPECT_EQ(child.finish(), 0);
+    EXPECT_EQ(child.finish(20000), 0);
     // The child took both counts and ended; counts are not given back by an ending.
     EXPECT_FALSE(semaphore->tryWait().has_value());
     EXPECT_TRUE(semaphore->release());
@@ -142,7 +118,7 @@ TEST(WinLockObjects, KilledHolderLeavesTheMutexAbandonedThenFree)
     const std::string name = uniqueName("fileMutexName");
     auto mutex = made(Mutex::openNamed(name));
     ASSERT_TRUE(mutex);
-    ChildProcess child("hold-mutex:" + name);
+    WinProcess child = startChild("hold-mutex:" + name);
     ASSERT_TRUE(child.started());
     // Held by the child once a try fails here.
     ASSERT_TRUE(waitFor(
@@ -170,9 +146,9 @@ TEST(WinLockObjects, HolderThatEndsWithoutReleaseIsReportedAbandoned)
     const std::string name = uniqueName("socketMutexName");
     auto mutex = made(Mutex::openNamed(name));
     ASSERT_TRUE(mutex);
-    ChildProcess child("end-holding:" + name);
+    WinProcess child = startChild("end-holding:" + name);
     ASSERT_TRUE(child.started());
-    EXPECT_EQ(child.finish(), 0);
+    EXPECT_EQ(child.finish(20000), 0);
     EXPECT_EQ(mutex->tryWait(), WaitResult::Abandoned);
     EXPECT_EQ(mutex->tryWait(), WaitResult::Signalled);
     EXPECT_TRUE(mutex->release());

@@ -3,6 +3,7 @@
 #include "platform/ipv4.h"
 
 #include "support/test_environment.h"
+#include "support/win_process.h"
 #include "support/wait_for.h"
 #include "bv_version.h"
 
@@ -30,48 +31,10 @@ std::string windowsPath(const std::string& path)
 }
 
 // The program, started in a directory of the test's own.
-class ProgramRun {
-public:
-    ProgramRun(const std::string& directory, const std::string& arguments)
-    {
-        std::string command = "\"";
-        command += windowsPath(BV_WINDOWS_PROGRAM);
-        command += "\" ";
-        command += arguments;
-        STARTUPINFOA startup {};
-        startup.cb = sizeof startup;
-        started_ = ::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, directory.c_str(),
-                       &startup, &info_)
-            != 0;
-    }
-    ~ProgramRun()
-    {
-        if (!started_)
-            return;
-        if (::WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT)
-            ::TerminateProcess(info_.hProcess, 99);
-        ::CloseHandle(info_.hThread);
-        ::CloseHandle(info_.hProcess);
-    }
-    ProgramRun(const ProgramRun&) = delete;
-    ProgramRun& operator=(const ProgramRun&) = delete;
-
-    bool started() const { return started_; }
-    DWORD processId() const { return info_.dwProcessId; }
-    // The exit code, or -1 when it did not end in time.
-    long finish(DWORD milliseconds)
-    {
-        if (::WaitForSingleObject(info_.hProcess, milliseconds) != WAIT_OBJECT_0)
-            return -1;
-        DWORD code = 0;
-        ::GetExitCodeProcess(info_.hProcess, &code);
-        return static_cast<long>(code);
-    }
-
-private:
-    PROCESS_INFORMATION info_ {};
-    bool started_ = false;
-};
+WinProcess startProgram(const std::string& directory, const std::string& arguments)
+{
+    return WinProcess("\"" + windowsPath(BV_WINDOWS_PROGRAM) + "\" " + arguments, directory.c_str());
+}
 
 struct EchoTraffic {
     bool request = false;
@@ -146,7 +109,7 @@ TEST(WindowsProgram, RunsOnLoopbackWritesItsFilesAndExitsFromTheTrayMenu)
     if (serial)
         arguments += std::string(" -sp ") + port;
 
-    ProgramRun program(directory.path(), arguments);
+    WinProcess program = startProgram(directory.path(), arguments);
     ASSERT_TRUE(program.started());
 
     // The priming echo and the host's pings go out with the program's
@@ -221,7 +184,7 @@ TEST(WindowsProgram, RunsOnLoopbackWritesItsFilesAndExitsFromTheTrayMenu)
 TEST(WindowsProgram, BadCommandLineShowsTheUsageBoxThenEnds)
 {
     TemporaryDirectory directory;
-    ProgramRun program(directory.path(), "-x");
+    WinProcess program = startProgram(directory.path(), "-x");
     ASSERT_TRUE(program.started());
     HWND box = nullptr;
     ASSERT_TRUE(waitFor(

@@ -3,6 +3,8 @@
 #include "platform/ipv4.h"
 #include "platform/raw_socket.h"
 
+#include "support/receive_until.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -14,38 +16,6 @@
 using namespace bv;
 
 using testing::HasSubstr;
-
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-int headerLength(const std::vector<std::uint8_t>& datagram)
-{
-    return (datagram[0] & 15) * 4;
-}
-
-// Reads datagrams until `done` accepts one or five seconds pass.
-bool receiveUntil(const platform::IcmpEndpoint& socket,
-    const std::function<bool(const std::vector<std::uint8_t>&, int, const SocketAddress&)>& done)
-{
-    const auto deadline = Clock::now() + std::chrono::seconds(5);
-    std::vector<std::uint8_t> buffer(65536);
-    for (int round = 0; round < 10000 && Clock::now() < deadline; ++round) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        const auto readable = platform::waitForReadable(socket, static_cast<unsigned>(left > 0 ? left : 0));
-        if (readable.is_error())
-            return false;
-        if (!readable.value())
-            continue;
-        SocketAddress sender;
-        const int count = receiveMessage(socket, sender, buffer.data(), static_cast<int>(buffer.size()));
-        if (count > 0 && done(buffer, count, sender))
-            return true;
-    }
-    return false;
-}
-
-}  // namespace
 
 // Under Wine the raw socket needs root, as it needs Administrator on Windows.
 TEST(WinRawSocket, EchoToLoopbackComesBackWithItsIpHeaderAndOwnTtl)

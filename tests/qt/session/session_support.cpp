@@ -1,4 +1,6 @@
 #include "session_support.h"
+#include "support/process_tag.h"
+#include "support/shell_quoted.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -16,23 +18,11 @@ namespace bv {
 
 namespace {
 
-std::string quoted(const std::string& word)
-{
-    std::string text = "'";
-    for (char c : word) {
-        if (c == '\'')
-            text += "'\\''";
-        else
-            text += c;
-    }
-    return text + "'";
-}
-
 std::string commandLine(const std::vector<std::string>& command)
 {
     std::string line;
     for (const std::string& word : command)
-        line += (line.empty() ? "" : " ") + quoted(word);
+        line += (line.empty() ? "" : " ") + shellQuoted(word);
     return line;
 }
 
@@ -41,14 +31,7 @@ std::string commandLine(const std::vector<std::string>& command)
 std::string uniqueName()
 {
     static int made = 0;
-    static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-    unsigned long id = static_cast<unsigned long>(getpid());
-    std::string text;
-    do {
-        text.insert(text.begin(), digits[id % 36]);
-        id /= 36;
-    } while (id != 0);
-    return "bvqt" + text + "n" + std::to_string(made++);
+    return "bvqt" + processTag() + "n" + std::to_string(made++);
 }
 
 }  // namespace

@@ -19,6 +19,10 @@
 
 namespace bv {
 
+// The tray icon's green and red.
+inline const QColor kTrayGreen(0, 200, 0);
+inline const QColor kTrayRed(230, 0, 0);
+
 // Runs the GUI loop of this process until `condition` holds or `limit` passes.
 bool processUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit);
 

@@ -25,9 +25,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const QColor kGreen(0, 200, 0);
-const QColor kRed(230, 0, 0);
-
 // The "gone" hosts answer until the test has their requests refused.
 const char kHosts[] = "home\t127.0.0.1\tanswers\n"
                       "lost\t127.0.0.3\tsilenced in the namespace\n"
@@ -257,8 +254,8 @@ TEST(DBusTray, ItemRegistersIconFollowsActivateOpensTheMenuAndItsExitEnds)
     EXPECT_TRUE(visibleWindows({ "--classname", "beaconvigilor" }).empty());
 
     // Green from the start, red once the silenced host has failed twice.
-    EXPECT_TRUE(processUntil([&] { return iconCentre(watcher) == kGreen; }, 10s));
-    ASSERT_TRUE(processUntil([&] { return iconCentre(watcher) == kRed; }, 60s))
+    EXPECT_TRUE(processUntil([&] { return iconCentre(watcher) == kTrayGreen; }, 10s));
+    ASSERT_TRUE(processUntil([&] { return iconCentre(watcher) == kTrayRed; }, 60s))
         << iconCentre(watcher).name().toStdString();
     EXPECT_TRUE(processUntil([&] { return toolTipTitle(watcher) == "BeaconVigilor Status Red"; }, 10s))
         << toolTipTitle(watcher).toStdString();
@@ -317,5 +314,5 @@ TEST(DBusTray, ItemRegistersIconFollowsActivateOpensTheMenuAndItsExitEnds)
     EXPECT_EQ(stored.value("WindowPlacement").toByteArray().left(1), "0");
 }
 
-#include "dbus_tray_smoke.moc"
+#include "dbus_tray_root_test.moc"
 

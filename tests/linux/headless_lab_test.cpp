@@ -141,13 +141,13 @@ std::vector<std::string> linesOf(const std::string& text)
 
 TEST_F(LabProgram, TurnsToRedAndBackReachTheLogAndTheDownFile)
 {
-    ASSERT_TRUE(lab_->silence("10.77.16.4"));
-    auto program = start("answering 10.77.16.1 answers\n"
-                         "silent 10.77.16.2 dropped\n"
-                         "refused 10.77.16.3 rejected\n"
-                         "returning 10.77.16.4 comes back\n"
+    ASSERT_TRUE(lab_->silence("198.19.16.4"));
+    auto program = start("answering 198.19.16.1 answers\n"
+                         "silent 198.19.16.2 dropped\n"
+                         "refused 198.19.16.3 rejected\n"
+                         "returning 198.19.16.4 comes back\n"
                          "named named.lab by name\n"
-                         "router 10.77.1.2 one hop\n",
+                         "router 198.18.1.2 one hop\n",
         {});
 
     // A silent host takes two timeouts of 10 s to turn red.
@@ -162,10 +162,10 @@ TEST_F(LabProgram, TurnsToRedAndBackReachTheLogAndTheDownFile)
 
     const auto logged = readRecords(log());
     const RecordLine silent = recordsOf(logged, "silent").at(0);
-    EXPECT_EQ(silent.fields, (std::vector<std::string> { silent.time(), "RED", "silent", "10.77.16.2", "dropped", "",
+    EXPECT_EQ(silent.fields, (std::vector<std::string> { silent.time(), "RED", "silent", "198.19.16.2", "dropped", "",
                                  "Timed out" }));
     const RecordLine refused = recordsOf(logged, "refused").at(0);
-    EXPECT_EQ(refused.fields, (std::vector<std::string> { refused.time(), "RED", "refused", "10.77.16.3", "rejected",
+    EXPECT_EQ(refused.fields, (std::vector<std::string> { refused.time(), "RED", "refused", "198.19.16.3", "rejected",
                                   "", "Destination unreachable" }));
 
     std::int64_t downSince = -1;
@@ -176,7 +176,7 @@ TEST_F(LabProgram, TurnsToRedAndBackReachTheLogAndTheDownFile)
     }
     ASSERT_GT(downSince, 0) << readFile(down());
 
-    ASSERT_TRUE(lab_->answer("10.77.16.4"));
+    ASSERT_TRUE(lab_->answer("198.19.16.4"));
     EXPECT_TRUE(waitFor([&] { return hasRecord(log(), "returning", "GREEN"); }, 30s)) << readFile(log());
     EXPECT_TRUE(waitFor([&] { return recordsOf(readRecords(down()), "returning").empty(); }, 5s))
         << readFile(down());
@@ -215,22 +215,22 @@ TEST_F(LabProgram, TurnsToRedAndBackReachTheLogAndTheDownFile)
 // file; a new host is pinged; a list that cannot be read keeps the old one.
 TEST_F(LabProgram, HangUpReloadsTheHostListKeepingWhatItKnows)
 {
-    ASSERT_TRUE(lab_->silence("10.77.16.4"));
-    auto program = start("refused 10.77.16.3 rejected\nreturning 10.77.16.4 comes back\n", {});
+    ASSERT_TRUE(lab_->silence("198.19.16.4"));
+    auto program = start("refused 198.19.16.3 rejected\nreturning 198.19.16.4 comes back\n", {});
     ASSERT_TRUE(waitFor([&] { return hasRecord(log(), "refused", "RED") && hasRecord(log(), "returning", "RED"); }, 60s))
         << readFile(log()) << program->errors();
     // The down file gives when the outage began.
     ASSERT_TRUE(waitFor([&] { return recordsOf(readRecords(down()), "returning").size() == 1; }, 5s));
     const std::int64_t downSince = secondsOf(recordsOf(readRecords(down()), "returning").at(0).time());
 
-    writeFile(directory_.file("hosts.txt"), "returning 10.77.16.4 comes back\nsilent 10.77.16.2 dropped\n");
+    writeFile(directory_.file("hosts.txt"), "returning 198.19.16.4 comes back\nsilent 198.19.16.2 dropped\n");
     program->signal(SIGHUP);
-    ASSERT_TRUE(program->waitForOutputLines("Reloaded hosts.txt: 1 kept, 1 added (10.77.16.2), 1 removed (10.77.16.3)",
+    ASSERT_TRUE(program->waitForOutputLines("Reloaded hosts.txt: 1 kept, 1 added (198.19.16.2), 1 removed (198.19.16.3)",
         1, 10s))
         << program->output() << program->errors();
     EXPECT_TRUE(waitFor([&] { return recordsOf(readRecords(down()), "refused").empty(); }, 5s)) << readFile(down());
 
-    ASSERT_TRUE(lab_->answer("10.77.16.4"));
+    ASSERT_TRUE(lab_->answer("198.19.16.4"));
     EXPECT_TRUE(waitFor([&] { return hasRecord(log(), "returning", "GREEN") && hasRecord(log(), "silent", "RED"); }, 40s))
         << readFile(log());
 
@@ -255,7 +255,7 @@ TEST_F(LabProgram, HangUpReloadsTheHostListKeepingWhatItKnows)
 
 TEST_F(LabProgram, HostBeyondTheRouterAtTimeToLiveOne)
 {
-    auto program = start("beyond 10.77.16.1 two hops\nrouter 10.77.1.2 one hop\n", { "-ttl", "1" });
+    auto program = start("beyond 198.19.16.1 two hops\nrouter 198.18.1.2 one hop\n", { "-ttl", "1" });
     EXPECT_TRUE(waitFor([&] { return hasRecord(log(), "beyond", "RED"); }, 30s)) << program->errors();
     program->signal(SIGTERM);
     EXPECT_EQ(program->waitForExit(20s), 0);
@@ -270,7 +270,7 @@ TEST_F(LabProgram, HostBeyondTheRouterAtTimeToLiveOne)
 
 TEST_F(LabProgram, TermRightAfterARedTurnStillLogsIt)
 {
-    auto program = start("refused 10.77.16.3 rejected\n", { "-trace" });
+    auto program = start("refused 198.19.16.3 rejected\n", { "-trace" });
     // Every failed answer is traced; the second turns the host red. The
     // sweep that would queue the line is asleep for most of an interval.
     ASSERT_TRUE(program->waitForOutputLines("R:TTL expired", 2, 30s)) << program->errors();
@@ -290,13 +290,13 @@ TEST_F(LabProgram, TermWhileSixSilentHostsHoldEveryCountEndsTheRun)
     std::string hosts;
     std::vector<std::string> silent;
     for (int last = 20; last < 28; ++last) {
-        const std::string address = "10.77.16." + std::to_string(last);
+        const std::string address = "198.19.16." + std::to_string(last);
         silent.push_back(address);
         hosts += "silent" + std::to_string(last) + " " + address + " dropped\n";
     }
     ASSERT_TRUE(lab_->onlySilent(silent));
     auto program = start(hosts, { "-trace" });
-    ASSERT_TRUE(program->waitForOutputLines("bytes to 10.77.16.", 6, 20s)) << program->output().substr(program->output().size() > 3000 ? program->output().size() - 3000 : 0);
+    ASSERT_TRUE(program->waitForOutputLines("bytes to 198.19.16.", 6, 20s)) << program->output().substr(program->output().size() > 3000 ? program->output().size() - 3000 : 0);
     program->signal(SIGTERM);
     EXPECT_EQ(program->waitForExit(20s), 0) << program->errors();
 }
@@ -306,11 +306,11 @@ TEST_F(LabProgram, SilentHostsDoNotStarveTheAnsweringOnes)
     std::string hosts;
     std::vector<std::string> silent;
     for (int last = 20; last < 50; ++last) {
-        silent.push_back("10.77.16." + std::to_string(last));
+        silent.push_back("198.19.16." + std::to_string(last));
         hosts += "silent" + std::to_string(last) + " " + silent.back() + " dropped\n";
     }
     for (int last = 100; last < 200; ++last)
-        hosts += "up" + std::to_string(last) + " 10.77.16." + std::to_string(last) + " answers\n";
+        hosts += "up" + std::to_string(last) + " 198.19.16." + std::to_string(last) + " answers\n";
     ASSERT_TRUE(lab_->onlySilent(silent));
     const auto started = std::chrono::steady_clock::now();
     auto program = start(hosts, {});
@@ -318,7 +318,7 @@ TEST_F(LabProgram, SilentHostsDoNotStarveTheAnsweringOnes)
     // Dropped once it has surely answered: red within two intervals and
     // two time-outs, plus the sweep's second.
     std::this_thread::sleep_until(started + 8s);
-    ASSERT_TRUE(lab_->silence("10.77.16.150"));
+    ASSERT_TRUE(lab_->silence("198.19.16.150"));
     const auto dropped = std::chrono::steady_clock::now();
     ASSERT_TRUE(waitFor([&] { return hasRecord(log(), "up150", "RED"); }, 40s)) << program->errors();
     EXPECT_LE(std::chrono::steady_clock::now() - dropped, 27s + 2s);
@@ -345,7 +345,7 @@ TEST_F(LabProgram, SilentHostsDoNotStarveTheAnsweringOnes)
 
 TEST_F(LabProgram, HostListedByANameItsAddressDoesNotReadBackAs)
 {
-    // The lab's hosts file reads 10.77.16.5 back as "named.lab".
+    // The lab's hosts file reads 198.19.16.5 back as "named.lab".
     auto program = start("upper NAMED.LAB other letter case\n", { "-trace" });
     ASSERT_TRUE(program->waitForOutputLines("w:send successful", 3, 30s)) << program->errors();
     program->signal(SIGUSR2);
@@ -353,7 +353,7 @@ TEST_F(LabProgram, HostListedByANameItsAddressDoesNotReadBackAs)
     EXPECT_THAT(program->errors(), testing::Not(testing::HasSubstr("replies matched: 0,")));
     EXPECT_FALSE(fileExists(log()) && !readRecords(log()).empty()) << readFile(log());
 
-    ASSERT_TRUE(lab_->silence("10.77.16.5"));
+    ASSERT_TRUE(lab_->silence("198.19.16.5"));
     EXPECT_TRUE(waitFor([&] { return hasRecord(log(), "upper", "RED"); }, 40s)) << program->errors();
     program->signal(SIGTERM);
     EXPECT_EQ(program->waitForExit(5s), 0);
@@ -362,15 +362,15 @@ TEST_F(LabProgram, HostListedByANameItsAddressDoesNotReadBackAs)
 TEST_F(LabProgram, OrdinaryUserWritesWhatTheRawSocketRunWrites)
 {
     ASSERT_TRUE(lab_->openPingGroupRange());
-    const std::string hosts = "answering 10.77.16.1 answers\n"
-                              "silent 10.77.16.2 dropped\n"
-                              "refused 10.77.16.3 rejected\n"
+    const std::string hosts = "answering 198.19.16.1 answers\n"
+                              "silent 198.19.16.2 dropped\n"
+                              "refused 198.19.16.3 rejected\n"
                               "named named.lab by name\n"
-                              "router 10.77.1.2 one hop\n";
+                              "router 198.18.1.2 one hop\n";
     // A raw socket reads every ICMP error in the namespace, and the decoder
     // does not look at the identifier an error quotes: the raw runs' hosts
     // keep apart so that neither takes the other's errors.
-    const std::string beyond = "beyond 10.77.16.7 two hops\nrouter 10.77.1.2 one hop\n";
+    const std::string beyond = "beyond 198.19.16.7 two hops\nrouter 198.18.1.2 one hop\n";
     TemporaryDirectory ordinary;
     TemporaryDirectory rawAtOne;
     TemporaryDirectory ordinaryAtOne;
@@ -400,13 +400,13 @@ TEST_F(LabProgram, OrdinaryUserWritesWhatTheRawSocketRunWrites)
         EXPECT_EQ(program->waitForExit(20s), 0) << program->errors();
     }
     EXPECT_EQ(withoutTimes(ordinary.file("out.txt")),
-        (std::vector<std::vector<std::string>> { { "RED", "refused", "10.77.16.3", "rejected", "",
+        (std::vector<std::vector<std::string>> { { "RED", "refused", "198.19.16.3", "rejected", "",
                                                      "Destination unreachable" },
-            { "RED", "silent", "10.77.16.2", "dropped", "", "Timed out" } }));
+            { "RED", "silent", "198.19.16.2", "dropped", "", "Timed out" } }));
     EXPECT_EQ(withoutTimes(ordinary.file("out.txt")), withoutTimes(log()));
     EXPECT_EQ(withoutTimes(ordinary.file("down.txt")), withoutTimes(down()));
     EXPECT_EQ(withoutTimes(ordinaryAtOne.file("out.txt")),
-        (std::vector<std::vector<std::string>> { { "RED", "beyond", "10.77.16.7", "two hops", "", "TTL expired" } }));
+        (std::vector<std::vector<std::string>> { { "RED", "beyond", "198.19.16.7", "two hops", "", "TTL expired" } }));
     EXPECT_EQ(withoutTimes(ordinaryAtOne.file("out.txt")), withoutTimes(rawAtOne.file("out.txt")));
     EXPECT_EQ(withoutTimes(ordinaryAtOne.file("down.txt")), withoutTimes(rawAtOne.file("down.txt")));
 }
@@ -414,12 +414,12 @@ TEST_F(LabProgram, OrdinaryUserWritesWhatTheRawSocketRunWrites)
 TEST_F(LabProgram, TwoOrdinaryCopiesOnOverlappingListsEachGetTheirOwnReplies)
 {
     ASSERT_TRUE(lab_->openPingGroupRange());
-    std::string first = "router 10.77.1.2 one hop\n";
-    std::string second = "router 10.77.1.2 one hop\n";
+    std::string first = "router 198.18.1.2 one hop\n";
+    std::string second = "router 198.18.1.2 one hop\n";
     for (int last = 1; last <= 12; ++last)
-        first += "a" + std::to_string(last) + " 10.77.16." + std::to_string(last + 10) + " first\n";
+        first += "a" + std::to_string(last) + " 198.19.16." + std::to_string(last + 10) + " first\n";
     for (int last = 7; last <= 18; ++last)
-        second += "b" + std::to_string(last) + " 10.77.16." + std::to_string(last + 10) + " second\n";
+        second += "b" + std::to_string(last) + " 198.19.16." + std::to_string(last + 10) + " second\n";
     TemporaryDirectory secondDirectory;
     auto one = startIn(directory_, first, { "-trace" }, true);
     auto two = startIn(secondDirectory, second, { "-trace" }, true);

@@ -1,4 +1,5 @@
 #include "platform/lock_objects.h"
+#include "support/lock_objects.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +8,6 @@
 #include <fcntl.h>
 #include <functional>
 #include <future>
-#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -25,38 +25,12 @@ using platform::WaitResult;
 
 namespace {
 
-// The object, or null when it could not be had.
-template<typename T>
-std::unique_ptr<T> made(bv::platform::ErrorOr<std::unique_ptr<T>> result)
-{
-    return result.is_error() ? nullptr : result.release_value();
-}
-
 constexpr auto kDeadline = std::chrono::seconds(30);
 
 std::string uniqueName(const std::string& base, const std::string& test)
 {
     return base + "-" + std::to_string(getpid()) + "-" + test;
 }
-
-// Removes the named objects a test made, however the test ends.
-class NamedObjects {
-public:
-    explicit NamedObjects(std::vector<std::string> names) : names_(std::move(names))
-    {
-        for (const auto& name : names_)
-            platform::removeNamedObject(name);
-    }
-    ~NamedObjects()
-    {
-        for (const auto& name : names_)
-            platform::removeNamedObject(name);
-    }
-    const std::string& operator[](std::size_t index) const { return names_[index]; }
-
-private:
-    std::vector<std::string> names_;
-};
 
 // A forked child running `body`, with a pipe each way. The child gets only
 // the ends it needs and leaves with _exit and body's result.
@@ -192,14 +166,6 @@ WaitResult waitOnThread(Object& object, bool releaseAfterwards, const std::funct
         unblock();
     waiter.join();
     return result.get();
-}
-
-int takeAll(Semaphore& semaphore)
-{
-    int taken = 0;
-    while (taken < 100 && semaphore.tryWait() == WaitResult::Signalled)
-        ++taken;
-    return taken;
 }
 
 }  // namespace
@@ -454,53 +420,4 @@ TEST(NamedObjects, FreshAfterEveryUserWasKilled)
     EXPECT_EQ(look.receive(), '6') << "counts held by killed processes survived them";
     EXPECT_EQ(look.receive(), 'S') << "the mutex of a killed process was not fresh";
     EXPECT_EQ(look.finish(), 0);
-}
-
-TEST(NamedObjects, OtherUserGetsObjectsOfItsOwn)
-{
-    if (geteuid() != 0)
-        GTEST_SKIP() << "needs root: switches to the user nobody";
-    const NamedObjects names({ uniqueName("addresMutexName", "user"), uniqueName("fileMutexName", "user") });
-    auto semaphore = made(Semaphore::openNamed(names[0], 6, 6));
-    auto mutex = made(Mutex::openNamed(names[1]));
-    ASSERT_NE(semaphore, nullptr);
-    ASSERT_NE(mutex, nullptr);
-    ASSERT_EQ(takeAll(*semaphore), 6);
-    ASSERT_EQ(mutex->wait(), WaitResult::Signalled);
-
-    const std::string rootSegment = "/beaconvigilor.0." + names[0];
-    const int rootOpen = shm_open(rootSegment.c_str(), O_RDWR, 0);
-    ASSERT_GE(rootOpen, 0) << "the segment is not where the other user tries it";
-    close(rootOpen);
-
-    Child child([&](const Child::Channel&) {
-        constexpr gid_t nobodyGroup = 65534;
-        constexpr uid_t nobody = 65534;
-        if (setgroups(0, nullptr) != 0 || setgid(nobodyGroup) != 0 || setuid(nobody) != 0 || geteuid() != nobody)
-            return 10;
-        int code = 0;
-        {
-            auto own = made(Semaphore::openNamed(names[0], 6, 6));
-            auto ownMutex = made(Mutex::openNamed(names[1]));
-            if (!own || !ownMutex)
-                code = 11;
-            else if (takeAll(*own) != 6)
-                code = 12;
-            else if (ownMutex->tryWait() != WaitResult::Signalled || !ownMutex->release())
-                code = 13;
-        }
-        for (const int flags : { O_RDWR, O_RDONLY }) {
-            const int direct = shm_open(rootSegment.c_str(), flags, 0);
-            if (direct >= 0 || errno != EACCES)
-                code = code ? code : 14;
-        }
-        platform::removeNamedObject(names[0]);
-        platform::removeNamedObject(names[1]);
-        return code;
-    });
-    ASSERT_TRUE(child.started());
-    EXPECT_EQ(child.finish(), 0) << "11 open, 12 counts, 13 mutex, 14 root's segment opened";
-
-    EXPECT_EQ(semaphore->tryWait(), std::nullopt) << "the other user released into this user's semaphore";
-    EXPECT_TRUE(mutex->release());
 }

@@ -1,8 +1,6 @@
 // What the headless program answers to each kind of bad input, one test per
 // row of the README's table.
 
-#include "support/lab_program.h"
-#include "support/network_lab.h"
 #include "support/program_run.h"
 #include "support/test_environment.h"
 #include "support/wait_for.h"
@@ -44,13 +42,6 @@ long residentPeakKilobytes(pid_t pid)
     return -1;
 }
 
-bool logHolds(const std::string& path, const std::string& text)
-{
-    return fileExists(path) && readFile(path).find(text) != std::string::npos;
-}
-
-using BadInputInLab = LabProgramTest;
-
 }  // namespace
 
 TEST(BadInput, CommandLine)
@@ -69,7 +60,6 @@ TEST(BadInput, CommandLine)
     EXPECT_THAT(size.errors(), HasSubstr("BeaconVigilor Usage\n\n\nBeaconVigilor v. " BV_VERSION));
     EXPECT_FALSE(fileExists(directory.file("down.txt")));
 }
-
 TEST(BadInput, MetricsEndpoint)
 {
     TemporaryDirectory directory;
@@ -105,7 +95,6 @@ TEST(BadInput, MetricsEndpoint)
         HasSubstr("Error\nCould not serve metrics on 192.0.2.1:9100: Cannot assign requested address\n"));
     EXPECT_FALSE(fileExists(directory.file("down.txt")));
 }
-
 TEST(BadInput, MissingInputFile)
 {
     TemporaryDirectory directory;
@@ -113,7 +102,6 @@ TEST(BadInput, MissingInputFile)
     EXPECT_EQ(program.waitForExit(20s), 1);
     EXPECT_EQ(program.errors(), "Error\nCould not open input file: No such file or directory\n");
 }
-
 TEST(BadInput, DirectoryAsInputFile)
 {
     TemporaryDirectory directory;
@@ -122,7 +110,6 @@ TEST(BadInput, DirectoryAsInputFile)
     EXPECT_EQ(program.errors(), "Error\nCould not open input file: Is a directory\n");
     EXPECT_FALSE(fileExists(directory.file("down.txt"))) << "nothing was started";
 }
-
 TEST(BadInput, EndlessInputFile)
 {
     TemporaryDirectory directory;
@@ -150,7 +137,6 @@ TEST(BadInput, EndlessInputFile)
         "Error\nCould not read input file: line 1 has no line end within 4194304 characters\n");
     EXPECT_FALSE(fileExists(directory.file("down.txt"))) << "nothing was started";
 }
-
 TEST(BadInput, BadInputFileLinesAreReportedAndSkipped)
 {
     TemporaryDirectory directory;
@@ -183,7 +169,6 @@ TEST(BadInput, BadInputFileLinesAreReportedAndSkipped)
     // The run went on with the good lines, the one after the long line too.
     EXPECT_THAT(program.errors(), testing::Not(HasSubstr("at line 7")));
 }
-
 TEST(BadInput, UnwritableDownFile)
 {
     TemporaryDirectory directory;
@@ -192,64 +177,4 @@ TEST(BadInput, UnwritableDownFile)
     ProgramRun program(directory.path(), programLine({ "-in", "hosts.txt", "-red", down }));
     EXPECT_EQ(program.waitForExit(20s), 1);
     EXPECT_THAT(program.errors(), HasSubstr("Log File Error\nCould not open " + down + "\n"));
-}
-
-TEST_F(BadInputInLab, UnwritableLogFile)
-{
-    const std::string log = directory_.file("no-such-directory/out.txt");
-    auto program = start("refused 10.77.16.3 rejected\n", { "-out", log });
-    // The first turn to red is the first log write.
-    EXPECT_EQ(program->waitForExit(40s), 1) << program->errors();
-    EXPECT_THAT(program->errors(), HasSubstr("Log File Error\nCould not open " + log + "\n"));
-}
-
-TEST_F(BadInputInLab, MissingSerialPort)
-{
-    auto program = start("refused 10.77.16.3 rejected\n", { "-sp", "/dev/bv-no-such-port" });
-    EXPECT_TRUE(waitFor([&] { return logHolds(directory_.file("out.txt"), "\tRED\trefused\t"); }, 40s))
-        << program->errors();
-    EXPECT_TRUE(waitFor([&] { return program->errors().find("Error opening the serial port ") != std::string::npos; },
-        5s))
-        << program->errors();
-    program->signal(SIGTERM);
-    EXPECT_EQ(program->waitForExit(20s), 0) << program->errors();
-}
-
-TEST_F(BadInputInLab, NameThatDoesNotResolve)
-{
-    auto program = start("nowhere nosuch.invalid no such name\nanswering 10.77.16.1 answers\n", {});
-    EXPECT_TRUE(waitFor([&] { return logHolds(directory_.file("out.txt"), "\tRED\tnowhere\t"); }, 40s))
-        << program->errors();
-    EXPECT_THAT(readFile(directory_.file("out.txt")),
-        HasSubstr("\tRED\tnowhere\tnosuch.invalid\tno such name\t\tCould not set up for ping\r\n"));
-    EXPECT_THAT(program->errors(), HasSubstr("Failed to resolve nosuch.invalid: getaddrinfo: "));
-    program->signal(SIGTERM);
-    EXPECT_EQ(program->waitForExit(20s), 0) << program->errors();
-    EXPECT_FALSE(logHolds(directory_.file("out.txt"), "answering"));
-}
-
-TEST(BadInput, NoPermissionForIcmp)
-{
-    if (geteuid() != 0)
-        GTEST_SKIP() << "needs root to run the program as a user without raw sockets";
-    TemporaryDirectory directory;
-    ASSERT_EQ(chmod(directory.path().c_str(), 0777), 0);
-    writeFile(directory.file("hosts.txt"), "loop 127.0.0.1 loopback\n");
-    // A /dev/shm of its own: the user's lock objects are not left behind. A
-    // network namespace of its own, whose ping group range admits no group,
-    // whatever this machine's says.
-    ProgramRun program(directory.path(),
-        { "/usr/bin/unshare", "--net", "--mount", "--propagation", "private", "/bin/sh", "-c",
-            "mount -t tmpfs bv-test /dev/shm && exec \"$0\" \"$@\"", "/usr/bin/setpriv", "--reuid=nobody",
-            "--regid=nogroup", "--clear-groups", "--inh-caps=-all", BV_HEADLESS_PROGRAM, "-in", "hosts.txt", "-pt",
-            "5000" });
-    EXPECT_TRUE(waitFor([&] { return logHolds(directory.file("out.txt"), "\tRED\tloop\t"); }, 40s))
-        << program.errors();
-    EXPECT_THAT(program.errors(), HasSubstr("Failed to create raw socket: 1\n"));
-    EXPECT_THAT(program.errors(), HasSubstr("Failed to open the ICMP datagram socket instead: 13\n"));
-    EXPECT_THAT(program.errors(), HasSubstr("setcap cap_net_raw+ep " BV_HEADLESS_PROGRAM "\n"));
-    EXPECT_THAT(program.errors(), HasSubstr("sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n"));
-    EXPECT_THAT(readFile(directory.file("out.txt")), HasSubstr("\t\tunable to send ping: 0 bytes sent\r\n"));
-    program.signal(SIGTERM);
-    EXPECT_EQ(program.waitForExit(20s), 0) << program.errors();
 }

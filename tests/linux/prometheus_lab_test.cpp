@@ -109,8 +109,8 @@ protected:
 
 TEST_F(PrometheusLab, ScrapesTwoMonitorsAndAlertsOnTheSilentHost)
 {
-    ASSERT_TRUE(lab_->silence("10.77.16.7"));
-    const std::string hosts = "answering 10.77.16.1 far side\nsilenced 10.77.16.7 made silent\nrouter 10.77.1.2 one hop\n";
+    ASSERT_TRUE(lab_->silence("198.19.16.7"));
+    const std::string hosts = "answering 198.19.16.1 far side\nsilenced 198.19.16.7 made silent\nrouter 198.18.1.2 one hop\n";
     auto first = startIn(directory_, hosts, { "-metrics", "9101" }, false);
     auto second = startIn(secondDirectory_, hosts, { "-metrics", "127.0.0.1:9102" }, false);
     startPrometheus({ "127.0.0.1:9101", "127.0.0.1:9102" });

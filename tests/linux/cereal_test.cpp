@@ -1,5 +1,6 @@
 #include "output/cereal.h"
 
+#include "support/child_process.h"
 #include "support/pty_pair.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +15,6 @@
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -144,21 +144,19 @@ TEST(Cereal, PortHeldElsewhereCannotBeOpenedUntilReleased)
     EXPECT_EQ(pty.readMaster(text.size()), text);
 }
 
-// The errno of an open of `path` by an unprivileged process, 0 on success.
-// Privilege bypasses exclusive use, so a root test drops it in a child.
-int unprivilegedOpenError(const std::string& path)
+// The errno of an open of `path` by an unprivileged process, 0 on success,
+// as the child's status. Privilege bypasses exclusive use, so a root test
+// drops it in the child.
+ChildOutcome unprivilegedOpen(const std::string& path)
 {
-    const pid_t child = fork();
-    if (child == 0) {
-        if (geteuid() == 0 && (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0))
-            _exit(255);
+    return runInChild([&] {
+        if (geteuid() == 0 && !becomeNobody()) {
+            childSetupFailed("become nobody");
+            return 255;
+        }
         const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY);
-        _exit(fd >= 0 ? 0 : (errno & 0x7f));
-    }
-    int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
+        return fd >= 0 ? 0 : (errno & 0x7f);
+    });
 }
 
 TEST(Cereal, OthersAreKeptOutWhileThePortIsHeld)
@@ -166,12 +164,15 @@ TEST(Cereal, OthersAreKeptOutWhileThePortIsHeld)
     PtyPair pty;
     ASSERT_TRUE(pty.ready());
     ASSERT_EQ(fchmod(pty.slave, 0666), 0);
-    ASSERT_EQ(unprivilegedOpenError(pty.slaveName), 0);
+    const ChildOutcome free = unprivilegedOpen(pty.slaveName);
+    ASSERT_EQ(free.status, 0) << free.output;
     Cereal port;
     ASSERT_TRUE(port.open(pty.slaveName));
-    EXPECT_EQ(unprivilegedOpenError(pty.slaveName), EBUSY);
+    const ChildOutcome held = unprivilegedOpen(pty.slaveName);
+    EXPECT_EQ(held.status, EBUSY) << held.output;
     port.close();
-    EXPECT_EQ(unprivilegedOpenError(pty.slaveName), 0);
+    const ChildOutcome freed = unprivilegedOpen(pty.slaveName);
+    EXPECT_EQ(freed.status, 0) << freed.output;
 }
 
 TEST(Cereal, FailedWriteDescribesErrorThenSettings)

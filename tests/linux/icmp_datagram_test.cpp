@@ -5,6 +5,7 @@
 #include "platform/icmp_image.h"
 #include "platform/ipv4.h"
 #include "platform/linux/icmp_datagram.h"
+#include "support/captured_output.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -15,11 +16,6 @@
 #include <vector>
 
 using namespace bv;
-
-using testing::internal::CaptureStderr;
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStderr;
-using testing::internal::GetCapturedStdout;
 
 namespace {
 
@@ -68,8 +64,8 @@ Bytes errorImage(std::uint8_t origin, std::uint8_t type, std::uint8_t code, cons
     entry.origin = origin;
     entry.type = type;
     entry.code = code;
-    entry.offender = platform::parseIpv4("10.77.1.2");
-    entry.destination = platform::parseIpv4("10.77.16.3");
+    entry.offender = platform::parseIpv4("198.18.1.2");
+    entry.destination = platform::parseIpv4("198.19.16.3");
     entry.request = request.data();
     entry.requestSize = request.size();
     Bytes image(256);
@@ -87,18 +83,18 @@ TEST(IcmpDatagram, ErrorQueueEntriesReadAsTheRawSocketsErrors)
     for (std::uint8_t code : { 0, 1, 3, 10, 13 }) {
         const Bytes image = errorImage(SO_EE_ORIGIN_ICMP, 3, code, request);
         ASSERT_EQ(image.size(), 20u + 8u + 20u + 8u) << int(code);
-        const Received got = receive(image, platform::parseIpv4("10.77.1.2"));
+        const Received got = receive(image, platform::parseIpv4("198.18.1.2"));
         EXPECT_EQ(got.decoded, 0);
         EXPECT_EQ(got.sequence, 0);
         EXPECT_EQ(got.reply.errorText, "Destination unreachable");
-        EXPECT_EQ(got.reply.address, platform::parseIpv4("10.77.1.2"));
-        EXPECT_EQ(got.key, "10.77.16.3");
+        EXPECT_EQ(got.reply.address, platform::parseIpv4("198.18.1.2"));
+        EXPECT_EQ(got.key, "198.19.16.3");
     }
-    const Received expired = receive(errorImage(SO_EE_ORIGIN_ICMP, 11, 0, request), platform::parseIpv4("10.77.1.2"));
+    const Received expired = receive(errorImage(SO_EE_ORIGIN_ICMP, 11, 0, request), platform::parseIpv4("198.18.1.2"));
     EXPECT_EQ(expired.decoded, 0);
     EXPECT_EQ(expired.reply.errorText, "TTL expired");
-    EXPECT_EQ(expired.reply.address, platform::parseIpv4("10.77.1.2"));
-    EXPECT_EQ(expired.key, "10.77.16.3");
+    EXPECT_EQ(expired.reply.address, platform::parseIpv4("198.18.1.2"));
+    EXPECT_EQ(expired.key, "198.19.16.3");
 
     // The quote is the request's header and first bytes, as RFC 792 has it.
     const Bytes image = errorImage(SO_EE_ORIGIN_ICMP, 11, 0, request);
@@ -128,7 +124,7 @@ TEST(IcmpDatagram, RepliesGetTheHeaderARawSocketReads)
     reply[0] = kIcmpEchoReply;
     Bytes image(200);
     const std::size_t size = platform::imageOfIcmpMessage(
-        image.data(), image.size(), platform::parseIpv4("10.77.16.1"), 63, reply.data(), reply.size());
+        image.data(), image.size(), platform::parseIpv4("198.19.16.1"), 63, reply.data(), reply.size());
     ASSERT_EQ(size, 64u);
     image.resize(size);
     EXPECT_EQ(image[0], 0x45);
@@ -136,15 +132,15 @@ TEST(IcmpDatagram, RepliesGetTheHeaderARawSocketReads)
     EXPECT_EQ(image[8], 63);
     EXPECT_EQ(image[9], 1);
     EXPECT_EQ(Bytes(image.begin() + 20, image.end()), reply);
-    const Received got = receive(image, platform::parseIpv4("10.77.16.1"));
+    const Received got = receive(image, platform::parseIpv4("198.19.16.1"));
     EXPECT_EQ(got.decoded, 0);
     EXPECT_EQ(got.reply.errorText, "");
-    EXPECT_EQ(got.reply.address, platform::parseIpv4("10.77.16.1"));
-    EXPECT_EQ(got.key, "10.77.16.1");
+    EXPECT_EQ(got.reply.address, platform::parseIpv4("198.19.16.1"));
+    EXPECT_EQ(got.key, "198.19.16.1");
 
     // The identifier still tells whose reply it is.
     reply[4] ^= 1;
     platform::imageOfIcmpMessage(
-        image.data(), image.size(), platform::parseIpv4("10.77.16.1"), 63, reply.data(), reply.size());
-    EXPECT_EQ(receive(image, platform::parseIpv4("10.77.16.1")).decoded, -2);
+        image.data(), image.size(), platform::parseIpv4("198.19.16.1"), 63, reply.data(), reply.size());
+    EXPECT_EQ(receive(image, platform::parseIpv4("198.19.16.1")).decoded, -2);
 }

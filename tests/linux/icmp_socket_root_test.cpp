@@ -2,6 +2,9 @@
 
 #include "ping/icmp_message.h"
 #include "platform/ipv4.h"
+#include "support/captured_output.h"
+#include "support/child_process.h"
+#include "support/receive_until.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -29,45 +32,12 @@ using namespace bv;
 
 using testing::HasSubstr;
 using testing::StartsWith;
-using testing::internal::CaptureStderr;
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStderr;
-using testing::internal::GetCapturedStdout;
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 bool isRoot()
 {
     return geteuid() == 0;
-}
-
-int headerLength(const std::vector<std::uint8_t>& datagram)
-{
-    return (datagram[0] & 15) * 4;
-}
-
-// Reads datagrams until `done` accepts one or a few seconds pass. Other
-// programs' ICMP reaches every raw socket too, so each test picks its own.
-bool receiveUntil(const platform::IcmpEndpoint& socket,
-    const std::function<bool(const std::vector<std::uint8_t>&, int, const SocketAddress&)>& done)
-{
-    const auto deadline = Clock::now() + std::chrono::seconds(5);
-    std::vector<std::uint8_t> buffer(65536);
-    for (int round = 0; round < 10000 && Clock::now() < deadline; ++round) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        const auto readable = platform::waitForReadable(socket, static_cast<unsigned>(left > 0 ? left : 0));
-        if (readable.is_error())
-            return false;
-        if (!readable.value())
-            continue;
-        SocketAddress sender;
-        const int count = receiveMessage(socket, sender, buffer.data(), static_cast<int>(buffer.size()));
-        if (count > 0 && done(buffer, count, sender))
-            return true;
-    }
-    return false;
 }
 
 bool isOwnEchoRequest(const std::vector<std::uint8_t>& datagram, int count)
@@ -279,72 +249,22 @@ TEST(IcmpMessageOnBadSocket, SendAndReceiveReportTheCode)
     EXPECT_EQ(GetCapturedStdout(), "Sending 44 bytes to 127.0.0.1... done sending bytes to 127.0.0.1\n");
 }
 
-namespace {
-
-// Runs `body` in a child that, when started as root, has a network namespace
-// of its own with the ping group range given (a new namespace starts with
-// "1 0", which admits no group), loopback up and the `asRoot` command run,
-// and then gives up root. The child's exit status, and what it wrote.
-int asOrdinaryUser(const char* pingGroupRange, const std::function<int()>& body, std::string& output,
-    const char* asRoot = "true")
-{
-    int lines[2];
-    if (pipe(lines) != 0)
-        return -1;
-    const pid_t child = fork();
-    if (child < 0)
-        return -1;
-    if (child == 0) {
-        close(lines[0]);
-        dup2(lines[1], STDOUT_FILENO);
-        dup2(lines[1], STDERR_FILENO);
-        close(lines[1]);
-        if (geteuid() == 0) {
-            if (unshare(CLONE_NEWNET) != 0 || std::system("ip link set lo up") != 0)
-                _exit(2);
-            FILE* range = std::fopen("/proc/sys/net/ipv4/ping_group_range", "w");
-            if (!range || std::fputs(pingGroupRange, range) < 0 || std::fclose(range) != 0
-                || std::system(asRoot) != 0)
-                _exit(2);
-            if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
-                _exit(2);
-        }
-        _exit(body());
-    }
-    close(lines[1]);
-    char chunk[512];
-    for (ssize_t got; (got = read(lines[0], chunk, sizeof chunk)) != 0;) {
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            break;
-        output.append(chunk, static_cast<std::size_t>(got));
-    }
-    close(lines[0]);
-    int status = 0;
-    if (waitpid(child, &status, 0) != child || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
-}
-
-}  // namespace
-
 TEST(IcmpSocket, WithoutPrivilegeHasNoSocket)
 {
-    std::string output;
-    const int status = asOrdinaryUser("1 0", [] {
+    const ChildOutcome child = checksAsOrdinaryUser("1 0", [] {
         IcmpSocket socket(20);
-        const bool noSocket = socket.handle() == platform::kInvalidSocket && !socket.endpoint().valid();
-        const SendResult sent = sendRequest(socket.endpoint(), "127.0.0.1");
-        return noSocket && sent == SendResult::Failed ? 0 : 3;
-    }, output);
-    EXPECT_EQ(status, 0) << output;
+        EXPECT_EQ(socket.handle(), platform::kInvalidSocket);
+        EXPECT_FALSE(socket.endpoint().valid());
+        EXPECT_EQ(sendRequest(socket.endpoint(), "127.0.0.1"), SendResult::Failed);
+    });
+    EXPECT_EQ(child.status, 0) << child.output;
+    const std::string& output = child.output;
     EXPECT_THAT(output, StartsWith("WSA starting...\n"));
     EXPECT_THAT(output, HasSubstr("Failed to create raw socket: " + std::to_string(EPERM) + "\n"));
     EXPECT_THAT(output, HasSubstr("Failed to open the ICMP datagram socket instead: " + std::to_string(EACCES) + "\n"));
     // Both ways out, with this program's path.
     EXPECT_THAT(output, HasSubstr("  setcap cap_net_raw+ep /"));
-    EXPECT_THAT(output, HasSubstr("icmp_socket_test\n"));
+    EXPECT_THAT(output, HasSubstr("icmp_socket_root_test\n"));
     EXPECT_THAT(output, HasSubstr("  sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"\n"));
     EXPECT_THAT(output, HasSubstr("/etc/sysctl.d/"));
     EXPECT_THAT(output, HasSubstr("send failed: " + std::to_string(EBADF) + "\n"));
@@ -357,33 +277,33 @@ TEST(IcmpSocket, OrdinaryUserPingsThroughADatagramSocket)
 {
     if (!isRoot())
         GTEST_SKIP() << "needs root: a network namespace of its own";
-    std::string output;
-    const int status = asOrdinaryUser("0 2147483647", [] {
+    const ChildOutcome child = checksAsOrdinaryUser("0 2147483647", [] {
         IcmpSocket socket(20);
         const platform::IcmpEndpoint& endpoint = socket.endpoint();
-        if (endpoint.kind != platform::IcmpSocketKind::Datagram || socket.handle() == platform::kInvalidSocket)
-            return 3;
+        ASSERT_EQ(endpoint.kind, platform::IcmpSocketKind::Datagram);
+        ASSERT_NE(socket.handle(), platform::kInvalidSocket);
         sockaddr_in local {};
         socklen_t length = sizeof local;
-        if (getsockname(socket.handle(), reinterpret_cast<sockaddr*>(&local), &length) != 0 || local.sin_port == 0)
-            return 4;
+        ASSERT_EQ(getsockname(socket.handle(), reinterpret_cast<sockaddr*>(&local), &length), 0);
+        ASSERT_NE(local.sin_port, 0);
         const std::uint16_t kernels = ntohs(local.sin_port);
         // Low byte first on the wire is how the engine keeps identifiers.
-        if (socket.echoIdentifier() != static_cast<std::uint16_t>((kernels >> 8) | (kernels << 8)))
-            return 5;
+        EXPECT_EQ(socket.echoIdentifier(), static_cast<std::uint16_t>((kernels >> 8) | (kernels << 8)));
         const SocketAddress destination = resolveHost("127.0.0.1", platform::parseIpv4("127.0.0.1")).value();
         std::vector<std::uint8_t> request(44);
         fillEchoRequest(request.data(), 44, 0, socket.echoIdentifier());
-        if (sendEcho(endpoint, destination, request.data(), 44) != SendResult::Sent)
-            return 6;
+        ASSERT_EQ(sendEcho(endpoint, destination, request.data(), 44), SendResult::Sent);
         ReplyInfo reply;
         const bool answered = receiveUntil(endpoint, [&](const auto& datagram, int count, const SocketAddress& sender) {
             return count == 64 && headerLength(datagram) == 20 && datagram[20] == kIcmpEchoReply
                 && decodeReply(datagram.data(), count, sender, reply, socket.echoIdentifier()) == DecodeResult::Usable;
         });
-        return answered && reply.address == platform::parseIpv4("127.0.0.1") && reply.errorText.empty() ? 0 : 7;
-    }, output);
-    EXPECT_EQ(status, 0) << output;
+        EXPECT_TRUE(answered);
+        EXPECT_EQ(reply.address, platform::parseIpv4("127.0.0.1"));
+        EXPECT_EQ(reply.errorText, "");
+    });
+    EXPECT_EQ(child.status, 0) << child.output;
+    const std::string& output = child.output;
     EXPECT_THAT(output, HasSubstr("Pinging through the ICMP datagram socket\n"));
     EXPECT_THAT(output, HasSubstr("64 bytes from 127.0.0.1, icmp_seq 0, "));
 }
@@ -394,19 +314,15 @@ TEST(IcmpSocket, DatagramSendGoesOutWhileAnotherHostsErrorIsPending)
 {
     if (!isRoot() || std::system("command -v nft >/dev/null") != 0)
         GTEST_SKIP() << "needs root and nft: a network namespace of its own";
-    std::string output;
-    const int status = asOrdinaryUser("0 2147483647", [] {
+    const ChildOutcome child = checksAsOrdinaryUser("0 2147483647", [] {
         IcmpSocket socket(20);
         const platform::IcmpEndpoint& endpoint = socket.endpoint();
-        if (endpoint.kind != platform::IcmpSocketKind::Datagram)
-            return 3;
-        if (sendRequest(endpoint, "127.0.2.1") != SendResult::Sent)
-            return 4;
+        ASSERT_EQ(endpoint.kind, platform::IcmpSocketKind::Datagram);
+        ASSERT_EQ(sendRequest(endpoint, "127.0.2.1"), SendResult::Sent);
         pollfd error { socket.handle(), 0, 0 };
-        if (poll(&error, 1, 5000) != 1 || !(error.revents & POLLERR))
-            return 5;
-        if (sendRequest(endpoint, "127.0.0.1") != SendResult::Sent)
-            return 6;
+        ASSERT_EQ(poll(&error, 1, 5000), 1) << "no error pending";
+        ASSERT_TRUE(error.revents & POLLERR);
+        ASSERT_EQ(sendRequest(endpoint, "127.0.0.1"), SendResult::Sent) << "the send after the pending error";
         bool refused = false;
         bool answered = false;
         receiveUntil(endpoint, [&](const auto& datagram, int count, const SocketAddress& sender) {
@@ -417,9 +333,10 @@ TEST(IcmpSocket, DatagramSendGoesOutWhileAnotherHostsErrorIsPending)
             }
             return refused && answered;
         });
-        return refused && answered ? 0 : 7;
-    }, output, "nft add table ip bvtest && nft add chain ip bvtest in '{ type filter hook input priority 0; }'"
+        EXPECT_TRUE(refused);
+        EXPECT_TRUE(answered);
+    }, "nft add table ip bvtest && nft add chain ip bvtest in '{ type filter hook input priority 0; }'"
                " && nft add rule ip bvtest in ip daddr 127.0.2.1 icmp type echo-request"
                " reject with icmp type host-unreachable");
-    EXPECT_EQ(status, 0) << output;
+    EXPECT_EQ(child.status, 0) << child.output;
 }

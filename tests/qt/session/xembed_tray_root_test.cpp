@@ -15,15 +15,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 using namespace bv;
 
 namespace {
 
 using namespace std::chrono_literals;
-
-const QColor kGreen(0, 200, 0);
-const QColor kRed(230, 0, 0);
 
 // 127.0.0.3 is silenced: two unanswered requests of 10 s each make it red.
 const char kHosts[] = "home\t127.0.0.1\tanswers\n"
@@ -47,6 +48,20 @@ int textBands(const QImage& image)
     return bands;
 }
 
+// The program's one docked icon, found once it shows `colour`.
+std::optional<WindowBox> dockedIcon(const QColor& colour)
+{
+    std::optional<WindowBox> icon;
+    const bool found = processUntil(
+        [&] {
+            const auto ids = visibleWindows({ "--classname", "beaconvigilor" });
+            icon = ids.size() == 1 ? windowBox(ids[0]) : std::nullopt;
+            return icon && centreColour(*icon) == colour;
+        },
+        20s);
+    return found ? icon : std::nullopt;
+}
+
 class Session : public testing::Test {
 protected:
     void SetUp() override
@@ -56,6 +71,17 @@ protected:
             GTEST_SKIP() << reason;
         ASSERT_EQ(space.failure(), "");
         ASSERT_TRUE(space.silence("127.0.0.3"));
+    }
+
+    // A tray host docked at the bottom right, once it is up.
+    static void startTrayHost(std::unique_ptr<ProgramRun>& host)
+    {
+        const std::string trayer = programPath("trayer");
+        if (trayer.empty())
+            GTEST_SKIP() << "needs trayer";
+        host = std::make_unique<ProgramRun>("/", std::vector<std::string> { trayer, "--edge", "bottom", "--align",
+            "right", "--widthtype", "pixel", "--width", "100", "--heighttype", "pixel", "--height", "32" });
+        ASSERT_TRUE(processUntil([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 10s)) << "no tray host";
     }
 
     // The program's own windows that are mapped now.
@@ -93,27 +119,18 @@ protected:
 
 TEST_F(Session, DockedIconTurnsRedDoubleClickShowsTheRowAndMenuExitStoresTheSettings)
 {
-    const std::string trayer = programPath("trayer");
-    if (trayer.empty())
-        GTEST_SKIP() << "needs trayer";
-    ProgramRun host("/", { trayer, "--edge", "bottom", "--align", "right", "--widthtype", "pixel", "--width", "100",
-                             "--heighttype", "pixel", "--height", "32" });
-    ASSERT_TRUE(processUntil([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 10s)) << "no tray host";
+    std::unique_ptr<ProgramRun> host;
+    startTrayHost(host);
+    if (IsSkipped() || HasFatalFailure())
+        return;
 
     DesktopProgram program(space, kHosts, {});
-    std::optional<WindowBox> icon;
-    ASSERT_TRUE(processUntil(
-        [&] {
-            const auto ids = programWindows();
-            icon = ids.size() == 1 ? windowBox(ids[0]) : std::nullopt;
-            return icon && centreColour(*icon) == kGreen;
-        },
-        20s))
-        << program.run().errors();
+    const std::optional<WindowBox> icon = dockedIcon(kTrayGreen);
+    ASSERT_TRUE(icon) << program.run().errors();
     EXPECT_EQ(program.run().errors().find("no system tray"), std::string::npos);
 
     // Two time-outs of 10 s after the first request at 5 s, and a sweep pass.
-    ASSERT_TRUE(processUntil([&] { return centreColour(*icon) == kRed; }, 60s))
+    ASSERT_TRUE(processUntil([&] { return centreColour(*icon) == kTrayRed; }, 60s))
         << centreColour(*icon).name().toStdString() << "\n"
         << program.run().output().substr(0, 3000) << program.run().errors() << readFile(program.file("down.txt"));
 
@@ -145,20 +162,6 @@ TEST_F(Session, DockedIconTurnsRedDoubleClickShowsTheRowAndMenuExitStoresTheSett
     EXPECT_NE(readFile(program.file("out.txt")).find("\tRED\tlost\t"), std::string::npos);
 }
 
-// The docked icon of a program that has just started: found once it shows green.
-std::optional<WindowBox> greenIcon()
-{
-    std::optional<WindowBox> icon;
-    const bool found = processUntil(
-        [&] {
-            const auto ids = visibleWindows({ "--classname", "beaconvigilor" });
-            icon = ids.size() == 1 ? windowBox(ids[0]) : std::nullopt;
-            return icon && centreColour(*icon) == kGreen;
-        },
-        20s);
-    return found ? icon : std::nullopt;
-}
-
 std::size_t windowsNamed(const std::string& title)
 {
     return visibleWindows({ "--name", "^" + title + "$" }).size();
@@ -166,12 +169,10 @@ std::size_t windowsNamed(const std::string& title)
 
 TEST_F(Session, MenuOpensFilesByAbsoluteAddressAndItsBoxesBlockNothing)
 {
-    const std::string trayer = programPath("trayer");
-    if (trayer.empty())
-        GTEST_SKIP() << "needs trayer";
-    ProgramRun host("/", { trayer, "--edge", "bottom", "--align", "right", "--widthtype", "pixel", "--width", "100",
-                             "--heighttype", "pixel", "--height", "32" });
-    ASSERT_TRUE(processUntil([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 10s)) << "no tray host";
+    std::unique_ptr<ProgramRun> host;
+    startTrayHost(host);
+    if (IsSkipped() || HasFatalFailure())
+        return;
 
     // The desktop's opener is a stand-in that notes what it is handed.
     TemporaryDirectory tools;
@@ -184,7 +185,7 @@ TEST_F(Session, MenuOpensFilesByAbsoluteAddressAndItsBoxesBlockNothing)
     // The default file names, relative ones.
     options.arguments = std::vector<std::string> { "-in", "hosts.txt", "-pt", "5000" };
     DesktopProgram program(space, kHosts, options);
-    const std::optional<WindowBox> icon = greenIcon();
+    const std::optional<WindowBox> icon = dockedIcon(kTrayGreen);
     ASSERT_TRUE(icon.has_value()) << program.run().errors();
     const std::string at = std::to_string(icon->x + icon->width / 2) + " " + std::to_string(icon->y + icon->height / 2);
     // Opens the menu, presses `key` in it, and waits until the menu is gone.
@@ -231,23 +232,14 @@ TEST_F(Session, MenuOpensFilesByAbsoluteAddressAndItsBoxesBlockNothing)
 
 TEST_F(Session, EmptyHostListTurnsTheDockedIconRed)
 {
-    const std::string trayer = programPath("trayer");
-    if (trayer.empty())
-        GTEST_SKIP() << "needs trayer";
-    ProgramRun host("/", { trayer, "--edge", "bottom", "--align", "right", "--widthtype", "pixel", "--width", "100",
-                             "--heighttype", "pixel", "--height", "32" });
-    ASSERT_TRUE(processUntil([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 10s)) << "no tray host";
+    std::unique_ptr<ProgramRun> host;
+    startTrayHost(host);
+    if (IsSkipped() || HasFatalFailure())
+        return;
     // No host counted at all is the worst case, not the best.
     DesktopProgram program(space, "# no hosts\n", {});
-    std::optional<WindowBox> icon;
-    ASSERT_TRUE(processUntil(
-        [&] {
-            const auto ids = programWindows();
-            icon = ids.size() == 1 ? windowBox(ids[0]) : std::nullopt;
-            return icon && centreColour(*icon) == kRed;
-        },
-        20s))
-        << program.run().errors();
+    const std::optional<WindowBox> icon = dockedIcon(kTrayRed);
+    ASSERT_TRUE(icon) << program.run().errors();
     program.run().signal(SIGTERM);
     EXPECT_EQ(program.run().waitForExit(30s), 0) << program.run().errors();
     expectSettingsStored(program, false);

@@ -1,0 +1,57 @@
+#pragma once
+
+// Windows only: a process that a test starts and waits for.
+
+#include <windows.h>
+
+#include <string>
+
+namespace bv {
+
+// A process started with `command` (in `directory`, when given), killed on
+// destruction if it is still running.
+class WinProcess {
+public:
+    explicit WinProcess(std::string command, const char* directory = nullptr)
+    {
+        STARTUPINFOA startup {};
+        startup.cb = sizeof startup;
+        started_ = ::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, directory,
+                       &startup, &info_)
+            != 0;
+    }
+    ~WinProcess()
+    {
+        if (!started_)
+            return;
+        if (::WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT)
+            ::TerminateProcess(info_.hProcess, 99);
+        ::CloseHandle(info_.hThread);
+        ::CloseHandle(info_.hProcess);
+    }
+    WinProcess(const WinProcess&) = delete;
+    WinProcess& operator=(const WinProcess&) = delete;
+
+    bool started() const { return started_; }
+    DWORD processId() const { return info_.dwProcessId; }
+    // The exit code, or -1 when it did not end in time.
+    long finish(DWORD milliseconds)
+    {
+        if (::WaitForSingleObject(info_.hProcess, milliseconds) != WAIT_OBJECT_0)
+            return -1;
+        DWORD code = 0;
+        ::GetExitCodeProcess(info_.hProcess, &code);
+        return static_cast<long>(code);
+    }
+    void kill()
+    {
+        ::TerminateProcess(info_.hProcess, 9);
+        ::WaitForSingleObject(info_.hProcess, 20000);
+    }
+
+private:
+    PROCESS_INFORMATION info_ {};
+    bool started_ = false;
+};
+
+}  // namespace bv
