@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Measures beaconvigilor-headless against fping on loopback hosts.
 
-Runs inside a network namespace that bench/run.sh made (only lo up), as
-root. Prints a table of CPU, memory and request counts, the reaction times
+Runs inside the test network's monitor namespace that bench/run.sh made
+(tests/lab/network-lab.sh), as root. Prints a table of CPU, memory and request counts, the reaction times
 of the log and down files, and whether each budget is met. With --ci it runs
 the small form and fails only on misbehaviour, never on a timing.
 """

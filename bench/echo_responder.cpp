@@ -17,6 +17,7 @@
 #include <sys/socket.h>
 #include <time.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -65,9 +66,9 @@ struct Arrival {
 };
 
 // The request turned into its answer in place: addresses swapped, type 0.
-Reply makeReply(const unsigned char* request, std::size_t length, std::size_t headerLength, std::int64_t due)
+Reply makeReply(const unsigned char* request, std::size_t headerLength, std::size_t icmpLength, std::int64_t due)
 {
-    Reply reply { due, std::vector<unsigned char>(sizeof(iphdr) + length - headerLength), 0 };
+    Reply reply { due, std::vector<unsigned char>(sizeof(iphdr) + icmpLength), 0 };
     iphdr ip {};
     const iphdr* asked = reinterpret_cast<const iphdr*>(request);
     ip.version = 4;
@@ -79,10 +80,10 @@ Reply makeReply(const unsigned char* request, std::size_t length, std::size_t he
     ip.tot_len = htons(static_cast<std::uint16_t>(reply.packet.size()));
     std::memcpy(reply.packet.data(), &ip, sizeof ip);
     unsigned char* icmp = reply.packet.data() + sizeof(iphdr);
-    std::memcpy(icmp, request + headerLength, length - headerLength);
+    std::memcpy(icmp, request + headerLength, icmpLength);
     icmp[0] = ICMP_ECHOREPLY;
     icmp[2] = icmp[3] = 0;
-    const std::uint16_t sum = checksum(icmp, length - headerLength);
+    const std::uint16_t sum = checksum(icmp, icmpLength);
     std::memcpy(icmp + 2, &sum, 2);
     reply.destination = asked->saddr;
     return reply;
@@ -155,11 +156,13 @@ int main(int argc, char** argv)
             const std::size_t headerLength = (buffer[0] & 0x0f) * 4u;
             if (std::size_t(length) < headerLength + 8 || buffer[headerLength] != ICMP_ECHO)
                 continue;
+            // No more than an IP packet holds: the bound tells the compiler too.
+            const std::size_t icmpLength = std::min<std::size_t>(std::size_t(length) - headerLength, 65535);
             const iphdr* ip = reinterpret_cast<const iphdr*>(buffer);
             now = nowMs();
             arrivals.push_back({ ip->daddr, now });
             if (!silent.count(ip->daddr))
-                pending.push_back(makeReply(buffer, std::size_t(length), headerLength, now + delay));
+                pending.push_back(makeReply(buffer, headerLength, icmpLength, now + delay));
         }
     }
 

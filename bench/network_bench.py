@@ -1,17 +1,19 @@
 #!/usr/bin/env python3
-"""Measures beaconvigilor-headless against fping on far hosts over a veth pair.
+"""Measures beaconvigilor-headless against fping on far hosts beyond the test network's router.
 
-Runs, as root, in the monitor namespace that `bench/run.sh --network` made.
-The far hosts (198.19.0.0/16) are addresses of the far namespace, where
-bench/echo_responder answers every echo request after a delay (silent hosts
-get none) and notes when each one arrived: the gaps between two requests to
-one host come from that note. In each run of ours one answering host is
-dropped by nftables in the far namespace and let through again. Prints a
+Runs, as root, in the monitor namespace of the test network
+(tests/lab/network-lab.sh) that `bench/run.sh --network` made. The far hosts
+(a /16 of 198.18.0.0/15 that run.sh routes there) are addresses of the lab's
+far namespace, where bench/echo_responder answers every echo request after a
+delay (silent hosts get none) and notes when each one arrived: the gaps
+between two requests to one host come from that note. In each run of ours
+one answering host is silenced by the lab and made to answer again. Prints a
 table and whether each budget is met. With --ci it runs the small form and
 fails only on misbehaviour, never on a timing.
 """
 
 import argparse
+import ipaddress
 import math
 import os
 import shutil
@@ -26,7 +28,9 @@ from collections import defaultdict, namedtuple
 from bench import COUNTS_LINE, Failure, fping_version, machine_description, peak_resident_kb, \
     process_cpu_seconds, wait_until
 
-NFT_TABLE = "bvnet"
+LAB = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "tests", "lab", "network-lab.sh")
+HOSTS = ipaddress.ip_network("198.19.0.0/16")  # set from --hosts
+SILENCED = set()
 DEFAULT_INTERVAL = 30000  # the program's own, used when a row names no -pt
 DEFAULT_MAX = 6
 STARTED = []
@@ -59,7 +63,8 @@ def green_budget(row):
 
 
 def address(index):
-    return "198.19.%d.%d" % (1 + index // 254, 1 + index % 254)
+    # From the network's .1.1 on, 254 to each third byte.
+    return str(HOSTS[256 * (1 + index // 254) + 1 + index % 254])
 
 
 def write_hosts(row, directory):
@@ -79,22 +84,18 @@ def write_hosts(row, directory):
 
 
 def far(options, *command):
-    return ["nsenter", "--net=/var/run/netns/" + options.far] + list(command)
-
-
-def nft(options, *arguments, check=True):
-    subprocess.run(far(options, "nft", *arguments), check=check, stderr=None if check else subprocess.DEVNULL)
+    return ["nsenter", "--net=/var/run/netns/" + options.lab + "-far"] + list(command)
 
 
 def drop(options, target):
-    nft(options, "add", "table", "ip", NFT_TABLE)
-    nft(options, "add", "chain", "ip", NFT_TABLE, "input", "{ type filter hook input priority 0; }")
-    nft(options, "add", "rule", "ip", NFT_TABLE, "input", "ip", "daddr", target, "icmp", "type", "echo-request",
-        "drop")
+    SILENCED.add(target)
+    subprocess.run([LAB, "silence", options.lab, target], check=True)
 
 
 def undrop(options):
-    nft(options, "delete", "table", "ip", NFT_TABLE, check=False)
+    if SILENCED:
+        subprocess.run([LAB, "answer", options.lab] + sorted(SILENCED), check=True)
+        SILENCED.clear()
 
 
 def start_responder(options, row, silent_path, capture_path, directory):
@@ -395,12 +396,16 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--program", required=True, help="the beaconvigilor-headless to measure")
     parser.add_argument("--responder", required=True, help="bench/echo_responder, built")
-    parser.add_argument("--far", required=True, help="the far network namespace's name")
+    parser.add_argument("--lab", required=True, help="the prefix of the test network (tests/lab/network-lab.sh)")
+    parser.add_argument("--hosts", required=True, type=ipaddress.ip_network,
+                        help="the /16 of far hosts, routed to the lab's far namespace")
     parser.add_argument("--ci", action="store_true", help="the small form: no fping, fails only on misbehaviour")
     parser.add_argument("--rows", help="only these rows, by label, comma-separated")
     parser.add_argument("--no-max", action="store_true", help="run every row without -max")
     parser.add_argument("--keep", action="store_true", help="keep the work directory")
     options = parser.parse_args()
+    global HOSTS
+    HOSTS = options.hosts
 
     rows = [CI_ROW] if options.ci else FULL_ROWS
     if options.rows:

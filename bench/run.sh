@@ -1,66 +1,51 @@
 #!/bin/sh
-# The benchmark against fping, as root on Debian 12: builds the release
-# program, makes a network namespace of its own with only lo up, and runs
-# bench/bench.py in it, with a /dev/shm of its own. Options go to bench.py (--ci for the small form).
-# With --network first it runs bench/network_bench.py instead: the monitor in
-# one namespace, far hosts answered by bench/echo_responder in another,
-# joined by a veth pair.
+# The benchmark against fping, as root on Debian 12: builds the bench preset
+# and runs bench/bench.py in the monitor namespace of the test network
+# (tests/lab/network-lab.sh), on its loopback hosts, with a /dev/shm of its
+# own. Options go to bench.py (--ci for the small form).
+# With --network first it runs bench/network_bench.py instead: far hosts
+# beyond the lab's router, answered by bench/echo_responder in the lab's far
+# namespace.
 set -eu
 cd "$(dirname "$0")/.."
+. scripts/lib.sh
 
-if [ "$(id -u)" -ne 0 ]; then
-  echo "bench/run.sh needs root (raw sockets, network namespaces, nftables)" >&2
-  exit 2
-fi
+bv_require_root_or_skip "benchmark" "raw sockets, network namespaces, nftables"
 
-./scripts/install-deps.sh >&2
+./scripts/install-deps.sh build test >&2
+# The tables go to standard output: the build's lines go elsewhere.
+bv_build_preset bench beaconvigilor-headless echo_responder >&2
+build=$PWD/build/bench
 
-build=build/bench
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBV_BUILD_TESTS=OFF -DBV_BUILD_QT=OFF >/dev/null
-cmake --build "$build" --target beaconvigilor-headless -j "$(nproc)" >/dev/null
-
-if [ "${1:-}" = "--network" ]; then
-  shift
-  g++ -O2 -std=c++20 -Wall -Wextra bench/echo_responder.cpp -o "$build/echo_responder"
-  monitor="bvnet-mon-$$"
-  far="bvnet-far-$$"
-  cleanup() {
-    ip netns delete "$monitor" 2>/dev/null || true
-    ip netns delete "$far" 2>/dev/null || true
-  }
-  trap cleanup EXIT
-  trap 'exit 130' INT TERM
-  ip netns add "$monitor"
-  ip netns add "$far"
-  ip link add bvnet-m netns "$monitor" type veth peer name bvnet-f netns "$far"
-  ip -n "$monitor" link set lo up
-  ip -n "$far" link set lo up
-  ip -n "$monitor" addr add 198.18.0.1/30 dev bvnet-m
-  ip -n "$far" addr add 198.18.0.2/30 dev bvnet-f
-  ip -n "$monitor" link set bvnet-m up
-  ip -n "$far" link set bvnet-f up
-  ip -n "$monitor" route add 198.19.0.0/16 via 198.18.0.2
-  # Every far host is an address of the far namespace; our responder answers
-  # for them, not the kernel.
-  ip -n "$far" route add local 198.19.0.0/16 dev lo
-  ip netns exec "$far" sysctl -q -w net.ipv4.icmp_echo_ignore_all=1
-  ip netns exec "$monitor" unshare --mount --propagation private sh -c \
-    'mount -t tmpfs -o size=16m bvnet-shm /dev/shm && exec python3 "$@"' sh \
-    bench/network_bench.py --program "$(pwd)/$build/beaconvigilor-headless" \
-    --responder "$(pwd)/$build/echo_responder" --far "$far" "$@"
-  exit $?
-fi
-
-namespace="bvbench-$$"
-cleanup() { ip netns delete "$namespace" 2>/dev/null || true; }
+lab=bvbn$(( $$ % 10000 ))
+cleanup() { tests/lab/network-lab.sh down "$lab"; }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
-ip netns add "$namespace"
-ip -n "$namespace" link set lo up
+tests/lab/network-lab.sh up "$lab"
 
-# A /dev/shm of its own as well: the program's named lock objects live
-# there, and other runs of the program on the machine must not share the
-# six request counts with the one measured.
-ip netns exec "$namespace" unshare --mount --propagation private sh -c \
-  'mount -t tmpfs -o size=16m bvbench-shm /dev/shm && exec python3 "$@"' sh \
-  bench/bench.py --program "$(pwd)/$build/beaconvigilor-headless" "$@"
+if [ "${1:-}" != "--network" ]; then
+  # The program's named lock objects live in /dev/shm: other runs of the
+  # program on the machine must not share the six request counts with the
+  # one measured, and the lab gives each command a /dev/shm of its own.
+  tests/lab/network-lab.sh exec "$lab" python3 bench/bench.py --program "$build/beaconvigilor-headless" "$@"
+  exit $?
+fi
+shift
+
+# Far hosts by the thousand, more than the lab's far side holds: a /16 of
+# the benchmarking range that none of the lab's own networks touches,
+# routed by the lab's router to its far side, where every address of it is
+# local and our responder answers for them, not the kernel.
+lab_networks=$(ip -n "$lab-rtr" -4 -o route show | awk '$1 != "default" { print $1 }')
+hosts=$(python3 -c '
+import ipaddress, sys
+taken = [ipaddress.ip_network(n, strict=False) for n in sys.argv[1:]]
+free = [n for n in ("198.19.0.0/16", "198.18.0.0/16") if not any(ipaddress.ip_network(n).overlaps(t) for t in taken)]
+print(free[0] if free else "")' $lab_networks)
+[ -n "$hosts" ] || bv_fail "benchmark: the lab uses all of 198.18.0.0/15; no room for the far hosts"
+far_address=$(ip -n "$lab-far" -4 -o addr show dev "${lab}f0" | awk '{ sub("/.*", "", $4); print $4; exit }')
+ip -n "$lab-rtr" route add "$hosts" via "$far_address"
+ip -n "$lab-far" route add local "$hosts" dev lo
+ip netns exec "$lab-far" sysctl -q -w net.ipv4.icmp_echo_ignore_all=1
+tests/lab/network-lab.sh exec "$lab" python3 bench/network_bench.py --program "$build/beaconvigilor-headless" \
+  --responder "$build/bench/echo_responder" --lab "$lab" --hosts "$hosts" "$@"
