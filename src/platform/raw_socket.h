@@ -68,6 +68,9 @@ std::string rawSocketRefusalAdvice(const Error& refusal);
 
 ErrorOr<SocketHandle> openRawIcmpSocket();
 
+// Whether the system refused a socket for want of rights, not for a fault.
+bool refusedForWantOfRights(const Error& refusal);
+
 // Why neither kind of socket opened: the raw socket's refusal, and the
 // other kind's when it was tried (only after a refusal for want of rights).
 struct IcmpRefusal {

@@ -227,10 +227,6 @@ std::string pingRightsRemedies(const std::string& program)
 
 namespace {
 
-bool refusedForWantOfRights(int errorCode)
-{
-    return errorCode == EPERM || errorCode == EACCES;
-}
 
 std::string ownProgramPath()
 {
@@ -241,6 +237,11 @@ std::string ownProgramPath()
 
 }  // namespace
 
+bool refusedForWantOfRights(const Error& refusal)
+{
+    return refusal.code() == EPERM || refusal.code() == EACCES;
+}
+
 ErrorOr<IcmpEndpoint> openIcmpEndpointOfKind(IcmpSocketKind kind)
 {
     if (kind == IcmpSocketKind::Raw)
@@ -250,21 +251,6 @@ ErrorOr<IcmpEndpoint> openIcmpEndpointOfKind(IcmpSocketKind kind)
     return detail::openIcmpDatagramSocket();
 }
 
-ErrorOr<IcmpEndpoint, IcmpRefusal> openIcmpEndpoint()
-{
-    auto raw = openIcmpEndpointOfKind(IcmpSocketKind::Raw);
-    if (!raw.is_error())
-        return raw.release_value();
-    IcmpRefusal refusal { raw.release_error(), std::nullopt };
-    if (!refusedForWantOfRights(refusal.raw.code()))
-        return refusal;
-    auto datagram = openIcmpEndpointOfKind(IcmpSocketKind::Datagram);
-    if (!datagram.is_error())
-        return datagram.release_value();
-    refusal.fallback = datagram.release_error();
-    return refusal;
-}
-
 std::string describeIcmpKind(IcmpSocketKind kind)
 {
     return kind == IcmpSocketKind::Raw ? "raw ICMP socket" : "ICMP datagram socket";
@@ -272,8 +258,7 @@ std::string describeIcmpKind(IcmpSocketKind kind)
 
 std::string icmpRefusalRemedies(const IcmpRefusal& refusal)
 {
-    if (!refusedForWantOfRights(refusal.raw.code()) || !refusal.fallback
-        || !refusedForWantOfRights(refusal.fallback->code()))
+    if (!refusedForWantOfRights(refusal.raw) || !refusal.fallback || !refusedForWantOfRights(*refusal.fallback))
         return std::string();
     return pingRightsRemedies(ownProgramPath());
 }

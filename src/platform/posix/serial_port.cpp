@@ -52,6 +52,17 @@ bool codeOf(std::uint32_t rate, speed_t& code)
     return false;
 }
 
+// The line as it is now; every change starts from it.
+ErrorOr<termios> currentLine(int fd)
+{
+    if (fd < 0)
+        return Error(EBADF, "tcgetattr");
+    termios t {};
+    if (tcgetattr(fd, &t) != 0)
+        return Error::fromLastSystemError("tcgetattr");
+    return t;
+}
+
 // Keeps the failing call's error across the clean-up that follows it.
 void closeKeepingError(int fd)
 {
@@ -184,38 +195,21 @@ ErrorOr<void> SerialPort::open(const std::string& deviceName)
 
 ErrorOr<SerialLineState> SerialPort::readLineState() const
 {
-    if (fd_ < 0) {
-        errno = EBADF;
-        return Error::fromLastSystemError("tcgetattr");
-    }
-    termios t{};
-    if (tcgetattr(fd_, &t) != 0)
-        return Error::fromLastSystemError("tcgetattr");
-    return stateOf(t, fd_);
+    return stateOf(TRY(currentLine(fd_)), fd_);
 }
 
 ErrorOr<void> SerialPort::applyLineState(const SerialLineState& wanted)
 {
-    if (fd_ < 0) {
-        errno = EBADF;
-        return Error::fromLastSystemError("tcsetattr");
-    }
-    termios before{};
-    if (tcgetattr(fd_, &before) != 0)
-        return Error::fromLastSystemError("tcsetattr");
-    if (!settable(wanted)) {
-        errno = EINVAL;
-        return Error::fromLastSystemError("tcsetattr");
-    }
+    const termios before = TRY(currentLine(fd_));
+    if (!settable(wanted))
+        return Error(EINVAL, "tcsetattr");
     // Touch only what differs, so that settings we have no name for stay.
     termios t = before;
     const SerialLineState current = stateOf(t, fd_);
     if (wanted.baudRate != current.baudRate) {
         speed_t code{};
-        if (!codeOf(wanted.baudRate, code)) {
-            errno = EINVAL;
-            return Error::fromLastSystemError("tcsetattr");
-        }
+        if (!codeOf(wanted.baudRate, code))
+            return Error(EINVAL, "tcsetattr");
         cfsetospeed(&t, code);
         cfsetispeed(&t, code);
     }
@@ -265,8 +259,7 @@ ErrorOr<void> SerialPort::applyLineState(const SerialLineState& wanted)
     expected.ctsOutputFlow = hardwareFlow;
     if (!sameLine(stateOf(taken, fd_), expected)) {
         tcsetattr(fd_, TCSANOW, &before);
-        errno = EINVAL;
-        return Error::fromLastSystemError("tcsetattr");
+        return Error(EINVAL, "tcsetattr");
     }
     if (wanted.dtrControl != current.dtrControl && !setModemLine(fd_, TIOCM_DTR, wanted.dtrControl == kDtrOn))
         return Error::fromLastSystemError("TIOCMSET");

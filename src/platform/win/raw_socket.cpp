@@ -38,9 +38,14 @@ void stopSocketLayer()
     ::WSACleanup();
 }
 
+bool refusedForWantOfRights(const Error& refusal)
+{
+    return refusal.code() == WSAEACCES;
+}
+
 std::string rawSocketRefusalAdvice(const Error& refusal)
 {
-    if (refusal.code() != WSAEACCES)
+    if (!refusedForWantOfRights(refusal))
         return std::string();
     return "BeaconVigilor must be run as Administrator to send pings.";
 }
@@ -73,21 +78,6 @@ ErrorOr<IcmpEndpoint> openIcmpEndpointOfKind(IcmpSocketKind kind)
     // replies itself; the receiver sees the one the engine wrote.
     endpoint.identifier = static_cast<std::uint16_t>(::GetCurrentProcessId() & 0xFFFFu);
     return endpoint;
-}
-
-ErrorOr<IcmpEndpoint, IcmpRefusal> openIcmpEndpoint()
-{
-    auto raw = openIcmpEndpointOfKind(IcmpSocketKind::Raw);
-    if (!raw.is_error())
-        return raw.release_value();
-    IcmpRefusal refusal { raw.release_error(), std::nullopt };
-    if (refusal.raw.code() != WSAEACCES)
-        return refusal;
-    auto helper = openIcmpEndpointOfKind(IcmpSocketKind::Helper);
-    if (!helper.is_error())
-        return helper.release_value();
-    refusal.fallback = helper.release_error();
-    return refusal;
 }
 
 ErrorOr<SocketHandle> openRawIcmpSocket()

@@ -61,27 +61,30 @@ ErrorOr<void> SerialPort::open(const std::string& deviceName)
     return {};
 }
 
-ErrorOr<SerialLineState> SerialPort::readLineState() const
+namespace {
+
+// The line as it is now; every change starts from it.
+ErrorOr<DCB> currentLine(void* handle)
 {
-    if (!handle_) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return Error::fromLastSystemError("GetCommState");
-    }
+    if (!handle)
+        return Error(ERROR_INVALID_HANDLE, "GetCommState");
     DCB dcb {};
     dcb.DCBlength = sizeof dcb;
-    if (!::GetCommState(handleOf(handle_), &dcb))
+    if (!::GetCommState(handleOf(handle), &dcb))
         return Error::fromLastSystemError("GetCommState");
-    return stateOf(dcb);
+    return dcb;
+}
+
+}  // namespace
+
+ErrorOr<SerialLineState> SerialPort::readLineState() const
+{
+    return stateOf(TRY(currentLine(handle_)));
 }
 
 ErrorOr<void> SerialPort::applyLineState(const SerialLineState& wanted)
 {
-    if (!handle_)
-        return Error(ERROR_INVALID_HANDLE, "SetCommState");
-    DCB dcb {};
-    dcb.DCBlength = sizeof dcb;
-    if (!::GetCommState(handleOf(handle_), &dcb))
-        return Error::fromLastSystemError("GetCommState");
+    DCB dcb = TRY(currentLine(handle_));
     dcb.BaudRate = wanted.baudRate;
     dcb.Parity = static_cast<BYTE>(wanted.parity);
     dcb.ByteSize = static_cast<BYTE>(wanted.dataBits);
@@ -100,12 +103,7 @@ ErrorOr<void> SerialPort::applyLineState(const SerialLineState& wanted)
 
 ErrorOr<void> SerialPort::applySettingsText(const std::string& text)
 {
-    if (!handle_)
-        return Error(ERROR_INVALID_HANDLE, "SetCommState");
-    DCB dcb {};
-    dcb.DCBlength = sizeof dcb;
-    if (!::GetCommState(handleOf(handle_), &dcb))
-        return Error::fromLastSystemError("GetCommState");
+    DCB dcb = TRY(currentLine(handle_));
     // The system's reader of the mode-command syntax; it keeps what the text
     // does not name.
     if (!::BuildCommDCBA(text.c_str(), &dcb))

@@ -1,0 +1,25 @@
+#include "platform/raw_socket.h"
+
+namespace bv {
+
+namespace platform {
+
+ErrorOr<IcmpEndpoint, IcmpRefusal> openIcmpEndpoint()
+{
+    auto raw = openIcmpEndpointOfKind(IcmpSocketKind::Raw);
+    if (!raw.is_error())
+        return raw.release_value();
+    IcmpRefusal refusal { raw.release_error(), std::nullopt };
+    // Another failure would be the other kind's too.
+    if (!refusedForWantOfRights(refusal.raw))
+        return refusal;
+    auto unprivileged = openIcmpEndpointOfKind(kUnprivilegedIcmpKind);
+    if (!unprivileged.is_error())
+        return unprivileged.release_value();
+    refusal.fallback = unprivileged.release_error();
+    return refusal;
+}
+
+}  // namespace platform
+
+}  // namespace bv
