@@ -3,7 +3,7 @@
 
 Runs, as root, in the monitor namespace of the test network
 (tests/lab/network-lab.sh) that `bench/run.sh --network` made. The far hosts
-(a /16 of 198.18.0.0/15 that run.sh routes there) are addresses of the lab's
+(a /18 of 198.18.0.0/15 that run.sh routes there) are addresses of the lab's
 far namespace, where bench/echo_responder answers every echo request after a
 delay (silent hosts get none) and notes when each one arrived: the gaps
 between two requests to one host come from that note. In each run of ours
@@ -29,7 +29,7 @@ from bench import COUNTS_LINE, Failure, fping_version, machine_description, peak
     process_cpu_seconds, wait_until
 
 LAB = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "tests", "lab", "network-lab.sh")
-HOSTS = ipaddress.ip_network("198.19.0.0/16")  # set from --hosts
+HOSTS = ipaddress.ip_network("198.19.64.0/18")  # set from --hosts
 SILENCED = set()
 DEFAULT_INTERVAL = 30000  # the program's own, used when a row names no -pt
 DEFAULT_MAX = 6
@@ -398,7 +398,7 @@ def main():
     parser.add_argument("--responder", required=True, help="bench/echo_responder, built")
     parser.add_argument("--lab", required=True, help="the prefix of the test network (tests/lab/network-lab.sh)")
     parser.add_argument("--hosts", required=True, type=ipaddress.ip_network,
-                        help="the /16 of far hosts, routed to the lab's far namespace")
+                        help="the /18 of far hosts, routed to the lab's far namespace")
     parser.add_argument("--ci", action="store_true", help="the small form: no fping, fails only on misbehaviour")
     parser.add_argument("--rows", help="only these rows, by label, comma-separated")
     parser.add_argument("--no-max", action="store_true", help="run every row without -max")

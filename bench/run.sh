@@ -32,7 +32,7 @@ if [ "${1:-}" != "--network" ]; then
 fi
 shift
 
-# Far hosts by the thousand, more than the lab's far side holds: a /16 of
+# Far hosts by the thousand, more than the lab's far side holds: a /18 of
 # the benchmarking range that none of the lab's own networks touches,
 # routed by the lab's router to its far side, where every address of it is
 # local and our responder answers for them, not the kernel.
@@ -40,7 +40,8 @@ lab_networks=$(ip -n "$lab-rtr" -4 -o route show | awk '$1 != "default" { print 
 hosts=$(python3 -c '
 import ipaddress, sys
 taken = [ipaddress.ip_network(n, strict=False) for n in sys.argv[1:]]
-free = [n for n in ("198.19.0.0/16", "198.18.0.0/16") if not any(ipaddress.ip_network(n).overlaps(t) for t in taken)]
+free = [n for n in ("198.19.64.0/18", "198.19.128.0/18", "198.19.192.0/18", "198.18.64.0/18")
+        if not any(ipaddress.ip_network(n).overlaps(t) for t in taken)]
 print(free[0] if free else "")' $lab_networks)
 [ -n "$hosts" ] || bv_fail "benchmark: the lab uses all of 198.18.0.0/15; no room for the far hosts"
 far_address=$(ip -n "$lab-far" -4 -o addr show dev "${lab}f0" | awk '{ sub("/.*", "", $4); print $4; exit }')

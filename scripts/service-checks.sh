@@ -1,7 +1,7 @@
 #!/bin/sh
 # Checks the systemd unit of beaconvigilor-headless offline: systemd-analyze
 # verify finds nothing to say, and its security exposure stays at most
-# BV_EXPOSURE_LIMIT (the score the README quotes). Needs no running systemd.
+# BV_EXPOSURE_LIMIT (the score docs/service.md quotes). Needs no running systemd.
 set -eu
 cd "$(dirname "$0")/.."
 . scripts/lib.sh

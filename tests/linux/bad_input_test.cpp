@@ -1,5 +1,5 @@
 // What the headless program answers to each kind of bad input, one test per
-// row of the README's table.
+// row of the bad-input table in docs/testing.md.
 
 #include "support/program_run.h"
 #include "support/test_environment.h"

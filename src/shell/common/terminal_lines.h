@@ -21,8 +21,9 @@ std::string changeLine(const Address& change);
 std::string reloadLine(const HostListReload& reload);
 
 // What went wrong in a reload, a line each: the lines the loader skipped,
-// or "Could not reload the host list hosts.txt: Could not open input file;
-// the hosts stay as they were". Empty when nothing did.
+// or "Could not reload the host list hosts.txt: Could not open input file:
+// No such file or directory; the hosts stay as they were". Empty when
+// nothing did.
 std::vector<std::string> reloadProblems(const HostListReload& reload);
 
 }  // namespace bv
