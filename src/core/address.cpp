@@ -29,14 +29,7 @@ Address::Address(const std::string& name, const std::string& hostText, const std
 
 Address::Address(const Address& other)
 {
-    initialise(other.name_, other.hostText_, other.comment_, other.interval_, other.ttl_, other.getStatus(),
-        other.getPingState(), other.lastReplyTime_, other.downSince_, other.lastSendTime_, other.errorText_,
-        other.timeOut_);
-    requestsSent_ = other.requestsSent_;
-    repliesMatched_ = other.repliesMatched_;
-    outages_ = other.outages_;
-    sentAt_ = other.sentAt_;
-    holdsCount_ = other.holdsCount_;
+    *this = other;
 }
 
 Address& Address::operator=(const Address& other)

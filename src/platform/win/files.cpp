@@ -15,6 +15,28 @@ namespace platform {
 // taken for the start of the extension.
 const char* const kDirectorySeparators = "\\/";
 
+namespace {
+
+// Every byte, in parts WriteFile takes; a write that takes nothing is a
+// full disk even when the system gives no code.
+ErrorOr<void> writeAll(HANDLE file, const std::string& bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const std::size_t rest = bytes.size() - done;
+        const DWORD part = rest > 0x40000000u ? 0x40000000u : static_cast<DWORD>(rest);
+        DWORD written = 0;
+        if (!::WriteFile(file, bytes.data() + done, part, &written, nullptr) || written == 0) {
+            const DWORD code = ::GetLastError();
+            return Error(code != 0 ? static_cast<int>(code) : ERROR_DISK_FULL, "WriteFile");
+        }
+        done += written;
+    }
+    return {};
+}
+
+}  // namespace
+
 ErrorOr<std::int64_t> fileSize(const std::string& name)
 {
     const detail::Handle file(::CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -85,31 +107,13 @@ ErrorOr<void> writeWholeFile(const std::string& name, const std::string& bytes, 
         nullptr));
     if (!file.valid())
         return Error::fromLastSystemError("open", ErrorKind::CouldNotOpen);
-    int errorCode = 0;
-    const char* step = nullptr;
     LARGE_INTEGER oldLength {};
     const bool lengthKnown = ::GetFileSizeEx(file.get(), &oldLength) != 0;
-    std::size_t done = 0;
-    bool failed = false;
-    while (done < bytes.size()) {
-        const std::size_t rest = bytes.size() - done;
-        const DWORD part = rest > 0x40000000u ? 0x40000000u : static_cast<DWORD>(rest);
-        DWORD written = 0;
-        if (!::WriteFile(file.get(), bytes.data() + done, part, &written, nullptr) || written == 0) {
-            const DWORD code = ::GetLastError();
-            errorCode = code != 0 ? static_cast<int>(code) : ERROR_DISK_FULL;
-            step = "WriteFile";
-            failed = true;
-            break;
-        }
-        done += written;
-    }
+    auto written = writeAll(file.get(), bytes);
     // The log must survive a crash; the down file is rewritten ten times a second.
-    if (!failed && append && !::FlushFileBuffers(file.get())) {
-        errorCode = static_cast<int>(::GetLastError());
-        step = "FlushFileBuffers";
-        failed = true;
-    }
+    if (!written.is_error() && append && !::FlushFileBuffers(file.get()))
+        written = Error::fromLastSystemError("FlushFileBuffers");
+    const bool failed = written.is_error();
     if (failed && append && lengthKnown) {
         // Appending handles cannot move their end; a second handle cuts it back.
         file.reset();
@@ -118,9 +122,7 @@ ErrorOr<void> writeWholeFile(const std::string& name, const std::string& bytes, 
         if (cut.valid() && ::SetFilePointerEx(cut.get(), oldLength, nullptr, FILE_BEGIN))
             ::SetEndOfFile(cut.get());
     }
-    if (failed)
-        return Error(errorCode, step);
-    return {};
+    return written;
 }
 
 ErrorOr<void> replaceFileContent(const std::string& name, const std::string& bytes)
@@ -138,18 +140,8 @@ ErrorOr<void> replaceFileContent(const std::string& name, const std::string& byt
             FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file.valid())
             return Error::fromLastSystemError("open", ErrorKind::CouldNotOpen);
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            const std::size_t rest = bytes.size() - done;
-            const DWORD part = rest > 0x40000000u ? 0x40000000u : static_cast<DWORD>(rest);
-            DWORD written = 0;
-            if (!::WriteFile(file.get(), bytes.data() + done, part, &written, nullptr) || written == 0) {
-                const DWORD code = ::GetLastError();
-                failed = Error(code != 0 ? static_cast<int>(code) : ERROR_DISK_FULL, "WriteFile");
-                break;
-            }
-            done += written;
-        }
+        if (auto written = writeAll(file.get(), bytes); written.is_error())
+            failed = written.release_error();
     }
     // A reader that opened the old file without FILE_SHARE_DELETE holds off
     // its replacement while it reads; that lasts moments.
