@@ -7,8 +7,8 @@
 #include "platform/process.h"
 #include "platform/signal_thread.h"
 #include "run/command_line.h"
-#include "run/current_network.h"
 #include "run/run_driver.h"
+#include "shell/common/monitor_signals.h"
 #include "shell/headless/headless_listener.h"
 #include "shell/headless/service_listener.h"
 #include "core/monitor_events.h"
@@ -51,21 +51,7 @@ int main(int argc, char** argv)
     platform::SignalThread signalThread;
     ServiceListener service;
     ListenerRegistration serviceRegistration(service);
-    const auto stop = [&service] {
-        service.stopping();
-        requestExit();
-    };
-    signalThread.start({
-        .interrupt = stop,
-        .terminate = stop,
-        .user1 = [] { platform::errorLine(currentSummary()); },
-        .user2 = [] { platform::errorLine(currentEngineCounts()); },
-        .hangUp =
-            [&service] {
-                if (requestHostListReload())
-                    service.reloading();
-            },
-    });
+    signalThread.start(monitorSignalHandlers([&service] { service.stopping(); }, [&service] { service.reloading(); }));
 
     HeadlessListener listener;
     ListenerRegistration registration(listener);

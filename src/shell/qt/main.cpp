@@ -5,9 +5,9 @@
 #include "platform/diagnostics.h"
 #include "platform/process.h"
 #include "platform/signal_thread.h"
-#include "run/current_network.h"
 #include "run/run_driver.h"
 #include "core/monitor_events.h"
+#include "shell/common/monitor_signals.h"
 #include "shell/common/red_list_rows.h"
 #include "shell/qt/menu_start.h"
 #include "shell/qt/qt_desktop.h"
@@ -99,14 +99,7 @@ int main(int argc, char** argv)
         redList.showRedList();
 
     // Answered once the desktop listens, as the headless program answers them.
-    const auto stop = [] { requestExit(); };
-    signalThread.start({
-        .interrupt = stop,
-        .terminate = stop,
-        .user1 = [] { platform::errorLine(currentSummary()); },
-        .user2 = [] { platform::errorLine(currentEngineCounts()); },
-        .hangUp = [] { requestHostListReload(); },
-    });
+    signalThread.start(monitorSignalHandlers());
 
     std::atomic<bool> monitorFinished { false };
     RunEnd end = RunEnd::Ran;
