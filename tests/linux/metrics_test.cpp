@@ -7,6 +7,7 @@
 #include "core/startup_failure.h"
 #include "ping/icmp_message.h"
 #include "ping/receiver.h"
+#include "support/addresses.h"
 #include "support/fake_clock_run.h"
 #include "bv_version.h"
 
@@ -19,6 +20,7 @@
 #include <unistd.h>
 
 using namespace bv;
+using bv::test::ip;
 
 namespace {
 
@@ -81,7 +83,7 @@ TEST_F(Metrics, GreenYellowAndRedHostsAndTheRunsCounts)
         sendCounted(host(position));
     ReplyInfo good;
     int owed = 0;
-    ASSERT_EQ(applyReply("10.0.0.1", network().engine(), good, owed), ReplyMatch::Applied);
+    ASSERT_EQ(applyReply(ip("10.0.0.1"), network().engine(), good, owed), ReplyMatch::Applied);
     releaseOwedCounts(network().engine(), owed);
     clock.advance(10);
     network().sweepPass();  // the silent two turn yellow
@@ -138,7 +140,7 @@ beaconvigilor_build_info{version=")" BV_VERSION R"("} 1
 
     // A return to green ends the down time; the outage stays counted.
     sendCounted(host(2));
-    ASSERT_EQ(applyReply("10.0.0.3", network().engine(), good, owed), ReplyMatch::Applied);
+    ASSERT_EQ(applyReply(ip("10.0.0.3"), network().engine(), good, owed), ReplyMatch::Applied);
     const std::string after = metricsExposition(network());
     EXPECT_THAT(after, testing::HasSubstr("\nbeaconvigilor_host_down_since_time_seconds{name=\"red\",address=\"10.0.0.3\"} 0\n"));
     EXPECT_THAT(after, testing::HasSubstr("\nbeaconvigilor_host_outages_total{name=\"red\",address=\"10.0.0.3\"} 1\n"));
