@@ -1,5 +1,6 @@
 #include "core/address.h"
 #include "core/monitor_events.h"
+#include "shell/common/red_list_rows.h"
 #include "shell/qt/about_box.h"
 #include "shell/qt/help_page.h"
 #include "shell/qt/menu_start.h"
