@@ -12,13 +12,25 @@ namespace bv {
 // destruction if it is still running.
 class WinProcess {
 public:
-    explicit WinProcess(std::string command, const char* directory = nullptr)
+    // Its standard output and error go to `outputFile` when one is named.
+    explicit WinProcess(std::string command, const char* directory = nullptr, const char* outputFile = nullptr)
     {
         STARTUPINFOA startup {};
         startup.cb = sizeof startup;
-        started_ = ::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, directory,
-                       &startup, &info_)
+        HANDLE output = INVALID_HANDLE_VALUE;
+        if (outputFile) {
+            SECURITY_ATTRIBUTES inherited { sizeof inherited, nullptr, TRUE };
+            output = ::CreateFileA(outputFile, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited,
+                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+            startup.dwFlags = STARTF_USESTDHANDLES;
+            startup.hStdOutput = output;
+            startup.hStdError = output;
+        }
+        started_ = ::CreateProcessA(nullptr, command.data(), nullptr, nullptr, outputFile ? TRUE : FALSE, 0, nullptr,
+                       directory, &startup, &info_)
             != 0;
+        if (output != INVALID_HANDLE_VALUE)
+            ::CloseHandle(output);
     }
     ~WinProcess()
     {

@@ -30,10 +30,32 @@ std::string windowsPath(const std::string& path)
     return path.size() > 1 && path[0] == '/' ? "Z:" + path : path;
 }
 
-// The program, started in a directory of the test's own.
-WinProcess startProgram(const std::string& directory, const std::string& arguments)
+// The program, started in a directory of the test's own; its standard
+// output and error go to `outputFile` when one is named.
+WinProcess startProgram(const std::string& directory, const std::string& arguments, const std::string& outputFile = "")
 {
-    return WinProcess("\"" + windowsPath(BV_WINDOWS_PROGRAM) + "\" " + arguments, directory.c_str());
+    return WinProcess("\"" + windowsPath(BV_WINDOWS_PROGRAM) + "\" " + arguments, directory.c_str(),
+        outputFile.empty() ? nullptr : outputFile.c_str());
+}
+
+bool underWine()
+{
+    const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+    return ntdll && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+// Exit from the tray icon's menu, as a user ends the program.
+void chooseExitFromTrayMenu(HWND tray)
+{
+    ASSERT_TRUE(::PostMessageA(tray, kTrayNotify, 0, WM_RBUTTONDOWN));
+    HWND menu = nullptr;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            menu = ::FindWindowA("#32768", nullptr);
+            return menu != nullptr && ::IsWindowVisible(menu);
+        },
+        10s));
+    ASSERT_TRUE(::PostMessageA(menu, WM_KEYDOWN, 'X', 0));
 }
 
 struct EchoTraffic {
@@ -54,7 +76,7 @@ EchoTraffic watchEchoes(IcmpSocket& socket, std::uint16_t identifier)
             break;
         if (!readable.value())
             continue;
-        SocketAddress sender;
+        MessageSource sender;
         const int count = receiveMessage(socket.endpoint(), sender, buffer.data(), static_cast<int>(buffer.size()));
         if (count < 28)
             continue;
@@ -135,15 +157,7 @@ TEST(WindowsProgram, RunsOnLoopbackWritesItsFilesAndExitsFromTheTrayMenu)
     EXPECT_EQ(answer, static_cast<DWORD_PTR>(TRUE));
     EXPECT_TRUE(programValue("WindowPlacement").present);
     ::RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\BeaconVigilor");
-    ASSERT_TRUE(::PostMessageA(tray, kTrayNotify, 0, WM_RBUTTONDOWN));
-    HWND menu = nullptr;
-    ASSERT_TRUE(waitFor(
-        [&] {
-            menu = ::FindWindowA("#32768", nullptr);
-            return menu != nullptr && ::IsWindowVisible(menu);
-        },
-        10s));
-    ASSERT_TRUE(::PostMessageA(menu, WM_KEYDOWN, 'X', 0));
+    ASSERT_NO_FATAL_FAILURE(chooseExitFromTrayMenu(tray));
     EXPECT_EQ(program.finish(30000), 0);
 
     const std::string logged = readFile(log);
@@ -205,4 +219,51 @@ TEST(WindowsProgram, BadCommandLineShowsTheUsageBoxThenEnds)
     ::PostMessageA(box, WM_COMMAND, IDOK, 0);
     // A bad command line is a failed run, as the headless program says too.
     EXPECT_EQ(program.finish(20000), 1);
+}
+
+// Under Wine neither IPv6 kind opens (no raw ICMPv6 socket, no IPv6 helper):
+// the IPv6 host turns red saying so, the error note says why, and the IPv4
+// host beside it goes on answering.
+TEST(WindowsProgram, WithoutAnIcmpv6SocketOnlyTheIpv6HostTurnsRed)
+{
+    if (!underWine())
+        GTEST_SKIP() << "Windows opens an ICMPv6 socket";
+    {
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        IcmpSocket probe(20);
+        testing::internal::GetCapturedStdout();
+        testing::internal::GetCapturedStderr();
+        if (!probe.valid())
+            GTEST_SKIP() << "no ICMP socket opens here, nor would the program's";
+    }
+    TemporaryDirectory directory;
+    writeFile(directory.file("hosts.txt"), "lo4 127.0.0.1 answers\r\n"
+                                           "lo6 ::1 loopback6\r\n");
+    const std::string output = directory.file("output.txt");
+    WinProcess program = startProgram(directory.path(), "-in hosts.txt -pt 5000 -trace", windowsPath(output));
+    ASSERT_TRUE(program.started());
+
+    const std::string log = directory.file("out.txt");
+    ASSERT_TRUE(waitFor([&] { return readFile(log).find("\tRED\tlo6\t::1\t") != std::string::npos; }, 60s))
+        << readFile(log) << readFile(output);
+    EXPECT_TRUE(waitFor([&] { return readFile(output).find(" bytes from 127.0.0.1, ") != std::string::npos; }, 20s))
+        << "the IPv4 host answered";
+    EXPECT_TRUE(waitFor([&] { return readFile(directory.file("down.txt")).find("\tRED\tlo6\t") != std::string::npos; },
+        5s));
+
+    const HWND tray = ::FindWindowA("BeaconVigilor", "BeaconVigilor");
+    ASSERT_NE(tray, nullptr);
+    ASSERT_NO_FATAL_FAILURE(chooseExitFromTrayMenu(tray));
+    EXPECT_EQ(program.finish(30000), 0);
+
+    const std::string logged = readFile(log);
+    EXPECT_NE(logged.find("\tRED\tlo6\t::1\tloopback6\t\tCould not open an ICMPv6 socket\r\n"),
+        std::string::npos)
+        << logged;
+    EXPECT_EQ(logged.find("\tlo4\t"), std::string::npos) << "the IPv4 host never turned";
+    EXPECT_EQ(readFile(directory.file("down.txt")).find("\tlo4\t"), std::string::npos);
+    const std::string notes = readFile(output);
+    EXPECT_NE(notes.find("Failed to create raw ICMPv6 socket: 10043 ("), std::string::npos) << notes;
+    EXPECT_NE(notes.find("IPv6 hosts cannot be pinged: Could not open an ICMPv6 socket"), std::string::npos) << notes;
 }

@@ -1,16 +1,21 @@
 #include "ping/icmp_message.h"
 #include "ping/icmp_socket.h"
-#include "platform/ipv4.h"
 #include "platform/raw_socket.h"
 
+#include "support/addresses.h"
+#include "support/captured_output.h"
 #include "support/receive_until.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <string>
+#include <utility>
 #include <vector>
 
 using namespace bv;
@@ -24,7 +29,7 @@ TEST(WinRawSocket, EchoToLoopbackComesBackWithItsIpHeaderAndOwnTtl)
     if (socket.handle() == platform::kInvalidSocket)
         GTEST_SKIP() << "raw sockets refused here (run as root under Wine)";
 
-    const auto destination = resolveHost("127.0.0.1", platform::parseIpv4("127.0.0.1"));
+    const auto destination = resolveHost("127.0.0.1", test::ip("127.0.0.1"));
     ASSERT_FALSE(destination.is_error());
     std::vector<std::uint8_t> request(44);
     fillEchoRequest(request.data(), 44, 0);
@@ -34,7 +39,7 @@ TEST(WinRawSocket, EchoToLoopbackComesBackWithItsIpHeaderAndOwnTtl)
     bool sawOwnRequest = false;
     int requestTtl = -1;
     const bool replied = receiveUntil(socket.endpoint(), [&](const std::vector<std::uint8_t>& d, int count,
-                                                           const SocketAddress& sender) {
+                                                           const MessageSource& sender) {
         if (count < 28 || (d[0] >> 4) != 4)
             return false;
         const int h = headerLength(d);
@@ -49,7 +54,7 @@ TEST(WinRawSocket, EchoToLoopbackComesBackWithItsIpHeaderAndOwnTtl)
         EXPECT_EQ(h, 20);
         EXPECT_EQ(count, 20 + 44);
         EXPECT_EQ(decodeReply(d.data(), count, sender, reply), DecodeResult::Usable);
-        EXPECT_EQ(platform::dottedQuad(reply.address), "127.0.0.1");
+        EXPECT_EQ(platform::addressText(reply.address), "127.0.0.1");
         EXPECT_EQ(reply.errorText, "");
         return d[h] == kIcmpEchoReply;
     });
@@ -82,4 +87,54 @@ TEST(WinRawSocket, WaitOnNoSocketFailsAndLayerStartsAreCounted)
         EXPECT_EQ(raw.error().code(), 10013);
     }
     platform::stopSocketLayer();
+}
+
+namespace {
+
+bool underWine()
+{
+    const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+    return ntdll && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+}  // namespace
+
+// Each IPv6 kind pings ::1 where it opens: the helper for every user on
+// Windows, the raw socket for an Administrator. Wine 8.0 has neither, and
+// each refusal says why.
+TEST(WinIcmpv6, EachKindPingsLoopbackWhereItOpens)
+{
+    const std::pair<platform::IcmpSocketKind, std::string> kinds[] = {
+        { platform::IcmpSocketKind::Raw, "Failed to open the raw ICMPv6 socket: " },
+        { platform::IcmpSocketKind::Helper, "Failed to open the ICMPv6 helper API: " },
+    };
+    for (const auto& [kind, refusal] : kinds) {
+        CaptureStdout();
+        CaptureStderr();
+        IcmpSocket socket(20, kind, platform::AddressFamily::V6);
+        GetCapturedStdout();
+        const std::string errors = GetCapturedStderr();
+        if (!socket.valid()) {
+            EXPECT_THAT(errors, HasSubstr(refusal));
+            if (underWine())
+                EXPECT_THAT(errors,
+                    HasSubstr(refusal + (kind == platform::IcmpSocketKind::Raw ? "10043 (" : "120 (")));
+            else
+                EXPECT_EQ(kind, platform::IcmpSocketKind::Raw) << "Windows has the helper: " << errors;
+            continue;
+        }
+        std::vector<std::uint8_t> request(44);
+        fillEchoRequest(request.data(), 44, 0, socket.echoIdentifier(), platform::AddressFamily::V6);
+        ASSERT_EQ(sendEcho(socket.endpoint(), test::ip("::1"), request.data(), 44), SendResult::Sent);
+        const bool replied = receiveUntil(
+            socket.endpoint(), [&](const std::vector<std::uint8_t>& d, int count, const MessageSource& sender) {
+                ReplyInfo reply;
+                if (decodeReply(d.data(), count, sender, reply, socket.echoIdentifier()) != DecodeResult::Usable)
+                    return false;
+                EXPECT_EQ(reply.address, test::ip("::1"));
+                EXPECT_EQ(reply.errorText, "");
+                return true;
+            });
+        EXPECT_TRUE(replied) << platform::describeIcmpKind(kind, platform::AddressFamily::V6);
+    }
 }

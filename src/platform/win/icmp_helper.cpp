@@ -2,10 +2,12 @@
 
 #include "platform/icmp_image.h"
 #include "platform/icmp_numbers.h"
+#include "platform/socket_address.h"
 #include "platform/socket_error.h"
 
 // clang-format off
 #include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
 #include <winternl.h>
 #include <iphlpapi.h>
@@ -15,6 +17,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstring>
 #include <deque>
 #include <future>
@@ -23,6 +26,43 @@
 #include <system_error>
 #include <thread>
 #include <vector>
+
+// The headers declare an APC routine parameter either as what it is or, in
+// older form, as a FARPROC.
+#ifdef PIO_APC_ROUTINE_DEFINED
+using EchoRoutine = PIO_APC_ROUTINE;
+#else
+using EchoRoutine = FARPROC;
+#endif
+
+// The helper API's IPv6 half, which MinGW's headers lack (its import library
+// has it). Windows packs the address structure; the reply is laid out as
+// Windows has it.
+#pragma pack(push, 1)
+struct Ipv6AddressEx {
+    USHORT port;
+    ULONG flowInfo;
+    USHORT address[8];
+    ULONG scopeId;
+};
+#pragma pack(pop)
+
+struct Icmpv6EchoReply {
+    Ipv6AddressEx address;
+    ULONG status;
+    unsigned int roundTripTime;
+};
+
+static_assert(sizeof(Ipv6AddressEx) == 26 && offsetof(Ipv6AddressEx, address) == 6);
+static_assert(offsetof(Icmpv6EchoReply, status) == 28 && sizeof(Icmpv6EchoReply) == 36);
+
+extern "C" {
+HANDLE WINAPI Icmp6CreateFile(void);
+DWORD WINAPI Icmp6SendEcho2(HANDLE icmp, HANDLE event, EchoRoutine routine, PVOID context, sockaddr_in6* source,
+    sockaddr_in6* destination, LPVOID data, WORD size, PIP_OPTION_INFORMATION options, LPVOID replies,
+    DWORD replySize, DWORD timeout);
+DWORD WINAPI Icmp6ParseReplies(LPVOID replies, DWORD replySize);
+}
 
 namespace bv {
 
@@ -37,17 +77,18 @@ constexpr std::size_t kEchoHeaderSize = 8;
 constexpr DWORD kRequestTimeout = 10000;
 // Room for the reply structure, the echoed data and an ICMP error, with the
 // 8 bytes and the status block (two words) the helper asks for besides.
-constexpr std::size_t kReplyRoom = sizeof(ICMP_ECHO_REPLY) + 8 + 64 + 2 * sizeof(void*);
+constexpr std::size_t kReplyRoom
+    = std::max(sizeof(ICMP_ECHO_REPLY), sizeof(Icmpv6EchoReply)) + 8 + 64 + 2 * sizeof(void*);
 
 struct Image {
     std::vector<std::uint8_t> bytes;
-    Ipv4Address sender = 0;
+    IpAddress sender;
 };
 
 struct PendingEcho {
     IcmpHelper* owner = nullptr;
     std::vector<std::uint8_t> request;  // the whole echo request, header included
-    Ipv4Address destination = 0;
+    IpAddress destination;
     UCHAR timeToLive = 128;
     std::vector<std::uint8_t> replies;
     std::promise<DWORD> issued;  // 0 once out, or why it was refused
@@ -60,6 +101,7 @@ struct PendingEcho {
 // that sent the request. (Thread-pool waits on per-request events trip an
 // assertion in Wine's thread pool when they are taken down.)
 struct IcmpHelper {
+    AddressFamily family = AddressFamily::V4;
     HANDLE icmp = INVALID_HANDLE_VALUE;
     HANDLE ready = nullptr;  // manual reset: set while an image waits
     HANDLE wake = nullptr;   // auto reset: requests to send, or the stop
@@ -91,21 +133,21 @@ void queueImage(IcmpHelper& helper, Image image)
     ::SetEvent(helper.ready);
 }
 
-// Turns the reply buffer of a completed request into an image for the receiver.
-void completeEcho(PendingEcho& echo)
+// An error status comes either in the reply or, with no reply counted, as
+// the last error; no reply is never a success.
+unsigned long statusOf(DWORD count, ULONG replyStatus, DWORD lastError)
 {
-    const DWORD count = ::IcmpParseReplies(echo.replies.data(), static_cast<DWORD>(echo.replies.size()));
-    const DWORD lastError = ::GetLastError();
+    if (count > 0 || replyStatus != IP_SUCCESS)
+        return replyStatus;
+    return lastError != IP_SUCCESS ? lastError : IP_GENERAL_FAILURE;
+}
+
+void readIpv4Reply(const PendingEcho& echo, DWORD count, DWORD lastError, detail::HelperOutcome& outcome)
+{
     ICMP_ECHO_REPLY reply;
     std::memcpy(&reply, echo.replies.data(), sizeof reply);
-    detail::HelperOutcome outcome;
-    // An error status comes either in the reply or, with no reply counted,
-    // as the last error; no reply is never a success.
-    if (count > 0 || reply.Status != IP_SUCCESS)
-        outcome.status = reply.Status;
-    else
-        outcome.status = lastError != IP_SUCCESS ? lastError : IP_GENERAL_FAILURE;
-    outcome.replier = reply.Address;
+    outcome.status = statusOf(count, reply.Status, lastError);
+    outcome.replier = IpAddress::fromIpv4(reply.Address);
     outcome.timeToLive = reply.Options.Ttl;
     const auto* base = echo.replies.data();
     const auto* data = static_cast<const std::uint8_t*>(reply.Data);
@@ -114,15 +156,44 @@ void completeEcho(PendingEcho& echo)
         outcome.data = data;
         outcome.dataSize = reply.DataSize;
     }
+}
+
+void readIpv6Reply(const PendingEcho& echo, DWORD count, DWORD lastError, detail::HelperOutcome& outcome)
+{
+    Icmpv6EchoReply reply;
+    std::memcpy(&reply, echo.replies.data(), sizeof reply);
+    outcome.status = statusOf(count, reply.status, lastError);
+    std::uint8_t address[16];
+    std::memcpy(address, echo.replies.data() + offsetof(Icmpv6EchoReply, address) + offsetof(Ipv6AddressEx, address),
+        sizeof address);
+    outcome.replier = IpAddress::fromIpv6(address, reply.address.scopeId);
+    // The reply points at no echoed data, as IPv4's does; the helper matched
+    // it to this request, whose payload it echoes.
+    outcome.data = echo.request.data() + kEchoHeaderSize;
+    outcome.dataSize = echo.request.size() - kEchoHeaderSize;
+}
+
+// Turns the reply buffer of a completed request into an image for the receiver.
+void completeEcho(PendingEcho& echo)
+{
+    const bool six = echo.destination.isV6();
+    const auto replySize = static_cast<DWORD>(echo.replies.size());
+    const DWORD count = six ? ::Icmp6ParseReplies(echo.replies.data(), replySize)
+                            : ::IcmpParseReplies(echo.replies.data(), replySize);
+    const DWORD lastError = ::GetLastError();
+    detail::HelperOutcome outcome;
+    if (six)
+        readIpv6Reply(echo, count, lastError, outcome);
+    else
+        readIpv4Reply(echo, count, lastError, outcome);
     outcome.destination = echo.destination;
     outcome.request = echo.request.data();
     outcome.requestSize = echo.request.size();
     Image image;
-    image.bytes.resize(kImageIpHeaderSize * 2 + kEchoHeaderSize + outcome.dataSize + kImageQuotedRequestSize);
-    const std::size_t size = detail::imageOfHelperOutcome(outcome, image.bytes.data(), image.bytes.size());
-    if (size == 0 || size > image.bytes.size())
+    image.bytes.resize(detail::imageOfHelperOutcome(outcome, nullptr, 0));
+    if (image.bytes.empty())
         return;
-    image.bytes.resize(size);
+    (void)detail::imageOfHelperOutcome(outcome, image.bytes.data(), image.bytes.size());
     image.sender = outcome.replier;
     queueImage(*echo.owner, std::move(image));
 }
@@ -134,23 +205,39 @@ VOID NTAPI echoCompleted(PVOID context, PIO_STATUS_BLOCK, ULONG)
     --echo->owner->outstanding;
 }
 
-// The headers declare the routine's parameter either as what it is or, in
-// older form, as a FARPROC; the detour through void (*)() is the cast the
-// compiler accepts between function types.
+// The detour through void (*)() is the cast the compiler accepts between
+// function types.
 #ifdef PIO_APC_ROUTINE_DEFINED
-const PIO_APC_ROUTINE kEchoCompleted = echoCompleted;
+const EchoRoutine kEchoCompleted = echoCompleted;
 #else
-const FARPROC kEchoCompleted = reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(echoCompleted));
+const EchoRoutine kEchoCompleted = reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(echoCompleted));
 #endif
+
+// Out with the completion to come as an APC; 0 and ERROR_IO_PENDING then.
+DWORD issueEcho(IcmpHelper& helper, PendingEcho& echo)
+{
+    IP_OPTION_INFORMATION options {};
+    options.Ttl = echo.timeToLive;  // the hop limit for IPv6
+    // The helper writes the header itself; it takes the payload alone.
+    void* payload = echo.request.data() + kEchoHeaderSize;
+    const auto payloadSize = static_cast<WORD>(echo.request.size() - kEchoHeaderSize);
+    const auto replySize = static_cast<DWORD>(echo.replies.size());
+    if (!echo.destination.isV6())
+        return ::IcmpSendEcho2(helper.icmp, nullptr, kEchoCompleted, &echo, echo.destination.ipv4(), payload,
+            payloadSize, &options, echo.replies.data(), replySize, kRequestTimeout);
+    // From the unspecified address: the system picks the source.
+    sockaddr_in6 source {};
+    source.sin6_family = AF_INET6;
+    sockaddr_in6 destination {};
+    const detail::SystemSocketAddress to = detail::systemSocketAddress(echo.destination);
+    std::memcpy(&destination, &to.storage, sizeof destination);
+    return ::Icmp6SendEcho2(helper.icmp, nullptr, kEchoCompleted, &echo, &source, &destination, payload, payloadSize,
+        &options, echo.replies.data(), replySize, kRequestTimeout);
+}
 
 void sendOne(IcmpHelper& helper, std::unique_ptr<PendingEcho> echo)
 {
-    IP_OPTION_INFORMATION options {};
-    options.Ttl = echo->timeToLive;
-    // The helper writes the header itself; it takes the payload alone.
-    const DWORD answered = ::IcmpSendEcho2(helper.icmp, nullptr, kEchoCompleted, echo.get(), echo->destination,
-        echo->request.data() + kEchoHeaderSize, static_cast<WORD>(echo->request.size() - kEchoHeaderSize), &options,
-        echo->replies.data(), static_cast<DWORD>(echo->replies.size()), kRequestTimeout);
+    const DWORD answered = issueEcho(helper, *echo);
     const DWORD error = answered == 0 ? ::GetLastError() : ERROR_SUCCESS;
     if (answered == 0 && error == ERROR_IO_PENDING) {
         echo->issued.set_value(0);
@@ -202,12 +289,12 @@ void runEchoThread(IcmpHelper& helper)
     }
 }
 
-bool writeEchoReply(const detail::HelperOutcome& outcome, std::vector<std::uint8_t>& icmp)
+bool writeEchoReply(const detail::HelperOutcome& outcome, std::uint8_t type, std::vector<std::uint8_t>& icmp)
 {
     if (outcome.requestSize < kEchoHeaderSize)
         return false;
     icmp.assign(kEchoHeaderSize + outcome.dataSize, 0);
-    icmp[0] = kIcmpEchoReply;
+    icmp[0] = type;
     // Identifier and sequence as the request carried them.
     std::memcpy(icmp.data() + 4, outcome.request + 4, 4);
     if (outcome.dataSize > 0)
@@ -215,21 +302,18 @@ bool writeEchoReply(const detail::HelperOutcome& outcome, std::vector<std::uint8
     return true;
 }
 
-}  // namespace
-
-namespace detail {
-
-std::size_t imageOfHelperOutcome(const HelperOutcome& outcome, std::uint8_t* buffer, std::size_t capacity)
+std::size_t imageOfIpv4Outcome(const detail::HelperOutcome& outcome, std::uint8_t* buffer, std::size_t capacity)
 {
     std::uint8_t type = kIcmpDestinationUnreachable;
     std::uint8_t code = 0;
     switch (outcome.status) {
     case IP_SUCCESS: {
         std::vector<std::uint8_t> icmp;
-        if (!writeEchoReply(outcome, icmp))
+        if (!writeEchoReply(outcome, kIcmpEchoReply, icmp))
             return 0;
         std::vector<std::uint8_t> image(kImageIpHeaderSize + icmp.size());
-        imageOfIcmpMessage(image.data(), image.size(), outcome.replier, outcome.timeToLive, icmp.data(), icmp.size());
+        imageOfIcmpMessage(
+            image.data(), image.size(), outcome.replier.ipv4(), outcome.timeToLive, icmp.data(), icmp.size());
         if (capacity > 0)
             std::memcpy(buffer, image.data(), std::min(capacity, image.size()));
         return image.size();
@@ -265,16 +349,100 @@ std::size_t imageOfHelperOutcome(const HelperOutcome& outcome, std::uint8_t* buf
     if (outcome.requestSize == 0)
         return 0;
     std::uint8_t image[kImageIpHeaderSize * 2 + kEchoHeaderSize + kImageQuotedRequestSize];
-    const std::size_t size = imageOfIcmpError(image, sizeof image, outcome.replier, type, code, outcome.destination,
-        outcome.request, outcome.requestSize);
+    const std::size_t size = imageOfIcmpError(image, sizeof image, outcome.replier.ipv4(), type, code,
+        outcome.destination.ipv4(), outcome.request, outcome.requestSize);
     if (capacity > 0)
         std::memcpy(buffer, image, std::min({ capacity, size, sizeof image }));
     return size;
 }
 
-ErrorOr<IcmpHelper*> openIcmpHelper()
+// The statuses are those of the IPv6 names; several share their values with
+// IPv4's, which map to other codes there.
+std::size_t imageOfIpv6Outcome(const detail::HelperOutcome& outcome, std::uint8_t* buffer, std::size_t capacity)
+{
+    std::uint8_t type = kIcmpv6DestinationUnreachable;
+    std::uint8_t code = 0;
+    switch (outcome.status) {
+    case IP_SUCCESS: {
+        std::vector<std::uint8_t> icmp;
+        if (!writeEchoReply(outcome, kIcmpv6EchoReply, icmp))
+            return 0;
+        if (capacity > 0)
+            std::memcpy(buffer, icmp.data(), std::min(capacity, icmp.size()));
+        return icmp.size();
+    }
+    case IP_DEST_NO_ROUTE:
+        code = 0;
+        break;
+    case IP_DEST_PROHIBITED:
+        code = 1;
+        break;
+    case IP_DEST_SCOPE_MISMATCH:
+        code = 2;
+        break;
+    case IP_DEST_ADDR_UNREACHABLE:
+    case IP_DEST_UNREACHABLE:
+        code = 3;
+        break;
+    case IP_DEST_PORT_UNREACHABLE:
+        code = 4;
+        break;
+    case IP_PACKET_TOO_BIG:
+        type = kIcmpv6PacketTooBig;
+        break;
+    case IP_HOP_LIMIT_EXCEEDED:
+    case IP_TIME_EXCEEDED:
+        type = kIcmpv6TimeExceeded;
+        break;
+    case IP_REASSEMBLY_TIME_EXCEEDED:
+        type = kIcmpv6TimeExceeded;
+        code = 1;
+        break;
+    default:
+        // Timed out, or failed here: no message came back.
+        return 0;
+    }
+    if (outcome.requestSize < kEchoHeaderSize)
+        return 0;
+    return imageOfIcmpv6Error(
+        buffer, capacity, type, code, outcome.destination, outcome.request, outcome.requestSize);
+}
+
+// The queues and the echo thread of an open helper.
+ErrorOr<IcmpHelper*> startHelper(std::unique_ptr<IcmpHelper> helper)
+{
+    helper->ready = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    helper->wake = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (!helper->ready || !helper->wake)
+        return Error::fromLastSystemError("CreateEventW");
+    try {
+        helper->echoThread = std::thread(runEchoThread, std::ref(*helper));
+    } catch (const std::system_error& failure) {
+        return Error(failure.code().value(), "thread");
+    }
+    return helper.release();
+}
+
+}  // namespace
+
+namespace detail {
+
+std::size_t imageOfHelperOutcome(const HelperOutcome& outcome, std::uint8_t* buffer, std::size_t capacity)
+{
+    return outcome.destination.isV6() ? imageOfIpv6Outcome(outcome, buffer, capacity)
+                                      : imageOfIpv4Outcome(outcome, buffer, capacity);
+}
+
+ErrorOr<IcmpHelper*> openIcmpHelper(AddressFamily family)
 {
     auto helper = std::make_unique<IcmpHelper>();
+    helper->family = family;
+    if (family == AddressFamily::V6) {
+        helper->icmp = ::Icmp6CreateFile();
+        if (helper->icmp == INVALID_HANDLE_VALUE)
+            return Error::fromLastSystemError("Icmp6CreateFile");
+        return startHelper(std::move(helper));
+    }
     helper->icmp = ::IcmpCreateFile();
     if (helper->icmp == INVALID_HANDLE_VALUE)
         return Error::fromLastSystemError("IcmpCreateFile");
@@ -290,16 +458,7 @@ ErrorOr<IcmpHelper*> openIcmpHelper()
         if (error < IP_STATUS_BASE)
             return Error(static_cast<int>(error != 0 ? error : ERROR_GEN_FAILURE), "IcmpSendEcho");
     }
-    helper->ready = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    helper->wake = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    if (!helper->ready || !helper->wake)
-        return Error::fromLastSystemError("CreateEventW");
-    try {
-        helper->echoThread = std::thread(runEchoThread, std::ref(*helper));
-    } catch (const std::system_error& failure) {
-        return Error(failure.code().value(), "thread");
-    }
-    return helper.release();
+    return startHelper(std::move(helper));
 }
 
 void closeIcmpHelper(IcmpHelper* helper)
@@ -321,10 +480,13 @@ void setHelperTimeToLive(IcmpHelper& helper, int timeToLive)
 }
 
 ErrorOr<std::size_t> sendThroughHelper(
-    IcmpHelper& helper, const std::uint8_t* request, std::size_t size, Ipv4Address destination)
+    IcmpHelper& helper, const std::uint8_t* request, std::size_t size, const IpAddress& destination)
 {
+    const char* call = helper.family == AddressFamily::V6 ? "Icmp6SendEcho2" : "IcmpSendEcho2";
+    if (destination.family != helper.family)
+        return Error(WSAEAFNOSUPPORT, call);
     if (size < kEchoHeaderSize || size - kEchoHeaderSize > 0xFFFF)
-        return Error(WSAEMSGSIZE, "IcmpSendEcho2");
+        return Error(WSAEMSGSIZE, call);
     auto echo = std::make_unique<PendingEcho>();
     echo->owner = &helper;
     echo->request.assign(request, request + size);
@@ -341,7 +503,7 @@ ErrorOr<std::size_t> sendThroughHelper(
     ::SetEvent(helper.wake);
     const DWORD error = issued.get();
     if (error != 0)
-        return Error(static_cast<int>(error), "IcmpSendEcho2");
+        return Error(static_cast<int>(error), call);
     return size;
 }
 
@@ -362,7 +524,10 @@ ErrorOr<ReceivedDatagram> receiveFromHelper(IcmpHelper& helper, std::uint8_t* bu
     std::memcpy(buffer, image.bytes.data(), std::min(capacity, image.bytes.size()));
     if (image.bytes.size() > capacity)
         return messageTooLongError();
-    return ReceivedDatagram { image.bytes.size(), image.sender };
+    ReceivedDatagram datagram;
+    datagram.size = image.bytes.size();
+    datagram.sender = image.sender;
+    return datagram;
 }
 
 ErrorOr<bool> waitForHelper(IcmpHelper& helper, unsigned timeoutMilliseconds)

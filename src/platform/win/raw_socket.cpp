@@ -1,11 +1,18 @@
 #include "platform/raw_socket.h"
 
+#include "platform/icmp_numbers.h"
 #include "platform/socket_address.h"
 #include "platform/socket_error.h"
 #include "platform/win/icmp_helper.h"
 
+// clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <mswsock.h>
+// clang-format on
+
+#include <atomic>
+#include <cstring>
 
 namespace bv {
 
@@ -16,6 +23,85 @@ namespace {
 Error socketError(const char* step)
 {
     return Error(::WSAGetLastError(), step);
+}
+
+bool isRawIpv6(const IcmpEndpoint& endpoint)
+{
+    return !endpoint.helper && endpoint.family == AddressFamily::V6;
+}
+
+// The hop limit comes only as control data, which WSARecvMsg alone reads;
+// its address is the provider's, the same for every raw ICMPv6 socket.
+LPFN_WSARECVMSG messageReader(SOCKET socket)
+{
+    static std::atomic<LPFN_WSARECVMSG> cached { nullptr };
+    LPFN_WSARECVMSG reader = cached.load();
+    if (reader)
+        return reader;
+    GUID id = WSAID_WSARECVMSG;
+    DWORD bytes = 0;
+    if (::WSAIoctl(socket, SIO_GET_EXTENSION_FUNCTION_POINTER, &id, sizeof id, &reader, sizeof reader, &bytes, nullptr,
+            nullptr)
+        != 0)
+        return nullptr;
+    cached.store(reader);
+    return reader;
+}
+
+ErrorOr<ReceivedDatagram> receiveWithHopLimit(
+    LPFN_WSARECVMSG reader, SOCKET socket, std::uint8_t* buffer, std::size_t capacity)
+{
+    sockaddr_storage from {};
+    WSABUF data { static_cast<ULONG>(capacity > 0x7FFFFFFF ? 0x7FFFFFFF : capacity), reinterpret_cast<char*>(buffer) };
+    alignas(WSACMSGHDR) char control[WSA_CMSG_SPACE(sizeof(INT))] = {};
+    WSAMSG message {};
+    message.name = reinterpret_cast<LPSOCKADDR>(&from);
+    message.namelen = sizeof from;
+    message.lpBuffers = &data;
+    message.dwBufferCount = 1;
+    message.Control = { sizeof control, control };
+    DWORD received = 0;
+    if (reader(socket, &message, &received, nullptr, nullptr) == SOCKET_ERROR) {
+        const int code = ::WSAGetLastError();
+        return code == WSAEMSGSIZE ? messageTooLongError() : Error(code, "WSARecvMsg");
+    }
+    if (message.dwFlags & MSG_TRUNC)
+        return messageTooLongError();
+    ReceivedDatagram datagram;
+    datagram.size = received;
+    datagram.sender = detail::ipAddressOf(&from, message.namelen > 0 ? static_cast<std::size_t>(message.namelen) : 0)
+                          .value_or(IpAddress {});
+    for (WSACMSGHDR* part = WSA_CMSG_FIRSTHDR(&message); part; part = WSA_CMSG_NXTHDR(&message, part)) {
+        if (part->cmsg_level == IPPROTO_IPV6 && part->cmsg_type == IPV6_HOPLIMIT) {
+            INT hopLimit = -1;
+            std::memcpy(&hopLimit, WSA_CMSG_DATA(part), sizeof hopLimit);
+            datagram.hopLimit = hopLimit;
+        }
+    }
+    return datagram;
+}
+
+bool isWantedIcmpv6Type(std::uint8_t type)
+{
+    return type == kIcmpv6EchoReply || type == kIcmpv6DestinationUnreachable || type == kIcmpv6PacketTooBig
+        || type == kIcmpv6TimeExceeded;
+}
+
+// Windows has no ICMPv6 type filter for raw sockets: neighbour discovery,
+// router adverts and our own requests on loopback reach the socket too.
+// True when the first waiting message is one the decoder reads; false when
+// it was another, now dropped.
+bool firstIsWantedIcmpv6(SOCKET socket)
+{
+    char type = 0;
+    // A peek of one byte reports the rest as cut off, and keeps it.
+    const int peeked = ::recv(socket, &type, 1, MSG_PEEK);
+    if (peeked == SOCKET_ERROR && ::WSAGetLastError() != WSAEMSGSIZE)
+        return true;  // the read reports it
+    if (isWantedIcmpv6Type(static_cast<std::uint8_t>(type)))
+        return true;
+    (void)::recv(socket, &type, 1, 0);  // the rest of it is discarded
+    return false;
 }
 
 }  // namespace
@@ -77,11 +163,10 @@ ErrorOr<IcmpEndpoint> openIcmpEndpointOfKind(IcmpSocketKind kind, AddressFamily 
     }
     if (kind != IcmpSocketKind::Helper)
         return Error(WSAESOCKTNOSUPPORT, "socket");
-    if (family == AddressFamily::V6)
-        return Error(ERROR_NOT_SUPPORTED, "Icmp6CreateFile");
     IcmpEndpoint endpoint;
-    endpoint.helper = TRY(detail::openIcmpHelper());
+    endpoint.helper = TRY(detail::openIcmpHelper(family));
     endpoint.kind = IcmpSocketKind::Helper;
+    endpoint.family = family;
     // The helper puts its own identifier on the wire and matches the
     // replies itself; the receiver sees the one the engine wrote.
     endpoint.identifier = static_cast<std::uint16_t>(::GetCurrentProcessId() & 0xFFFFu);
@@ -95,6 +180,16 @@ ErrorOr<SocketHandle> openRawIcmpSocket(AddressFamily family)
         six ? AF_INET6 : AF_INET, SOCK_RAW, six ? IPPROTO_ICMPV6 : IPPROTO_ICMP, nullptr, 0, WSA_FLAG_OVERLAPPED);
     if (socket == INVALID_SOCKET)
         return socketError("WSASocketA");
+    if (six) {
+        // Bound at once, so that it receives before its first send too.
+        // Best effort, both: without the hop limit only the trace's hop
+        // estimate is off.
+        sockaddr_in6 any {};
+        any.sin6_family = AF_INET6;
+        (void)::bind(socket, reinterpret_cast<const sockaddr*>(&any), sizeof any);
+        const DWORD on = 1;
+        (void)::setsockopt(socket, IPPROTO_IPV6, IPV6_HOPLIMIT, reinterpret_cast<const char*>(&on), sizeof on);
+    }
     return static_cast<SocketHandle>(socket);
 }
 
@@ -119,7 +214,7 @@ ErrorOr<std::size_t> sendDatagram(
     if (destination.family != endpoint.family)
         return Error(WSAEAFNOSUPPORT, "sendto");
     if (endpoint.helper)
-        return detail::sendThroughHelper(*endpoint.helper, data, size, destination.ipv4());
+        return detail::sendThroughHelper(*endpoint.helper, data, size, destination);
     if (size > 0x7FFFFFFF)
         return Error(WSAEMSGSIZE, "sendto");
     const detail::SystemSocketAddress to = detail::systemSocketAddress(destination);
@@ -134,6 +229,10 @@ ErrorOr<ReceivedDatagram> receiveDatagram(const IcmpEndpoint& endpoint, std::uin
 {
     if (endpoint.helper)
         return detail::receiveFromHelper(*endpoint.helper, buffer, capacity);
+    if (isRawIpv6(endpoint)) {
+        if (const LPFN_WSARECVMSG reader = messageReader(static_cast<SOCKET>(endpoint.socket)))
+            return receiveWithHopLimit(reader, static_cast<SOCKET>(endpoint.socket), buffer, capacity);
+    }
     sockaddr_storage from {};
     int fromLength = sizeof from;
     const int length = capacity > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(capacity);
@@ -159,16 +258,26 @@ ErrorOr<bool> waitForReadable(const IcmpEndpoint& endpoint, unsigned timeoutMill
     const SocketHandle socket = endpoint.socket;
     if (socket == kInvalidSocket)
         return Error(WSAENOTSOCK, "select");
-    fd_set readSet;
-    FD_ZERO(&readSet);
-    FD_SET(static_cast<SOCKET>(socket), &readSet);
-    timeval timeout {};
-    timeout.tv_sec = static_cast<long>(timeoutMilliseconds / 1000);
-    timeout.tv_usec = static_cast<long>((timeoutMilliseconds % 1000) * 1000);
-    const int ready = ::select(0, &readSet, nullptr, nullptr, &timeout);
-    if (ready == SOCKET_ERROR)
-        return socketError("select");
-    return ready > 0;
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMilliseconds;
+    // A round for each unwanted message dropped, within the time-out.
+    for (int round = 0; round < 64; ++round) {
+        const ULONGLONG now = ::GetTickCount64();
+        const ULONGLONG left = now < deadline ? deadline - now : 0;
+        fd_set readSet;
+        FD_ZERO(&readSet);
+        FD_SET(static_cast<SOCKET>(socket), &readSet);
+        timeval timeout {};
+        timeout.tv_sec = static_cast<long>(left / 1000);
+        timeout.tv_usec = static_cast<long>((left % 1000) * 1000);
+        const int ready = ::select(0, &readSet, nullptr, nullptr, &timeout);
+        if (ready == SOCKET_ERROR)
+            return socketError("select");
+        if (ready == 0)
+            return false;
+        if (!isRawIpv6(endpoint) || firstIsWantedIcmpv6(static_cast<SOCKET>(socket)))
+            return true;
+    }
+    return false;
 }
 
 void closeSocket(const IcmpEndpoint& endpoint)
