@@ -8,7 +8,10 @@
 #include "ping/icmp_message.h"
 #include "ping/receiver.h"
 #include "support/addresses.h"
+#include "support/fake_clock.h"
 #include "support/fake_clock_run.h"
+#include "support/recording_desktop.h"
+#include "support/test_network.h"
 #include "bv_version.h"
 
 #include <arpa/inet.h>
@@ -179,4 +182,16 @@ TEST_F(Metrics, ServedOnLoopbackAtOnePath)
         EXPECT_EQ(std::string(failure.what()),
             "Could not serve metrics on 127.0.0.1:" + std::to_string(server.port()) + ": Address already in use");
     }
+}
+
+// One address, one label, however the list wrote it; names as written.
+TEST(MetricsAddressLabel, Ipv6HostsByTheirCompactAddress)
+{
+    RecordingDesktop desktop;
+    FakeClock clock { kStart };
+    TestNetwork test { "six 2001:2:0:0::A\nfour 10.0.0.1\nnamed host.test\n", clock };
+    const std::string text = metricsExposition(*test.network);
+    EXPECT_THAT(text, testing::HasSubstr("beaconvigilor_host_status{name=\"six\",address=\"2001:2::a\"} 0\n"));
+    EXPECT_THAT(text, testing::HasSubstr("beaconvigilor_host_status{name=\"four\",address=\"10.0.0.1\"} 0\n"));
+    EXPECT_THAT(text, testing::HasSubstr("beaconvigilor_host_status{name=\"named\",address=\"host.test\"} 0\n"));
 }
