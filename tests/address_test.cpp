@@ -13,7 +13,7 @@ constexpr CalendarTime kLoaded = 1108980907;  // Mon Feb 21 10:15:07 2005 UTC
 
 PingResult miss(const std::string& text)
 {
-    return PingResult { 0, text, 0 };
+    return PingResult { {}, text, 0 };
 }
 
 PingResult answer()

@@ -67,7 +67,7 @@ TEST_F(ChangeNoticesTest, ManyTurnsInOnePassMakeOneNoticeAndOffDropsThem)
 
     // One comes back: its GREEN line is the news.
     send(host(2));
-    host(2).setPingState(host(2).recordResult(PingResult { 0, "", 1 }));
+    host(2).setPingState(host(2).recordResult(PingResult { {}, "", 1 }));
     passAndLog();
     network().sweepPass();
     ASSERT_EQ(shown.size(), 2u);
@@ -76,7 +76,7 @@ TEST_F(ChangeNoticesTest, ManyTurnsInOnePassMakeOneNoticeAndOffDropsThem)
     // Turned off, what is logged in the meantime is not saved for later.
     notices.setEnabled(false);
     send(host(3));
-    host(3).setPingState(host(3).recordResult(PingResult { 0, "", 1 }));
+    host(3).setPingState(host(3).recordResult(PingResult { {}, "", 1 }));
     passAndLog();
     notices.setEnabled(true);
     network().sweepPass();

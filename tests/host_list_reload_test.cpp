@@ -46,7 +46,7 @@ TEST_F(HostListReloadTest, StayingHostsKeepTheirStateLeavingOnesLeaveEverything)
     host(3).setStatus(HostStatus::Red);
     // a has just come back, and the sweep has not yet queued its GREEN line.
     host(0).setStatus(HostStatus::Red);
-    host(0).setPingState(host(0).recordResult(PingResult { 0, "", 1 }));
+    host(0).setPingState(host(0).recordResult(PingResult { {}, "", 1 }));
     ASSERT_EQ(network().writeDownFile(), TextWrite::Written);
 
     clock.advance(5);
@@ -94,7 +94,7 @@ TEST_F(HostListReloadTest, StayingHostsKeepTheirStateLeavingOnesLeaveEverything)
     // b's return, when it comes, carries the whole outage.
     clock.advance(60);
     send(*b);
-    b->setPingState(b->recordResult(PingResult { 0, "", 1 }));
+    b->setPingState(b->recordResult(PingResult { {}, "", 1 }));
     network().sweepPass();
     ASSERT_EQ(network().writeLogBatch(), TextWrite::Written);
     EXPECT_NE(readFile(network().getLogFile()).find("\tGREEN\tb2\t10.0.0.2\trenamed\t365.000000"), std::string::npos)

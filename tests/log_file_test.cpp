@@ -29,9 +29,9 @@ protected:
     void turnRed(Address& host, const std::string& error)
     {
         host.setLastSendTime(clock.now() - 40);
-        host.recordResult(PingResult { 0, "Timed out", 0 });
+        host.recordResult(PingResult { {}, "Timed out", 0 });
         host.setLastSendTime(clock.now() - 20);
-        host.setPingState(host.recordResult(PingResult { 0, error, 0 }));
+        host.setPingState(host.recordResult(PingResult { {}, error, 0 }));
     }
 
     virtual Network& network() { return *test.network; }
@@ -73,7 +73,7 @@ TEST_F(LogFileTest, BatchLinesInHostsOrderWithAnEmptyLineAfter)
     // The return from red: the outage length, and the next batch appends.
     Address& web = *network().host(1);
     web.setLastSendTime(kStart + 100);
-    web.setPingState(web.recordResult(PingResult { 0, "", 1 }));
+    web.setPingState(web.recordResult(PingResult { {}, "", 1 }));
     network().sweepPass();
     network().writeLogBatch();
     EXPECT_EQ(log().substr(log().find("\r\n\r\n") + 4),
@@ -97,18 +97,18 @@ TEST_F(LogFileTest, DownFileListsTheRedHosts)
     spare.setStatus(HostStatus::Green);
     turnRed(spare, "Timed out");
     turnRed(*network().host(0), "Timed out");
-    spare.setPingState(spare.recordResult(PingResult { 0, "Destination unreachable", 0 }));
+    spare.setPingState(spare.recordResult(PingResult { {}, "Destination unreachable", 0 }));
     network().writeDownFile();
     EXPECT_EQ(readFile(network().getDownFile()),
         "Mon Feb 21 10:14:27 2005\tRED\trouter-2\t10.0.0.2\tcore switch\t\tTimed out\r\n"
         "Mon Feb 21 10:14:27 2005\tRED\tspare\t10.0.0.9\t\t\tDestination unreachable\r\n\r\n");
 
-    spare.setPingState(spare.recordResult(PingResult { 0, "", 1 }));
+    spare.setPingState(spare.recordResult(PingResult { {}, "", 1 }));
     network().writeDownFile();
     // The file is rewritten in place; nothing of the longer text is left.
     EXPECT_EQ(readFile(network().getDownFile()),
         "Mon Feb 21 10:14:27 2005\tRED\trouter-2\t10.0.0.2\tcore switch\t\tTimed out\r\n\r\n");
-    network().host(0)->recordResult(PingResult { 0, "", 1 });
+    network().host(0)->recordResult(PingResult { {}, "", 1 });
     network().writeDownFile();
     EXPECT_EQ(readFile(network().getDownFile()), "\r\n");
 }

@@ -91,7 +91,7 @@ TEST_F(StatusSweepTest, RedHostThatAnsweredIsQueuedWithItsOutage)
     host(0).setDownSince(kStart - 120);
     send(host(0));
     // What the receiver does with the answer.
-    host(0).setPingState(host(0).recordResult(PingResult { 0, "", 1 }));
+    host(0).setPingState(host(0).recordResult(PingResult { {}, "", 1 }));
     ASSERT_TRUE(network().pingSemaphore().release());
     network().sweepPass();
     ASSERT_EQ(network().printList().size(), 1u);

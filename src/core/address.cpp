@@ -38,9 +38,12 @@ Address& Address::operator=(const Address& other)
         initialise(other.name_, other.hostText_, other.comment_, other.interval_, other.ttl_, other.getStatus(),
             other.getPingState(), other.lastReplyTime_, other.downSince_, other.lastSendTime_, other.errorText_,
             other.timeOut_);
+        family_ = other.family_;
+        ipv6Twin_ = other.ipv6Twin_;
+        key_ = other.key_;
         requestsSent_ = other.requestsSent_;
         repliesMatched_ = other.repliesMatched_;
-    outages_ = other.outages_;
+        outages_ = other.outages_;
         sentAt_ = other.sentAt_;
         holdsCount_ = other.holdsCount_;
     }
@@ -63,7 +66,18 @@ void Address::initialise(const std::string& name, const std::string& hostText, c
     lastSendTime_ = lastSendTime;
     errorText_ = errorText;
     timeOut_ = timeOut;
-    numericAddress_ = platform::parseIpv4(hostText_);
+    // A malformed IPv6 text never gets this far: the host list refuses it.
+    const auto numeric = platform::parseHostAddress(hostText_);
+    numericAddress_ = numeric.is_error() ? std::nullopt : numeric.value();
+    key_ = numericAddress_ ? platform::addressText(*numericAddress_) : hostText_;
+}
+
+void Address::makeIpv6Twin()
+{
+    family_ = HostFamily::V6;
+    ipv6Twin_ = true;
+    name_ += kIpv6TwinSuffix;
+    key_ = hostText_ + kIpv6TwinSuffix;
 }
 
 PingState Address::getPingState() const

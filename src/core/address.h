@@ -1,10 +1,11 @@
 #pragma once
 
 #include "platform/clock.h"
-#include "platform/ipv4.h"
+#include "platform/ip_address.h"
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace bv {
@@ -16,9 +17,20 @@ using platform::CalendarTime;
 enum class HostStatus : std::int32_t { Green = 0, Yellow = 1, Red = 2 };
 enum class PingState : std::int32_t { Idle = 0, AwaitingReply = 1, ChangePending = 2 };
 
+// Which of a name's addresses a host pings; a numeric host pings its own.
+enum class HostFamily : std::uint8_t {
+    Either,  // the IPv4 address when the name has one, else the IPv6 one
+    V4,
+    V6,
+};
+
+// The name a dual-stack host's IPv6 twin is listed under: its line's name
+// and this.
+inline constexpr const char* kIpv6TwinSuffix = " (IPv6)";
+
 // One ping result as recordResult takes it.
 struct PingResult {
-    platform::Ipv4Address address = 0;  // where the reply came from; not read by recordResult
+    platform::IpAddress address;  // where the reply came from; not read by recordResult
     std::string errorText;              // empty for a good reply
     std::int32_t ok = 0;                // non-zero when the request was answered
 };
@@ -57,7 +69,19 @@ public:
     // Read by the sender without the lock, to send answering hosts first.
     HostStatus getStatus() const { return status_.load(std::memory_order_relaxed); }
     PingState getPingState() const;
-    platform::Ipv4Address getNumericAddress() const { return numericAddress_; }
+    // The host text's own address; nothing for a name.
+    const std::optional<platform::IpAddress>& getNumericAddress() const { return numericAddress_; }
+    // For a name: which of its addresses the host pings.
+    HostFamily getFamily() const { return family_; }
+    void setFamily(HostFamily value) { family_ = value; }
+    // What tells the host apart in the list: the compact text of a numeric
+    // host's address, so that two texts of one address are one host; the
+    // text of a name; for a name's IPv6 twin, the text and kIpv6TwinSuffix.
+    const std::string& getKey() const { return key_; }
+    // Turns a name's record into its IPv6 twin: it pings the name's IPv6
+    // address and is listed and keyed with kIpv6TwinSuffix.
+    void makeIpv6Twin();
+    bool isIpv6Twin() const { return ipv6Twin_; }
     std::int32_t getTimeOut() const { return timeOut_; }
     // The engine's own accounting: requests that went out to the host and
     // good replies matched to them. Guarded by the run's vector mutex.
@@ -76,9 +100,11 @@ public:
     bool getHoldsCount() const { return holdsCount_; }
     void setHoldsCount(bool value) { holdsCount_ = value; }
 
-    // The host text is the registry key and the source of the numeric
-    // address, so it is fixed once the record exists.
+    // The host text is the source of the numeric address and of the key, so
+    // it is fixed once the record exists, but for another text of the same
+    // address (a reload of an edited list).
     void setName(const std::string& value) { name_ = value; }
+    void setHostTextOfSameKey(const std::string& value) { hostText_ = value; }
     void setComment(const std::string& value) { comment_ = value; }
     void setErrorText(const std::string& value) { errorText_ = value; }
     void setLastReplyTime(CalendarTime value) { lastReplyTime_ = value; }
@@ -109,7 +135,10 @@ private:
     // The sender reads it without the lock to decide whether a host is due,
     // so it is kept atomically; every change still happens under the lock.
     std::atomic<PingState> pingState_ { PingState::Idle };
-    platform::Ipv4Address numericAddress_ = platform::kNoAddress;
+    std::optional<platform::IpAddress> numericAddress_;
+    std::string key_;
+    HostFamily family_ = HostFamily::Either;
+    bool ipv6Twin_ = false;
     std::int32_t timeOut_ = 10;
     std::uint32_t requestsSent_ = 0;
     std::uint32_t repliesMatched_ = 0;

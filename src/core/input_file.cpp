@@ -48,7 +48,7 @@ InputLine splitInputLine(const std::string& line)
 
 namespace {
 
-std::string errorText(const InputLine& parts, int lineNumber, const char* reason)
+std::string errorText(const InputLine& parts, int lineNumber, const std::string& reason)
 {
     return "unable to create address for " + parts.name + " " + parts.hostText + " " + parts.comment + " at line "
         + std::to_string(lineNumber) + reason + "\n";
@@ -96,7 +96,12 @@ void loadLine(Region& region, std::string& line, int lineNumber, CalendarTime no
         reportLine(report, errorText(parts, lineNumber, " because the line format was not correct"), kParseCaption);
         return;
     }
-    if (platform::parseIpv4(parts.hostText) == platform::kNoAddress)
+    const auto numeric = platform::parseHostAddress(parts.hostText);
+    if (numeric.is_error()) {
+        reportLine(report, errorText(parts, lineNumber, " because " + numeric.error().text()), kParseCaption);
+        return;
+    }
+    if (!numeric.value())
         region.setHasNamedHosts(true);
 
     std::unique_ptr<Address> record;
@@ -107,6 +112,8 @@ void loadLine(Region& region, std::string& line, int lineNumber, CalendarTime no
         reportLine(report, errorText(parts, lineNumber, ""), kParseCaption);
         return;
     }
+    if (!numeric.value())
+        record->setFamily(region.getNameFamily());
     if (!region.addAddress(record)) {
         InputLine shown { record->getName(), record->getHostText(), record->getComment() };
         reportLine(report, errorText(shown, lineNumber, " because the ip was found earlier in the file"),

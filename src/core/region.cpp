@@ -19,7 +19,7 @@ Region::~Region()
 
 bool Region::addAddress(std::unique_ptr<Address>& record)
 {
-    const std::string key = record->getHostText();
+    const std::string& key = record->getKey();
     auto found = hostIndex_.lower_bound(key);
     if (found != hostIndex_.end() && found->first == key)
         return false;
@@ -33,10 +33,36 @@ bool Region::addAddress(std::unique_ptr<Address>& record)
     return true;
 }
 
-Address* Region::findHost(const std::string& text) const
+Address* Region::findHost(const std::string& key) const
 {
-    auto found = hostIndex_.find(text);
+    auto found = hostIndex_.find(key);
     return found == hostIndex_.end() ? nullptr : found->second;
+}
+
+Address* Region::findHost(const platform::IpAddress& address) const
+{
+    return findHost(platform::addressText(address));
+}
+
+void Region::addIpv6Twins(const std::function<bool(const Address&)>& hasBoth)
+{
+    std::vector<std::unique_ptr<Address>> listed;
+    listed.reserve(hosts_.size());
+    for (auto& record : hosts_) {
+        const bool twinned = !record->getNumericAddress() && !record->isIpv6Twin() && hasBoth(*record);
+        Address* original = record.get();
+        listed.push_back(std::move(record));
+        if (!twinned)
+            continue;
+        auto twin = std::make_unique<Address>(*original);
+        twin->makeIpv6Twin();
+        if (hostIndex_.count(twin->getKey()) != 0)
+            continue;
+        original->setFamily(HostFamily::V4);
+        hostIndex_.emplace(twin->getKey(), twin.get());
+        listed.push_back(std::move(twin));
+    }
+    hosts_ = std::move(listed);
 }
 
 std::vector<std::unique_ptr<Address>> Region::adoptHosts(Region& fresh, std::vector<Address*>& added)
@@ -45,24 +71,26 @@ std::vector<std::unique_ptr<Address>> Region::adoptHosts(Region& fresh, std::vec
     std::vector<std::string> oldOrder;
     oldOrder.reserve(hosts_.size());
     for (auto& record : hosts_) {
-        oldOrder.push_back(record->getHostText());
+        oldOrder.push_back(record->getKey());
         listed.emplace(oldOrder.back(), std::move(record));
     }
     hosts_.clear();
     hostIndex_.clear();
     hosts_.reserve(fresh.hosts_.size());
     for (auto& record : fresh.hosts_) {
-        auto kept = listed.find(record->getHostText());
+        auto kept = listed.find(record->getKey());
         if (kept != listed.end()) {
             kept->second->setName(record->getName());
             kept->second->setComment(record->getComment());
+            kept->second->setHostTextOfSameKey(record->getHostText());
+            kept->second->setFamily(record->getFamily());
             hosts_.push_back(std::move(kept->second));
             listed.erase(kept);
         } else {
             added.push_back(record.get());
             hosts_.push_back(std::move(record));
         }
-        hostIndex_.emplace(hosts_.back()->getHostText(), hosts_.back().get());
+        hostIndex_.emplace(hosts_.back()->getKey(), hosts_.back().get());
     }
     hasNamedHosts_ = fresh.hasNamedHosts_;
     fresh.hosts_.clear();

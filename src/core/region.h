@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -12,7 +13,7 @@
 namespace bv {
 
 // The registry of a run: every host record in load order, and an index by
-// host text. Its own Address fields hold run-wide values.
+// key (see Address::getKey). Its own Address fields hold run-wide values.
 class Region : public Address {
 public:
     Region(const std::string& name, std::int32_t interval, std::int32_t ttl, std::int32_t timeOut,
@@ -21,15 +22,22 @@ public:
     Region(const Region&) = delete;
     Region& operator=(const Region&) = delete;
 
-    // Takes the record when its host text is new; otherwise leaves it with
-    // the caller and returns false.
+    // Takes the record when its key is new; otherwise leaves it with the
+    // caller and returns false.
     bool addAddress(std::unique_ptr<Address>& record);
-    Address* findHost(const std::string& text) const;
+    Address* findHost(const std::string& key) const;
+    // The host listed with that address as its host text.
+    Address* findHost(const platform::IpAddress& address) const;
+
+    // Gives every name whose record `hasBoth` says has addresses of both
+    // families an IPv6 twin right after it; the name's own record then pings
+    // its IPv4 address.
+    void addIpv6Twins(const std::function<bool(const Address&)>& hasBoth);
 
     // Makes the hosts of `fresh` (just loaded, with this registry's
     // settings) the list, in their order. A host whose text was listed
     // already keeps its record, so its status, times, counts and a request
-    // in flight, and takes the new line's name and comment. `added` gets
+    // in flight, and takes the new line's name, comment and host text. `added` gets
     // the records that are new; the records that left the list are handed
     // back in their old order. `fresh` is left empty.
     std::vector<std::unique_ptr<Address>> adoptHosts(Region& fresh, std::vector<Address*>& added);
@@ -41,6 +49,10 @@ public:
     std::int32_t getPacketSize() const { return packetSize_; }
     bool getHasNamedHosts() const { return hasNamedHosts_; }
     void setHasNamedHosts(bool value) { hasNamedHosts_ = value; }
+    // Which addresses of a name its host pings; `-family both` loads names
+    // as Either and then adds their twins.
+    HostFamily getNameFamily() const { return nameFamily_; }
+    void setNameFamily(HostFamily value) { nameFamily_ = value; }
 
     // Written by the sweep at the end of each pass, read by the summary from
     // another thread without a lock.
@@ -64,6 +76,7 @@ private:
     std::int32_t pingTtl_;
     std::int32_t packetSize_;
     bool hasNamedHosts_ = false;
+    HostFamily nameFamily_ = HostFamily::Either;
     std::atomic<std::int32_t> redCount_ { 0 };
     std::atomic<std::int32_t> yellowCount_ { 0 };
     std::atomic<std::int32_t> greenCount_ { 0 };

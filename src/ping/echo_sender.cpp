@@ -30,9 +30,7 @@ SendResult sendPrimingEcho(const platform::IcmpEndpoint& socket)
         platform::errorLine("could not allocate buffers");
         return SendResult::Failed;
     }
-    SocketAddress destination;
-    destination.family = kAddressFamilyInet;
-    destination.address = platform::parseIpv4("127.0.0.1");
+    const auto destination = platform::IpAddress::fromIpv4(platform::parseIpv4("127.0.0.1"));
     fillEchoRequest(buffer.get(), 44, 0, echoIdentifierOf(socket));
     return sendEcho(socket, destination, buffer.get(), 44);
 }
@@ -59,15 +57,46 @@ namespace {
 
 enum class SendOutcome { Sent, NoCount, Stop };
 
+// Each family's socket and identifier, asked for once: for a raw socket the
+// identifier is a system call, and the IPv6 socket opens with its first use.
+class SenderSockets {
+public:
+    explicit SenderSockets(IcmpSockets& sockets)
+        : all_(sockets)
+    {
+    }
+    IcmpSocket* socket(platform::AddressFamily family)
+    {
+        const std::size_t index = family == platform::AddressFamily::V6 ? 1 : 0;
+        if (!asked_[index]) {
+            asked_[index] = true;
+            chosen_[index] = all_.forSending(family);
+            identifiers_[index] = chosen_[index] ? chosen_[index]->echoIdentifier() : 0;
+        }
+        return chosen_[index];
+    }
+    std::uint16_t identifier(platform::AddressFamily family) const
+    {
+        return identifiers_[family == platform::AddressFamily::V6 ? 1 : 0];
+    }
+
+private:
+    IcmpSockets& all_;
+    IcmpSocket* chosen_[2] = {};
+    std::uint16_t identifiers_[2] = {};
+    bool asked_[2] = {};
+};
+
 // One request to one due host. Without `waitForCount` a host gives way when
 // no count is free, so that the others are not held up behind it.
-SendOutcome sendRequest(EngineContext& engine, Address& host, bool waitForCount, std::uint8_t* buffer, int size,
-    std::uint16_t identifier)
+SendOutcome sendRequest(
+    EngineContext& engine, Address& host, bool waitForCount, std::uint8_t* buffer, int size, SenderSockets& sockets)
 {
     platform::Clock& clock = engine.clock;
     // Looked up before any lock is taken: a slow name server holds up this
     // thread alone, never the receiver or the sweep.
-    const auto resolved = resolveHost(host.getHostText(), host.getNumericAddress());
+    const auto resolved = resolveHost(host.getHostText(), host.getNumericAddress(), host.getFamily());
+    IcmpSocket* socket = resolved.is_error() ? nullptr : sockets.socket(resolved.value().family);
 
     platform::traceLine("w:waiting semMutex");
     std::optional<platform::CountHold> count = waitForCount
@@ -78,7 +107,7 @@ SendOutcome sendRequest(EngineContext& engine, Address& host, bool waitForCount,
     platform::traceLine("w: waiting for vect mutex");
     platform::MutexHold locked(engine.vectorMutex, "mutex cannot be released");
     platform::traceLine("w: got vect mutex");
-    if (locked && engine.hosts.findHost(host.getHostText()) != &host)
+    if (locked && engine.hosts.findHost(host.getKey()) != &host)
         return SendOutcome::Sent;  // it left the list since the pass began
     if (!*count || !locked) {
         platform::traceLine("w: unable to acqire semaphore");
@@ -88,29 +117,30 @@ SendOutcome sendRequest(EngineContext& engine, Address& host, bool waitForCount,
     if (exitRequested.load())
         return SendOutcome::Stop;  // the count may be one the sweep gave back for the exit
 
-    if (resolved.is_error()) {
+    if (resolved.is_error() || !socket) {
         // Stamped so that the host waits its interval before the next try
         // instead of being looked up again at once, over and over.
         host.setLastSendTime(clock.now());
         host.setSentAt(clock.monotonicMilliseconds());
-        host.setPingState(host.recordResult(PingResult { 0, "Could not set up for ping", 0 }));
+        const char* why = resolved.is_error() ? "Could not set up for ping" : IcmpSockets::kNoIpv6SocketText;
+        host.setPingState(host.recordResult(PingResult { {}, why, 0 }));
         count->release();
         locked.release();
         platform::traceLine("could not setup for ping");
         return SendOutcome::Sent;
     }
-    const SocketAddress& destination = resolved.value();
-    if (host.getNumericAddress() == platform::kNoAddress)
-        engine.namedHosts.place(host, destination.address);
-    fillEchoRequest(buffer, size, 0, identifier);
+    const platform::IpAddress& destination = resolved.value();
+    if (!host.getNumericAddress())
+        engine.namedHosts.place(host, destination);
+    fillEchoRequest(buffer, size, 0, sockets.identifier(destination.family), destination.family);
     platform::traceLine("w: waiting for socket mutex");
     platform::traceLine("w: got socket mutex");
     startRequest(engine, host);
-    if (sendEcho(engine.socket.endpoint(), destination, buffer, size) == SendResult::Failed) {
+    if (sendEcho(socket->endpoint(), destination, buffer, size) == SendResult::Failed) {
         platform::errorLine("pinging failed");
         platform::traceLine("w:send failed");
         takeBackCount(host);
-        host.setPingState(host.recordResult(PingResult { 0, "unable to send ping: 0 bytes sent", 0 }));
+        host.setPingState(host.recordResult(PingResult { {}, "unable to send ping: 0 bytes sent", 0 }));
         count->release("w:semaphore cannot be released");
         platform::traceLine("w: released ping sem");
     } else {
@@ -134,8 +164,7 @@ int echoSenderThread(EngineContext& engine)
         platform::errorLine("could not allocate buffers");
         return 1;
     }
-    // Asked once: it does not change, and for a raw socket it is a system call.
-    const std::uint16_t identifier = engine.socket.echoIdentifier();
+    SenderSockets sockets(engine.sockets);
     platform::Clock& clock = engine.clock;
 
     std::int64_t lastTracedPass = 0;
@@ -192,13 +221,13 @@ int echoSenderThread(EngineContext& engine)
         bool countsRanOut = false;
         bool stop = false;
         for (Address* host : answering) {
-            if (sendRequest(engine, *host, true, buffer.get(), size, identifier) == SendOutcome::Stop) {
+            if (sendRequest(engine, *host, true, buffer.get(), size, sockets) == SendOutcome::Stop) {
                 stop = true;
                 break;
             }
         }
         for (std::size_t next = 0; !stop && next < others.size(); ++next) {
-            const SendOutcome outcome = sendRequest(engine, *others[next], false, buffer.get(), size, identifier);
+            const SendOutcome outcome = sendRequest(engine, *others[next], false, buffer.get(), size, sockets);
             stop = outcome == SendOutcome::Stop;
             countsRanOut = outcome == SendOutcome::NoCount;
             if (countsRanOut)

@@ -21,7 +21,7 @@ struct EngineContext {
     platform::Semaphore& pingSemaphore;
     InFlightRequests& inFlight;  // guarded by vectorMutex
     NamedHosts& namedHosts;      // guarded by vectorMutex
-    IcmpSocket& socket;
+    IcmpSockets& sockets;
     platform::Clock& clock;
     // Bumped by the sender as it starts a pass, under vectorMutex: a record
     // that left the list may be freed once the pass that might hold it ended.

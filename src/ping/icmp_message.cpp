@@ -40,23 +40,24 @@ std::uint16_t echoIdentifierOf(const platform::IcmpEndpoint& socket)
     return socket.kind == platform::IcmpSocketKind::Raw ? ownEchoIdentifier() : socket.identifier;
 }
 
-platform::ErrorOr<SocketAddress> resolveHost(const std::string& hostText, platform::Ipv4Address numericAddress)
+platform::ErrorOr<platform::IpAddress> resolveHost(
+    const std::string& hostText, const std::optional<platform::IpAddress>& numeric, HostFamily wanted)
 {
-    SocketAddress destination;
-    destination.family = kAddressFamilyInet;
-    if (numericAddress != platform::kNoAddress) {
-        destination.address = numericAddress;
-        return destination;
-    }
+    if (numeric)
+        return *numeric;
     // The text ends at its first NUL, as the resolver would read it.
     const std::string name = hostText.c_str();
     auto found = platform::lookUpName(name);
-    if (found.is_error()) {
-        platform::errorLine("Failed to resolve " + name + ": " + found.error().message());
-        return found.release_error();
+    if (!found.is_error()) {
+        const platform::NameAddresses& addresses = found.value();
+        if (wanted != HostFamily::V6 && addresses.v4)
+            return *addresses.v4;
+        if (wanted != HostFamily::V4 && addresses.v6)
+            return *addresses.v6;
+        found = platform::Error(0, wanted == HostFamily::V4 ? "no IPv4 address" : "no IPv6 address");
     }
-    destination.address = found.value();
-    return destination;
+    platform::errorLine("Failed to resolve " + name + ": " + found.error().message());
+    return found.release_error();
 }
 
 std::uint16_t internetChecksum(const std::uint8_t* bytes, int count)
@@ -78,9 +79,11 @@ std::uint16_t fillEchoRequest(std::uint8_t* buffer, int size, std::uint16_t sequ
     return fillEchoRequest(buffer, size, sequence, ownEchoIdentifier());
 }
 
-std::uint16_t fillEchoRequest(std::uint8_t* buffer, int size, std::uint16_t sequence, std::uint16_t identifier)
+std::uint16_t fillEchoRequest(
+    std::uint8_t* buffer, int size, std::uint16_t sequence, std::uint16_t identifier, platform::AddressFamily family)
 {
-    buffer[0] = kIcmpEchoRequest;
+    const bool six = family == platform::AddressFamily::V6;
+    buffer[0] = six ? platform::kIcmpv6EchoRequest : kIcmpEchoRequest;
     buffer[1] = 0;
     buffer[2] = 0;
     buffer[3] = 0;
@@ -91,21 +94,22 @@ std::uint16_t fillEchoRequest(std::uint8_t* buffer, int size, std::uint16_t sequ
     buffer[7] = static_cast<std::uint8_t>(sequence >> 8);
     for (int index = kEchoHeaderSize; index < size; ++index)
         buffer[index] = static_cast<std::uint8_t>('a' + (index - kEchoHeaderSize) % 26);
+    if (six)
+        return 0;
     const std::uint16_t checksum = internetChecksum(buffer, size);
     buffer[2] = static_cast<std::uint8_t>(checksum >> 8);
     buffer[3] = static_cast<std::uint8_t>(checksum & 0xFF);
     return checksum;
 }
 
-SendResult sendEcho(
-    const platform::IcmpEndpoint& socket, const SocketAddress& destination, const std::uint8_t* buffer, int size)
+SendResult sendEcho(const platform::IcmpEndpoint& socket, const platform::IpAddress& destination,
+    const std::uint8_t* buffer, int size)
 {
     const auto sent
-        = platform::sendDatagram(socket, buffer, size > 0 ? static_cast<std::size_t>(size) : 0, destination.address);
+        = platform::sendDatagram(socket, buffer, size > 0 ? static_cast<std::size_t>(size) : 0, destination);
     if (platform::traceWanted()) {
-        const std::string dotted = platform::dottedQuad(destination.address);
-        platform::traceLine("Sending " + std::to_string(size) + " bytes to " + dotted + "... done sending bytes to "
-            + dotted);
+        const std::string text = platform::addressText(destination);
+        platform::traceLine("Sending " + std::to_string(size) + " bytes to " + text + "... done sending bytes to " + text);
     }
     if (sent.is_error()) {
         platform::errorLine("send failed: " + std::to_string(sent.error().code()));
@@ -116,9 +120,9 @@ SendResult sendEcho(
     return SendResult::Sent;
 }
 
-int receiveMessage(const platform::IcmpEndpoint& socket, SocketAddress& sender, std::uint8_t* buffer, int capacity)
+int receiveMessage(const platform::IcmpEndpoint& socket, MessageSource& sender, std::uint8_t* buffer, int capacity)
 {
-    sender = SocketAddress {};
+    sender = MessageSource {};
     const auto received
         = platform::receiveDatagram(socket, buffer, capacity > 0 ? static_cast<std::size_t>(capacity) : 0);
     if (received.is_error()) {
@@ -128,86 +132,163 @@ int receiveMessage(const platform::IcmpEndpoint& socket, SocketAddress& sender, 
                                                               : "error #" + std::to_string(error.code())));
         return -1;
     }
-    sender.family = kAddressFamilyInet;
     sender.address = received.value().sender;
+    sender.hopLimit = received.value().hopLimit;
     return static_cast<int>(received.value().size);
 }
 
-DecodeResult decodeReply(const std::uint8_t* datagram, int count, const SocketAddress& sender, ReplyInfo& reply)
+DecodeResult decodeReply(const std::uint8_t* datagram, int count, const MessageSource& sender, ReplyInfo& reply)
 {
     return decodeReply(datagram, count, sender, reply, ownEchoIdentifier());
 }
 
-DecodeResult decodeReply(const std::uint8_t* datagram, int count, const SocketAddress& sender, ReplyInfo& reply,
-    std::uint16_t ownIdentifier)
+namespace {
+
+std::uint16_t lowByteFirst(const std::uint8_t* field)
+{
+    return static_cast<std::uint16_t>(field[0] | field[1] << 8);
+}
+
+// What both families' messages come to once their layout is read.
+struct MessageView {
+    bool isError = false;
+    const std::uint8_t* echo = nullptr;  // the echo reply, or the request an error quotes
+    std::string errorText;
+};
+
+DecodeResult tooFewBytes(const MessageSource& sender)
+{
+    platform::errorLine("too few bytes from " + platform::addressText(sender.address));
+    return DecodeResult::Unusable;
+}
+
+DecodeResult unknownType(std::uint8_t type)
+{
+    platform::errorLine("Unknown ICMP packet type " + std::to_string(type) + " received");
+    return DecodeResult::Unusable;
+}
+
+// An IPv4 datagram: its header, then the ICMP message; an error quotes the
+// request's IPv4 header and its first 8 bytes.
+DecodeResult readIpv4(const std::uint8_t* datagram, int count, const MessageSource& sender, MessageView& view,
+    ReplyInfo& reply)
 {
     // A header length field below 5 is no IPv4 header: the time to live at
     // byte 8 would lie beyond a datagram of 8 bytes.
     if (count <= 0 || count < ipHeaderLength(datagram) + kEchoHeaderSize
-        || ipHeaderLength(datagram) < kMinIpHeaderLength) {
-        platform::errorLine("too few bytes from " + platform::dottedQuad(sender.address));
-        return DecodeResult::Unusable;
-    }
-    const int header = ipHeaderLength(datagram);
-    const std::uint8_t* icmp = datagram + header;
-    const std::uint8_t type = icmp[0];
-    switch (type) {
+        || ipHeaderLength(datagram) < kMinIpHeaderLength)
+        return tooFewBytes(sender);
+    const std::uint8_t* icmp = datagram + ipHeaderLength(datagram);
+    switch (icmp[0]) {
     case kIcmpEchoReply:
-        if (icmp[4] != (ownIdentifier & 0xFF) || icmp[5] != (ownIdentifier >> 8)) {
-            platform::traceLine("this ping reply wasn't for me");
-            return DecodeResult::NotOurs;
-        }
-        break;
+        view.echo = icmp;
+        reply.about = sender.address;
+        return DecodeResult::Usable;
     case kIcmpTimeExceeded:
+        view.errorText = "TTL expired";
         break;
     case kIcmpDestinationUnreachable:
-        platform::errorLine("Destination unreachable");
-        reply.errorText = "Destination unreachable";
+        view.errorText = "Destination unreachable";
         break;
     default:
-        platform::errorLine("Unknown ICMP packet type " + std::to_string(type) + " received");
-        return DecodeResult::Unusable;
+        return unknownType(icmp[0]);
     }
+    view.isError = true;
+    const int quotedAt = static_cast<int>(icmp - datagram) + kEchoHeaderSize;
+    if (count < quotedAt + kMinIpHeaderLength || ipHeaderLength(datagram + quotedAt) < kMinIpHeaderLength
+        || count < quotedAt + ipHeaderLength(datagram + quotedAt) + kEchoHeaderSize)
+        return tooFewBytes(sender);
+    platform::Ipv4Address destination = 0;
+    // The bytes are already in network order, which is how the address is kept.
+    std::memcpy(&destination, datagram + quotedAt + 16, sizeof destination);
+    reply.about = platform::IpAddress::fromIpv4(destination);
+    view.echo = datagram + quotedAt + ipHeaderLength(datagram + quotedAt);
+    return DecodeResult::Usable;
+}
 
+bool isLinkLocal(const platform::IpAddress& address)
+{
+    return address.isV6() && address.bytes[0] == 0xFE && (address.bytes[1] & 0xC0) == 0x80;
+}
+
+// An ICMPv6 message alone; an error quotes the request's IPv6 header and as
+// much of the request as fits.
+DecodeResult readIpv6(const std::uint8_t* message, int count, const MessageSource& sender, MessageView& view,
+    ReplyInfo& reply)
+{
+    if (count < kEchoHeaderSize)
+        return tooFewBytes(sender);
+    switch (message[0]) {
+    case platform::kIcmpv6EchoReply:
+        view.echo = message;
+        reply.about = sender.address;
+        return DecodeResult::Usable;
+    case platform::kIcmpv6TimeExceeded:
+        view.errorText = "TTL expired";
+        break;
+    case platform::kIcmpv6DestinationUnreachable:
+        view.errorText = "Destination unreachable";
+        break;
+    case platform::kIcmpv6PacketTooBig:
+        view.errorText = "Packet too big";
+        break;
+    default:
+        return unknownType(message[0]);
+    }
+    view.isError = true;
+    constexpr int quotedAt = kEchoHeaderSize;
+    if (count < quotedAt + static_cast<int>(platform::kIpv6HeaderSize) + kEchoHeaderSize)
+        return tooFewBytes(sender);
+    const std::uint8_t* quoted = message + quotedAt;
+    reply.about = platform::IpAddress::fromIpv6(quoted + 24);
+    // The quoted header has no zone; a link-local destination lies on the
+    // link the error came from.
+    if (isLinkLocal(reply.about))
+        reply.about.scope = sender.address.scope;
+    if (quoted[6] != platform::kProtocolIcmpv6)
+        return DecodeResult::NotOurs;
+    view.echo = quoted + platform::kIpv6HeaderSize;
+    return DecodeResult::Usable;
+}
+
+}  // namespace
+
+DecodeResult decodeReply(const std::uint8_t* datagram, int count, const MessageSource& sender, ReplyInfo& reply,
+    std::uint16_t ownIdentifier)
+{
+    const bool six = sender.address.isV6();
+    MessageView view;
+    const DecodeResult layout = six ? readIpv6(datagram, count, sender, view, reply)
+                                    : readIpv4(datagram, count, sender, view, reply);
+    if (layout != DecodeResult::Usable) {
+        if (layout == DecodeResult::NotOurs)
+            platform::traceLine("this ICMP error wasn't about a request of mine");
+        return layout;
+    }
+    // Another copy's identifier: its reply, or an error about its request,
+    // which would otherwise count against our host of that address.
+    const std::uint8_t requestType = six ? platform::kIcmpv6EchoRequest : kIcmpEchoRequest;
+    if (lowByteFirst(view.echo + 4) != ownIdentifier || (view.isError && view.echo[0] != requestType)) {
+        platform::traceLine(view.isError ? "this ICMP error wasn't about a request of mine" : "this ping reply wasn't for me");
+        return DecodeResult::NotOurs;
+    }
+    reply.sequence = lowByteFirst(view.echo + 6);
+    reply.errorText = view.errorText;
+    if (view.errorText != "TTL expired" && !view.errorText.empty())
+        platform::errorLine(view.errorText);
     reply.address = sender.address;
-    if (type == kIcmpTimeExceeded)
-        reply.errorText = "TTL expired";
     // Built for every reply, so only when somebody can read it.
     if (!platform::traceWanted())
         return DecodeResult::Usable;
-    const int hops = hopEstimate(datagram[8]);
-    const unsigned sequence = static_cast<unsigned>(icmp[6]) | static_cast<unsigned>(icmp[7]) << 8;
-    std::string line = std::to_string(count) + " bytes from " + platform::dottedQuad(sender.address) + ", icmp_seq "
-        + std::to_string(sequence) + ", ";
-    if (type == kIcmpTimeExceeded)
+    const int hops = hopEstimate(six ? (sender.hopLimit < 0 ? 64 : sender.hopLimit) : datagram[8]);
+    std::string line = std::to_string(count) + " bytes from " + platform::addressText(sender.address) + ", icmp_seq "
+        + std::to_string(reply.sequence) + ", ";
+    if (view.errorText == "TTL expired")
         line += "TTL expired.";
     else
         line += std::to_string(hops) + " hop" + (hops == 1 ? "" : "s") + " ms.";
     platform::traceLine(line);
     return DecodeResult::Usable;
-}
-
-bool readSequence(const std::uint8_t* datagram, int count, std::uint16_t& sequence)
-{
-    if (count <= 0)
-        return false;
-    const int header = ipHeaderLength(datagram);
-    if (count < header + kEchoHeaderSize)
-        return false;
-    sequence = static_cast<std::uint16_t>(datagram[header + 6] | datagram[header + 7] << 8);
-    return true;
-}
-
-bool readQuotedDestination(const std::uint8_t* datagram, int count, platform::Ipv4Address& destination)
-{
-    if (count <= 0)
-        return false;
-    const int offset = ipHeaderLength(datagram) + kEchoHeaderSize + 16;
-    if (count < offset + 4)
-        return false;
-    // The bytes are already in network order, which is how the address is kept.
-    std::memcpy(&destination, datagram + offset, sizeof destination);
-    return true;
 }
 
 }  // namespace bv

@@ -1,34 +1,38 @@
 #pragma once
 
+#include "core/address.h"
 #include "platform/icmp_numbers.h"
-#include "platform/ipv4.h"
+#include "platform/ip_address.h"
 #include "platform/raw_socket.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace bv {
 
-// The ICMP echo messages of the ping engine: building and sending echo
-// requests, reading and classifying what comes back. No state of its own;
-// every call works on its arguments only, so two threads may use the same
-// socket at once, each with its own buffer.
+// The ICMP and ICMPv6 echo messages of the ping engine: building and
+// sending echo requests, reading and classifying what comes back. No state
+// of its own; every call works on its arguments only, so two threads may
+// use the same socket at once, each with its own buffer.
 
-inline constexpr std::uint16_t kAddressFamilyInet = 2;  // AF_INET
-
-// A zeroed 16-byte IPv4 socket address: family, port (always 0), address.
-struct SocketAddress {
-    std::uint16_t family = 0;
-    std::uint16_t port = 0;
-    platform::Ipv4Address address = 0;  // network order
-    std::uint8_t zero[8] = {};
+// Where a received message came from, as the decoder needs it.
+struct MessageSource {
+    platform::IpAddress address;
+    // The hop limit of an IPv6 message (an IPv4 one carries its time to live
+    // in its header); -1 when unknown.
+    int hopLimit = -1;
 };
-static_assert(sizeof(SocketAddress) == 16);
 
 // One decoded ICMP message for the receiver.
 struct ReplyInfo {
-    platform::Ipv4Address address = 0;  // the sender, set for a usable message only
-    std::string errorText;              // empty for a good echo reply
+    platform::IpAddress address;  // the sender, set for a usable message only
+    // Whom the message is about: the sender of an echo reply, the quoted
+    // request's destination for an error. Set for a usable message only.
+    platform::IpAddress about;
+    std::string errorText;  // empty for a good echo reply
+    // The echo reply's sequence number, or the quoted request's.
+    std::uint16_t sequence = 0;
 };
 
 using platform::kIcmpDestinationUnreachable;
@@ -46,15 +50,19 @@ std::uint16_t ownEchoIdentifier();
 // on a raw socket, the one the system assigned on the other kinds.
 std::uint16_t echoIdentifierOf(const platform::IcmpEndpoint& socket);
 
-// The destination from numericAddress, or, when that is kNoAddress, from
-// looking the host text up; the resolver's reason when the name does not
-// resolve (the error note is written).
-platform::ErrorOr<SocketAddress> resolveHost(const std::string& hostText, platform::Ipv4Address numericAddress);
+// The destination: the numeric address, or, when there is none, the host
+// text looked up for the family wanted; the resolver's reason when the
+// name does not resolve (the error note is written).
+platform::ErrorOr<platform::IpAddress> resolveHost(
+    const std::string& hostText, const std::optional<platform::IpAddress>& numeric, HostFamily wanted = HostFamily::Either);
 
 // Writes an echo request of `size` bytes (at least 8) into the buffer and
 // returns its checksum. The identifier and the sequence go low byte first.
+// An ICMPv6 request leaves its checksum to the system, which alone knows
+// the source address the checksum covers.
 std::uint16_t fillEchoRequest(std::uint8_t* buffer, int size, std::uint16_t sequence);
-std::uint16_t fillEchoRequest(std::uint8_t* buffer, int size, std::uint16_t sequence, std::uint16_t identifier);
+std::uint16_t fillEchoRequest(std::uint8_t* buffer, int size, std::uint16_t sequence, std::uint16_t identifier,
+    platform::AddressFamily family = platform::AddressFamily::V4);
 
 // The RFC 1071 checksum as a number whose high byte goes first on the wire.
 std::uint16_t internetChecksum(const std::uint8_t* bytes, int count);
@@ -62,26 +70,21 @@ std::uint16_t internetChecksum(const std::uint8_t* bytes, int count);
 enum class SendResult { Sent, Failed };
 
 // Sent when the system took the datagram (wholly or in part).
-SendResult sendEcho(
-    const platform::IcmpEndpoint& socket, const SocketAddress& destination, const std::uint8_t* buffer, int size);
+SendResult sendEcho(const platform::IcmpEndpoint& socket, const platform::IpAddress& destination,
+    const std::uint8_t* buffer, int size);
 
-// Bytes received, IPv4 header included (whatever the kind of socket), or -1
-// on an error.
-int receiveMessage(const platform::IcmpEndpoint& socket, SocketAddress& sender, std::uint8_t* buffer, int capacity);
+// Bytes received (for IPv4 with the IP header, whatever the kind of socket),
+// or -1 on an error.
+int receiveMessage(const platform::IcmpEndpoint& socket, MessageSource& sender, std::uint8_t* buffer, int capacity);
 
 // What a received datagram is to the receiver; the values are the
 // decoder's historic results, which traces and tools may know.
 enum class DecodeResult { Usable = 0, Unusable = -1, NotOurs = -2 };
 
-// NotOurs is an echo reply for another process.
-DecodeResult decodeReply(const std::uint8_t* datagram, int count, const SocketAddress& sender, ReplyInfo& reply);
-DecodeResult decodeReply(const std::uint8_t* datagram, int count, const SocketAddress& sender, ReplyInfo& reply,
+// NotOurs is an echo reply for another process, or an error about another
+// process's request. The sender's family says how to read the datagram.
+DecodeResult decodeReply(const std::uint8_t* datagram, int count, const MessageSource& sender, ReplyInfo& reply);
+DecodeResult decodeReply(const std::uint8_t* datagram, int count, const MessageSource& sender, ReplyInfo& reply,
     std::uint16_t ownIdentifier);
-
-// The ICMP sequence field of a received datagram, if the datagram holds it.
-bool readSequence(const std::uint8_t* datagram, int count, std::uint16_t& sequence);
-
-// The destination of the datagram that an error message quotes, if present.
-bool readQuotedDestination(const std::uint8_t* datagram, int count, platform::Ipv4Address& destination);
 
 }  // namespace bv

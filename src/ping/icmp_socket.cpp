@@ -18,32 +18,47 @@ bool IcmpSocket::startLayer()
     return layerStarted_;
 }
 
-IcmpSocket::IcmpSocket(int timeToLive, platform::IcmpSocketKind only)
+namespace {
+
+// IPv4's notes keep the bare code they always had; IPv6's, new, say it in words.
+std::string reasonOf(const platform::Error& error, platform::AddressFamily family)
+{
+    return family == platform::AddressFamily::V6 ? std::to_string(error.code()) + " (" + error.message() + ")"
+                                                 : std::to_string(error.code());
+}
+
+}  // namespace
+
+IcmpSocket::IcmpSocket(int timeToLive, platform::IcmpSocketKind only, platform::AddressFamily family)
 {
     if (!startLayer())
         return;
-    auto opened = platform::openIcmpEndpointOfKind(only);
+    auto opened = platform::openIcmpEndpointOfKind(only, family);
     if (opened.is_error()) {
         platform::errorLine(
-            "Failed to open the " + platform::describeIcmpKind(only) + ": " + std::to_string(opened.error().code()));
+            "Failed to open the " + platform::describeIcmpKind(only, family) + ": " + reasonOf(opened.error(), family));
         return;
     }
     socket_ = opened.release_value();
     setUp(timeToLive);
 }
 
-IcmpSocket::IcmpSocket(int timeToLive)
+IcmpSocket::IcmpSocket(int timeToLive, platform::AddressFamily family)
 {
     if (!startLayer())
         return;
-    auto opened = platform::openIcmpEndpoint();
+    auto opened = platform::openIcmpEndpoint(family);
     if (opened.is_error()) {
         const platform::IcmpRefusal& refusal = opened.error();
-        const std::string note = "Failed to create raw socket: " + std::to_string(refusal.raw.code());
+        const bool six = family == platform::AddressFamily::V6;
+        const std::string note
+            = std::string(six ? "Failed to create raw ICMPv6 socket: " : "Failed to create raw socket: ")
+            + reasonOf(refusal.raw, family);
         platform::errorLine(note);
         if (refusal.fallback) {
-            platform::errorLine("Failed to open the " + platform::describeIcmpKind(platform::kUnprivilegedIcmpKind)
-                + " instead: " + std::to_string(refusal.fallback->code()));
+            platform::errorLine("Failed to open the "
+                + platform::describeIcmpKind(platform::kUnprivilegedIcmpKind, family)
+                + " instead: " + reasonOf(*refusal.fallback, family));
             const std::string remedies = platform::icmpRefusalRemedies(refusal);
             if (!remedies.empty())
                 platform::errorLine(remedies);
@@ -51,7 +66,7 @@ IcmpSocket::IcmpSocket(int timeToLive)
         // A tray program has no console: a refusal for want of rights is
         // told to the user, and the run goes on without pings.
         const std::string advice = platform::rawSocketRefusalAdvice(refusal.raw);
-        if (!advice.empty())
+        if (!advice.empty() && !six)
             showMessageBox(note + "\r\n" + advice, "BeaconVigilor", MessageIcon::Error);
         return;
     }
@@ -61,7 +76,7 @@ IcmpSocket::IcmpSocket(int timeToLive)
 
 void IcmpSocket::setUp(int timeToLive)
 {
-    platform::traceLine("Pinging through the " + platform::describeIcmpKind(socket_.kind));
+    platform::traceLine("Pinging through the " + platform::describeIcmpKind(socket_.kind, socket_.family));
     // Refused: the socket stays in use with the system's default.
     const auto set = platform::setTimeToLive(socket_, timeToLive);
     if (set.is_error())
@@ -78,6 +93,46 @@ IcmpSocket::~IcmpSocket()
 std::uint16_t IcmpSocket::echoIdentifier() const
 {
     return echoIdentifierOf(socket_);
+}
+
+namespace {
+
+std::unique_ptr<IcmpSocket> openSocket(
+    int timeToLive, std::optional<platform::IcmpSocketKind> only, platform::AddressFamily family)
+{
+    return only ? std::make_unique<IcmpSocket>(timeToLive, *only, family)
+                : std::make_unique<IcmpSocket>(timeToLive, family);
+}
+
+}  // namespace
+
+IcmpSockets::IcmpSockets(int timeToLive, std::optional<platform::IcmpSocketKind> only)
+    : timeToLive_(timeToLive)
+    , only_(only)
+    , ipv4_(openSocket(timeToLive, only, platform::AddressFamily::V4))
+{
+}
+
+IcmpSockets::~IcmpSockets() = default;
+
+IcmpSocket* IcmpSockets::forSending(platform::AddressFamily family)
+{
+    if (family == platform::AddressFamily::V4)
+        return ipv4_.get();
+    if (!ipv6Tried_) {
+        ipv6Tried_ = true;
+        ipv6_ = openSocket(timeToLive_, only_, family);
+        if (ipv6_->valid())
+            ipv6Open_.store(ipv6_.get());
+        else
+            platform::errorLine(std::string("IPv6 hosts cannot be pinged: ") + kNoIpv6SocketText);
+    }
+    return ipv6Open_.load();
+}
+
+IcmpSocket* IcmpSockets::opened(platform::AddressFamily family) const
+{
+    return family == platform::AddressFamily::V4 ? ipv4_.get() : ipv6Open_.load();
 }
 
 }  // namespace bv

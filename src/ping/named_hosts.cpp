@@ -4,7 +4,7 @@
 
 namespace bv {
 
-void NamedHosts::place(Address& host, platform::Ipv4Address address)
+void NamedHosts::place(Address& host, const platform::IpAddress& address)
 {
     const auto placed = placed_.find(&host);
     if (placed != placed_.end()) {
@@ -29,7 +29,7 @@ void NamedHosts::forget(const Address& host)
     placed_.erase(placed);
 }
 
-const std::vector<Address*>& NamedHosts::at(platform::Ipv4Address address) const
+const std::vector<Address*>& NamedHosts::at(const platform::IpAddress& address) const
 {
     static const std::vector<Address*> none;
     const auto found = byAddress_.find(address);

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/address.h"
-#include "platform/ipv4.h"
+#include "platform/ip_address.h"
 
 #include <unordered_map>
 #include <vector>
@@ -14,14 +14,14 @@ namespace bv {
 class NamedHosts {
 public:
     // The sender resolved the host's name to `address`.
-    void place(Address& host, platform::Ipv4Address address);
+    void place(Address& host, const platform::IpAddress& address);
     // The host left the list.
     void forget(const Address& host);
-    const std::vector<Address*>& at(platform::Ipv4Address address) const;
+    const std::vector<Address*>& at(const platform::IpAddress& address) const;
 
 private:
-    std::unordered_map<platform::Ipv4Address, std::vector<Address*>> byAddress_;
-    std::unordered_map<const Address*, platform::Ipv4Address> placed_;
+    std::unordered_map<platform::IpAddress, std::vector<Address*>, platform::IpAddressHash> byAddress_;
+    std::unordered_map<const Address*, platform::IpAddress> placed_;
 };
 
 }  // namespace bv

@@ -21,16 +21,16 @@ constexpr int kReceiveBufferSize = 65536;
 
 namespace {
 
-// The host a message from the address `key` answers: the one listed with
-// that text, or a named host whose name the sender resolved to it; among
+// The host a message about `about` answers: the one listed with that
+// address, or a named host whose name the sender resolved to it; among
 // several awaiting a reply, the one that has waited longest.
-Address* answeredHost(const std::string& key, EngineContext& engine)
+Address* answeredHost(const platform::IpAddress& about, EngineContext& engine)
 {
-    Address* listed = engine.hosts.findHost(key);
+    Address* listed = engine.hosts.findHost(about);
     if (!engine.hosts.getHasNamedHosts())
         return listed;
     Address* chosen = listed && listed->getPingState() == PingState::AwaitingReply ? listed : nullptr;
-    for (Address* named : engine.namedHosts.at(platform::parseIpv4(key))) {
+    for (Address* named : engine.namedHosts.at(about)) {
         if (named->getPingState() == PingState::AwaitingReply && (!chosen || named->getSentAt() < chosen->getSentAt()))
             chosen = named;
     }
@@ -39,9 +39,10 @@ Address* answeredHost(const std::string& key, EngineContext& engine)
 
 }  // namespace
 
-ReplyMatch applyReply(const std::string& key, EngineContext& engine, const ReplyInfo& reply, int& countsOwed)
+ReplyMatch applyReply(
+    const platform::IpAddress& about, EngineContext& engine, const ReplyInfo& reply, int& countsOwed)
 {
-    Address* host = answeredHost(key, engine);
+    Address* host = answeredHost(about, engine);
     if (!host)
         return ReplyMatch::NoSuchHost;
     if (host->getPingState() != PingState::AwaitingReply)
@@ -68,10 +69,10 @@ void releaseOwedCounts(EngineContext& engine, int& countsOwed)
     }
 }
 
-ReplyMatch applyReply(const std::string& key, EngineContext& engine, const ReplyInfo& reply)
+ReplyMatch applyReply(const platform::IpAddress& about, EngineContext& engine, const ReplyInfo& reply)
 {
     int countsOwed = 0;
-    const ReplyMatch result = applyReply(key, engine, reply, countsOwed);
+    const ReplyMatch result = applyReply(about, engine, reply, countsOwed);
     releaseOwedCounts(engine, countsOwed);
     return result;
 }
@@ -86,50 +87,41 @@ constexpr int kRepliesPerHold = 32;
 
 constexpr std::int64_t kLongestReceiveWait = 250;
 
-// Reads one datagram and forms its key; false when there is nothing to
-// apply (the error note or trace is written).
-bool readReply(const platform::IcmpEndpoint& socket, std::uint8_t* buffer, std::uint16_t identifier, ReplyInfo& reply,
-    std::string& key)
+// Reads one datagram and decodes it; false when there is nothing to apply
+// (the error note or trace is written).
+bool readReply(const platform::IcmpEndpoint& socket, std::uint8_t* buffer, std::uint16_t identifier, ReplyInfo& reply)
 {
     platform::traceLine(" r: socket readable");
     platform::traceLine(" r: have sock mut");
-    SocketAddress sender;
+    MessageSource sender;
     const int count = receiveMessage(socket, sender, buffer, kReceiveBufferSize);
     if (count < 0) {
         platform::errorLine("r:isSocketReadable fails");
         return false;
     }
     platform::traceLine(" rd: have ping");
-    std::uint16_t sequence = 0;
-    if (!readSequence(buffer, count, sequence)) {
-        decodeReply(buffer, count, sender, reply, identifier);  // writes the note on the short datagram
+    if (decodeReply(buffer, count, sender, reply, identifier) != DecodeResult::Usable)
         return false;
-    }
-    if (sequence != 0) {
+    if (reply.sequence != 0) {
         platform::errorLine("bad sequence number!");
         return false;
     }
-    if (decodeReply(buffer, count, sender, reply, identifier) != DecodeResult::Usable)
-        return false;
     platform::traceLine(" r: reply decoded");
-
-    key = platform::dottedQuad(sender.address);
-    if (!reply.errorText.empty()) {
-        platform::Ipv4Address quoted = 0;
-        if (!readQuotedDestination(buffer, count, quoted)) {
-            platform::errorLine("too few bytes from " + key);
-            return false;
-        }
-        key = platform::dottedQuad(quoted);
-    }
     return true;
 }
 
 }  // namespace
 
-int receiverThread(EngineContext& engine)
+int receiverThread(EngineContext& engine, platform::AddressFamily family)
 {
-    const platform::IcmpEndpoint& socket = engine.socket.endpoint();
+    // The IPv6 socket opens with the first IPv6 request; its replies wait on
+    // it meanwhile, so a look once a second is soon enough.
+    IcmpSocket* opened = nullptr;
+    while (!(opened = engine.sockets.opened(family)) && !exitRequested.load())
+        exitRequested.wakeup().waitMilliseconds(1000);
+    if (!opened)
+        return 0;
+    const platform::IcmpEndpoint& socket = opened->endpoint();
     PacketBuffer buffer;
     if (!allocateBuffer(buffer, kReceiveBufferSize)) {
         platform::errorLine("unable to allocate buffers");
@@ -138,9 +130,8 @@ int receiverThread(EngineContext& engine)
     // The receive wait, which is also how long a request keeps its count.
     const std::int64_t receiveWait = std::max(engine.hosts.getTimeOut(), std::int32_t(1));
     std::int64_t nextExpiry = -1;
-    const std::uint16_t identifier = engine.socket.echoIdentifier();
+    const std::uint16_t identifier = opened->echoIdentifier();
     ReplyInfo reply;
-    std::string key;
 
     while (!exitRequested.load()) {
         reply.errorText.clear();
@@ -155,7 +146,7 @@ int receiverThread(EngineContext& engine)
             engine.clock.pauseMilliseconds(std::max<std::int64_t>(wait, 100), exitRequested.wakeup());
         }
         const bool readable = !waited.is_error() && waited.value();
-        const bool haveReply = readable && readReply(socket, buffer.get(), identifier, reply, key);
+        const bool haveReply = readable && readReply(socket, buffer.get(), identifier, reply);
 
         // The counts go back after the lock: a sender woken by the first of
         // them would otherwise only wake to wait for the lock.
@@ -167,14 +158,14 @@ int receiverThread(EngineContext& engine)
                 continue;
             }
             if (haveReply) {
-                applyReply(key, engine, reply, countsOwed);
+                applyReply(reply.about, engine, reply, countsOwed);
                 for (int extra = 0; extra < kRepliesPerHold; ++extra) {
                     reply.errorText.clear();
                     const auto more = platform::waitForReadable(socket, 0);
                     if (more.is_error() || !more.value())
                         break;
-                    if (readReply(socket, buffer.get(), identifier, reply, key))
-                        applyReply(key, engine, reply, countsOwed);
+                    if (readReply(socket, buffer.get(), identifier, reply))
+                        applyReply(reply.about, engine, reply, countsOwed);
                 }
             }
             const std::int64_t now = engine.clock.monotonicMilliseconds();

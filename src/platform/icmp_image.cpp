@@ -1,5 +1,7 @@
 #include "platform/icmp_image.h"
 
+#include "platform/icmp_numbers.h"
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -66,6 +68,24 @@ std::size_t imageOfIcmpError(std::uint8_t* buffer, std::size_t capacity, Ipv4Add
     writeIpHeader(icmp + kIcmpHeaderSize, kImageIpHeaderSize + requestSize, 1, 0, destination);
     if (quoted > 0)
         std::memcpy(icmp + kIcmpHeaderSize + kImageIpHeaderSize, request, quoted);
+    return copyOut(buffer, capacity, image);
+}
+
+std::size_t imageOfIcmpv6Error(std::uint8_t* buffer, std::size_t capacity, std::uint8_t type, std::uint8_t code,
+    const IpAddress& destination, const std::uint8_t* request, std::size_t requestSize)
+{
+    std::vector<std::uint8_t> image(kIcmpHeaderSize + kIpv6HeaderSize + requestSize);
+    image[0] = type;
+    image[1] = code;
+    std::uint8_t* quoted = image.data() + kIcmpHeaderSize;
+    quoted[0] = 0x60;  // version 6
+    quoted[4] = static_cast<std::uint8_t>(requestSize >> 8 & 0xFF);
+    quoted[5] = static_cast<std::uint8_t>(requestSize & 0xFF);
+    quoted[6] = kProtocolIcmpv6;
+    quoted[7] = 1;
+    std::memcpy(quoted + 24, destination.bytes.data(), 16);
+    if (requestSize > 0)
+        std::memcpy(quoted + kIpv6HeaderSize, request, requestSize);
     return copyOut(buffer, capacity, image);
 }
 

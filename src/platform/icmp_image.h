@@ -1,13 +1,13 @@
 #pragma once
 
-#include "platform/ipv4.h"
+#include "platform/ip_address.h"
 
 #include <cstddef>
 #include <cstdint>
 
 namespace bv {
 
-// What a raw IPv4 ICMP socket would have handed over, rebuilt from what the
+// What a raw ICMP socket would have handed over, rebuilt from what the
 // unprivileged kinds report, so that one decoder reads every kind.
 namespace platform {
 
@@ -29,6 +29,13 @@ std::size_t imageOfIcmpMessage(std::uint8_t* buffer, std::size_t capacity, Ipv4A
 // The size the image needs; the buffer holds its first `capacity` bytes.
 std::size_t imageOfIcmpError(std::uint8_t* buffer, std::size_t capacity, Ipv4Address offender, std::uint8_t type,
     std::uint8_t code, Ipv4Address destination, const std::uint8_t* request, std::size_t requestSize);
+
+// An ICMPv6 error of `type` and `code` about our echo request to
+// `destination`, as a raw ICMPv6 socket hands it over: the ICMPv6 header,
+// then the quoted IPv6 header (its source unknown, so zero) and the request.
+// The size the image needs; the buffer holds its first `capacity` bytes.
+std::size_t imageOfIcmpv6Error(std::uint8_t* buffer, std::size_t capacity, std::uint8_t type, std::uint8_t code,
+    const IpAddress& destination, const std::uint8_t* request, std::size_t requestSize);
 
 }  // namespace platform
 

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "platform/error_or.h"
-#include "platform/ipv4.h"
+#include "platform/ip_address.h"
+
+#include <optional>
 
 #include <string>
 
@@ -11,11 +13,15 @@ namespace bv {
 // Both are safe to call from several threads at once.
 namespace platform {
 
-// The first IPv4 address of a name.
-ErrorOr<Ipv4Address> lookUpName(const std::string& name);
+// The first address of each family that a name has; at least one of them.
+struct NameAddresses {
+    std::optional<IpAddress> v4;
+    std::optional<IpAddress> v6;
+};
+ErrorOr<NameAddresses> lookUpName(const std::string& name);
 
 // The official name of an address as the resolver has it.
-ErrorOr<std::string> lookUpAddress(Ipv4Address address);
+ErrorOr<std::string> lookUpAddress(const IpAddress& address);
 
 }  // namespace platform
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/error_or.h"
-#include "platform/ipv4.h"
+#include "platform/ip_address.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -10,7 +10,8 @@
 
 namespace bv {
 
-// The IPv4 ICMP socket. Every call is a plain blocking call.
+// The ICMP sockets, one per address family. Every call is a plain blocking
+// call.
 namespace platform {
 
 #ifdef _WIN32
@@ -23,9 +24,10 @@ inline constexpr SocketHandle kInvalidSocket = -1;
 
 // What the engine pings through. A raw socket needs rights an ordinary user
 // lacks; the other kinds do not: Linux's ICMP datagram socket (for a group
-// in net.ipv4.ping_group_range) and Windows' ICMP helper API. Whatever the
-// kind, a read hands over the bytes a raw socket would: an IPv4 header, then
-// the echo reply or the ICMP error that quotes the request.
+// in net.ipv4.ping_group_range, for both families) and Windows' ICMP helper
+// API. Whatever the kind, a read hands over the bytes a raw socket of its
+// family would: for IPv4 an IPv4 header, then the echo reply or the ICMP
+// error that quotes the request; for IPv6 the ICMPv6 message alone.
 enum class IcmpSocketKind { Raw, Datagram, Helper };
 
 // The kind the system lets an ordinary user open.
@@ -48,6 +50,7 @@ struct IcmpEndpoint {
 
     SocketHandle socket = kInvalidSocket;
     IcmpSocketKind kind = IcmpSocketKind::Raw;
+    AddressFamily family = AddressFamily::V4;
     // The echo identifier the system assigned, low byte first on the wire;
     // a raw socket has none and sends the process's own.
     std::uint16_t identifier = 0;
@@ -66,7 +69,7 @@ void stopSocketLayer();
 // want of rights; empty when the error is something else.
 std::string rawSocketRefusalAdvice(const Error& refusal);
 
-ErrorOr<SocketHandle> openRawIcmpSocket();
+ErrorOr<SocketHandle> openRawIcmpSocket(AddressFamily family = AddressFamily::V4);
 
 // Whether the system refused a socket for want of rights, not for a fault.
 bool refusedForWantOfRights(const Error& refusal);
@@ -80,14 +83,15 @@ struct IcmpRefusal {
 
 // The raw socket, or when the system refuses it for want of rights the kind
 // an ordinary user may open.
-ErrorOr<IcmpEndpoint, IcmpRefusal> openIcmpEndpoint();
+ErrorOr<IcmpEndpoint, IcmpRefusal> openIcmpEndpoint(AddressFamily family = AddressFamily::V4);
 
 // That kind of socket alone; an error when the system refuses it or has no
 // such kind.
-ErrorOr<IcmpEndpoint> openIcmpEndpointOfKind(IcmpSocketKind kind);
+ErrorOr<IcmpEndpoint> openIcmpEndpointOfKind(IcmpSocketKind kind, AddressFamily family = AddressFamily::V4);
 
-// How the run's pings go, for the trace: "raw socket" and the like.
-std::string describeIcmpKind(IcmpSocketKind kind);
+// How the run's pings go, for the trace: "raw ICMP socket" and the like;
+// "raw ICMPv6 socket" for IPv6.
+std::string describeIcmpKind(IcmpSocketKind kind, AddressFamily family = AddressFamily::V4);
 
 // What would let the program at `program` (quoted for the shell as needed)
 // ping when neither kind of socket may be opened.
@@ -97,19 +101,22 @@ std::string pingRightsRemedies(const std::string& program);
 // would let this program ping. Empty when the errors mean something else.
 std::string icmpRefusalRemedies(const IcmpRefusal& refusal);
 
-// Time to live of outgoing datagrams.
+// Time to live (IPv6: hop limit) of outgoing datagrams.
 ErrorOr<void> setTimeToLive(const IcmpEndpoint& socket, int timeToLive);
 
 // Bytes sent.
 ErrorOr<std::size_t> sendDatagram(
-    const IcmpEndpoint& socket, const std::uint8_t* data, std::size_t size, Ipv4Address destination);
+    const IcmpEndpoint& socket, const std::uint8_t* data, std::size_t size, const IpAddress& destination);
 
 struct ReceivedDatagram {
     std::size_t size = 0;
-    Ipv4Address sender = 0;
+    IpAddress sender;
+    // An IPv6 reply's hop limit, which has no header to travel in; -1 when
+    // the system did not say. IPv4's time to live is in its header.
+    int hopLimit = -1;
 };
 
-// One whole datagram, IPv4 header included, and its sender. A datagram
+// One whole datagram (for IPv4 with its header) and its sender. A datagram
 // longer than the buffer is an ErrorKind::MessageTooLong error (the buffer
 // then holds its first bytes).
 ErrorOr<ReceivedDatagram> receiveDatagram(const IcmpEndpoint& socket, std::uint8_t* buffer, std::size_t capacity);

@@ -30,7 +30,9 @@ const char* const kUsageText =
     "-max <requests in flight> default 6, min 1, max 1024; copies of the program started with the same -max share "
     "one pool of that many, copies with different values have a pool each\r\n"
     "-trace the trace stream on standard output (without it, a line at the start and one per logged change)\r\n"
-    "-metrics [address:]port serves Prometheus metrics at /metrics, on 127.0.0.1 unless an IPv4 address is given";
+    "-metrics [address:]port serves Prometheus metrics at /metrics, on 127.0.0.1 unless an IPv4 address is given\r\n"
+    "-family 4|6|both which addresses of a host name are pinged: by default its IPv4 one, or its IPv6 one when it has "
+    "no IPv4 address; 4 or 6 that family only; both one host per family, the IPv6 one named with \" (IPv6)\"";
 
 std::vector<std::string> splitCommandLine(const std::string& commandLine)
 {
@@ -90,7 +92,7 @@ std::int32_t readNumber(const std::string& text)
 
 namespace {
 
-enum class Option { In, Out, Red, Pt, Ttl, To, Size, Sp, Spp, Archive, Max, Metrics };
+enum class Option { In, Out, Red, Pt, Ttl, To, Size, Sp, Spp, Archive, Max, Metrics, Family };
 
 struct OptionName {
     const char* text;
@@ -111,6 +113,7 @@ const OptionName kOptions[] = {
     { "-archive", Option::Archive, "No value specified for " },
     { "-max", Option::Max, "No value specified for " },
     { "-metrics", Option::Metrics, "No value specified for " },
+    { "-family", Option::Family, "No value specified for " },
 };
 
 // Only digits, nothing else: a count given wrong must not quietly become
@@ -258,6 +261,18 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments)
             }
             break;
         }
+        case Option::Family:
+            if (value == "4") {
+                settings.family = NameFamilies::V4;
+            } else if (value == "6") {
+                settings.family = NameFamilies::V6;
+            } else if (value == "both") {
+                settings.family = NameFamilies::Both;
+            } else {
+                parsed.errorText = "-family must be 4, 6 or both: " + value;
+                parsed.errorFlag = 1;
+            }
+            break;
         }
     }
     return parsed;

@@ -6,6 +6,14 @@
 
 namespace bv {
 
+// Which addresses of a host-list name are pinged (-family).
+enum class NameFamilies {
+    Default,  // its IPv4 address when it has one, else its IPv6 one
+    V4,
+    V6,
+    Both,  // one host per family the name has
+};
+
 // Every setting of a run; the command line is their only source.
 struct RunSettings {
     std::string inputFile;
@@ -23,6 +31,7 @@ struct RunSettings {
     // Where the Prometheus metrics are served; port 0 when they are not.
     std::string metricsAddress = "127.0.0.1";
     std::int32_t metricsPort = 0;
+    NameFamilies family = NameFamilies::Default;
 };
 
 inline constexpr std::int32_t kMinInFlight = 1;

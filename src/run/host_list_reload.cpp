@@ -17,7 +17,7 @@ void Network::reloadHostList()
     // than in boxes that would stop the sweep.
     Region fresh(inputFile_, getInterval(), getPingTtl(), getTimeOut(), getPacketSize(), clock_.now());
     try {
-        loadInputFile(fresh, inputFile_, clock_.now(), [&reload](const std::string& text, const std::string& caption) {
+        loadHostList(fresh, [&reload](const std::string& text, const std::string& caption) {
             std::string line = caption + ": " + text;
             while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
                 line.pop_back();
@@ -44,7 +44,7 @@ void Network::reloadHostList()
         const std::int64_t now = clock_.monotonicMilliseconds();
         for (Address* record : added) {
             record->setSentAt(now);
-            reload.added.push_back(record->getHostText());
+            reload.added.push_back(record->isIpv6Twin() ? record->getKey() : record->getHostText());
         }
         const std::uint64_t senderPass = engine_->senderPasses.load();
         for (auto& record : removed) {
@@ -55,7 +55,7 @@ void Network::reloadHostList()
                 platform::errorLine("semaphore cannot be released");
             inFlight_.forget(*record);
             namedHosts_.forget(*record);
-            reload.removed.push_back(record->getHostText());
+            reload.removed.push_back(record->isIpv6Twin() ? record->getKey() : record->getHostText());
         }
         for (auto& record : removed) {
             notifyAddressRemoved(*record);

@@ -4,6 +4,7 @@
 #include "core/startup_failure.h"
 #include "core/summary.h"
 #include "platform/lock_hold.h"
+#include "run/dual_stack_names.h"
 
 namespace bv {
 
@@ -20,6 +21,26 @@ std::unique_ptr<T> orStartupFailure(platform::ErrorOr<std::unique_ptr<T>> made, 
 
 }  // namespace
 
+HostFamily hostFamilyOf(NameFamilies families)
+{
+    switch (families) {
+    case NameFamilies::V4:
+        return HostFamily::V4;
+    case NameFamilies::V6:
+        return HostFamily::V6;
+    default:
+        return HostFamily::Either;
+    }
+}
+
+void Network::loadHostList(Region& into, const LineReport& report)
+{
+    into.setNameFamily(getNameFamily());
+    loadInputFile(into, inputFile_, clock_.now(), report);
+    if (nameFamilies_ == NameFamilies::Both)
+        twinDualStackNames(into);
+}
+
 std::string pingSemaphoreName(std::int32_t maxInFlight)
 {
     return maxInFlight == 6 ? std::string("addresMutexName") : "addresMutexName." + std::to_string(maxInFlight);
@@ -35,8 +56,10 @@ Network::Network(const RunSettings& settings, const NetworkOptions& options)
     downFile_ = settings.downFile;
     serialPort_ = settings.serialPort;
     archiveSize_ = settings.archiveSize;
+    nameFamilies_ = settings.family;
+    setNameFamily(hostFamilyOf(nameFamilies_));
 
-    loadInputFile(*this, inputFile_, clock_.now());
+    loadHostList(*this, {});
     // Every host's first request falls due one interval after the load.
     const std::int64_t loaded = clock_.monotonicMilliseconds();
     for (std::size_t position = 0; position < hostCount(); ++position)
@@ -52,11 +75,10 @@ Network::Network(const RunSettings& settings, const NetworkOptions& options)
         = orStartupFailure(platform::Mutex::openNamed(kSocketMutexName + suffix), "could not create socket mutex");
     vectorMutex_ = orStartupFailure(platform::Mutex::createPrivate(), "could not create vector mutex");
 
-    socket_ = options.socketKind ? std::make_unique<IcmpSocket>(getPingTtl(), *options.socketKind)
-                                 : std::make_unique<IcmpSocket>(getPingTtl());
+    sockets_ = std::make_unique<IcmpSockets>(getPingTtl(), options.socketKind);
     serialParameters_ = settings.serialParameters;
 
-    engine_.reset(new EngineContext { *this, *vectorMutex_, *pingSemaphore_, inFlight_, namedHosts_, *socket_, clock_ });
+    engine_.reset(new EngineContext { *this, *vectorMutex_, *pingSemaphore_, inFlight_, namedHosts_, *sockets_, clock_ });
     logWriter_ = std::make_unique<LogWriter>(LogWriterContext { logFile_, downFile_, serialPort_, serialParameters_,
         archiveSize_, *this, *vectorMutex_, *fileMutex_, printList_, clock_ });
 }
@@ -66,7 +88,7 @@ Network::~Network()
     logWriter_.reset();
     engine_.reset();
     destroyHosts();
-    socket_.reset();
+    sockets_.reset();
     printList_.clear();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/input_file.h"
 #include "core/region.h"
 #include "output/log_writer.h"
 #include "ping/engine_context.h"
@@ -32,6 +33,9 @@ struct NetworkOptions {
 // (one per -max value; the default keeps the name every copy has always
 // shared), the file mutex and the socket mutex.
 std::string pingSemaphoreName(std::int32_t maxInFlight);
+
+// How a host record takes -family (both: Either, and the twins then).
+HostFamily hostFamilyOf(NameFamilies families);
 inline constexpr const char* kFileMutexName = "fileMutexName";
 inline constexpr const char* kSocketMutexName = "socketMutexName";
 
@@ -55,7 +59,9 @@ public:
     platform::Mutex& fileMutex() { return *fileMutex_; }
     platform::Mutex& socketMutex() { return *socketMutex_; }
     platform::Mutex& vectorMutex() { return *vectorMutex_; }
-    IcmpSocket& socket() { return *socket_; }
+    // The IPv4 socket, opened with the run.
+    IcmpSocket& socket() { return sockets_->ipv4(); }
+    IcmpSockets& sockets() { return *sockets_; }
     platform::Clock& clock() { return clock_; }
     // What the echo sender and the receiver work on.
     EngineContext& engine() { return *engine_; }
@@ -99,6 +105,9 @@ public:
     std::uint64_t getSweepPasses() const { return sweepPasses_.load(std::memory_order_relaxed); }
 
 private:
+    // Reads the input file into `into` with the run's settings, the twins of
+    // dual-stack names included under -family both.
+    void loadHostList(Region& into, const LineReport& report);
     // Moves a pending change into printList; called with vectorMutex held.
     void queueChange(Address& record);
     // Frees the records that left the list once no sender pass can hold them.
@@ -114,6 +123,7 @@ private:
     std::string serialPort_;
     std::string serialParameters_;
     std::int32_t archiveSize_ = 0;
+    NameFamilies nameFamilies_ = NameFamilies::Default;
     std::unique_ptr<platform::Semaphore> pingSemaphore_;
     std::unique_ptr<platform::Mutex> fileMutex_;
     std::unique_ptr<platform::Mutex> socketMutex_;
@@ -133,7 +143,7 @@ private:
     std::int64_t lastOverdueNote_ = 0;
     bool dumped_ = false;
     bool overdueNoted_ = false;
-    std::unique_ptr<IcmpSocket> socket_;
+    std::unique_ptr<IcmpSockets> sockets_;
     InFlightRequests inFlight_;
     NamedHosts namedHosts_;
     std::unique_ptr<EngineContext> engine_;

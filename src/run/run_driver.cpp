@@ -72,6 +72,8 @@ RunEnd runMonitor(const std::vector<std::string>& arguments, const NetworkOption
             });
             sendPrimingEcho(network->socket().endpoint());
             std::jthread receiver([&network] { receiverThread(network->engine()); });
+            std::jthread ipv6Receiver(
+                [&network] { receiverThread(network->engine(), platform::AddressFamily::V6); });
             std::jthread sender([&network] { echoSenderThread(network->engine()); });
             ExitOnUnwind exitOnUnwind;
 

@@ -135,7 +135,7 @@ std::int64_t Network::sweepPass()
             platform::traceLine("pn:going to add to print");
             queueChange(record);
         } else if (state == PingState::AwaitingReply && sinceSent >= std::int64_t(record.getTimeOut()) * 1000) {
-            record.setPingState(record.recordResult(PingResult { 0, "Timed out", 0 }));
+            record.setPingState(record.recordResult(PingResult { {}, "Timed out", 0 }));
             if (takeBackCount(record) && !pingSemaphore_->release())
                 platform::errorLine("semaphore cannot be released");
             platform::traceLine("pn: ip timed out");

@@ -2,6 +2,7 @@
 
 #include "platform/icmp_image.h"
 #include "platform/icmp_numbers.h"
+#include "platform/socket_address.h"
 #include "platform/socket_error.h"
 
 #include <cerrno>
@@ -19,13 +20,19 @@ namespace platform::detail {
 
 namespace {
 
-// Enough for the IP_TTL and IP_RECVERR control messages together.
+// Enough for the TTL or hop limit and the error control messages together.
 constexpr std::size_t kControlSize = 512;
 
-bool enable(int socket, int option)
+bool enable(int socket, int level, int option)
 {
     const int on = 1;
-    return setsockopt(socket, IPPROTO_IP, option, &on, sizeof on) == 0;
+    return setsockopt(socket, level, option, &on, sizeof on) == 0;
+}
+
+bool isErrorQueueMessage(const cmsghdr& part)
+{
+    return (part.cmsg_level == IPPROTO_IP && part.cmsg_type == IP_RECVERR)
+        || (part.cmsg_level == IPPROTO_IPV6 && part.cmsg_type == IPV6_RECVERR);
 }
 
 // One read of the error queue: an image, nothing (left) to read, or an error.
@@ -33,7 +40,7 @@ ErrorOr<std::optional<ReceivedDatagram>> readErrorQueue(int socket, std::uint8_t
 {
     // The request the entry is about comes back as the data.
     std::uint8_t request[64];
-    sockaddr_in destination {};
+    sockaddr_storage destination {};
     alignas(cmsghdr) std::uint8_t control[kControlSize];
     for (int entries = 0; entries < 64; ++entries) {
         iovec part { request, sizeof request };
@@ -53,7 +60,7 @@ ErrorOr<std::optional<ReceivedDatagram>> readErrorQueue(int socket, std::uint8_t
             return Error::fromLastSystemError("recvmsg MSG_ERRQUEUE");
         }
         for (cmsghdr* part = CMSG_FIRSTHDR(&message); part; part = CMSG_NXTHDR(&message, part)) {
-            if (part->cmsg_level != IPPROTO_IP || part->cmsg_type != IP_RECVERR)
+            if (!isErrorQueueMessage(*part))
                 continue;
             sock_extended_err error;
             std::memcpy(&error, CMSG_DATA(part), sizeof error);
@@ -61,13 +68,10 @@ ErrorOr<std::optional<ReceivedDatagram>> readErrorQueue(int socket, std::uint8_t
             entry.origin = error.ee_origin;
             entry.type = error.ee_type;
             entry.code = error.ee_code;
-            if (part->cmsg_len >= CMSG_LEN(sizeof error + sizeof(sockaddr_in))) {
-                sockaddr_in offender;
-                std::memcpy(&offender, CMSG_DATA(part) + sizeof error, sizeof offender);
-                if (offender.sin_family == AF_INET)
-                    entry.offender = offender.sin_addr.s_addr;
-            }
-            entry.destination = destination.sin_addr.s_addr;
+            const std::size_t offenderRoom = part->cmsg_len - CMSG_LEN(sizeof error);
+            if (part->cmsg_len > CMSG_LEN(sizeof error))
+                entry.offender = ipAddressOf(CMSG_DATA(part) + sizeof error, offenderRoom).value_or(IpAddress {});
+            entry.destination = ipAddressOf(&destination, message.msg_namelen).value_or(IpAddress {});
             entry.request = request;
             entry.requestSize = static_cast<std::size_t>(received);
             const std::size_t needed = imageOfErrorQueueEntry(entry, buffer, capacity);
@@ -83,28 +87,31 @@ ErrorOr<std::optional<ReceivedDatagram>> readErrorQueue(int socket, std::uint8_t
 
 }  // namespace
 
-ErrorOr<IcmpEndpoint> openIcmpDatagramSocket()
+ErrorOr<IcmpEndpoint> openIcmpDatagramSocket(AddressFamily family)
 {
-    const int socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_ICMP);
+    const bool six = family == AddressFamily::V6;
+    const int protocol = six ? int { IPPROTO_ICMPV6 } : int { IPPROTO_ICMP };
+    const int socket = ::socket(six ? AF_INET6 : AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, protocol);
     if (socket < 0)
         return Error::fromLastSystemError("socket");
     // Bound at once, so the kernel's identifier is known before the first send.
-    sockaddr_in local {};
-    local.sin_family = AF_INET;
-    socklen_t length = sizeof local;
-    if (::bind(socket, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0
-        || ::getsockname(socket, reinterpret_cast<sockaddr*>(&local), &length) != 0 || !enable(socket, IP_RECVERR)) {
+    SystemSocketAddress local = systemSocketAddress(six ? IpAddress::fromIpv6(IpAddress {}.bytes.data()) : IpAddress {});
+    if (::bind(socket, local.get(), local.length) != 0
+        || ::getsockname(socket, reinterpret_cast<sockaddr*>(&local.storage), &local.length) != 0
+        || !enable(socket, six ? int { IPPROTO_IPV6 } : int { IPPROTO_IP }, six ? IPV6_RECVERR : IP_RECVERR)) {
         const Error failed = Error::fromLastSystemError("bind");
         ::close(socket);
         return failed;
     }
     IcmpEndpoint endpoint(socket);
     endpoint.kind = IcmpSocketKind::Datagram;
-    // The port field holds the identifier in network order, as it goes out.
-    const auto* port = reinterpret_cast<const std::uint8_t*>(&local.sin_port);
+    endpoint.family = family;
+    // The port field holds the identifier in network order, as it goes out;
+    // it sits at the same place in both families' structures.
+    const auto* port = reinterpret_cast<const std::uint8_t*>(&local.storage) + 2;
     endpoint.identifier = static_cast<std::uint16_t>(port[0] | port[1] << 8);
     // Best effort: without it the trace's hop estimate is off, nothing else.
-    (void)enable(socket, IP_RECVTTL);
+    (void)enable(socket, six ? int { IPPROTO_IPV6 } : int { IPPROTO_IP }, six ? IPV6_RECVHOPLIMIT : IP_RECVTTL);
     return endpoint;
 }
 
@@ -127,12 +134,35 @@ bool isIcmpErrorCode(int errorCode)
 
 std::size_t imageOfErrorQueueEntry(const ErrorQueueEntry& entry, std::uint8_t* buffer, std::size_t capacity)
 {
-    if (entry.origin != SO_EE_ORIGIN_ICMP || entry.requestSize == 0)
+    if (entry.requestSize == 0)
+        return 0;
+    if (entry.origin == SO_EE_ORIGIN_ICMP6) {
+        if (entry.type != kIcmpv6DestinationUnreachable && entry.type != kIcmpv6TimeExceeded
+            && entry.type != kIcmpv6PacketTooBig)
+            return 0;
+        return imageOfIcmpv6Error(
+            buffer, capacity, entry.type, entry.code, entry.destination, entry.request, entry.requestSize);
+    }
+    if (entry.origin != SO_EE_ORIGIN_ICMP)
         return 0;
     if (entry.type != kIcmpDestinationUnreachable && entry.type != kIcmpTimeExceeded)
         return 0;
     return imageOfIcmpError(
-        buffer, capacity, entry.offender, entry.type, entry.code, entry.destination, entry.request, entry.requestSize);
+        buffer, capacity, entry.offender.ipv4(), entry.type, entry.code, entry.destination.ipv4(), entry.request,
+        entry.requestSize);
+}
+
+int hopLimitOf(const msghdr& message)
+{
+    for (cmsghdr* item = CMSG_FIRSTHDR(&message); item; item = CMSG_NXTHDR(const_cast<msghdr*>(&message), item)) {
+        if ((item->cmsg_level == IPPROTO_IP && item->cmsg_type == IP_TTL)
+            || (item->cmsg_level == IPPROTO_IPV6 && item->cmsg_type == IPV6_HOPLIMIT)) {
+            int value = 0;
+            std::memcpy(&value, CMSG_DATA(item), sizeof value);
+            return value;
+        }
+    }
+    return -1;
 }
 
 ErrorOr<ReceivedDatagram> receiveIcmpDatagram(int socket, std::uint8_t* buffer, std::size_t capacity)
@@ -146,7 +176,9 @@ ErrorOr<ReceivedDatagram> receiveIcmpDatagram(int socket, std::uint8_t* buffer, 
         if (queued)
             return *queued;
 
-        sockaddr_in from {};
+        // An IPv4 reply gets the header a raw socket would have read in front
+        // of it, so room is left for one; an IPv6 reply has none.
+        sockaddr_storage from {};
         iovec part { buffer + kImageIpHeaderSize, capacity - kImageIpHeaderSize };
         alignas(cmsghdr) std::uint8_t control[kControlSize];
         msghdr message {};
@@ -159,25 +191,25 @@ ErrorOr<ReceivedDatagram> receiveIcmpDatagram(int socket, std::uint8_t* buffer, 
         const ssize_t received = ::recvmsg(socket, &message, 0);
         if (received < 0) {
             if (errno == EINTR || errno == EHOSTUNREACH || errno == ENETUNREACH || errno == EHOSTDOWN
-                || errno == ECONNREFUSED || errno == EPROTO || errno == ENOPROTOOPT || errno == EACCES)
+                || errno == ECONNREFUSED || errno == EPROTO || errno == ENOPROTOOPT || errno == EACCES
+                || errno == EMSGSIZE)
                 continue;
             return Error::fromLastSystemError("recvmsg");
         }
-        std::uint8_t timeToLive = 64;
-        for (cmsghdr* item = CMSG_FIRSTHDR(&message); item; item = CMSG_NXTHDR(&message, item)) {
-            if (item->cmsg_level == IPPROTO_IP && item->cmsg_type == IP_TTL) {
-                int value = 0;
-                std::memcpy(&value, CMSG_DATA(item), sizeof value);
-                timeToLive = static_cast<std::uint8_t>(value);
-            }
-        }
         ReceivedDatagram datagram;
-        datagram.sender = (message.msg_namelen >= sizeof from && from.sin_family == AF_INET) ? from.sin_addr.s_addr : 0;
-        // The header goes in front of the message that is already in place.
-        writeImageIpHeader(buffer, static_cast<std::size_t>(received), datagram.sender, timeToLive);
+        datagram.sender = ipAddressOf(&from, message.msg_namelen).value_or(IpAddress {});
+        const int hopLimit = hopLimitOf(message);
+        if (datagram.sender.isV6()) {
+            std::memmove(buffer, buffer + kImageIpHeaderSize, static_cast<std::size_t>(received));
+            datagram.hopLimit = hopLimit;
+            datagram.size = static_cast<std::size_t>(received);
+        } else {
+            writeImageIpHeader(buffer, static_cast<std::size_t>(received), datagram.sender.ipv4(),
+                static_cast<std::uint8_t>(hopLimit < 0 ? 64 : hopLimit));
+            datagram.size = static_cast<std::size_t>(received) + kImageIpHeaderSize;
+        }
         if (message.msg_flags & MSG_TRUNC)
             return messageTooLongError();
-        datagram.size = static_cast<std::size_t>(received) + kImageIpHeaderSize;
         return datagram;
     }
     return Error(EAGAIN, "recvmsg");
@@ -242,18 +274,23 @@ bool refusedForWantOfRights(const Error& refusal)
     return refusal.code() == EPERM || refusal.code() == EACCES;
 }
 
-ErrorOr<IcmpEndpoint> openIcmpEndpointOfKind(IcmpSocketKind kind)
+ErrorOr<IcmpEndpoint> openIcmpEndpointOfKind(IcmpSocketKind kind, AddressFamily family)
 {
-    if (kind == IcmpSocketKind::Raw)
-        return IcmpEndpoint(TRY(openRawIcmpSocket()));
+    if (kind == IcmpSocketKind::Raw) {
+        IcmpEndpoint endpoint(TRY(openRawIcmpSocket(family)));
+        endpoint.family = family;
+        return endpoint;
+    }
     if (kind != IcmpSocketKind::Datagram)
         return Error(ESOCKTNOSUPPORT, "socket");
-    return detail::openIcmpDatagramSocket();
+    return detail::openIcmpDatagramSocket(family);
 }
 
-std::string describeIcmpKind(IcmpSocketKind kind)
+std::string describeIcmpKind(IcmpSocketKind kind, AddressFamily family)
 {
-    return kind == IcmpSocketKind::Raw ? "raw ICMP socket" : "ICMP datagram socket";
+    const char* protocol = family == AddressFamily::V6 ? "ICMPv6" : "ICMP";
+    return kind == IcmpSocketKind::Raw ? std::string("raw ") + protocol + " socket"
+                                       : std::string(protocol) + " datagram socket";
 }
 
 std::string icmpRefusalRemedies(const IcmpRefusal& refusal)

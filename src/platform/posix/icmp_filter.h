@@ -10,6 +10,10 @@ namespace platform::detail {
 // note. Best effort: without the filter all still works.
 void dropUnwantedIcmpTypes(int socket);
 
+// The same for a raw ICMPv6 socket: echo replies and the errors the decoder
+// reads pass, the rest (neighbour discovery, router adverts, requests) not.
+void dropUnwantedIcmpv6Types(int socket);
+
 }  // namespace platform::detail
 
 }  // namespace bv

@@ -1,9 +1,9 @@
 #include "platform/name_lookup.h"
 
+#include "platform/socket_address.h"
+
 #include <memory>
 #include <netdb.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 namespace bv {
 
@@ -20,29 +20,26 @@ Error resolverError(const char* call, int failed)
 
 }  // namespace
 
-ErrorOr<Ipv4Address> lookUpName(const std::string& name)
+ErrorOr<NameAddresses> lookUpName(const std::string& name)
 {
     addrinfo hints {};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_RAW;  // one entry per address, not one per socket type
     addrinfo* first = nullptr;
     if (const int failed = getaddrinfo(name.c_str(), nullptr, &hints, &first); failed != 0)
         return resolverError("getaddrinfo", failed);
     const std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> found(first, &freeaddrinfo);
-    for (const addrinfo* entry = found.get(); entry != nullptr; entry = entry->ai_next) {
-        if (entry->ai_family == AF_INET && entry->ai_addr != nullptr && entry->ai_addrlen >= sizeof(sockaddr_in))
-            return Ipv4Address { reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr.s_addr };
-    }
-    return Error(0, "no IPv4 address");
+    const NameAddresses addresses = detail::firstOfEachFamily(found.get());
+    if (!addresses.v4 && !addresses.v6)
+        return Error(0, "no IPv4 or IPv6 address");
+    return addresses;
 }
 
-ErrorOr<std::string> lookUpAddress(Ipv4Address address)
+ErrorOr<std::string> lookUpAddress(const IpAddress& address)
 {
-    sockaddr_in where {};
-    where.sin_family = AF_INET;
-    where.sin_addr.s_addr = address;
+    const detail::SystemSocketAddress where = detail::systemSocketAddress(address);
     char text[NI_MAXHOST] = {};
-    const int failed = getnameinfo(
-        reinterpret_cast<const sockaddr*>(&where), sizeof where, text, sizeof text, nullptr, 0, NI_NAMEREQD);
+    const int failed = getnameinfo(where.get(), where.length, text, sizeof text, nullptr, 0, NI_NAMEREQD);
     if (failed != 0)
         return resolverError("getnameinfo", failed);
     return std::string(text);

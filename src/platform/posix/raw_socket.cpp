@@ -2,6 +2,7 @@
 
 #include "platform/linux/icmp_datagram.h"
 #include "platform/posix/icmp_filter.h"
+#include "platform/socket_address.h"
 #include "platform/socket_error.h"
 
 #include <cerrno>
@@ -30,8 +31,19 @@ std::string rawSocketRefusalAdvice(const Error&)
     return std::string();
 }
 
-ErrorOr<SocketHandle> openRawIcmpSocket()
+ErrorOr<SocketHandle> openRawIcmpSocket(AddressFamily family)
 {
+    if (family == AddressFamily::V6) {
+        // The kernel fills in an ICMPv6 checksum by itself (RFC 3542).
+        const int socket = ::socket(AF_INET6, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMPV6);
+        if (socket < 0)
+            return Error::fromLastSystemError("socket");
+        detail::dropUnwantedIcmpv6Types(socket);
+        // Best effort: without it the trace's hop estimate is off, nothing else.
+        const int on = 1;
+        (void)setsockopt(socket, IPPROTO_IPV6, IPV6_RECVHOPLIMIT, &on, sizeof on);
+        return socket;
+    }
     const int socket = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
     if (socket < 0)
         return Error::fromLastSystemError("socket");
@@ -41,17 +53,22 @@ ErrorOr<SocketHandle> openRawIcmpSocket()
 
 ErrorOr<void> setTimeToLive(const IcmpEndpoint& socket, int timeToLive)
 {
+    if (socket.family == AddressFamily::V6) {
+        if (setsockopt(socket.socket, IPPROTO_IPV6, IPV6_UNICAST_HOPS, &timeToLive, sizeof timeToLive) != 0)
+            return Error::fromLastSystemError("setsockopt IPV6_UNICAST_HOPS");
+        return {};
+    }
     if (setsockopt(socket.socket, IPPROTO_IP, IP_TTL, &timeToLive, sizeof timeToLive) != 0)
         return Error::fromLastSystemError("setsockopt IP_TTL");
     return {};
 }
 
 ErrorOr<std::size_t> sendDatagram(
-    const IcmpEndpoint& socket, const std::uint8_t* data, std::size_t size, Ipv4Address destination)
+    const IcmpEndpoint& socket, const std::uint8_t* data, std::size_t size, const IpAddress& destination)
 {
-    sockaddr_in to {};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = destination;
+    if (destination.family != socket.family)
+        return Error(EAFNOSUPPORT, "sendto");
+    const detail::SystemSocketAddress to = detail::systemSocketAddress(destination);
     // An ICMP datagram socket asked for its errors (IP_RECVERR) also keeps
     // the last ICMP error any host sent it as a pending socket error, which
     // the next send reports and clears without sending: that error belongs
@@ -59,7 +76,7 @@ ErrorOr<std::size_t> sendDatagram(
     // more errors may come in between; a send's own failure stays.
     int pendingErrors = socket.kind == IcmpSocketKind::Datagram ? 4 : 0;
     for (;;) {
-        const ssize_t sent = ::sendto(socket.socket, data, size, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        const ssize_t sent = ::sendto(socket.socket, data, size, 0, to.get(), to.length);
         if (sent >= 0)
             return static_cast<std::size_t>(sent);
         if (errno == EINTR)
@@ -74,13 +91,16 @@ ErrorOr<ReceivedDatagram> receiveDatagram(const IcmpEndpoint& socket, std::uint8
 {
     if (socket.kind == IcmpSocketKind::Datagram)
         return detail::receiveIcmpDatagram(socket.socket, buffer, capacity);
-    sockaddr_in from {};
+    sockaddr_storage from {};
     iovec part { buffer, capacity };
+    alignas(cmsghdr) std::uint8_t control[128];
     msghdr message {};
     message.msg_name = &from;
     message.msg_namelen = sizeof from;
     message.msg_iov = &part;
     message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
     ssize_t received;
     do
         received = ::recvmsg(socket.socket, &message, 0);
@@ -92,7 +112,8 @@ ErrorOr<ReceivedDatagram> receiveDatagram(const IcmpEndpoint& socket, std::uint8
         return messageTooLongError();
     ReceivedDatagram datagram;
     datagram.size = static_cast<std::size_t>(received);
-    datagram.sender = (message.msg_namelen >= sizeof from && from.sin_family == AF_INET) ? from.sin_addr.s_addr : 0;
+    datagram.sender = detail::ipAddressOf(&from, message.msg_namelen).value_or(IpAddress {});
+    datagram.hopLimit = detail::hopLimitOf(message);
     return datagram;
 }
 

@@ -1,5 +1,6 @@
 #include "platform/raw_socket.h"
 
+#include "platform/socket_address.h"
 #include "platform/socket_error.h"
 #include "platform/win/icmp_helper.h"
 
@@ -60,17 +61,24 @@ std::string icmpRefusalRemedies(const IcmpRefusal& refusal)
     return rawSocketRefusalAdvice(refusal.raw);
 }
 
-std::string describeIcmpKind(IcmpSocketKind kind)
+std::string describeIcmpKind(IcmpSocketKind kind, AddressFamily family)
 {
+    if (family == AddressFamily::V6)
+        return kind == IcmpSocketKind::Helper ? "ICMPv6 helper API" : "raw ICMPv6 socket";
     return kind == IcmpSocketKind::Helper ? "ICMP helper API" : "raw ICMP socket";
 }
 
-ErrorOr<IcmpEndpoint> openIcmpEndpointOfKind(IcmpSocketKind kind)
+ErrorOr<IcmpEndpoint> openIcmpEndpointOfKind(IcmpSocketKind kind, AddressFamily family)
 {
-    if (kind == IcmpSocketKind::Raw)
-        return IcmpEndpoint(TRY(openRawIcmpSocket()));
+    if (kind == IcmpSocketKind::Raw) {
+        IcmpEndpoint endpoint(TRY(openRawIcmpSocket(family)));
+        endpoint.family = family;
+        return endpoint;
+    }
     if (kind != IcmpSocketKind::Helper)
         return Error(WSAESOCKTNOSUPPORT, "socket");
+    if (family == AddressFamily::V6)
+        return Error(ERROR_NOT_SUPPORTED, "Icmp6CreateFile");
     IcmpEndpoint endpoint;
     endpoint.helper = TRY(detail::openIcmpHelper());
     endpoint.kind = IcmpSocketKind::Helper;
@@ -80,9 +88,11 @@ ErrorOr<IcmpEndpoint> openIcmpEndpointOfKind(IcmpSocketKind kind)
     return endpoint;
 }
 
-ErrorOr<SocketHandle> openRawIcmpSocket()
+ErrorOr<SocketHandle> openRawIcmpSocket(AddressFamily family)
 {
-    const SOCKET socket = ::WSASocketA(AF_INET, SOCK_RAW, IPPROTO_ICMP, nullptr, 0, WSA_FLAG_OVERLAPPED);
+    const bool six = family == AddressFamily::V6;
+    const SOCKET socket = ::WSASocketA(
+        six ? AF_INET6 : AF_INET, SOCK_RAW, six ? IPPROTO_ICMPV6 : IPPROTO_ICMP, nullptr, 0, WSA_FLAG_OVERLAPPED);
     if (socket == INVALID_SOCKET)
         return socketError("WSASocketA");
     return static_cast<SocketHandle>(socket);
@@ -95,25 +105,26 @@ ErrorOr<void> setTimeToLive(const IcmpEndpoint& endpoint, int timeToLive)
         return {};
     }
     const DWORD value = static_cast<DWORD>(timeToLive);
-    if (::setsockopt(static_cast<SOCKET>(endpoint.socket), IPPROTO_IP, IP_TTL, reinterpret_cast<const char*>(&value),
-            sizeof value)
+    const bool six = endpoint.family == AddressFamily::V6;
+    if (::setsockopt(static_cast<SOCKET>(endpoint.socket), six ? IPPROTO_IPV6 : IPPROTO_IP,
+            six ? IPV6_UNICAST_HOPS : IP_TTL, reinterpret_cast<const char*>(&value), sizeof value)
         != 0)
-        return socketError("setsockopt IP_TTL");
+        return socketError(six ? "setsockopt IPV6_UNICAST_HOPS" : "setsockopt IP_TTL");
     return {};
 }
 
 ErrorOr<std::size_t> sendDatagram(
-    const IcmpEndpoint& endpoint, const std::uint8_t* data, std::size_t size, Ipv4Address destination)
+    const IcmpEndpoint& endpoint, const std::uint8_t* data, std::size_t size, const IpAddress& destination)
 {
+    if (destination.family != endpoint.family)
+        return Error(WSAEAFNOSUPPORT, "sendto");
     if (endpoint.helper)
-        return detail::sendThroughHelper(*endpoint.helper, data, size, destination);
+        return detail::sendThroughHelper(*endpoint.helper, data, size, destination.ipv4());
     if (size > 0x7FFFFFFF)
         return Error(WSAEMSGSIZE, "sendto");
-    sockaddr_in to {};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = destination;
+    const detail::SystemSocketAddress to = detail::systemSocketAddress(destination);
     const int sent = ::sendto(static_cast<SOCKET>(endpoint.socket), reinterpret_cast<const char*>(data),
-        static_cast<int>(size), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        static_cast<int>(size), 0, to.get(), to.length);
     if (sent == SOCKET_ERROR)
         return socketError("sendto");
     return static_cast<std::size_t>(sent);
@@ -123,10 +134,11 @@ ErrorOr<ReceivedDatagram> receiveDatagram(const IcmpEndpoint& endpoint, std::uin
 {
     if (endpoint.helper)
         return detail::receiveFromHelper(*endpoint.helper, buffer, capacity);
-    sockaddr_in from {};
+    sockaddr_storage from {};
     int fromLength = sizeof from;
     const int length = capacity > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(capacity);
-    // A raw IPv4 socket hands every datagram over with its IP header in front.
+    // A raw IPv4 socket hands every datagram over with its IP header in
+    // front, a raw IPv6 one without.
     const int received = ::recvfrom(static_cast<SOCKET>(endpoint.socket), reinterpret_cast<char*>(buffer), length, 0,
         reinterpret_cast<sockaddr*>(&from), &fromLength);
     if (received == SOCKET_ERROR) {
@@ -135,8 +147,8 @@ ErrorOr<ReceivedDatagram> receiveDatagram(const IcmpEndpoint& endpoint, std::uin
     }
     ReceivedDatagram datagram;
     datagram.size = static_cast<std::size_t>(received);
-    datagram.sender
-        = (fromLength >= static_cast<int>(sizeof from) && from.sin_family == AF_INET) ? from.sin_addr.s_addr : 0;
+    datagram.sender = detail::ipAddressOf(&from, fromLength > 0 ? static_cast<std::size_t>(fromLength) : 0)
+                          .value_or(IpAddress {});
     return datagram;
 }
 
