@@ -56,15 +56,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string& text = host.getHostText();
         FUZZ_CHECK(!text.empty(), "");
         FUZZ_CHECK(!host.getName().empty(), text);
-        FUZZ_CHECK(seen.insert(text).second, text);
-        FUZZ_CHECK(region.findHost(text) == &host, text);
+        FUZZ_CHECK(seen.insert(host.getKey()).second, text);
+        FUZZ_CHECK(region.findHost(host.getKey()) == &host, text);
         FUZZ_CHECK(!holdsWhiteSpace(text) && !holdsWhiteSpace(host.getName()), text);
         FUZZ_CHECK(text.size() <= kMaxFieldLength && host.getName().size() <= kMaxFieldLength, text);
         const std::string& comment = host.getComment();
         FUZZ_CHECK(comment.size() <= kMaxCommentLength, comment);
         FUZZ_CHECK(comment.empty() || (!isWhiteSpace(comment.front()) && !isWhiteSpace(comment.back())), comment);
         FUZZ_CHECK(host.getStatus() == HostStatus::Green, text);
-        if (platform::parseIpv4(text) == platform::kNoAddress)
+        const auto numeric = platform::parseHostAddress(text);
+        FUZZ_CHECK(!numeric.is_error(), text);
+        if (!numeric.value())
             named = true;
     }
     if (named)

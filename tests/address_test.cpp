@@ -18,7 +18,7 @@ PingResult miss(const std::string& text)
 
 PingResult answer()
 {
-    return PingResult { 0x0100007f, "", 1 };
+    return PingResult { platform::IpAddress::fromIpv4(0x0100007f), "", 1 };
 }
 
 class AddressTest : public testing::Test {
@@ -41,17 +41,36 @@ TEST_F(AddressTest, FreshRecord)
     EXPECT_EQ(host.getLastReplyTime(), kLoaded);
     EXPECT_EQ(host.getInterval(), 30000);
     EXPECT_EQ(host.getTtl(), 20);
-    EXPECT_EQ(host.getNumericAddress(), 0x0200000au);
+    EXPECT_EQ(host.getNumericAddress(), platform::IpAddress::fromIpv4(0x0200000au));
+    EXPECT_EQ(host.getKey(), "10.0.0.2");
 
     Address named("mail", "mailhost", "", 30000, 20, kLoaded);
-    EXPECT_EQ(named.getNumericAddress(), platform::kNoAddress);
+    EXPECT_FALSE(named.getNumericAddress());
+    EXPECT_EQ(named.getKey(), "mailhost");
     named.setStatus(HostStatus::Red);
     named.setErrorText("Timed out");
+    named.setFamily(HostFamily::V6);
     Address copy(named);
-    EXPECT_EQ(copy.getNumericAddress(), platform::kNoAddress);
+    EXPECT_FALSE(copy.getNumericAddress());
+    EXPECT_EQ(copy.getFamily(), HostFamily::V6);
     EXPECT_EQ(copy.getText(), named.getText());
     Address hostCopy(host);
     EXPECT_EQ(hostCopy.getNumericAddress(), host.getNumericAddress());
+
+    // An IPv6 host keeps its text as written and is keyed by its compact text.
+    Address six("six", "2001:2:0:0::A", "", 30000, 20, kLoaded);
+    EXPECT_EQ(six.getHostText(), "2001:2:0:0::A");
+    EXPECT_EQ(six.getKey(), "2001:2::a");
+    EXPECT_EQ(six.getStatusFields(), "GREEN\tsix\t2001:2:0:0::A\t\t1108980907.000000");
+    // A name's twin: its own name and key, the same host text; copies keep it.
+    Address twin(named);
+    twin.makeIpv6Twin();
+    const Address twinCopy(twin);
+    EXPECT_EQ(twinCopy.getName(), "mail (IPv6)");
+    EXPECT_EQ(twinCopy.getHostText(), "mailhost");
+    EXPECT_EQ(twinCopy.getKey(), "mailhost (IPv6)");
+    EXPECT_TRUE(twinCopy.isIpv6Twin());
+    EXPECT_EQ(twinCopy.getFamily(), HostFamily::V6);
 }
 
 TEST_F(AddressTest, MissMissTurnsRedWithTheSecondError)

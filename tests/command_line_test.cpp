@@ -60,12 +60,13 @@ TEST(ParseCommandLine, DefaultsAndUsage)
 TEST(ParseCommandLine, UsageTextIsExact)
 {
     const std::string usage = kUsageText;
-    EXPECT_EQ(std::count(usage.begin(), usage.end(), '\n'), 11);
+    EXPECT_EQ(std::count(usage.begin(), usage.end(), '\n'), 12);
     // The program's own options come after the original ones.
     EXPECT_NE(usage.find("\r\n-archive min 1 kb\r\n-max <requests in flight> default 6, min 1, max 1024; "),
         std::string::npos);
     EXPECT_NE(usage.find("pool each\r\n-trace "), std::string::npos);
     EXPECT_NE(usage.find("per logged change)\r\n-metrics [address:]port serves"), std::string::npos);
+    EXPECT_NE(usage.find("address is given\r\n-family 4|6|both which addresses"), std::string::npos);
     EXPECT_EQ(usage.rfind(std::string("BeaconVigilor v. ") + kProgramVersion + "\r\n", 0), 0u);
     EXPECT_NE(usage.find("\r\n-spp default baud=9600 parity=N data=8 stop=1 octs=on\r\n"), std::string::npos);
     EXPECT_NE(usage.find("-sp <com port for logging> -spp <com port paramaters> -archive <size to archive at in kb>]\r\n"
@@ -118,6 +119,16 @@ TEST(ParseCommandLine, ClampsAndBounds)
         EXPECT_FALSE(parsed.runCanStart()) << bad;
         EXPECT_EQ(parsed.errorText, std::string("-max must be a whole number from 1 to 1024: ") + bad);
         EXPECT_EQ(parsed.settings.maxInFlight, 6);
+    }
+
+    EXPECT_EQ(parse({ "-in", "h" }).settings.family, NameFamilies::Default);
+    EXPECT_EQ(parse({ "-in", "h", "-family", "4" }).settings.family, NameFamilies::V4);
+    EXPECT_EQ(parse({ "-in", "h", "-family", "6" }).settings.family, NameFamilies::V6);
+    EXPECT_EQ(parse({ "-in", "h", "-family", "both" }).settings.family, NameFamilies::Both);
+    for (const char* bad : { "", "46", "Both", "ipv6", "6 " }) {
+        ParsedCommandLine parsed = parse({ "-in", "h", "-family", bad });
+        EXPECT_FALSE(parsed.runCanStart()) << bad;
+        EXPECT_EQ(parsed.errorText, std::string("-family must be 4, 6 or both: ") + bad);
     }
 }
 

@@ -1,6 +1,7 @@
 #include "run/network.h"
 
 #include "core/monitor_events.h"
+#include "support/addresses.h"
 #include "support/fake_clock_run.h"
 
 #include <gtest/gtest.h>
@@ -99,6 +100,22 @@ TEST_F(HostListReloadTest, StayingHostsKeepTheirStateLeavingOnesLeaveEverything)
     ASSERT_EQ(network().writeLogBatch(), TextWrite::Written);
     EXPECT_NE(readFile(network().getLogFile()).find("\tGREEN\tb2\t10.0.0.2\trenamed\t365.000000"), std::string::npos)
         << readFile(network().getLogFile());
+}
+
+// The sender reads a record's host text without the lock: another text of
+// the same address comes as a new record, never as a change to the old one.
+TEST_F(HostListReloadTest, AnotherTextOfTheSameAddressIsANewRecord)
+{
+    Address* a = &host(0);
+    rewrite("a 10.0.0.01 up\nb 10.0.0.2 down\n");
+    network().reloadHostList();
+    ASSERT_EQ(recorder.reloads.size(), 1u);
+    EXPECT_EQ(recorder.reloads[0].added, std::vector<std::string> { "10.0.0.01" });
+    EXPECT_EQ(recorder.reloads[0].removed, (std::vector<std::string> { "10.0.0.1", "10.0.0.3", "10.0.0.4" }));
+    ASSERT_EQ(network().hostCount(), 2u);
+    EXPECT_NE(&host(0), a);
+    EXPECT_EQ(host(0).getHostText(), "10.0.0.01");
+    EXPECT_EQ(network().findHost(test::ip("10.0.0.1")), &host(0));
 }
 
 TEST_F(HostListReloadTest, UnreadableFileKeepsTheList)

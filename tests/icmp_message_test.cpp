@@ -1,13 +1,16 @@
 #include "ping/icmp_message.h"
 
 #include "platform/ipv4.h"
+#include "support/addresses.h"
 #include "platform/process.h"
 #include "support/captured_output.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
+#include <cstring>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -59,12 +62,50 @@ Bytes datagram(int headerLength, std::uint8_t timeToLive, std::uint8_t type, std
     return bytes;
 }
 
-SocketAddress from(const char* dotted)
+using test::ip;
+
+MessageSource from(const char* text, int hopLimit = -1)
 {
-    SocketAddress address;
-    address.family = kAddressFamilyInet;
-    address.address = platform::parseIpv4(dotted);
-    return address;
+    return MessageSource { ip(text), hopLimit };
+}
+
+// What an IPv4 error quotes: the request's IPv4 header to `destination`,
+// then its first 8 bytes (an echo request with that identifier).
+Bytes quotedRequest(const char* destination, std::uint16_t identifier, std::uint16_t sequence = 0)
+{
+    Bytes quoted(20, 0);
+    quoted[0] = 0x45;
+    quoted[9] = 1;
+    const platform::Ipv4Address to = platform::parseIpv4(destination);
+    std::memcpy(quoted.data() + 16, &to, 4);
+    const Bytes echo = request(8, sequence, identifier);
+    quoted.insert(quoted.end(), echo.begin(), echo.end());
+    return quoted;
+}
+
+// An ICMPv6 message: type, code 0, identifier and sequence low byte first,
+// and a tail.
+Bytes message6(std::uint8_t type, std::uint16_t identifier, std::uint16_t sequence = 0, Bytes tail = {})
+{
+    Bytes bytes { type, 0, 0, 0, static_cast<std::uint8_t>(identifier & 0xFF), static_cast<std::uint8_t>(identifier >> 8),
+        static_cast<std::uint8_t>(sequence & 0xFF), static_cast<std::uint8_t>(sequence >> 8) };
+    bytes.insert(bytes.end(), tail.begin(), tail.end());
+    return bytes;
+}
+
+// An ICMPv6 error quoting our request to `destination` (IPv6 header, then
+// the echo request).
+Bytes error6(std::uint8_t type, const char* destination, std::uint16_t identifier, std::uint16_t sequence = 0)
+{
+    Bytes quoted(40, 0);
+    quoted[0] = 0x60;
+    quoted[6] = 58;
+    const platform::IpAddress to = ip(destination);
+    std::copy(to.bytes.begin(), to.bytes.end(), quoted.begin() + 24);
+    Bytes echo(16);
+    fillEchoRequest(echo.data(), 16, sequence, identifier, platform::AddressFamily::V6);
+    quoted.insert(quoted.end(), echo.begin(), echo.end());
+    return message6(type, 0, 0, quoted);
 }
 
 struct Decoded {
@@ -77,13 +118,14 @@ struct Decoded {
 constexpr int kWholeBuffer = INT_MIN;
 
 Decoded decode(const Bytes& bytes, std::uint16_t ownIdentifier, const char* sender = "10.1.2.3",
-    int count = kWholeBuffer)
+    int count = kWholeBuffer, int hopLimit = -1)
 {
     Decoded decoded;
     CaptureStdout();
     CaptureStderr();
     decoded.result = static_cast<int>(decodeReply(bytes.data(),
-        count == kWholeBuffer ? static_cast<int>(bytes.size()) : count, from(sender), decoded.reply, ownIdentifier));
+        count == kWholeBuffer ? static_cast<int>(bytes.size()) : count, from(sender, hopLimit), decoded.reply,
+        ownIdentifier));
     decoded.err = GetCapturedStderr();
     decoded.out = GetCapturedStdout();
     return decoded;
@@ -153,7 +195,8 @@ TEST(DecodeReply, EchoRepliesByIdentifier)
         SCOPED_TRACE(headerLength);
         const Decoded mine = decode(datagram(headerLength, 64, 0, 0x34, 0x12, Bytes(36, 'a')), 0x1234);
         EXPECT_EQ(mine.result, 0);
-        EXPECT_EQ(mine.reply.address, platform::parseIpv4("10.1.2.3"));
+        EXPECT_EQ(mine.reply.address, ip("10.1.2.3"));
+        EXPECT_EQ(mine.reply.about, ip("10.1.2.3"));
         EXPECT_EQ(mine.reply.errorText, "");
         EXPECT_EQ(mine.out, std::to_string(headerLength + 44) + " bytes from 10.1.2.3, icmp_seq 0, 1 hop ms.\n");
         EXPECT_EQ(mine.err, "");
@@ -162,7 +205,7 @@ TEST(DecodeReply, EchoRepliesByIdentifier)
         EXPECT_EQ(swapped.result, -2);
         EXPECT_EQ(swapped.out, "this ping reply wasn't for me\n");
         EXPECT_EQ(swapped.err, "");
-        EXPECT_EQ(swapped.reply.address, 0u);
+        EXPECT_EQ(swapped.reply.address, platform::IpAddress {});
 
         // Equal bytes read the same either way round.
         EXPECT_EQ(decode(datagram(headerLength, 64, 0, 0x77, 0x77), 0x7777).result, 0);
@@ -173,26 +216,41 @@ TEST(DecodeReply, ErrorMessagesAndUnknownTypes)
 {
     for (int headerLength : { 20, 24 }) {
         SCOPED_TRACE(headerLength);
-        const Decoded expired = decode(datagram(headerLength, 250, 11, 0x99, 0x88, Bytes(28, 0)), 0x1234);
+        const Decoded expired
+            = decode(datagram(headerLength, 250, 11, 0x99, 0x88, quotedRequest("10.0.0.5", 0x1234)), 0x1234);
         EXPECT_EQ(expired.result, 0);
         EXPECT_EQ(expired.reply.errorText, "TTL expired");
-        EXPECT_EQ(expired.reply.address, platform::parseIpv4("10.1.2.3"));
+        EXPECT_EQ(expired.reply.address, ip("10.1.2.3"));
+        EXPECT_EQ(expired.reply.about, ip("10.0.0.5"));
         EXPECT_EQ(expired.out, std::to_string(headerLength + 36) + " bytes from 10.1.2.3, icmp_seq 0, TTL expired.\n");
         EXPECT_EQ(expired.err, "");
 
-        const Decoded unreachable = decode(datagram(headerLength, 250, 3, 0, 0, Bytes(28, 0)), 0x1234, "192.0.2.9");
+        const Decoded unreachable
+            = decode(datagram(headerLength, 250, 3, 0, 0, quotedRequest("10.0.0.6", 0x1234, 7)), 0x1234, "192.0.2.9");
         EXPECT_EQ(unreachable.result, 0);
         EXPECT_EQ(unreachable.reply.errorText, "Destination unreachable");
-        EXPECT_EQ(unreachable.reply.address, platform::parseIpv4("192.0.2.9"));
+        EXPECT_EQ(unreachable.reply.address, ip("192.0.2.9"));
+        EXPECT_EQ(unreachable.reply.about, ip("10.0.0.6"));
+        EXPECT_EQ(unreachable.reply.sequence, 7);
         EXPECT_EQ(unreachable.err, "Destination unreachable\n");
         EXPECT_EQ(unreachable.out, std::to_string(headerLength + 36)
-                + " bytes from 192.0.2.9, icmp_seq 0, 6 hops ms.\n");
+                + " bytes from 192.0.2.9, icmp_seq 7, 6 hops ms.\n");
+
+        // An error about another copy's request is not ours, nor one that
+        // quotes no echo request.
+        const Decoded others = decode(datagram(headerLength, 250, 3, 0, 0, quotedRequest("10.0.0.6", 0x4321)), 0x1234);
+        EXPECT_EQ(others.result, -2);
+        EXPECT_EQ(others.err, "");
+        EXPECT_EQ(others.out, "this ICMP error wasn't about a request of mine\n");
+        Bytes notEcho = quotedRequest("10.0.0.6", 0x1234);
+        notEcho[20] = 0;
+        EXPECT_EQ(decode(datagram(headerLength, 250, 11, 0, 0, notEcho), 0x1234).result, -2);
 
         const Decoded request = decode(datagram(headerLength, 64, 8, 0x34, 0x12), 0x1234);
         EXPECT_EQ(request.result, -1);
         EXPECT_EQ(request.err, "Unknown ICMP packet type 8 received\n");
         EXPECT_EQ(request.out, "");
-        EXPECT_EQ(request.reply.address, 0u);
+        EXPECT_EQ(request.reply.address, platform::IpAddress {});
         EXPECT_EQ(decode(datagram(headerLength, 64, 200, 0, 0), 0).err, "Unknown ICMP packet type 200 received\n");
     }
 }
@@ -241,52 +299,83 @@ TEST(DecodeReply, HopEstimateAndSequence)
     EXPECT_THAT(decode(datagram(20, 64, 0, 1, 0, {}, 0xFFFE), 1).out, HasSubstr(", icmp_seq 65534, "));
 }
 
-TEST(DatagramReaders, NeverReadPastCount)
+TEST(DecodeReply, NeverReadsPastCount)
 {
-    for (int headerLength : { 20, 24 }) {
-        SCOPED_TRACE(headerLength);
-        Bytes quoted(28, 0);
-        quoted[16] = 10;
-        quoted[17] = 0;
-        quoted[18] = 0;
-        quoted[19] = 5;
-        const Bytes full = datagram(headerLength, 255, 11, 0, 0, quoted, 0x0304);
-        const int size = static_cast<int>(full.size());
-        for (int count = 0; count <= size; ++count) {
+    const auto check = [](const Bytes& full, const char* sender, std::size_t usableFrom) {
+        for (std::size_t count = 0; count <= full.size(); ++count) {
             SCOPED_TRACE(count);
             // Copy exactly `count` bytes so that a read past them trips ASan.
-            std::vector<std::uint8_t> exact(full.begin(), full.begin() + count);
-            std::uint16_t sequence = 0xAAAA;
-            platform::Ipv4Address destination = 0x11111111;
-            const bool hasSequence = readSequence(exact.data(), count, sequence);
-            const bool hasDestination = readQuotedDestination(exact.data(), count, destination);
-            EXPECT_EQ(hasSequence, count >= headerLength + 8);
-            EXPECT_EQ(sequence, hasSequence ? 0x0304 : 0xAAAA);
-            EXPECT_EQ(hasDestination, count >= headerLength + 28);
-            EXPECT_EQ(destination, hasDestination ? platform::parseIpv4("10.0.0.5") : 0x11111111u);
+            const Bytes exact(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(count));
+            const Decoded decoded = decode(exact, 0x1234, sender);
+            EXPECT_EQ(decoded.result, count >= usableFrom ? 0 : -1);
+            if (count < usableFrom) {
+                EXPECT_EQ(decoded.err, std::string("too few bytes from ") + sender + "\n");
+            }
         }
+    };
+    for (int headerLength : { 20, 24 }) {
+        SCOPED_TRACE(headerLength);
+        check(datagram(headerLength, 255, 11, 0, 0, quotedRequest("10.0.0.5", 0x1234), 0),
+            "10.1.2.3", static_cast<std::size_t>(headerLength) + 36);
     }
+    check(error6(3, "2001:2::5", 0x1234), "2001:2::1", 56);
+    check(message6(129, 0x1234), "2001:2::1", 8);
+}
+
+TEST(DecodeReply, Icmpv6MessagesReadAsIpv4Ones)
+{
+    const Decoded mine = decode(message6(129, 0x1234, 0, Bytes(8, 'a')), 0x1234, "2001:2:0:20::7", kWholeBuffer, 63);
+    EXPECT_EQ(mine.result, 0);
+    EXPECT_EQ(mine.reply.errorText, "");
+    EXPECT_EQ(mine.reply.about, ip("2001:2:0:20::7"));
+    EXPECT_EQ(mine.out, "16 bytes from 2001:2:0:20::7, icmp_seq 0, 193 hops ms.\n");
+    EXPECT_EQ(decode(message6(129, 0x4321), 0x1234, "2001:2::7").result, -2);
+
+    struct Case {
+        std::uint8_t type;
+        const char* text;
+        const char* note;
+    };
+    for (const Case& error : { Case { 1, "Destination unreachable", "Destination unreachable\n" },
+             Case { 3, "TTL expired", "" }, Case { 2, "Packet too big", "Packet too big\n" } }) {
+        SCOPED_TRACE(error.text);
+        const Decoded decoded = decode(error6(error.type, "2001:2:0:20:0::3", 0x1234), 0x1234, "2001:2:0:11::2");
+        EXPECT_EQ(decoded.result, 0);
+        EXPECT_EQ(decoded.reply.errorText, error.text);
+        EXPECT_EQ(decoded.reply.address, ip("2001:2:0:11::2"));
+        EXPECT_EQ(decoded.reply.about, ip("2001:2:0:20::3"));
+        EXPECT_EQ(decoded.err, error.note);
+        // Another copy's request.
+        EXPECT_EQ(decode(error6(error.type, "2001:2:0:20::3", 0x1235), 0x1234, "2001:2::1").result, -2);
+    }
+    // Neighbour discovery and the like, and an ICMPv4 type number in a
+    // family where it means something else.
+    EXPECT_EQ(decode(message6(135, 0), 0, "fe80::1").err, "Unknown ICMP packet type 135 received\n");
+    EXPECT_EQ(decode(message6(0, 0x1234), 0x1234, "2001:2::1").result, -1);
+
+    // The request an IPv6 error is about goes out without a checksum: the
+    // system fills it in.
+    Bytes request6(44, 0xEE);
+    EXPECT_EQ(fillEchoRequest(request6.data(), 44, 0, 0x1234, platform::AddressFamily::V6), 0);
+    EXPECT_EQ(request6[0], 128);
+    EXPECT_EQ(request6[2], 0);
+    EXPECT_EQ(request6[3], 0);
 }
 
 TEST(ResolveHost, NumericNamedAndUnresolvable)
 {
     CaptureStderr();
-    const auto numeric = resolveHost("no.such.name.invalid", platform::parseIpv4("127.0.0.1"));
+    const auto numeric = resolveHost("no.such.name.invalid", ip("127.0.0.1"));
     EXPECT_EQ(GetCapturedStderr(), "");
     ASSERT_FALSE(numeric.is_error());
-    const SocketAddress destination = numeric.value();
-    EXPECT_EQ(destination.family, kAddressFamilyInet);
-    EXPECT_EQ(destination.port, 0);
-    EXPECT_EQ(destination.address, platform::parseIpv4("127.0.0.1"));
+    EXPECT_EQ(numeric.value(), ip("127.0.0.1"));
 
-    const auto resolved = resolveHost("localhost", platform::kNoAddress);
+    const auto resolved = resolveHost("localhost", std::nullopt, HostFamily::V4);
     ASSERT_FALSE(resolved.is_error());
-    const SocketAddress named = resolved.value();
-    EXPECT_EQ(named.family, kAddressFamilyInet);
-    EXPECT_EQ(named.address, platform::parseIpv4("127.0.0.1"));
+    EXPECT_EQ(resolved.value(), ip("127.0.0.1"));
 
     CaptureStderr();
-    const auto missing = resolveHost("no-such-host.invalid", platform::kNoAddress);
+    const auto missing = resolveHost("no-such-host.invalid", std::nullopt);
     // The resolver's own reason follows the name.
     const std::string note = GetCapturedStderr();
     EXPECT_TRUE(missing.is_error());

@@ -1,6 +1,7 @@
 #include "core/input_file.h"
 
 #include "core/startup_failure.h"
+#include "support/addresses.h"
 #include "support/recording_desktop.h"
 #include "support/test_environment.h"
 
@@ -171,6 +172,37 @@ TEST_F(InputFileTest, FormatErrorsAndDuplicates)
     ASSERT_EQ(region.hostCount(), 2u);
     EXPECT_EQ(region.findHost("10.0.0.1")->getName(), "a");
     EXPECT_TRUE(region.getHasNamedHosts());
+}
+
+TEST_F(InputFileTest, Ipv6HostsByAddressAndBadOnesTold)
+{
+    load("six 2001:2:0:0::1 as written\n"  // 1
+         "again 2001:2::1\n"                // 2: the same address
+         "bad 2001:2:::1\n"                 // 3
+         "zone fe80::1%nosuch0\n"           // 4
+         "url [::1]\n"                      // 5
+         "lo6 ::1 loopback\n"               // 6
+#ifndef _WIN32
+         "link fe80::1%lo\n"                // 7
+#endif
+    );
+    EXPECT_EQ(boxTexts(),
+        (std::vector<std::string> {
+            "Duplicate IP in input file|unable to create address for again 2001:2::1  at line 2 because the ip was found earlier in the file\n",
+            "Error parsing input file|unable to create address for bad 2001:2:::1  at line 3 because the host is no IPv6 address\n",
+            "Error parsing input file|unable to create address for zone fe80::1%nosuch0  at line 4 because the host's zone nosuch0 is no network interface of this machine\n",
+            "Error parsing input file|unable to create address for url [::1]  at line 5 because an IPv6 address is written without brackets\n",
+        }));
+    EXPECT_FALSE(region.getHasNamedHosts());
+    const Address* six = region.findHost(test::ip("2001:2::1"));
+    ASSERT_NE(six, nullptr);
+    EXPECT_EQ(six->getName(), "six");
+    EXPECT_EQ(six->getHostText(), "2001:2:0:0::1");
+    ASSERT_NE(region.findHost(test::ip("::1")), nullptr);
+#ifndef _WIN32
+    ASSERT_EQ(region.hostCount(), 3u);
+    EXPECT_EQ(region.host(2)->getKey(), "fe80::1%lo");
+#endif
 }
 
 TEST_F(InputFileTest, NamedDuplicateStillSetsNamedHosts)

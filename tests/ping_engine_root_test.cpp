@@ -60,6 +60,7 @@ public:
     explicit EngineThreads(Network& network, std::function<void()> unblock = {})
         : unblock_(std::move(unblock))
         , receiver_([&network] { receiverThread(network.engine()); })
+        , ipv6Receiver_([&network] { receiverThread(network.engine(), platform::AddressFamily::V6); })
         , sender_([this, &network] {
             echoSenderThread(network.engine());
             senderDone_.store(true);
@@ -74,12 +75,14 @@ public:
             unblock_();
         sender_.join();
         receiver_.join();
+        ipv6Receiver_.join();
     }
 
 private:
     std::function<void()> unblock_;
     std::atomic<bool> senderDone_ { false };
     std::thread receiver_;
+    std::thread ipv6Receiver_;
     std::thread sender_;
 };
 
@@ -159,9 +162,24 @@ TEST(EchoSender, UnresolvableNameFailsAndWaitsItsInterval)
 
 namespace {
 
+bool ipv6Opens(std::optional<platform::IcmpSocketKind> kind)
+{
+    if (platform::startSocketLayer().is_error())
+        return false;
+    const auto endpoint = platform::openIcmpEndpointOfKind(kind.value_or(platform::IcmpSocketKind::Raw),
+        platform::AddressFamily::V6);
+    if (!endpoint.is_error())
+        platform::closeSocket(endpoint.value());
+    platform::stopSocketLayer();
+    return !endpoint.is_error();
+}
+
+// IPv6 loopback beside IPv4 wherever the system lets the kind open for it.
 void expectLoopbackHostsAnswer(std::optional<platform::IcmpSocketKind> kind)
 {
-    EngineRun run("a 127.0.0.2\nb 127.0.0.3\nc 127.0.0.4\n", quickSettings(), kind);
+    const bool six = ipv6Opens(kind);
+    EngineRun run(std::string("a 127.0.0.2\nb 127.0.0.3\nc 127.0.0.4\n") + (six ? "d ::1\n" : ""), quickSettings(),
+        kind);
     Network& network = run.network();
     ASSERT_TRUE(network.socket().endpoint().valid());
     if (kind) {

@@ -1,6 +1,7 @@
 #include "ping/receiver.h"
 
 #include "ping/icmp_message.h"
+#include "support/addresses.h"
 #include "support/fake_clock.h"
 #include "support/fake_clock_run.h"
 #include "support/recording_desktop.h"
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 using namespace bv;
+using bv::test::ip;
 
 namespace {
 
@@ -25,9 +27,9 @@ TEST_F(ApplyReplyTest, ReplyAnswersOnceAndOnlyAnAwaitingHost)
     Address& host = *network().host(0);
     send(host);
     ReplyInfo good;
-    good.address = platform::parseIpv4("10.0.0.1");
+    good.address = ip("10.0.0.1");
     testing::internal::CaptureStdout();
-    EXPECT_EQ(applyReply("10.0.0.1", network().engine(), good), ReplyMatch::Applied);
+    EXPECT_EQ(applyReply(ip("10.0.0.1"), network().engine(), good), ReplyMatch::Applied);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "freed a semaphore\n");
     EXPECT_EQ(host.getPingState(), PingState::Idle);
     EXPECT_EQ(host.getStatus(), HostStatus::Green);
@@ -36,11 +38,12 @@ TEST_F(ApplyReplyTest, ReplyAnswersOnceAndOnlyAnAwaitingHost)
 
     // The same reply again, or one after a time-out: nothing changes and no
     // count is given back twice.
-    EXPECT_EQ(applyReply("10.0.0.1", network().engine(), good), ReplyMatch::Applied);
+    EXPECT_EQ(applyReply(ip("10.0.0.1"), network().engine(), good), ReplyMatch::Applied);
     EXPECT_FALSE(network().pingSemaphore().release());
     EXPECT_EQ(host.getRepliesMatched(), 1u) << "a reply nobody waited for was counted";
-    EXPECT_EQ(applyReply("10.0.0.9", network().engine(), good), ReplyMatch::NoSuchHost);
-    EXPECT_EQ(applyReply("10.0.0.01", network().engine(), good), ReplyMatch::NoSuchHost);
+    EXPECT_EQ(applyReply(ip("10.0.0.9"), network().engine(), good), ReplyMatch::NoSuchHost);
+    // An IPv4-mapped IPv6 address is another host.
+    EXPECT_EQ(applyReply(ip("::ffff:10.0.0.1"), network().engine(), good), ReplyMatch::NoSuchHost);
 }
 
 TEST_F(ApplyReplyTest, ErrorRepliesFailTheHost)
@@ -50,7 +53,7 @@ TEST_F(ApplyReplyTest, ErrorRepliesFailTheHost)
     unreachable.errorText = "Destination unreachable";
     send(host);
     testing::internal::CaptureStdout();
-    applyReply("10.0.0.2", network().engine(), unreachable);
+    applyReply(ip("10.0.0.2"), network().engine(), unreachable);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "R:TTL expired\nfreed a semaphore\n");
     EXPECT_EQ(host.getStatus(), HostStatus::Yellow);
     EXPECT_EQ(host.getErrorText(), "Destination unreachable");
@@ -58,7 +61,7 @@ TEST_F(ApplyReplyTest, ErrorRepliesFailTheHost)
     ReplyInfo expired;
     expired.errorText = "TTL expired";
     send(host);
-    applyReply("10.0.0.2", network().engine(), expired);
+    applyReply(ip("10.0.0.2"), network().engine(), expired);
     EXPECT_EQ(host.getStatus(), HostStatus::Red);
     EXPECT_EQ(host.getPingState(), PingState::ChangePending);
     EXPECT_EQ(host.getErrorText(), "TTL expired");
@@ -71,10 +74,10 @@ TEST_F(ApplyReplyTest, OwedCountsGoBackOnlyWhenTheCallerReleasesThem)
     Address& host = *network().host(0);
     send(host);
     ReplyInfo good;
-    good.address = platform::parseIpv4("10.0.0.1");
+    good.address = ip("10.0.0.1");
     int owed = 0;
     testing::internal::CaptureStdout();
-    EXPECT_EQ(applyReply("10.0.0.1", network().engine(), good, owed), ReplyMatch::Applied);
+    EXPECT_EQ(applyReply(ip("10.0.0.1"), network().engine(), good, owed), ReplyMatch::Applied);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(owed, 1);
     EXPECT_EQ(host.getPingState(), PingState::Idle);
@@ -86,7 +89,7 @@ TEST_F(ApplyReplyTest, OwedCountsGoBackOnlyWhenTheCallerReleasesThem)
     EXPECT_EQ(free, 5);
     for (int i = 0; i < free; ++i)
         network().pingSemaphore().release();
-    EXPECT_EQ(applyReply("10.0.0.9", network().engine(), good, owed), ReplyMatch::NoSuchHost);
+    EXPECT_EQ(applyReply(ip("10.0.0.9"), network().engine(), good, owed), ReplyMatch::NoSuchHost);
     EXPECT_EQ(owed, 1);
 
     testing::internal::CaptureStdout();
@@ -107,9 +110,9 @@ TEST(ApplyReplyToNames, AReplyAnswersTheLongestWaitingHostAtItsAddress)
     Address& first = *network.host(1);
     Address& second = *network.host(2);
     // Both names resolved to the dotted host's address.
-    engine.namedHosts.place(first, platform::parseIpv4("10.0.0.1"));
-    engine.namedHosts.place(second, platform::parseIpv4("10.0.0.9"));
-    engine.namedHosts.place(second, platform::parseIpv4("10.0.0.1"));
+    engine.namedHosts.place(first, ip("10.0.0.1"));
+    engine.namedHosts.place(second, ip("10.0.0.9"));
+    engine.namedHosts.place(second, ip("10.0.0.1"));
     for (Address* host : { &second, &dotted, &first }) {
         startRequest(engine, *host);
         clock.sleepMilliseconds(10);
@@ -118,7 +121,7 @@ TEST(ApplyReplyToNames, AReplyAnswersTheLongestWaitingHostAtItsAddress)
     std::vector<const Address*> answered;
     for (int reply = 0; reply < 4; ++reply) {
         int owed = 0;
-        EXPECT_EQ(applyReply("10.0.0.1", engine, good, owed), ReplyMatch::Applied);
+        EXPECT_EQ(applyReply(ip("10.0.0.1"), engine, good, owed), ReplyMatch::Applied);
         for (const Address* host : { &dotted, &first, &second }) {
             if (host->getRepliesMatched() == 1
                 && std::find(answered.begin(), answered.end(), host) == answered.end())
@@ -127,5 +130,41 @@ TEST(ApplyReplyToNames, AReplyAnswersTheLongestWaitingHostAtItsAddress)
     }
     EXPECT_EQ(answered, (std::vector<const Address*> { &second, &dotted, &first }));
     // Moved away from 10.0.0.9: nothing there answers it any more.
-    EXPECT_EQ(applyReply("10.0.0.9", engine, good), ReplyMatch::NoSuchHost);
+    EXPECT_EQ(applyReply(ip("10.0.0.9"), engine, good), ReplyMatch::NoSuchHost);
+}
+
+TEST(ApplyReplyToAddresses, AnyTextOfAnAddressAndEachFamilyOfAName)
+{
+    RecordingDesktop desktop;
+    FakeClock clock { 1000 };
+    // 10.0.0.010 is 10.0.0.8 to the parser, as the host list has always read it.
+    TestNetwork test { "odd 10.0.0.010\nsix 2001:2:0:0::A\ndual dual.test\n", clock };
+    Network& network = *test.network;
+    EngineContext& engine = network.engine();
+    Address& odd = *network.host(0);
+    Address& six = *network.host(1);
+    // The twin -family both gives a dual-stack name.
+    network.addIpv6Twins([](const Address& host) { return host.getHostText() == "dual.test"; });
+    ASSERT_EQ(network.hostCount(), 4u);
+    Address& dual = *network.host(2);
+    Address& twin = *network.host(3);
+    EXPECT_EQ(twin.getName(), "dual (IPv6)");
+    EXPECT_EQ(twin.getHostText(), "dual.test");
+    EXPECT_EQ(dual.getFamily(), HostFamily::V4);
+    EXPECT_EQ(twin.getFamily(), HostFamily::V6);
+    engine.namedHosts.place(dual, ip("198.18.0.7"));
+    engine.namedHosts.place(twin, ip("2001:2::7"));
+    for (Address* host : { &odd, &six, &dual, &twin })
+        startRequest(engine, *host);
+
+    ReplyInfo good;
+    EXPECT_EQ(applyReply(ip("10.0.0.8"), engine, good), ReplyMatch::Applied);
+    EXPECT_EQ(odd.getRepliesMatched(), 1u);
+    EXPECT_EQ(applyReply(ip("2001:2::a"), engine, good), ReplyMatch::Applied);
+    EXPECT_EQ(six.getRepliesMatched(), 1u);
+    EXPECT_EQ(applyReply(ip("2001:2::7"), engine, good), ReplyMatch::Applied);
+    EXPECT_EQ(twin.getRepliesMatched(), 1u);
+    EXPECT_EQ(dual.getRepliesMatched(), 0u) << "the IPv6 reply answered the IPv4 host";
+    EXPECT_EQ(applyReply(ip("198.18.0.7"), engine, good), ReplyMatch::Applied);
+    EXPECT_EQ(dual.getRepliesMatched(), 1u);
 }

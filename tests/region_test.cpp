@@ -2,6 +2,8 @@
 
 #include "support/test_environment.h"
 
+#include "support/addresses.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -49,19 +51,27 @@ TEST(Region, UniqueByteWiseIndexInLoadOrder)
     ASSERT_NE(duplicate, nullptr);  // still the caller's
     EXPECT_EQ(region.findHost("10.0.0.1"), firstRecord);
 
-    // Written two ways is two hosts; letter case counts.
-    for (const char* text : { "10.0.0.01", "Mail", "mail", "10.1" }) {
+    // Another text of the same address is the same host, in either family;
+    // for a name letter case counts.
+    for (const char* same : { "10.0.0.01", "10.1" }) {
+        auto other = record(same, same);
+        EXPECT_FALSE(region.addAddress(other)) << same;
+    }
+    for (const char* text : { "10.0.0.2", "Mail", "mail", "2001:2::A" }) {
         auto other = record(text, text);
         EXPECT_TRUE(region.addAddress(other)) << text;
     }
+    auto sameSix = record("2001:2:0:0:0:0:0:a", "2001:2:0:0:0:0:0:a");
+    EXPECT_FALSE(region.addAddress(sameSix));
+    EXPECT_EQ(region.findHost(test::ip("2001:2::a"))->getName(), "2001:2::A");
     // Bytes above 0x7F compare as unsigned and still find themselves.
     auto high = record("high", "h\xe9te");
     EXPECT_TRUE(region.addAddress(high));
 
     ASSERT_EQ(region.hostCount(), 6u);
     EXPECT_EQ(region.host(0)->getName(), "first");
-    EXPECT_EQ(region.host(1)->getName(), "10.0.0.01");
-    EXPECT_EQ(region.host(4)->getName(), "10.1");
+    EXPECT_EQ(region.host(1)->getName(), "10.0.0.2");
+    EXPECT_EQ(region.host(4)->getName(), "2001:2::A");
     EXPECT_EQ(region.findHost("mail")->getName(), "mail");
     EXPECT_EQ(region.findHost("Mail")->getName(), "Mail");
     EXPECT_EQ(region.findHost("MAIL"), nullptr);

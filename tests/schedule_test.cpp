@@ -5,6 +5,7 @@
 #include "run/network.h"
 
 #include "ping/icmp_message.h"
+#include "support/addresses.h"
 #include "support/fake_clock_run.h"
 #include "support/recording_desktop.h"
 #include "support/test_network.h"
@@ -12,6 +13,7 @@
 #include <gtest/gtest.h>
 
 using namespace bv;
+using bv::test::ip;
 
 namespace {
 
@@ -76,12 +78,12 @@ TEST_F(ScheduleTest, SilentHostsHoldTheirCountsOnlyForTheReceiveWait)
     // A late reply is applied, and gives no second count back.
     ReplyInfo good;
     int owed = 0;
-    EXPECT_EQ(applyReply("10.0.0.1", network().engine(), good, owed), ReplyMatch::Applied);
+    EXPECT_EQ(applyReply(ip("10.0.0.1"), network().engine(), good, owed), ReplyMatch::Applied);
     EXPECT_EQ(owed, 0);
     EXPECT_EQ(host(0).getPingState(), PingState::Idle);
     EXPECT_EQ(host(0).getRepliesMatched(), 1u);
     // An answer in time gives its own count back, once.
-    EXPECT_EQ(applyReply("10.0.0.8", network().engine(), good, owed), ReplyMatch::Applied);
+    EXPECT_EQ(applyReply(ip("10.0.0.8"), network().engine(), good, owed), ReplyMatch::Applied);
     EXPECT_EQ(owed, 1);
     releaseOwedCounts(network().engine(), owed);
 

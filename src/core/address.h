@@ -71,7 +71,8 @@ public:
     PingState getPingState() const;
     // The host text's own address; nothing for a name.
     const std::optional<platform::IpAddress>& getNumericAddress() const { return numericAddress_; }
-    // For a name: which of its addresses the host pings.
+    // For a name: which of its addresses the host pings. Set before the
+    // record is listed: the sender reads it without the lock.
     HostFamily getFamily() const { return family_; }
     void setFamily(HostFamily value) { family_ = value; }
     // What tells the host apart in the list: the compact text of a numeric
@@ -100,11 +101,10 @@ public:
     bool getHoldsCount() const { return holdsCount_; }
     void setHoldsCount(bool value) { holdsCount_ = value; }
 
-    // The host text is the source of the numeric address and of the key, so
-    // it is fixed once the record exists, but for another text of the same
-    // address (a reload of an edited list).
+    // The host text is the source of the numeric address and of the key,
+    // and the sender reads it without the lock, so it is fixed once the
+    // record exists.
     void setName(const std::string& value) { name_ = value; }
-    void setHostTextOfSameKey(const std::string& value) { hostText_ = value; }
     void setComment(const std::string& value) { comment_ = value; }
     void setErrorText(const std::string& value) { errorText_ = value; }
     void setLastReplyTime(CalendarTime value) { lastReplyTime_ = value; }

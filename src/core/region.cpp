@@ -78,12 +78,13 @@ std::vector<std::unique_ptr<Address>> Region::adoptHosts(Region& fresh, std::vec
     hostIndex_.clear();
     hosts_.reserve(fresh.hosts_.size());
     for (auto& record : fresh.hosts_) {
+        // The sender reads the host text and the family without the lock, so
+        // a record keeps them: one written anew is a new host.
         auto kept = listed.find(record->getKey());
-        if (kept != listed.end()) {
+        if (kept != listed.end() && kept->second->getHostText() == record->getHostText()
+            && kept->second->getFamily() == record->getFamily()) {
             kept->second->setName(record->getName());
             kept->second->setComment(record->getComment());
-            kept->second->setHostTextOfSameKey(record->getHostText());
-            kept->second->setFamily(record->getFamily());
             hosts_.push_back(std::move(kept->second));
             listed.erase(kept);
         } else {

@@ -37,7 +37,8 @@ public:
     // Makes the hosts of `fresh` (just loaded, with this registry's
     // settings) the list, in their order. A host whose text was listed
     // already keeps its record, so its status, times, counts and a request
-    // in flight, and takes the new line's name, comment and host text. `added` gets
+    // in flight, and takes the new line's name and comment; another text of
+    // the same address is a new record. `added` gets
     // the records that are new; the records that left the list are handed
     // back in their old order. `fresh` is left empty.
     std::vector<std::unique_ptr<Address>> adoptHosts(Region& fresh, std::vector<Address*>& added);

@@ -70,6 +70,14 @@ void hostFamily(std::string& text, const std::vector<HostSample>& hosts, const c
         sample(text, name, host.labels, host.*field);
 }
 
+// The host text as the list has it; an IPv6 address in its compact text,
+// so that one address has one label however it was written.
+std::string addressLabel(const Address& record)
+{
+    const auto& numeric = record.getNumericAddress();
+    return numeric && numeric->isV6() ? platform::addressText(*numeric) : record.getHostText();
+}
+
 }  // namespace
 
 std::string metricsExposition(Network& network)
@@ -82,7 +90,7 @@ std::string metricsExposition(Network& network)
             const Address& record = *network.host(position);
             HostSample host;
             host.labels = "{name=\"" + escapeLabelValue(record.getName()) + "\",address=\""
-                + escapeLabelValue(record.getHostText()) + "\"}";
+                + escapeLabelValue(addressLabel(record)) + "\"}";
             host.status = static_cast<std::int64_t>(record.getStatus());
             // The record starts with its load time as its reply time.
             host.lastReply = record.getRepliesMatched() > 0 ? record.getLastReplyTime() : 0;

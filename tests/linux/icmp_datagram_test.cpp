@@ -4,6 +4,7 @@
 #include "ping/icmp_message.h"
 #include "platform/icmp_image.h"
 #include "platform/ipv4.h"
+#include "support/addresses.h"
 #include "platform/linux/icmp_datagram.h"
 #include "support/captured_output.h"
 
@@ -16,6 +17,7 @@
 #include <vector>
 
 using namespace bv;
+using bv::test::ip;
 
 namespace {
 
@@ -23,10 +25,10 @@ using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::uint16_t kIdentifier = 0x1234;
 
-Bytes echoRequest()
+Bytes echoRequest(platform::AddressFamily family = platform::AddressFamily::V4)
 {
     Bytes request(44);
-    fillEchoRequest(request.data(), 44, 0, kIdentifier);
+    fillEchoRequest(request.data(), 44, 0, kIdentifier, family);
     return request;
 }
 
@@ -39,33 +41,30 @@ struct Received {
     std::uint16_t sequence = 0xFFFF;
 };
 
-Received receive(const Bytes& image, platform::Ipv4Address from)
+Received receive(const Bytes& image, const platform::IpAddress& from)
 {
     Received got;
-    SocketAddress sender;
-    sender.family = kAddressFamilyInet;
-    sender.address = from;
+    const MessageSource sender { from, -1 };
     CaptureStdout();
     CaptureStderr();
     const int count = static_cast<int>(image.size());
-    EXPECT_TRUE(readSequence(image.data(), count, got.sequence));
     got.decoded = static_cast<int>(decodeReply(image.data(), count, sender, got.reply, kIdentifier));
-    platform::Ipv4Address quoted = 0;
-    got.key = platform::dottedQuad(
-        !got.reply.errorText.empty() && readQuotedDestination(image.data(), count, quoted) ? quoted : from);
+    got.sequence = got.reply.sequence;
+    got.key = platform::addressText(got.reply.about);
     GetCapturedStdout();
     GetCapturedStderr();
     return got;
 }
 
-Bytes errorImage(std::uint8_t origin, std::uint8_t type, std::uint8_t code, const Bytes& request)
+Bytes errorImage(std::uint8_t origin, std::uint8_t type, std::uint8_t code, const Bytes& request,
+    const char* offender = "198.18.1.2", const char* destination = "198.19.16.3")
 {
     platform::detail::ErrorQueueEntry entry;
     entry.origin = origin;
     entry.type = type;
     entry.code = code;
-    entry.offender = platform::parseIpv4("198.18.1.2");
-    entry.destination = platform::parseIpv4("198.19.16.3");
+    entry.offender = ip(offender);
+    entry.destination = ip(destination);
     entry.request = request.data();
     entry.requestSize = request.size();
     Bytes image(256);
@@ -83,17 +82,17 @@ TEST(IcmpDatagram, ErrorQueueEntriesReadAsTheRawSocketsErrors)
     for (std::uint8_t code : { 0, 1, 3, 10, 13 }) {
         const Bytes image = errorImage(SO_EE_ORIGIN_ICMP, 3, code, request);
         ASSERT_EQ(image.size(), 20u + 8u + 20u + 8u) << int(code);
-        const Received got = receive(image, platform::parseIpv4("198.18.1.2"));
+        const Received got = receive(image, ip("198.18.1.2"));
         EXPECT_EQ(got.decoded, 0);
         EXPECT_EQ(got.sequence, 0);
         EXPECT_EQ(got.reply.errorText, "Destination unreachable");
-        EXPECT_EQ(got.reply.address, platform::parseIpv4("198.18.1.2"));
+        EXPECT_EQ(got.reply.address, ip("198.18.1.2"));
         EXPECT_EQ(got.key, "198.19.16.3");
     }
-    const Received expired = receive(errorImage(SO_EE_ORIGIN_ICMP, 11, 0, request), platform::parseIpv4("198.18.1.2"));
+    const Received expired = receive(errorImage(SO_EE_ORIGIN_ICMP, 11, 0, request), ip("198.18.1.2"));
     EXPECT_EQ(expired.decoded, 0);
     EXPECT_EQ(expired.reply.errorText, "TTL expired");
-    EXPECT_EQ(expired.reply.address, platform::parseIpv4("198.18.1.2"));
+    EXPECT_EQ(expired.reply.address, ip("198.18.1.2"));
     EXPECT_EQ(expired.key, "198.19.16.3");
 
     // The quote is the request's header and first bytes, as RFC 792 has it.
@@ -116,6 +115,26 @@ TEST(IcmpDatagram, ErrorQueueEntriesReadAsTheRawSocketsErrors)
     Bytes small(10, 0xEE);
     EXPECT_EQ(platform::detail::imageOfErrorQueueEntry(entry, small.data(), small.size()), 56u);
     EXPECT_EQ(small[0], 0x45);
+
+    // IPv6: the same texts; the image is what a raw ICMPv6 socket reads.
+    const Bytes request6 = echoRequest(platform::AddressFamily::V6);
+    struct Case {
+        std::uint8_t type;
+        std::uint8_t code;
+        const char* text;
+    };
+    for (const Case& error : { Case { 1, 0, "Destination unreachable" }, Case { 1, 3, "Destination unreachable" },
+             Case { 1, 4, "Destination unreachable" }, Case { 3, 0, "TTL expired" }, Case { 2, 0, "Packet too big" } }) {
+        SCOPED_TRACE(error.text);
+        const Bytes image6
+            = errorImage(SO_EE_ORIGIN_ICMP6, error.type, error.code, request6, "2001:2:0:11::2", "2001:2:0:20::3");
+        ASSERT_EQ(image6.size(), 8u + 40u + 44u);
+        const Received got = receive(image6, ip("2001:2:0:11::2"));
+        EXPECT_EQ(got.decoded, 0);
+        EXPECT_EQ(got.reply.errorText, error.text);
+        EXPECT_EQ(got.key, "2001:2:0:20::3");
+    }
+    EXPECT_TRUE(errorImage(SO_EE_ORIGIN_ICMP6, 4, 0, request6, "2001:2::1", "2001:2::3").empty());
 }
 
 TEST(IcmpDatagram, RepliesGetTheHeaderARawSocketReads)
@@ -132,15 +151,15 @@ TEST(IcmpDatagram, RepliesGetTheHeaderARawSocketReads)
     EXPECT_EQ(image[8], 63);
     EXPECT_EQ(image[9], 1);
     EXPECT_EQ(Bytes(image.begin() + 20, image.end()), reply);
-    const Received got = receive(image, platform::parseIpv4("198.19.16.1"));
+    const Received got = receive(image, ip("198.19.16.1"));
     EXPECT_EQ(got.decoded, 0);
     EXPECT_EQ(got.reply.errorText, "");
-    EXPECT_EQ(got.reply.address, platform::parseIpv4("198.19.16.1"));
+    EXPECT_EQ(got.reply.address, ip("198.19.16.1"));
     EXPECT_EQ(got.key, "198.19.16.1");
 
     // The identifier still tells whose reply it is.
     reply[4] ^= 1;
     platform::imageOfIcmpMessage(
         image.data(), image.size(), platform::parseIpv4("198.19.16.1"), 63, reply.data(), reply.size());
-    EXPECT_EQ(receive(image, platform::parseIpv4("198.19.16.1")).decoded, -2);
+    EXPECT_EQ(receive(image, ip("198.19.16.1")).decoded, -2);
 }

@@ -2,6 +2,7 @@
 
 #include "ping/icmp_message.h"
 #include "platform/ipv4.h"
+#include "support/addresses.h"
 #include "support/captured_output.h"
 #include "support/child_process.h"
 #include "support/receive_until.h"
@@ -29,6 +30,7 @@
 #include <vector>
 
 using namespace bv;
+using bv::test::ip;
 
 using testing::HasSubstr;
 using testing::StartsWith;
@@ -50,7 +52,7 @@ bool isOwnEchoRequest(const std::vector<std::uint8_t>& datagram, int count)
 
 SendResult sendRequest(const platform::IcmpEndpoint& socket, const char* dotted)
 {
-    const auto destination = resolveHost(dotted, platform::parseIpv4(dotted));
+    const auto destination = resolveHost(dotted, ip(dotted));
     if (destination.is_error())
         return SendResult::Failed;
     std::vector<std::uint8_t> message(44);
@@ -109,8 +111,8 @@ TEST(IcmpSocket, EchoToLoopbackIsAnswered)
     CaptureStdout();
     CaptureStderr();
     ReplyInfo answer;
-    const bool answered = receiveUntil(socket.endpoint(), [&](const auto& datagram, int count, const SocketAddress& sender) {
-        if (sender.address != platform::parseIpv4("127.0.0.2"))
+    const bool answered = receiveUntil(socket.endpoint(), [&](const auto& datagram, int count, const MessageSource& sender) {
+        if (sender.address != ip("127.0.0.2"))
             return false;
         ReplyInfo reply;
         if (decodeReply(datagram.data(), count, sender, reply) != DecodeResult::Usable || datagram[headerLength(datagram)] != kIcmpEchoReply)
@@ -121,7 +123,7 @@ TEST(IcmpSocket, EchoToLoopbackIsAnswered)
     GetCapturedStderr();
     const std::string trace = GetCapturedStdout();
     ASSERT_TRUE(answered) << trace;
-    EXPECT_EQ(answer.address, platform::parseIpv4("127.0.0.2"));
+    EXPECT_EQ(answer.address, ip("127.0.0.2"));
     EXPECT_EQ(answer.errorText, "");
     EXPECT_THAT(trace, HasSubstr("64 bytes from 127.0.0.2, icmp_seq 0, "));
 }
@@ -146,8 +148,8 @@ TEST(IcmpSocket, OwnRequestIsFilteredOutAndKeepsItsTimeToLive)
     CaptureStderr();
     std::vector<std::uint8_t> own;
     int ownCount = 0;
-    SocketAddress ownSender;
-    const bool seen = receiveUntil(platform::IcmpEndpoint(observer), [&](const auto& datagram, int count, const SocketAddress& sender) {
+    MessageSource ownSender;
+    const bool seen = receiveUntil(platform::IcmpEndpoint(observer), [&](const auto& datagram, int count, const MessageSource& sender) {
         if (!isOwnEchoRequest(datagram, count))
             return false;
         own.assign(datagram.begin(), datagram.begin() + count);
@@ -157,7 +159,7 @@ TEST(IcmpSocket, OwnRequestIsFilteredOutAndKeepsItsTimeToLive)
     });
     bool requestOnOwnSocket = false;
     bool replyOnOwnSocket = false;
-    receiveUntil(socket.endpoint(), [&](const auto& datagram, int count, const SocketAddress&) {
+    receiveUntil(socket.endpoint(), [&](const auto& datagram, int count, const MessageSource&) {
         const int h = headerLength(datagram);
         if (isOwnEchoRequest(datagram, count))
             requestOnOwnSocket = true;
@@ -178,7 +180,7 @@ TEST(IcmpSocket, OwnRequestIsFilteredOutAndKeepsItsTimeToLive)
     CaptureStderr();
     EXPECT_EQ(decodeReply(own.data(), ownCount, ownSender, reply), DecodeResult::Unusable);
     EXPECT_EQ(GetCapturedStderr(), "Unknown ICMP packet type 8 received\n");
-    EXPECT_EQ(reply.address, 0u);
+    EXPECT_EQ(reply.address, platform::IpAddress {});
     EXPECT_EQ(timeToLive, 20);
 }
 
@@ -203,7 +205,7 @@ TEST(IcmpSocket, RefusedTimeToLiveAndShortBuffer)
     ASSERT_FALSE(readable.is_error());
     ASSERT_TRUE(readable.value());
     std::vector<std::uint8_t> small(16);
-    SocketAddress sender;
+    MessageSource sender;
     CaptureStderr();
     EXPECT_EQ(receiveMessage(refused.endpoint(), sender, small.data(), 16), -1);
     EXPECT_EQ(GetCapturedStderr(), "read failed: buffer too small\n");
@@ -237,7 +239,7 @@ TEST(WaitReadable, TimeOutDataAndFailedWait)
 TEST(IcmpMessageOnBadSocket, SendAndReceiveReportTheCode)
 {
     std::vector<std::uint8_t> buffer(64);
-    SocketAddress sender;
+    MessageSource sender;
     CaptureStderr();
     EXPECT_EQ(receiveMessage(platform::IcmpEndpoint(platform::kInvalidSocket), sender, buffer.data(), 64), -1);
     EXPECT_EQ(GetCapturedStderr(), "read failed: error #" + std::to_string(EBADF) + "\n");
@@ -289,17 +291,17 @@ TEST(IcmpSocket, OrdinaryUserPingsThroughADatagramSocket)
         const std::uint16_t kernels = ntohs(local.sin_port);
         // Low byte first on the wire is how the engine keeps identifiers.
         EXPECT_EQ(socket.echoIdentifier(), static_cast<std::uint16_t>((kernels >> 8) | (kernels << 8)));
-        const SocketAddress destination = resolveHost("127.0.0.1", platform::parseIpv4("127.0.0.1")).value();
+        const platform::IpAddress destination = ip("127.0.0.1");
         std::vector<std::uint8_t> request(44);
         fillEchoRequest(request.data(), 44, 0, socket.echoIdentifier());
         ASSERT_EQ(sendEcho(endpoint, destination, request.data(), 44), SendResult::Sent);
         ReplyInfo reply;
-        const bool answered = receiveUntil(endpoint, [&](const auto& datagram, int count, const SocketAddress& sender) {
+        const bool answered = receiveUntil(endpoint, [&](const auto& datagram, int count, const MessageSource& sender) {
             return count == 64 && headerLength(datagram) == 20 && datagram[20] == kIcmpEchoReply
                 && decodeReply(datagram.data(), count, sender, reply, socket.echoIdentifier()) == DecodeResult::Usable;
         });
         EXPECT_TRUE(answered);
-        EXPECT_EQ(reply.address, platform::parseIpv4("127.0.0.1"));
+        EXPECT_EQ(reply.address, ip("127.0.0.1"));
         EXPECT_EQ(reply.errorText, "");
     });
     EXPECT_EQ(child.status, 0) << child.output;
@@ -325,11 +327,11 @@ TEST(IcmpSocket, DatagramSendGoesOutWhileAnotherHostsErrorIsPending)
         ASSERT_EQ(sendRequest(endpoint, "127.0.0.1"), SendResult::Sent) << "the send after the pending error";
         bool refused = false;
         bool answered = false;
-        receiveUntil(endpoint, [&](const auto& datagram, int count, const SocketAddress& sender) {
+        receiveUntil(endpoint, [&](const auto& datagram, int count, const MessageSource& sender) {
             ReplyInfo reply;
             if (decodeReply(datagram.data(), count, sender, reply, socket.echoIdentifier()) == DecodeResult::Usable) {
                 refused |= reply.errorText == "Destination unreachable";
-                answered |= reply.errorText.empty() && reply.address == platform::parseIpv4("127.0.0.1");
+                answered |= reply.errorText.empty() && reply.address == ip("127.0.0.1");
             }
             return refused && answered;
         });

@@ -7,7 +7,11 @@
 #include "core/startup_failure.h"
 #include "ping/icmp_message.h"
 #include "ping/receiver.h"
+#include "support/addresses.h"
+#include "support/fake_clock.h"
 #include "support/fake_clock_run.h"
+#include "support/recording_desktop.h"
+#include "support/test_network.h"
 #include "bv_version.h"
 
 #include <arpa/inet.h>
@@ -19,6 +23,7 @@
 #include <unistd.h>
 
 using namespace bv;
+using bv::test::ip;
 
 namespace {
 
@@ -81,7 +86,7 @@ TEST_F(Metrics, GreenYellowAndRedHostsAndTheRunsCounts)
         sendCounted(host(position));
     ReplyInfo good;
     int owed = 0;
-    ASSERT_EQ(applyReply("10.0.0.1", network().engine(), good, owed), ReplyMatch::Applied);
+    ASSERT_EQ(applyReply(ip("10.0.0.1"), network().engine(), good, owed), ReplyMatch::Applied);
     releaseOwedCounts(network().engine(), owed);
     clock.advance(10);
     network().sweepPass();  // the silent two turn yellow
@@ -138,7 +143,7 @@ beaconvigilor_build_info{version=")" BV_VERSION R"("} 1
 
     // A return to green ends the down time; the outage stays counted.
     sendCounted(host(2));
-    ASSERT_EQ(applyReply("10.0.0.3", network().engine(), good, owed), ReplyMatch::Applied);
+    ASSERT_EQ(applyReply(ip("10.0.0.3"), network().engine(), good, owed), ReplyMatch::Applied);
     const std::string after = metricsExposition(network());
     EXPECT_THAT(after, testing::HasSubstr("\nbeaconvigilor_host_down_since_time_seconds{name=\"red\",address=\"10.0.0.3\"} 0\n"));
     EXPECT_THAT(after, testing::HasSubstr("\nbeaconvigilor_host_outages_total{name=\"red\",address=\"10.0.0.3\"} 1\n"));
@@ -177,4 +182,16 @@ TEST_F(Metrics, ServedOnLoopbackAtOnePath)
         EXPECT_EQ(std::string(failure.what()),
             "Could not serve metrics on 127.0.0.1:" + std::to_string(server.port()) + ": Address already in use");
     }
+}
+
+// One address, one label, however the list wrote it; names as written.
+TEST(MetricsAddressLabel, Ipv6HostsByTheirCompactAddress)
+{
+    RecordingDesktop desktop;
+    FakeClock clock { kStart };
+    TestNetwork test { "six 2001:2:0:0::A\nfour 10.0.0.1\nnamed host.test\n", clock };
+    const std::string text = metricsExposition(*test.network);
+    EXPECT_THAT(text, testing::HasSubstr("beaconvigilor_host_status{name=\"six\",address=\"2001:2::a\"} 0\n"));
+    EXPECT_THAT(text, testing::HasSubstr("beaconvigilor_host_status{name=\"four\",address=\"10.0.0.1\"} 0\n"));
+    EXPECT_THAT(text, testing::HasSubstr("beaconvigilor_host_status{name=\"named\",address=\"host.test\"} 0\n"));
 }

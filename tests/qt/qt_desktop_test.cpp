@@ -1,5 +1,6 @@
 #include "core/address.h"
 #include "core/monitor_events.h"
+#include "shell/common/red_list_rows.h"
 #include "shell/qt/about_box.h"
 #include "shell/qt/help_page.h"
 #include "shell/qt/menu_start.h"
@@ -210,7 +211,7 @@ TEST(RedListWindow, LooksAndDefaults)
     EXPECT_EQ(window.windowTitle(), "BeaconVigilor Red List");
     ASSERT_EQ(list->columnCount(), 6);
     const QStringList titles { "IP", "Comment", "Down Since", "Error", "Latest Ping", "Name" };
-    const int widths[] = { 100, 100, 150, 200, 150, 150 };
+    const int widths[] = { 250, 100, 150, 200, 150, 150 };
     window.restoreSettings();
     for (int column = 0; column < 6; ++column) {
         EXPECT_EQ(list->headerItem()->text(column), titles[column]);
@@ -277,7 +278,7 @@ TEST(RedListWindow, SettingsRoundTrip)
         RedListWindow other(settings);
         const QFont before = other.list()->font();
         other.restoreSettings();
-        EXPECT_EQ(other.list()->columnWidth(0), 100);
+        EXPECT_EQ(other.list()->columnWidth(0), kRedListDefaultWidths[0]);
         EXPECT_FALSE(other.isVisible());
         EXPECT_EQ(other.list()->font(), before);
     }

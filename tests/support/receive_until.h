@@ -19,7 +19,7 @@ inline int headerLength(const std::vector<std::uint8_t>& datagram)
 // Reads datagrams until `done` accepts one or five seconds pass. Other
 // programs' ICMP reaches every raw socket too, so each test picks its own.
 inline bool receiveUntil(const platform::IcmpEndpoint& socket,
-    const std::function<bool(const std::vector<std::uint8_t>&, int, const SocketAddress&)>& done)
+    const std::function<bool(const std::vector<std::uint8_t>&, int, const MessageSource&)>& done)
 {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::seconds(5);
@@ -31,7 +31,7 @@ inline bool receiveUntil(const platform::IcmpEndpoint& socket,
             return false;
         if (!readable.value())
             continue;
-        SocketAddress sender;
+        MessageSource sender;
         const int count = receiveMessage(socket, sender, buffer.data(), static_cast<int>(buffer.size()));
         if (count > 0 && done(buffer, count, sender))
             return true;

@@ -16,7 +16,8 @@ inline constexpr int kRedListColumnCount = 6;
 inline constexpr int kRedListStoredColumns = 5;
 inline constexpr std::array<const char*, kRedListColumnCount> kRedListColumnTitles { "IP", "Comment", "Down Since",
     "Error", "Latest Ping", "Name" };
-inline constexpr std::array<int, kRedListColumnCount> kRedListDefaultWidths { 100, 100, 150, 200, 150, 150 };
+// The IP column fits an IPv6 address.
+inline constexpr std::array<int, kRedListColumnCount> kRedListDefaultWidths { 250, 100, 150, 200, 150, 150 };
 // What a still-red host changes in its row.
 inline constexpr std::array<RedListColumn, 2> kRedListUpdatedColumns { kErrorColumn, kLatestPingColumn };
 
@@ -24,6 +25,9 @@ using RedListRow = std::array<std::string, kRedListColumnCount>;
 
 // The cells of a red host's row, in column order.
 RedListRow redListRow(const Address& address);
+// The text of its IP column, which finds the row again: the host text, for
+// a dual-stack name's IPv6 twin with " (IPv6)" after it.
+std::string redListKey(const Address& address);
 
 // Where the red list keeps its font, widths and placement, and the tray its
 // choices: a key of the current user on Windows, the organisation's and the

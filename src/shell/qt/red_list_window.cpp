@@ -76,7 +76,7 @@ RedListWindow::RedListWindow(QSettings& settings, QWidget* parent)
 
 QTreeWidgetItem* RedListWindow::find(const Address& address) const
 {
-    const QString key = text(address.getHostText());
+    const QString key = text(redListKey(address));
     for (int row = 0; row < list_->topLevelItemCount(); ++row) {
         QTreeWidgetItem* item = list_->topLevelItem(row);
         if (item->text(kIpColumn) == key)

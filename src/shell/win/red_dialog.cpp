@@ -189,7 +189,7 @@ int CRedDialog::find(const std::string& ip) const
 
 void CRedDialog::remove(const Address& address)
 {
-    const int row = find(address.getHostText());
+    const int row = find(redListKey(address));
     if (row >= 0)
         ::SendMessageA(list_, LVM_DELETEITEM, static_cast<WPARAM>(row), 0);
 }
@@ -213,7 +213,7 @@ void CRedDialog::add(const Address& address)
 
 void CRedDialog::update(const Address& address)
 {
-    const int row = find(address.getHostText());
+    const int row = find(redListKey(address));
     if (row < 0)
         return;
     const RedListRow cells = redListRow(address);
