@@ -5,6 +5,8 @@ Runs inside the test network's monitor namespace that bench/run.sh made
 (tests/lab/network-lab.sh), as root. Prints a table of CPU, memory and request counts, the reaction times
 of the log and down files, and whether each budget is met. With --ci it runs
 the small form and fails only on misbehaviour, never on a timing.
+With --families it compares IPv6 hosts with IPv4 ones instead, in the
+namespace bench/run.sh --ipv6 made, where both ranges are local on lo.
 """
 
 import argparse
@@ -38,13 +40,24 @@ def host_address(index):
     return "127.%d.%d.%d" % (1 + index // (254 * 256), (index // 254) % 256, 1 + index % 254)
 
 
-def write_host_files(directory, count):
-    hosts = os.path.join(directory, "hosts-%d.txt" % count)
-    addresses = os.path.join(directory, "addresses-%d.txt" % count)
+# The family comparison's hosts: both ranges are local on lo in the
+# namespace of bench/run.sh --ipv6, so the kernel answers every address.
+FAMILY_RANGES = {"ipv4": ("198.18.0.0/18", 64 * 254), "ipv6": ("2001:2:0:1::/64", 1 << 32)}
+
+
+def family_address(family, index):
+    if family == "ipv4":
+        return "198.18.%d.%d" % (index // 254, 1 + index % 254)
+    return "2001:2:0:1::%x" % (index + 1)
+
+
+def write_host_files(directory, count, address_of=host_address, name="loopback"):
+    hosts = os.path.join(directory, "hosts-%s-%d.txt" % (name, count))
+    addresses = os.path.join(directory, "addresses-%s-%d.txt" % (name, count))
     with open(hosts, "w") as ours, open(addresses, "w") as theirs:
-        ours.write("# %d loopback hosts for the benchmark\n" % count)
+        ours.write("# %d %s hosts for the benchmark\n" % (count, name))
         for index in range(count):
-            address = host_address(index)
+            address = address_of(index)
             ours.write("h%d\t%s\tbench host %d\n" % (index, address, index))
             theirs.write(address + "\n")
     return hosts, addresses
@@ -492,6 +505,51 @@ def budgets(results, default_pair, reaction):
     return lines
 
 
+def run_families(program, count, rounds, repetitions, work, out):
+    """IPv4 and IPv6 lists of one size, in turns; the figures are the sums of the turns."""
+    for family, (network, room) in FAMILY_RANGES.items():
+        if count > room:
+            raise Failure("%d hosts do not fit the %s hosts' range %s" % (count, family, network))
+    files = {family: write_host_files(work, count, lambda index, f=family: family_address(f, index), family)[0]
+             for family in FAMILY_RANGES}
+    turns = []
+    for repetition in range(repetitions):
+        # Alternating the order spreads a change in the machine's load over both.
+        order = ("ipv4", "ipv6") if repetition % 2 == 0 else ("ipv6", "ipv4")
+        for family in order:
+            turn = run_ours(program, files[family], count, work, "%s-%d-%d" % (family, count, repetition),
+                            5000, rounds)
+            turn["family"] = family
+            turns.append(turn)
+            out.write("  done: %s, turn %d (%.1f us per answered ping)\n" % (family, repetition + 1, per_ping_us(turn)))
+            out.flush()
+    results = []
+    for family in FAMILY_RANGES:
+        mine = [turn for turn in turns if turn["family"] == family]
+        total = dict(mine[0])
+        total["label"] = "ours-%s-%d" % (family, count)
+        total["rounds"] = rounds * len(mine)
+        for key in ("cpu", "wall", "sent", "answered", "awaiting", "lost_hosts"):
+            total[key] = sum(turn[key] for turn in mine)
+        total["peak_kb"] = max(turn["peak_kb"] for turn in mine)
+        total["problems"] = ["turn %d: %s" % (index + 1, problem)
+                             for index, turn in enumerate(mine) for problem in turn["problems"]]
+        total["turns"] = [per_ping_us(turn) for turn in mine]
+        results.append(total)
+    return results
+
+
+def family_budgets(results):
+    by_family = {result["family"]: result for result in results}
+    ipv4, ipv6 = by_family["ipv4"], by_family["ipv6"]
+    ratio = per_ping_us(ipv6) / per_ping_us(ipv4)
+    answered = all(r["answered"] == r["sent"] and r["awaiting"] == 0 and not r["problems"] for r in results)
+    return ["IPv6 CPU per answered ping at most 1.2 times IPv4's, %s hosts (%.1f us against %.1f us, %.2f): %s"
+            % (format(ipv6["hosts"], ","), per_ping_us(ipv6), per_ping_us(ipv4), ratio, verdict(ratio <= 1.2)),
+            "Every request answered, both families (%d of %d and %d of %d): %s"
+            % (ipv4["answered"], ipv4["sent"], ipv6["answered"], ipv6["sent"], verdict(answered))]
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--program", required=True, help="the beaconvigilor-headless to measure")
@@ -501,6 +559,9 @@ def main():
     parser.add_argument("--keep", action="store_true", help="keep the work directory")
     parser.add_argument("--pair", type=int, metavar="HOSTS",
                         help="only ours and fping on this many hosts at -pt 5000 (for profiling)")
+    parser.add_argument("--families", action="store_true",
+                        help="10,000 IPv6 hosts against 10,000 IPv4 ones, in the namespace of run.sh --ipv6")
+    parser.add_argument("--turns", type=int, default=2, help="turns of each family with --families")
     options = parser.parse_args()
 
     work = tempfile.mkdtemp(prefix="bvbench-")
@@ -509,7 +570,26 @@ def main():
     try:
         out.write(machine_description() + "\n")
         out.write("Other programs may share the machine; the figures are from one run.\n")
-        if options.pair:
+        if options.families:
+            rounds = 2 if options.ci else options.rounds
+            turns = 1 if options.ci else options.turns
+            out.write("ours: beaconvigilor-headless -in FILE -pt 5000, trace to the null device, 10,000 hosts "
+                      "198.18.0.1 up and 2001:2:0:1::1 up, both local on lo; turns of each: %d, of %d rounds each, in "
+                      "alternating order; CPU from /proc once the last round is answered, summed over the turns\n\n"
+                      % (turns, rounds))
+            out.flush()
+            results = run_families(options.program, 10000, rounds, turns, work, out)
+            out.write("\n")
+            write_rows(results, out)
+            out.write("\nCPU us per answered ping in each turn: %s\n"
+                      % "; ".join("%s %s" % (r["family"], ", ".join("%.1f" % v for v in r["turns"]))
+                                  for r in results))
+            out.write("\nBudgets%s:\n" % (" (the small form: timings are not judged)" if options.ci else ""))
+            for line in family_budgets(results):
+                out.write("- " + line + "\n")
+            for result in results:
+                problems += ["%s: %s" % (result["label"], p) for p in result["problems"]]
+        elif options.pair:
             ours_file, fping_file = write_host_files(work, options.pair)
             results = [run_ours(options.program, ours_file, options.pair, work, "ours-%d" % options.pair, 5000,
                                 options.rounds), run_fping_parts(fping_file, options.pair, options.rounds, 5000, work)]

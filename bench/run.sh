@@ -6,6 +6,9 @@
 # With --network first it runs bench/network_bench.py instead: far hosts
 # beyond the lab's router, answered by bench/echo_responder in the lab's far
 # namespace.
+# With --ipv6 first it runs bench/bench.py --families instead: 10,000 IPv6
+# hosts against 10,000 IPv4 ones, in a namespace of its own where both
+# ranges are local on lo.
 set -eu
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
@@ -16,6 +19,23 @@ bv_require_root_or_skip "benchmark" "raw sockets, network namespaces, nftables"
 # The tables go to standard output: the build's lines go elsewhere.
 bv_build_preset bench beaconvigilor-headless echo_responder >&2
 build=$PWD/build/bench
+
+if [ "${1:-}" = "--ipv6" ]; then
+  shift
+  ns=bvb6$(( $$ % 10000 ))
+  trap 'ip netns del "$ns" 2>/dev/null || true' EXIT
+  trap 'exit 130' INT TERM
+  ip netns del "$ns" 2>/dev/null || true
+  ip netns add "$ns"
+  ip -n "$ns" link set lo up
+  # Every address of both ranges answers, from the kernel's echo.
+  ip -n "$ns" route add local 198.18.0.0/18 dev lo
+  ip -n "$ns" -6 route add local 2001:2:0:1::/64 dev lo
+  # A /dev/shm of its own, as the lab gives its commands (see below).
+  ip netns exec "$ns" sh -c 'mount -t tmpfs -o mode=1777 bench-shm /dev/shm && exec "$@"' run.sh \
+    python3 bench/bench.py --families --program "$build/beaconvigilor-headless" "$@"
+  exit $?
+fi
 
 lab=bvbn$(( $$ % 10000 ))
 cleanup() { tests/lab/network-lab.sh down "$lab"; }

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Takes docs/desktop-program.png: the tray icon docked in trayer, its menu
 # and the red list window, under a private X server and in a private network
-# namespace where two loopback hosts get no answer (their requests time out).
+# namespace where two loopback hosts and an IPv6 one get no answer (their
+# requests time out).
 # usage (as root, from the build tree's program): xvfb-run -a -s "-screen 0 960x540x24" docs/make-screenshot.sh PROGRAM
 set -eu
 program=$(realpath "$1")
@@ -18,9 +19,12 @@ trap cleanup EXIT
 
 ip netns add "$space"
 ip -n "$space" link set lo up
+ip -n "$space" -6 route add local 2001:2:0:30::/64 dev lo
 printf 'table ip shot {\n chain out {\n  type filter hook input priority 0;\n  icmp type echo-request ip daddr { 127.0.0.3, 127.0.0.4 } drop\n }\n}\n' |
   ip netns exec "$space" nft -f -
-printf 'gateway\t127.0.0.1\tanswers\nprinter\t127.0.0.3\tsecond floor\nbackup\t127.0.0.4\tserver room\n' >"$work/hosts.txt"
+printf 'table ip6 shot6 {\n chain out {\n  type filter hook input priority 0;\n  icmpv6 type echo-request ip6 daddr 2001:2:0:30::7 drop\n }\n}\n' |
+  ip netns exec "$space" nft -f -
+printf 'gateway\t127.0.0.1\tanswers\nprinter\t127.0.0.3\tsecond floor\nbackup\t127.0.0.4\tserver room\nstorage\t2001:2:0:30::7\tIPv6 only\n' >"$work/hosts.txt"
 
 trayer --edge bottom --align right --widthtype pixel --width 120 --heighttype pixel --height 32 &
 tray=$!

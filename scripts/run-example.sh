@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs what is missing, builds the headless monitor and shows it at work
-# in a small network of its own (network namespaces, 198.18.0.0/15 only):
-# hosts that answer, a silent one, and one that goes away after 20 s and
+# in a small network of its own (network namespaces, 198.18.0.0/15 and
+# 2001:2::/48 only): IPv4 and IPv6 hosts that answer, a silent one of each
+# family, and one that goes away after 20 s and
 # comes back 40 s later. Its RED and GREEN lines appear on
 # the screen within about a minute and a half. Ctrl+C stops the monitor and
 # removes the network. The log and the down file stay in example-run/.
@@ -68,7 +69,10 @@ router       198.18.1.2    the example network's router
 far-1        198.19.16.10  answers all along
 far-2        198.19.16.11  answers all along
 named        named.lab     a host name, looked up in the namespace's /etc/hosts
+far-6        2001:2:0:20::10  an IPv6 host, answers all along
+dual         dual.lab      a name with both families: two hosts under -family both
 silent       198.19.16.2   never answers: its requests are dropped
+silent-6     2001:2:0:20::2  an IPv6 host that never answers
 comes-back   $goes_away  stops answering after 20 s, answers again 40 s later
 EOF
 
@@ -76,7 +80,7 @@ echo "[example] watching example-run/lab-hosts.txt every 5 s inside the namespac
 echo "[example] log: example-run/out.txt, down file: example-run/down.txt; Ctrl+C stops it and removes the network"
 # Signals reach the monitor from this script, as a job started in the
 # background ignores the terminal's Ctrl+C.
-sh "$lab" exec "$prefix" "$program" -in lab-hosts.txt -out out.txt -red down.txt -pt 5000 &
+sh "$lab" exec "$prefix" "$program" -in lab-hosts.txt -out out.txt -red down.txt -pt 5000 -family both &
 monitor=$!
 started=yes
 

@@ -21,6 +21,7 @@ echo "=== benchmark, small form ==="
 # Fails only on misbehaviour (crash, missed replies, lost transition).
 ./bench/run.sh --ci
 ./bench/run.sh --network --ci
+./bench/run.sh --ipv6 --ci
 echo "=== service and package ==="
 ./scripts/service-checks.sh
 ./scripts/package-test.sh
