@@ -43,8 +43,9 @@ struct IcmpEndpoint {
     IcmpEndpoint() = default;
     // A raw socket, or kInvalidSocket. Explicit: a handle alone does not
     // say which kind it is, nor carry the helper.
-    explicit IcmpEndpoint(SocketHandle raw)
+    explicit IcmpEndpoint(SocketHandle raw, AddressFamily rawFamily = AddressFamily::V4)
         : socket(raw)
+        , family(rawFamily)
     {
     }
 

@@ -4,6 +4,7 @@
 #include "support/lab_program.h"
 #include "support/network_lab.h"
 #include "support/program_run.h"
+#include "support/record_fields.h"
 #include "support/test_environment.h"
 #include "support/wait_for.h"
 #include "bv_version.h"
@@ -39,21 +40,8 @@ struct RecordLine {
 std::vector<RecordLine> readRecords(const std::string& path)
 {
     std::vector<RecordLine> records;
-    if (!fileExists(path))
-        return records;
-    std::istringstream text(readFile(path));
-    for (std::string line; std::getline(text, line);) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.empty())
-            continue;  // the log's batches end with an empty line
-        RecordLine record;
-        std::size_t start = 0;
-        for (std::size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
-            record.fields.push_back(line.substr(start, tab - start));
-        record.fields.push_back(line.substr(start));
-        records.push_back(record);
-    }
+    for (auto& fields : readRecordFields(path))
+        records.push_back(RecordLine { std::move(fields) });
     return records;
 }
 

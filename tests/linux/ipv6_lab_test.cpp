@@ -3,6 +3,7 @@
 // ordinary user, and -family both watches each family of a name on its own.
 
 #include "support/lab_program.h"
+#include "support/record_fields.h"
 #include "support/wait_for.h"
 
 #include <gmock/gmock.h>
@@ -21,33 +22,10 @@ using namespace std::chrono_literals;
 
 using Fields = std::vector<std::string>;
 
-// The lines of a log or down file, split at their tabs; the log's batches
-// end with an empty line.
-std::vector<Fields> readRecords(const std::string& path)
-{
-    std::vector<Fields> records;
-    if (!fileExists(path))
-        return records;
-    std::istringstream text(readFile(path));
-    for (std::string line; std::getline(text, line);) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.empty())
-            continue;
-        Fields fields;
-        std::size_t start = 0;
-        for (std::size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
-            fields.push_back(line.substr(start, tab - start));
-        fields.push_back(line.substr(start));
-        records.push_back(fields);
-    }
-    return records;
-}
-
 std::vector<Fields> recordsOf(const std::string& path, const std::string& name)
 {
     std::vector<Fields> found;
-    for (const Fields& fields : readRecords(path))
+    for (const Fields& fields : readRecordFields(path))
         if (fields.size() > 2 && fields[2] == name)
             found.push_back(fields);
     return found;
@@ -73,7 +51,7 @@ bool isProgramTime(const std::string& text)
 std::vector<Fields> withoutTimes(const std::string& path)
 {
     std::vector<Fields> lines;
-    for (const Fields& fields : readRecords(path))
+    for (const Fields& fields : readRecordFields(path))
         lines.emplace_back(fields.begin() + 1, fields.end());
     std::sort(lines.begin(), lines.end());
     return lines;
@@ -81,7 +59,7 @@ std::vector<Fields> withoutTimes(const std::string& path)
 
 bool timesRead(const std::string& path)
 {
-    for (const Fields& fields : readRecords(path))
+    for (const Fields& fields : readRecordFields(path))
         if (!isProgramTime(fields.at(0)))
             return false;
     return true;
@@ -130,9 +108,9 @@ TEST_F(Ipv6Lab, HostsOfEitherFamilyReadAlikeAsRootAndAsAnOrdinaryUser)
         << readFile(rawAtOne.file("out.txt")) << rawTtl->errors() << readFile(ordinaryAtOne.file("out.txt"))
         << datagramTtl->errors();
     // The down file follows within a cycle of the log writer.
-    EXPECT_TRUE(waitFor([&] { return readRecords(ordinary.file("down.txt")).size() == 3; }, 5s))
+    EXPECT_TRUE(waitFor([&] { return readRecordFields(ordinary.file("down.txt")).size() == 3; }, 5s))
         << readFile(ordinary.file("down.txt"));
-    EXPECT_TRUE(waitFor([&] { return readRecords(down()).size() == 3; }, 5s)) << readFile(down());
+    EXPECT_TRUE(waitFor([&] { return readRecordFields(down()).size() == 3; }, 5s)) << readFile(down());
 
     // The answering hosts, both names and the router at -ttl 1 stay green all along.
     for (ProgramRun* program : { raw.get(), datagram.get(), rawTtl.get(), datagramTtl.get() }) {
@@ -173,7 +151,7 @@ TEST_F(Ipv6Lab, FamilyBothWatchesEachFamilyOfANameOnItsOwn)
 
     ASSERT_TRUE(waitFor([&] { return hasRecord(log(), "dual (IPv6)", "RED"); }, 60s))
         << readFile(log()) << both->errors();
-    EXPECT_TRUE(waitFor([&] { return !readRecords(down()).empty(); }, 5s));
+    EXPECT_TRUE(waitFor([&] { return !readRecordFields(down()).empty(); }, 5s));
     EXPECT_EQ(withoutTimes(down()),
         (std::vector<Fields> { { "RED", "dual (IPv6)", "dual.lab", "both families", "", "Timed out" } }))
         << readFile(down());
@@ -203,7 +181,7 @@ TEST_F(Ipv6Lab, FamilyBothWatchesEachFamilyOfANameOnItsOwn)
         EXPECT_EQ(program->waitForExit(20s), 0) << program->errors();
         EXPECT_THAT(program->errors(), testing::Not(testing::HasSubstr("Failed")));
     }
-    EXPECT_EQ(readRecords(log()).size(), 5u) << readFile(log());
+    EXPECT_EQ(readRecordFields(log()).size(), 5u) << readFile(log());
     for (const char* name : { "dual", "named", "v6only" })
         EXPECT_EQ(recordsOf(log(), name).size(), 1u) << name << "\n" << readFile(log());
     const auto ipv6 = recordsOf(log(), "dual (IPv6)");

@@ -276,11 +276,8 @@ bool refusedForWantOfRights(const Error& refusal)
 
 ErrorOr<IcmpEndpoint> openIcmpEndpointOfKind(IcmpSocketKind kind, AddressFamily family)
 {
-    if (kind == IcmpSocketKind::Raw) {
-        IcmpEndpoint endpoint(TRY(openRawIcmpSocket(family)));
-        endpoint.family = family;
-        return endpoint;
-    }
+    if (kind == IcmpSocketKind::Raw)
+        return IcmpEndpoint(TRY(openRawIcmpSocket(family)), family);
     if (kind != IcmpSocketKind::Datagram)
         return Error(ESOCKTNOSUPPORT, "socket");
     return detail::openIcmpDatagramSocket(family);

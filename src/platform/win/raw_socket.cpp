@@ -156,11 +156,8 @@ std::string describeIcmpKind(IcmpSocketKind kind, AddressFamily family)
 
 ErrorOr<IcmpEndpoint> openIcmpEndpointOfKind(IcmpSocketKind kind, AddressFamily family)
 {
-    if (kind == IcmpSocketKind::Raw) {
-        IcmpEndpoint endpoint(TRY(openRawIcmpSocket(family)));
-        endpoint.family = family;
-        return endpoint;
-    }
+    if (kind == IcmpSocketKind::Raw)
+        return IcmpEndpoint(TRY(openRawIcmpSocket(family)), family);
     if (kind != IcmpSocketKind::Helper)
         return Error(WSAESOCKTNOSUPPORT, "socket");
     IcmpEndpoint endpoint;
