@@ -12,25 +12,28 @@ namespace bv {
 // destruction if it is still running.
 class WinProcess {
 public:
-    // Its standard output and error go to `outputFile` when one is named.
-    explicit WinProcess(std::string command, const char* directory = nullptr, const char* outputFile = nullptr)
+    // Its standard output goes to `outputFile` and its standard error to
+    // `errorFile` when they are named: apart, because Wine's appending is not
+    // atomic and two threads' lines in one file overwrite each other.
+    explicit WinProcess(std::string command, const char* directory = nullptr, const char* outputFile = nullptr,
+        const char* errorFile = nullptr)
     {
         STARTUPINFOA startup {};
         startup.cb = sizeof startup;
-        HANDLE output = INVALID_HANDLE_VALUE;
-        if (outputFile) {
-            SECURITY_ATTRIBUTES inherited { sizeof inherited, nullptr, TRUE };
-            output = ::CreateFileA(outputFile, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited,
-                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const HANDLE output = inheritedAppendHandle(outputFile);
+        const HANDLE error = inheritedAppendHandle(errorFile);
+        const bool redirected = outputFile || errorFile;
+        if (redirected) {
             startup.dwFlags = STARTF_USESTDHANDLES;
             startup.hStdOutput = output;
-            startup.hStdError = output;
+            startup.hStdError = error;
         }
-        started_ = ::CreateProcessA(nullptr, command.data(), nullptr, nullptr, outputFile ? TRUE : FALSE, 0, nullptr,
+        started_ = ::CreateProcessA(nullptr, command.data(), nullptr, nullptr, redirected ? TRUE : FALSE, 0, nullptr,
                        directory, &startup, &info_)
             != 0;
-        if (output != INVALID_HANDLE_VALUE)
-            ::CloseHandle(output);
+        for (const HANDLE handle : { output, error })
+            if (handle != INVALID_HANDLE_VALUE)
+                ::CloseHandle(handle);
     }
     ~WinProcess()
     {
@@ -62,6 +65,15 @@ public:
     }
 
 private:
+    static HANDLE inheritedAppendHandle(const char* file)
+    {
+        if (!file)
+            return INVALID_HANDLE_VALUE;
+        SECURITY_ATTRIBUTES inherited { sizeof inherited, nullptr, TRUE };
+        return ::CreateFileA(file, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, CREATE_ALWAYS,
+            FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+
     PROCESS_INFORMATION info_ {};
     bool started_ = false;
 };

@@ -32,10 +32,11 @@ std::string windowsPath(const std::string& path)
 
 // The program, started in a directory of the test's own; its standard
 // output and error go to `outputFile` when one is named.
-WinProcess startProgram(const std::string& directory, const std::string& arguments, const std::string& outputFile = "")
+WinProcess startProgram(const std::string& directory, const std::string& arguments, const std::string& outputFile = "",
+    const std::string& errorFile = "")
 {
     return WinProcess("\"" + windowsPath(BV_WINDOWS_PROGRAM) + "\" " + arguments, directory.c_str(),
-        outputFile.empty() ? nullptr : outputFile.c_str());
+        outputFile.empty() ? nullptr : outputFile.c_str(), errorFile.empty() ? nullptr : errorFile.c_str());
 }
 
 bool underWine()
@@ -241,12 +242,14 @@ TEST(WindowsProgram, WithoutAnIcmpv6SocketOnlyTheIpv6HostTurnsRed)
     writeFile(directory.file("hosts.txt"), "lo4 127.0.0.1 answers\r\n"
                                            "lo6 ::1 loopback6\r\n");
     const std::string output = directory.file("output.txt");
-    WinProcess program = startProgram(directory.path(), "-in hosts.txt -pt 5000 -trace", windowsPath(output));
+    const std::string errors = directory.file("errors.txt");
+    WinProcess program
+        = startProgram(directory.path(), "-in hosts.txt -pt 5000 -trace", windowsPath(output), windowsPath(errors));
     ASSERT_TRUE(program.started());
 
     const std::string log = directory.file("out.txt");
     ASSERT_TRUE(waitFor([&] { return readFile(log).find("\tRED\tlo6\t::1\t") != std::string::npos; }, 60s))
-        << readFile(log) << readFile(output);
+        << readFile(log) << readFile(errors);
     EXPECT_TRUE(waitFor([&] { return readFile(output).find(" bytes from 127.0.0.1, ") != std::string::npos; }, 20s))
         << "the IPv4 host answered";
     EXPECT_TRUE(waitFor([&] { return readFile(directory.file("down.txt")).find("\tRED\tlo6\t") != std::string::npos; },
@@ -263,7 +266,7 @@ TEST(WindowsProgram, WithoutAnIcmpv6SocketOnlyTheIpv6HostTurnsRed)
         << logged;
     EXPECT_EQ(logged.find("\tlo4\t"), std::string::npos) << "the IPv4 host never turned";
     EXPECT_EQ(readFile(directory.file("down.txt")).find("\tlo4\t"), std::string::npos);
-    const std::string notes = readFile(output);
+    const std::string notes = readFile(errors);
     EXPECT_NE(notes.find("Failed to create raw ICMPv6 socket: 10043 ("), std::string::npos) << notes;
     EXPECT_NE(notes.find("IPv6 hosts cannot be pinged: Could not open an ICMPv6 socket"), std::string::npos) << notes;
 }
