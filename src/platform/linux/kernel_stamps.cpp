@@ -46,6 +46,11 @@ bool ErrorQueueRecord::isStamp() const
     return origin == SO_EE_ORIGIN_TIMESTAMPING;
 }
 
+bool ErrorQueueRecord::isIcmpError() const
+{
+    return origin == SO_EE_ORIGIN_ICMP || origin == SO_EE_ORIGIN_ICMP6;
+}
+
 ErrorQueueEntry ErrorQueueRecord::entry() const
 {
     ErrorQueueEntry entry;
@@ -187,7 +192,7 @@ ErrorOr<int> KernelStamps::drain(int socket, bool keepErrors)
         ++read;
         if (record.stamp)
             keepStamp(*record.stamp);
-        else if (keepErrors && !record.isStamp())
+        else if (keepErrors && record.isIcmpError())
             holdError(record);
     }
     return read;
@@ -225,7 +230,7 @@ ErrorOr<std::optional<SendStamp>> readSendStamp(const IcmpEndpoint& socket)
             break;
         if (record.stamp)
             return record.stamp;
-        if (keepErrors && !record.isStamp())
+        if (keepErrors && record.isIcmpError())
             kept.holdError(record);
     }
     return std::optional<SendStamp>();

@@ -31,6 +31,7 @@ struct ErrorQueueRecord {
     std::optional<SendStamp> stamp;  // for a time-stamp entry that has a software stamp
 
     bool isStamp() const;
+    bool isIcmpError() const;  // a local error is neither
     ErrorQueueEntry entry() const;
 };
 
@@ -74,7 +75,8 @@ struct KernelStamps {
     std::optional<detail::ErrorQueueRecord> takeError();
     // Reads the kernel's queue until it is empty or no error would fit:
     // stamps are kept; ICMP errors held for a socket that reads them there
-    // (a datagram socket), dropped otherwise. How many entries were read.
+    // (a datagram socket); local errors dropped, as the receive path drops
+    // them. How many entries were read.
     ErrorOr<int> drain(int socket, bool keepErrors);
 };
 
