@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -56,6 +58,9 @@ platform::IcmpEndpoint openStamped(IcmpSocketKind kind, AddressFamily family)
     if (opened.is_error())
         return platform::IcmpEndpoint();
     platform::IcmpEndpoint endpoint = opened.release_value();
+    // A read the wait wrongly let through fails instead of hanging the test.
+    const timeval patience { 2, 0 };
+    EXPECT_EQ(setsockopt(endpoint.socket, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience), 0);
     const auto enabled = platform::enableKernelStamps(endpoint);
     EXPECT_FALSE(enabled.is_error()) << describe(kind, family) << ": " << enabled.error().message();
     return endpoint;
