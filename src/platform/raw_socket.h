@@ -139,7 +139,8 @@ ErrorOr<bool> waitForReadable(const IcmpEndpoint& socket, unsigned timeoutMillis
 // The kernel's own time stamps (Linux): each datagram read gets the moment
 // it came in, and each send leaves a stamp of the moment the kernel handed
 // it to the network device, on the clock of the arrival stamps. Off unless
-// switched on; a system without them answers with an error.
+// switched on (once is enough); a system without them answers with an
+// error. Only for a caller that reads the send stamps: they are kept for it.
 ErrorOr<void> enableKernelStamps(IcmpEndpoint& socket);
 
 // One send's stamp: which send of the socket it is, counting the socket's

@@ -202,16 +202,19 @@ ErrorOr<void> enableKernelStamps(IcmpEndpoint& socket)
 {
     if (socket.socket < 0)
         return Error(EBADF, "setsockopt SO_TIMESTAMPING");
-    if (!socket.stamps) {
-        const int signal = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        if (signal < 0)
-            return Error::fromLastSystemError("eventfd");
-        socket.stamps = new KernelStamps;
-        socket.stamps->heldSignal = signal;
-    }
+    if (socket.stamps)
+        return {};
+    const int signal = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (signal < 0)
+        return Error::fromLastSystemError("eventfd");
     const int flags = static_cast<int>(detail::kernelStampFlags());
-    if (setsockopt(socket.socket, SOL_SOCKET, SO_TIMESTAMPING, &flags, sizeof flags) != 0)
-        return Error::fromLastSystemError("setsockopt SO_TIMESTAMPING");
+    if (setsockopt(socket.socket, SOL_SOCKET, SO_TIMESTAMPING, &flags, sizeof flags) != 0) {
+        const Error refused = Error::fromLastSystemError("setsockopt SO_TIMESTAMPING");
+        ::close(signal);
+        return refused;
+    }
+    socket.stamps = new KernelStamps;
+    socket.stamps->heldSignal = signal;
     return {};
 }
 
