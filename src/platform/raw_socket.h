@@ -38,6 +38,7 @@ inline constexpr IcmpSocketKind kUnprivilegedIcmpKind = IcmpSocketKind::Datagram
 #endif
 
 struct IcmpHelper;  // the Windows helper's state, defined by its backend
+struct KernelStamps;  // a socket's send stamps read ahead, defined by its backend
 
 struct IcmpEndpoint {
     IcmpEndpoint() = default;
@@ -56,6 +57,8 @@ struct IcmpEndpoint {
     // a raw socket has none and sends the process's own.
     std::uint16_t identifier = 0;
     IcmpHelper* helper = nullptr;
+    // Set once the kernel's time stamps are on; closeSocket frees it.
+    KernelStamps* stamps = nullptr;
 
     bool valid() const { return socket != kInvalidSocket || helper != nullptr; }
 };
@@ -115,6 +118,14 @@ struct ReceivedDatagram {
     // An IPv6 reply's hop limit, which has no header to travel in; -1 when
     // the system did not say. IPv4's time to live is in its header.
     int hopLimit = -1;
+    // When the kernel took the datagram in, in microseconds since 1970 on
+    // its CLOCK_REALTIME (the clock of its software stamps, which a
+    // calendar step moves). Absent when the kernel gave no stamp: stamps
+    // off, an error-queue entry, or a datagram that came in while the
+    // kernel was still switching its stamping on. Never an estimate.
+    std::optional<std::int64_t> kernelArrivalMicroseconds;
+
+    bool arrivalFromKernel() const { return kernelArrivalMicroseconds.has_value(); }
 };
 
 // One whole datagram (for IPv4 with its header) and its sender. A datagram
@@ -123,7 +134,29 @@ struct ReceivedDatagram {
 ErrorOr<ReceivedDatagram> receiveDatagram(const IcmpEndpoint& socket, std::uint8_t* buffer, std::size_t capacity);
 
 // Waits at most the time-out (0 polls): whether a datagram waits to be read.
+// Send stamps waiting alone do not count.
 ErrorOr<bool> waitForReadable(const IcmpEndpoint& socket, unsigned timeoutMilliseconds);
+
+// The kernel's own time stamps (Linux): each datagram read gets the moment
+// it came in, and each send leaves a stamp of the moment the kernel handed
+// it to the network device, on the clock of the arrival stamps. Off unless
+// switched on (once is enough); a system without them answers with an
+// error. Only for a caller that reads the send stamps: they are kept for it.
+ErrorOr<void> enableKernelStamps(IcmpEndpoint& socket);
+
+// One send's stamp: which send of the socket it is, counting the socket's
+// sends since its stamps were switched on from 0 (wrapping at 2^32), and
+// when it left.
+struct SendStamp {
+    std::uint32_t send = 0;
+    std::int64_t microseconds = 0;  // as kernelArrivalMicroseconds
+};
+
+// The oldest send stamp not yet read, without waiting; none when there is
+// none (yet) or the stamps are off. An ICMP error met on the way stays for
+// receiveDatagram and makes waitForReadable true. The socket keeps the
+// latest 1024 unread stamps; older ones are dropped.
+ErrorOr<std::optional<SendStamp>> readSendStamp(const IcmpEndpoint& socket);
 
 void closeSocket(const IcmpEndpoint& socket);
 

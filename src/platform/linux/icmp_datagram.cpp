@@ -2,12 +2,14 @@
 
 #include "platform/icmp_image.h"
 #include "platform/icmp_numbers.h"
+#include "platform/linux/kernel_stamps.h"
 #include "platform/socket_address.h"
 #include "platform/socket_error.h"
 
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <mutex>
 #include <optional>
 #include <linux/errqueue.h>
 #include <netinet/in.h>
@@ -29,58 +31,50 @@ bool enable(int socket, int level, int option)
     return setsockopt(socket, level, option, &on, sizeof on) == 0;
 }
 
-bool isErrorQueueMessage(const cmsghdr& part)
+ErrorOr<std::optional<ReceivedDatagram>> imageOfRecord(
+    const ErrorQueueRecord& record, std::uint8_t* buffer, std::size_t capacity)
 {
-    return (part.cmsg_level == IPPROTO_IP && part.cmsg_type == IP_RECVERR)
-        || (part.cmsg_level == IPPROTO_IPV6 && part.cmsg_type == IPV6_RECVERR);
+    const std::size_t needed = imageOfErrorQueueEntry(record.entry(), buffer, capacity);
+    if (needed == 0)
+        return std::optional<ReceivedDatagram>();
+    if (needed > capacity)
+        return messageTooLongError();
+    ReceivedDatagram datagram;
+    datagram.size = needed;
+    datagram.sender = record.offender;
+    return std::optional<ReceivedDatagram>(datagram);
 }
 
-// One read of the error queue: an image, nothing (left) to read, or an error.
-ErrorOr<std::optional<ReceivedDatagram>> readErrorQueue(int socket, std::uint8_t* buffer, std::size_t capacity)
+// One read of the error queue: an image, nothing (left) to read, or an
+// error. With stamps on, an error held back by a stamp read comes first,
+// and the stamps met are kept for their reader.
+ErrorOr<std::optional<ReceivedDatagram>> readErrorQueue(
+    int socket, std::uint8_t* buffer, std::size_t capacity, KernelStamps* stamps)
 {
-    // The request the entry is about comes back as the data.
-    std::uint8_t request[64];
-    sockaddr_storage destination {};
-    alignas(cmsghdr) std::uint8_t control[kControlSize];
-    for (int entries = 0; entries < 64; ++entries) {
-        iovec part { request, sizeof request };
-        msghdr message {};
-        message.msg_name = &destination;
-        message.msg_namelen = sizeof destination;
-        message.msg_iov = &part;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        const ssize_t received = ::recvmsg(socket, &message, MSG_ERRQUEUE | MSG_DONTWAIT);
-        if (received < 0) {
-            if (errno == EINTR)
-                continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK)
-                return std::optional<ReceivedDatagram>();
-            return Error::fromLastSystemError("recvmsg MSG_ERRQUEUE");
+    std::unique_lock<std::mutex> hold;
+    if (stamps) {
+        hold = std::unique_lock<std::mutex>(stamps->lock);
+        while (const auto held = stamps->takeError()) {
+            const auto image = TRY(imageOfRecord(*held, buffer, capacity));
+            if (image)
+                return image;
         }
-        for (cmsghdr* part = CMSG_FIRSTHDR(&message); part; part = CMSG_NXTHDR(&message, part)) {
-            if (!isErrorQueueMessage(*part))
-                continue;
-            sock_extended_err error;
-            std::memcpy(&error, CMSG_DATA(part), sizeof error);
-            ErrorQueueEntry entry;
-            entry.origin = error.ee_origin;
-            entry.type = error.ee_type;
-            entry.code = error.ee_code;
-            const std::size_t offenderRoom = part->cmsg_len - CMSG_LEN(sizeof error);
-            if (part->cmsg_len > CMSG_LEN(sizeof error))
-                entry.offender = ipAddressOf(CMSG_DATA(part) + sizeof error, offenderRoom).value_or(IpAddress {});
-            entry.destination = ipAddressOf(&destination, message.msg_namelen).value_or(IpAddress {});
-            entry.request = request;
-            entry.requestSize = static_cast<std::size_t>(received);
-            const std::size_t needed = imageOfErrorQueueEntry(entry, buffer, capacity);
-            if (needed == 0)
-                break;  // a local error: the next entry may be one to read
-            if (needed > capacity)
-                return messageTooLongError();
-            return std::optional<ReceivedDatagram>(ReceivedDatagram { needed, entry.offender });
+    }
+    ErrorQueueRecord record;
+    // Stamps may stand in front of an error in any number.
+    const int bound = stamps ? 4096 : 64;
+    for (int entries = 0; entries < bound; ++entries) {
+        if (!TRY(readErrorQueueRecord(socket, record)))
+            return std::optional<ReceivedDatagram>();
+        if (record.isStamp()) {
+            if (stamps && record.stamp)
+                stamps->keepStamp(*record.stamp);
+            continue;
         }
+        const auto image = TRY(imageOfRecord(record, buffer, capacity));
+        if (image)
+            return image;
+        // a local error: the next entry may be one to read
     }
     return std::optional<ReceivedDatagram>();
 }
@@ -165,14 +159,15 @@ int hopLimitOf(const msghdr& message)
     return -1;
 }
 
-ErrorOr<ReceivedDatagram> receiveIcmpDatagram(int socket, std::uint8_t* buffer, std::size_t capacity)
+ErrorOr<ReceivedDatagram> receiveIcmpDatagram(
+    int socket, std::uint8_t* buffer, std::size_t capacity, KernelStamps* stamps)
 {
     if (capacity < kImageIpHeaderSize)
         return messageTooLongError();
     // An error pending on the socket fails an ordinary read once; the error
     // queue holds it, so it is read first and again after such a failure.
     for (int attempt = 0; attempt < 4; ++attempt) {
-        const std::optional<ReceivedDatagram> queued = TRY(readErrorQueue(socket, buffer, capacity));
+        const std::optional<ReceivedDatagram> queued = TRY(readErrorQueue(socket, buffer, capacity, stamps));
         if (queued)
             return *queued;
 
@@ -199,6 +194,7 @@ ErrorOr<ReceivedDatagram> receiveIcmpDatagram(int socket, std::uint8_t* buffer, 
         ReceivedDatagram datagram;
         datagram.sender = ipAddressOf(&from, message.msg_namelen).value_or(IpAddress {});
         const int hopLimit = hopLimitOf(message);
+        datagram.kernelArrivalMicroseconds = arrivalStampOf(message);
         if (datagram.sender.isV6()) {
             std::memmove(buffer, buffer + kImageIpHeaderSize, static_cast<std::size_t>(received));
             datagram.hopLimit = hopLimit;

@@ -23,7 +23,10 @@ namespace platform::detail {
 ErrorOr<IcmpEndpoint> openIcmpDatagramSocket(AddressFamily family = AddressFamily::V4);
 
 // One reply or one error-queue entry, as a raw socket would hand it over.
-ErrorOr<ReceivedDatagram> receiveIcmpDatagram(int socket, std::uint8_t* buffer, std::size_t capacity);
+// With the socket's stamps, the send stamps met on its error queue are kept
+// there and the errors a stamp read held back come first.
+ErrorOr<ReceivedDatagram> receiveIcmpDatagram(
+    int socket, std::uint8_t* buffer, std::size_t capacity, KernelStamps* stamps = nullptr);
 
 // Whether a send's error code is one the kernel makes of an ICMP error that
 // came in (destination unreachable, time exceeded, parameter problem).

@@ -1,12 +1,15 @@
 #include "platform/raw_socket.h"
 
 #include "platform/linux/icmp_datagram.h"
+#include "platform/linux/kernel_stamps.h"
 #include "platform/posix/icmp_filter.h"
 #include "platform/socket_address.h"
 #include "platform/socket_error.h"
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <mutex>
 #include <cstring>
 #include <netinet/in.h>
 #include <poll.h>
@@ -90,10 +93,10 @@ ErrorOr<std::size_t> sendDatagram(
 ErrorOr<ReceivedDatagram> receiveDatagram(const IcmpEndpoint& socket, std::uint8_t* buffer, std::size_t capacity)
 {
     if (socket.kind == IcmpSocketKind::Datagram)
-        return detail::receiveIcmpDatagram(socket.socket, buffer, capacity);
+        return detail::receiveIcmpDatagram(socket.socket, buffer, capacity, socket.stamps);
     sockaddr_storage from {};
     iovec part { buffer, capacity };
-    alignas(cmsghdr) std::uint8_t control[128];
+    alignas(cmsghdr) std::uint8_t control[256];
     msghdr message {};
     message.msg_name = &from;
     message.msg_namelen = sizeof from;
@@ -114,20 +117,64 @@ ErrorOr<ReceivedDatagram> receiveDatagram(const IcmpEndpoint& socket, std::uint8
     datagram.size = static_cast<std::size_t>(received);
     datagram.sender = detail::ipAddressOf(&from, message.msg_namelen).value_or(IpAddress {});
     datagram.hopLimit = detail::hopLimitOf(message);
+    datagram.kernelArrivalMicroseconds = detail::arrivalStampOf(message);
     return datagram;
 }
+
+namespace {
+
+int pollTimeout(unsigned timeoutMilliseconds)
+{
+    return timeoutMilliseconds > static_cast<unsigned>(INT_MAX) ? INT_MAX : static_cast<int>(timeoutMilliseconds);
+}
+
+// With stamps on, the error queue also holds send stamps, which poll
+// reports as POLLERR like an ICMP error: they are moved aside, and the wait
+// goes on for the rest of its time unless an error or a datagram came.
+ErrorOr<bool> waitPastStamps(const IcmpEndpoint& socket, unsigned timeoutMilliseconds)
+{
+    KernelStamps& kept = *socket.stamps;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
+    const bool keepErrors = socket.kind == IcmpSocketKind::Datagram;
+    for (int round = 0; round < 64; ++round) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd watched[2] = { { socket.socket, POLLIN, 0 }, { kept.heldSignal, POLLIN, 0 } };
+        const int ready = ::poll(watched, 2, left.count() > 0 ? pollTimeout(static_cast<unsigned>(left.count())) : 0);
+        if (ready < 0)
+            return Error::fromLastSystemError("poll");
+        if (watched[0].revents & POLLNVAL)
+            return Error(EBADF, "poll");
+        if (ready == 0)
+            return false;
+        if (watched[1].revents & POLLIN)
+            return true;
+        if (watched[0].revents & (POLLIN | POLLHUP))
+            return true;
+        if (!(watched[0].revents & POLLERR))
+            continue;
+        std::lock_guard<std::mutex> hold(kept.lock);
+        const int read = TRY(kept.drain(socket.socket, keepErrors));
+        // Nothing queued: a pending socket error, which the read reports.
+        if (read == 0 || kept.errorCount > 0)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
 
 ErrorOr<bool> waitForReadable(const IcmpEndpoint& socket, unsigned timeoutMilliseconds)
 {
     // poll ignores a negative descriptor instead of failing on it.
     if (socket.socket < 0)
         return Error(EBADF, "poll");
+    if (socket.stamps)
+        return waitPastStamps(socket, timeoutMilliseconds);
     // An ICMP error about a request waits on a datagram socket's error
     // queue, which poll reports as POLLERR whatever is asked for.
     pollfd watched { socket.socket, POLLIN, 0 };
-    const int timeout = timeoutMilliseconds > static_cast<unsigned>(INT_MAX) ? INT_MAX
-                                                                             : static_cast<int>(timeoutMilliseconds);
-    const int ready = ::poll(&watched, 1, timeout);
+    const int ready = ::poll(&watched, 1, pollTimeout(timeoutMilliseconds));
     if (ready < 0)
         return Error::fromLastSystemError("poll");
     if (watched.revents & POLLNVAL)
@@ -140,6 +187,7 @@ void closeSocket(const IcmpEndpoint& socket)
 {
     if (socket.socket >= 0)
         ::close(socket.socket);
+    freeKernelStamps(socket.stamps);
 }
 
 }  // namespace platform

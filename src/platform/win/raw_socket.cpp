@@ -277,6 +277,17 @@ ErrorOr<bool> waitForReadable(const IcmpEndpoint& endpoint, unsigned timeoutMill
     return false;
 }
 
+// No kernel stamps here yet; the caller times the calls itself.
+ErrorOr<void> enableKernelStamps(IcmpEndpoint&)
+{
+    return Error(WSAEOPNOTSUPP, "setsockopt SO_TIMESTAMPING");
+}
+
+ErrorOr<std::optional<SendStamp>> readSendStamp(const IcmpEndpoint&)
+{
+    return std::optional<SendStamp>();
+}
+
 void closeSocket(const IcmpEndpoint& endpoint)
 {
     detail::closeIcmpHelper(endpoint.helper);
