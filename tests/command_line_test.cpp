@@ -60,13 +60,18 @@ TEST(ParseCommandLine, DefaultsAndUsage)
 TEST(ParseCommandLine, UsageTextIsExact)
 {
     const std::string usage = kUsageText;
-    EXPECT_EQ(std::count(usage.begin(), usage.end(), '\n'), 12);
+    EXPECT_EQ(std::count(usage.begin(), usage.end(), '\n'), 15);
     // The program's own options come after the original ones.
     EXPECT_NE(usage.find("\r\n-archive min 1 kb\r\n-max <requests in flight> default 6, min 1, max 1024; "),
         std::string::npos);
     EXPECT_NE(usage.find("pool each\r\n-trace "), std::string::npos);
     EXPECT_NE(usage.find("per logged change)\r\n-metrics [address:]port serves"), std::string::npos);
     EXPECT_NE(usage.find("address is given\r\n-family 4|6|both which addresses"), std::string::npos);
+    EXPECT_NE(usage.find("named with \" (IPv6)\"\r\n-window <requests> default 20, min 1, max 1000: "), std::string::npos);
+    EXPECT_NE(usage.find("\r\n-slow <ms> an alarm while"), std::string::npos);
+    const std::string last = "\r\n-loss <percent> an alarm while a host's loss over the window is above it, 1 to 99 (off "
+                             "by default)";
+    EXPECT_EQ(usage.find(last), usage.size() - last.size()) << "the last option";
     EXPECT_EQ(usage.rfind(std::string("BeaconVigilor v. ") + kProgramVersion + "\r\n", 0), 0u);
     EXPECT_NE(usage.find("\r\n-spp default baud=9600 parity=N data=8 stop=1 octs=on\r\n"), std::string::npos);
     EXPECT_NE(usage.find("-sp <com port for logging> -spp <com port paramaters> -archive <size to archive at in kb>]\r\n"
@@ -130,6 +135,21 @@ TEST(ParseCommandLine, ClampsAndBounds)
         EXPECT_FALSE(parsed.runCanStart()) << bad;
         EXPECT_EQ(parsed.errorText, std::string("-family must be 4, 6 or both: ") + bad);
     }
+    // The round-trip window and the alarms: off by default, bounded, digits only.
+    EXPECT_EQ(parse({ "-in", "h" }).settings.windowSize, 20);
+    EXPECT_EQ(parse({ "-in", "h" }).settings.slowMilliseconds, 0);
+    EXPECT_EQ(parse({ "-in", "h" }).settings.lossPercent, 0);
+    const ParsedCommandLine tuned = parse({ "-in", "h", "-window", "1000", "-slow", "250", "-loss", "5" });
+    EXPECT_TRUE(tuned.runCanStart());
+    EXPECT_EQ(tuned.settings.windowSize, 1000);
+    EXPECT_EQ(tuned.settings.slowMilliseconds, 250);
+    EXPECT_EQ(tuned.settings.lossPercent, 5);
+    EXPECT_EQ(parse({ "-in", "h", "-window", "0" }).errorText, "-window must be a whole number from 1 to 1000: 0");
+    EXPECT_EQ(parse({ "-in", "h", "-window", "1001" }).errorText, "-window must be a whole number from 1 to 1000: 1001");
+    EXPECT_EQ(parse({ "-in", "h", "-slow", "0.5" }).errorText,
+        "-slow must be a whole number of milliseconds from 1 to 3600000: 0.5");
+    EXPECT_EQ(parse({ "-in", "h", "-loss", "100" }).errorText, "-loss must be a whole percentage from 1 to 99: 100");
+    EXPECT_FALSE(parse({ "-in", "h", "-loss", "-5" }).runCanStart());
 }
 
 TEST(ParseCommandLine, MissingValuesUnknownOptionsAndLastErrorWins)

@@ -72,6 +72,20 @@ void Address::initialise(const std::string& name, const std::string& hostText, c
     key_ = numericAddress_ ? platform::addressText(*numericAddress_) : hostText_;
 }
 
+RoundTripWindow& Address::roundTrips(int windowSize)
+{
+    if (!roundTrips_)
+        roundTrips_ = std::make_unique<RoundTripWindow>(windowSize);
+    return *roundTrips_;
+}
+
+RoundTripFigures Address::getRoundTripFigures(std::int64_t now) const
+{
+    if (!roundTrips_)
+        return {};
+    return roundTrips_->figures(now, std::int64_t(timeOut_) * 1000000);
+}
+
 void Address::makeIpv6Twin()
 {
     family_ = HostFamily::V6;

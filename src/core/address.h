@@ -1,9 +1,11 @@
 #pragma once
 
+#include "core/round_trips.h"
 #include "platform/clock.h"
 #include "platform/ip_address.h"
 
 #include <atomic>
+#include <memory>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -33,6 +35,16 @@ struct PingResult {
     platform::IpAddress address;  // where the reply came from; not read by recordResult
     std::string errorText;              // empty for a good reply
     std::int32_t ok = 0;                // non-zero when the request was answered
+};
+
+// A host's alarms for a slow or lossy window, each with its hysteresis:
+// how many of the latest requests in a row found the figure back below 80 %
+// of its threshold.
+struct RoundTripAlarms {
+    bool slow = false;
+    bool loss = false;
+    std::int32_t slowCalmRequests = 0;
+    std::int32_t lossCalmRequests = 0;
 };
 
 // The ctime text of a time in local time, without the trailing newline:
@@ -90,6 +102,24 @@ public:
     std::uint32_t getRepliesMatched() const { return repliesMatched_; }
     void countRequestSent() { ++requestsSent_; }
     void countReplyMatched() { ++repliesMatched_; }
+    // The round trips of the host's latest requests; none before its first
+    // request. A copy of the record has none: the log's copies do not need
+    // them. Guarded by the run's vector mutex.
+    const RoundTripWindow* getRoundTrips() const { return roundTrips_.get(); }
+    RoundTripWindow& roundTrips(int windowSize);
+    // The window's figures now (`now` on the monotonic clock in
+    // microseconds); all zero before the first request.
+    RoundTripFigures getRoundTripFigures(std::int64_t now) const;
+    // The slow and loss alarms (-slow, -loss) the status sweep keeps; they
+    // never change the status. Guarded by the run's vector mutex.
+    const RoundTripAlarms& getAlarms() const { return alarms_; }
+    RoundTripAlarms& alarms() { return alarms_; }
+    // The echo sequence number of the host's next request; its requests
+    // count from 0 and wrap. The sender alone takes them, under the lock.
+    std::uint16_t takeSequence() { return awaitedSequence_ = nextSequence_++; }
+    // The sequence number of the latest request, which a reply must carry to
+    // answer it.
+    std::uint16_t getAwaitedSequence() const { return awaitedSequence_; }
     // Turns to red so far. Guarded by the run's vector mutex.
     std::uint32_t getOutages() const { return outages_; }
     // The schedule's own view of the latest request: when it went out on the
@@ -145,6 +175,10 @@ private:
     std::uint32_t outages_ = 0;
     std::int64_t sentAt_ = 0;
     bool holdsCount_ = false;
+    std::unique_ptr<RoundTripWindow> roundTrips_;
+    RoundTripAlarms alarms_;
+    std::uint16_t nextSequence_ = 0;
+    std::uint16_t awaitedSequence_ = 0;
 };
 
 }  // namespace bv

@@ -48,6 +48,9 @@ public:
 
     std::int32_t getPingTtl() const { return pingTtl_; }
     std::int32_t getPacketSize() const { return packetSize_; }
+    // How many of each host's latest requests its round-trip figures cover.
+    std::int32_t getWindowSize() const { return windowSize_; }
+    void setWindowSize(std::int32_t value) { windowSize_ = value; }
     bool getHasNamedHosts() const { return hasNamedHosts_; }
     void setHasNamedHosts(bool value) { hasNamedHosts_ = value; }
     // Which addresses of a name its host pings; `-family both` loads names
@@ -76,6 +79,7 @@ private:
     std::vector<std::unique_ptr<Address>> hosts_;
     std::int32_t pingTtl_;
     std::int32_t packetSize_;
+    std::int32_t windowSize_ = RoundTripWindow::kDefaultSize;
     bool hasNamedHosts_ = false;
     HostFamily nameFamily_ = HostFamily::Either;
     std::atomic<std::int32_t> redCount_ { 0 };

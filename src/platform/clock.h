@@ -21,6 +21,8 @@ public:
     // For the schedule: due times, time-outs and pauses. Setting the
     // calendar clock does not move it.
     virtual std::int64_t monotonicMilliseconds() = 0;
+    // The same clock in microseconds, for round trips the kernel did not time.
+    virtual std::int64_t monotonicMicroseconds() { return monotonicMilliseconds() * 1000; }
     virtual void sleepMilliseconds(std::int64_t milliseconds) = 0;
     // A pause that the wake-up cuts short; true when it was raised.
     virtual bool pauseMilliseconds(std::int64_t milliseconds, Wakeup& wakeup)

@@ -16,6 +16,12 @@ std::int64_t SystemClockBase::monotonicMilliseconds()
         .count();
 }
 
+std::int64_t SystemClockBase::monotonicMicroseconds()
+{
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 bool SystemClockBase::pauseMilliseconds(std::int64_t milliseconds, Wakeup& wakeup)
 {
     return wakeup.waitMilliseconds(milliseconds);

@@ -9,6 +9,7 @@ class SystemClockBase : public Clock {
 public:
     CalendarTime now() override;
     std::int64_t monotonicMilliseconds() override;
+    std::int64_t monotonicMicroseconds() override;
     bool pauseMilliseconds(std::int64_t milliseconds, Wakeup& wakeup) override;
 };
 

@@ -32,7 +32,11 @@ const char* const kUsageText =
     "-trace the trace stream on standard output (without it, a line at the start and one per logged change)\r\n"
     "-metrics [address:]port serves Prometheus metrics at /metrics, on 127.0.0.1 unless an IPv4 address is given\r\n"
     "-family 4|6|both which addresses of a host name are pinged: by default its IPv4 one, or its IPv6 one when it has "
-    "no IPv4 address; 4 or 6 that family only; both one host per family, the IPv6 one named with \" (IPv6)\"";
+    "no IPv4 address; 4 or 6 that family only; both one host per family, the IPv6 one named with \" (IPv6)\"\r\n"
+    "-window <requests> default 20, min 1, max 1000: how many of a host's latest requests its round-trip figures and "
+    "loss cover\r\n"
+    "-slow <ms> an alarm while a host's median round trip over the window is above it (off by default)\r\n"
+    "-loss <percent> an alarm while a host's loss over the window is above it, 1 to 99 (off by default)";
 
 std::vector<std::string> splitCommandLine(const std::string& commandLine)
 {
@@ -92,7 +96,7 @@ std::int32_t readNumber(const std::string& text)
 
 namespace {
 
-enum class Option { In, Out, Red, Pt, Ttl, To, Size, Sp, Spp, Archive, Max, Metrics, Family };
+enum class Option { In, Out, Red, Pt, Ttl, To, Size, Sp, Spp, Archive, Max, Metrics, Family, Window, Slow, Loss };
 
 struct OptionName {
     const char* text;
@@ -114,6 +118,9 @@ const OptionName kOptions[] = {
     { "-max", Option::Max, "No value specified for " },
     { "-metrics", Option::Metrics, "No value specified for " },
     { "-family", Option::Family, "No value specified for " },
+    { "-window", Option::Window, "No value specified for " },
+    { "-slow", Option::Slow, "No value specified for " },
+    { "-loss", Option::Loss, "No value specified for " },
 };
 
 // Only digits, nothing else: a count given wrong must not quietly become
@@ -124,6 +131,18 @@ bool readCount(const std::string& text, std::int32_t& count)
         return false;
     count = static_cast<std::int32_t>(std::stol(text));
     return true;
+}
+
+void readBoundedCount(const std::string& value, std::int32_t lowest, std::int32_t highest, const char* wrongText,
+    std::int32_t& setting, ParsedCommandLine& parsed)
+{
+    std::int32_t count = 0;
+    if (readCount(value, count) && count >= lowest && count <= highest) {
+        setting = count;
+    } else {
+        parsed.errorText = wrongText + value;
+        parsed.errorFlag = 1;
+    }
 }
 
 // Four numbers from 0 to 255 with dots between, nothing else: the
@@ -272,6 +291,18 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments)
                 parsed.errorText = "-family must be 4, 6 or both: " + value;
                 parsed.errorFlag = 1;
             }
+            break;
+        case Option::Window:
+            readBoundedCount(value, 1, 1000, "-window must be a whole number from 1 to 1000: ", settings.windowSize,
+                parsed);
+            break;
+        case Option::Slow:
+            readBoundedCount(value, 1, 3600000, "-slow must be a whole number of milliseconds from 1 to 3600000: ",
+                settings.slowMilliseconds, parsed);
+            break;
+        case Option::Loss:
+            readBoundedCount(value, 1, 99, "-loss must be a whole percentage from 1 to 99: ", settings.lossPercent,
+                parsed);
             break;
         }
     }

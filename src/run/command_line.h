@@ -32,6 +32,9 @@ struct RunSettings {
     std::string metricsAddress = "127.0.0.1";
     std::int32_t metricsPort = 0;
     NameFamilies family = NameFamilies::Default;
+    std::int32_t windowSize = 20;      // requests each host's round-trip figures cover
+    std::int32_t slowMilliseconds = 0;  // -slow: median above it raises the alarm; 0 when off
+    std::int32_t lossPercent = 0;       // -loss: loss above it raises the alarm; 0 when off
 };
 
 inline constexpr std::int32_t kMinInFlight = 1;

@@ -58,6 +58,7 @@ Network::Network(const RunSettings& settings, const NetworkOptions& options)
     archiveSize_ = settings.archiveSize;
     nameFamilies_ = settings.family;
     setNameFamily(hostFamilyOf(nameFamilies_));
+    setWindowSize(settings.windowSize);
 
     loadHostList(*this, {});
     // Every host's first request falls due one interval after the load.
