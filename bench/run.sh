@@ -9,6 +9,9 @@
 # With --ipv6 first it runs bench/bench.py --families instead: 10,000 IPv6
 # hosts against 10,000 IPv4 ones, in a namespace of its own where both
 # ranges are local on lo.
+# With --accuracy first it runs bench/accuracy.py instead: the round trips
+# ours and fping report against the wire's, 50 hosts behind a veth pair in
+# two namespaces of its own (--accuracy --ci for the short form).
 set -eu
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
@@ -34,6 +37,39 @@ if [ "${1:-}" = "--ipv6" ]; then
   # A /dev/shm of its own, as the lab gives its commands (see below).
   ip netns exec "$ns" sh -c 'mount -t tmpfs -o mode=1777 bench-shm /dev/shm && exec "$@"' run.sh \
     python3 bench/bench.py --families --program "$build/beaconvigilor-headless" "$@"
+  exit $?
+fi
+
+if [ "${1:-}" = "--accuracy" ]; then
+  shift
+  ns=bvac$(( $$ % 10000 ))
+  monitor=${ns}m hosts=${ns}h link=${ns}v
+  trap 'ip netns del "$monitor" 2>/dev/null || true; ip netns del "$hosts" 2>/dev/null || true' EXIT
+  trap 'exit 130' INT TERM
+  ip netns del "$monitor" 2>/dev/null || true
+  ip netns del "$hosts" 2>/dev/null || true
+  ip netns add "$monitor"
+  ip netns add "$hosts"
+  ip link add "$link" netns "$monitor" type veth peer name "$link" netns "$hosts"
+  ip -n "$monitor" link set lo up
+  ip -n "$hosts" link set lo up
+  ip -n "$monitor" addr add 198.18.0.1/30 dev "$link"
+  ip -n "$hosts" addr add 198.18.0.2/30 dev "$link"
+  ip -n "$monitor" link set "$link" up
+  ip -n "$hosts" link set "$link" up
+  # Fixed neighbours: no ARP on the link while it is measured.
+  mac_of() { ip -n "$1" -o link show dev "$link" | sed 's/.*link\/ether \([^ ]*\).*/\1/'; }
+  ip -n "$monitor" neigh replace 198.18.0.2 lladdr "$(mac_of "$hosts")" dev "$link" nud permanent
+  ip -n "$hosts" neigh replace 198.18.0.1 lladdr "$(mac_of "$monitor")" dev "$link" nud permanent
+  # The 50 hosts, answered by the far namespace's kernel, routed over the pair.
+  ip -n "$monitor" route add 198.18.1.0/26 via 198.18.0.2
+  addresses=
+  for host in $(seq 1 50); do
+    ip -n "$hosts" addr add "198.18.1.$host/32" dev lo
+    addresses=${addresses:+$addresses,}198.18.1.$host
+  done
+  ip netns exec "$monitor" sh -c 'mount -t tmpfs -o mode=1777 bench-shm /dev/shm && exec "$@"' run.sh \
+    python3 bench/accuracy.py --program "$build/beaconvigilor-headless" --link "$link" --hosts "$addresses" "$@"
   exit $?
 fi
 
