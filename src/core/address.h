@@ -107,6 +107,7 @@ public:
     // them. Guarded by the run's vector mutex.
     const RoundTripWindow* getRoundTrips() const { return roundTrips_.get(); }
     RoundTripWindow& roundTrips(int windowSize);
+    RoundTripWindow* roundTripsIfAny() { return roundTrips_.get(); }
     // The window's figures now (`now` on the monotonic clock in
     // microseconds); all zero before the first request.
     RoundTripFigures getRoundTripFigures(std::int64_t now) const;

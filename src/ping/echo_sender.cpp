@@ -23,7 +23,7 @@ int clampPacketSize(int packetSize)
     return static_cast<int>(size);
 }
 
-SendResult sendPrimingEcho(const platform::IcmpEndpoint& socket)
+SendResult sendPrimingEcho(IcmpSocket& socket)
 {
     PacketBuffer buffer;
     if (!allocateBuffer(buffer, 44)) {
@@ -31,8 +31,11 @@ SendResult sendPrimingEcho(const platform::IcmpEndpoint& socket)
         return SendResult::Failed;
     }
     const auto destination = platform::IpAddress::fromIpv4(platform::parseIpv4("127.0.0.1"));
-    fillEchoRequest(buffer.get(), 44, 0, echoIdentifierOf(socket));
-    return sendEcho(socket, destination, buffer.get(), 44);
+    fillEchoRequest(buffer.get(), 44, 0, echoIdentifierOf(socket.endpoint()));
+    const SendResult sent = sendEcho(socket.endpoint(), destination, buffer.get(), 44);
+    if (sent != SendResult::Failed)
+        (void)socket.takeSendStamp();
+    return sent;
 }
 
 void startRequest(EngineContext& engine, Address& host)
@@ -132,10 +135,14 @@ SendOutcome sendRequest(
     const platform::IpAddress& destination = resolved.value();
     if (!host.getNumericAddress())
         engine.namedHosts.place(host, destination);
-    fillEchoRequest(buffer, size, 0, sockets.identifier(destination.family), destination.family);
+    // Each request its own sequence number, so that a late reply is told
+    // from the answer to the request after it.
+    const std::uint16_t sequence = host.takeSequence();
+    fillEchoRequest(buffer, size, sequence, sockets.identifier(destination.family), destination.family);
     platform::traceLine("w: waiting for socket mutex");
     platform::traceLine("w: got socket mutex");
     startRequest(engine, host);
+    const std::int64_t sentAt = clock.monotonicMicroseconds();
     if (sendEcho(socket->endpoint(), destination, buffer, size) == SendResult::Failed) {
         platform::errorLine("pinging failed");
         platform::traceLine("w:send failed");
@@ -145,6 +152,8 @@ SendOutcome sendRequest(
         platform::traceLine("w: released ping sem");
     } else {
         host.countRequestSent();
+        const RoundTripWindow::SendMoment moment { sentAt, socket->takeSendStamp() };
+        host.roundTrips(engine.hosts.getWindowSize()).requestSent(sequence, moment);
         count->keep();  // the request holds it until it is answered or failed
         platform::traceLine("w:send successful");
     }

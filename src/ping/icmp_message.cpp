@@ -134,6 +134,7 @@ int receiveMessage(const platform::IcmpEndpoint& socket, MessageSource& sender, 
     }
     sender.address = received.value().sender;
     sender.hopLimit = received.value().hopLimit;
+    sender.kernelArrival = received.value().kernelArrivalMicroseconds;
     return static_cast<int>(received.value().size);
 }
 

@@ -22,6 +22,7 @@ struct MessageSource {
     // The hop limit of an IPv6 message (an IPv4 one carries its time to live
     // in its header); -1 when unknown.
     int hopLimit = -1;
+    std::optional<std::int64_t> kernelArrival {};  // the kernel's reception stamp
 };
 
 // One decoded ICMP message for the receiver.
@@ -33,6 +34,11 @@ struct ReplyInfo {
     std::string errorText;  // empty for a good echo reply
     // The echo reply's sequence number, or the quoted request's.
     std::uint16_t sequence = 0;
+    // When it came in: the kernel's stamp when it gave one (its realtime
+    // clock), and the program's monotonic clock just after the read
+    // (microseconds both).
+    std::optional<std::int64_t> kernelArrival;
+    std::int64_t receivedAt = 0;
 };
 
 using platform::kIcmpDestinationUnreachable;

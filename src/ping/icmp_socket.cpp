@@ -81,6 +81,32 @@ void IcmpSocket::setUp(int timeToLive)
     const auto set = platform::setTimeToLive(socket_, timeToLive);
     if (set.is_error())
         platform::errorLine("TTL setsockopt failed: " + std::to_string(set.error().code()));
+    // Without the kernel's stamps the program's own clock times the round
+    // trips; each reply's trace line says which.
+    kernelStamps_ = !platform::enableKernelStamps(socket_).is_error();
+}
+
+std::optional<std::int64_t> IcmpSocket::takeSendStamp()
+{
+    if (!kernelStamps_)
+        return std::nullopt;
+    const std::uint32_t expected = nextSend_++;
+    // Stamps of earlier sends that came too late are of no use now. A number
+    // beyond the expected one means the kernel counted a send that failed:
+    // the newest stamp is this send's.
+    constexpr int kLongestDrain = 64;
+    for (int read = 0; read < kLongestDrain; ++read) {
+        const auto stamp = platform::readSendStamp(socket_);
+        if (stamp.is_error() || !stamp.value())
+            return std::nullopt;
+        const platform::SendStamp& found = *stamp.value();
+        const auto ahead = static_cast<std::int32_t>(found.send - expected);
+        if (ahead >= 0) {
+            nextSend_ = found.send + 1;
+            return found.microseconds;
+        }
+    }
+    return std::nullopt;
 }
 
 IcmpSocket::~IcmpSocket()

@@ -28,6 +28,11 @@ public:
     bool valid() const { return socket_.valid(); }
     // The identifier of the run's echo requests and of the replies it takes.
     std::uint16_t echoIdentifier() const;
+    // Whether the kernel stamps this socket's sends and arrivals.
+    bool kernelStamps() const { return kernelStamps_; }
+    // The kernel's stamp of the send that just went out, when it has one
+    // already. For the sender alone, after each send that succeeded.
+    std::optional<std::int64_t> takeSendStamp();
 
 private:
     bool startLayer();
@@ -35,6 +40,9 @@ private:
 
     platform::IcmpEndpoint socket_;
     bool layerStarted_ = false;
+    bool kernelStamps_ = false;
+    // The kernel's number of the next send, which its stamp will carry.
+    std::uint32_t nextSend_ = 0;
 };
 
 // The run's sockets: the IPv4 one, opened with the run as it always was, and

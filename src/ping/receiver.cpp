@@ -6,6 +6,7 @@
 #include "ping/icmp_socket.h"
 #include "platform/raw_socket.h"
 #include "ping/packet_buffer.h"
+#include "ping/round_trip_timing.h"
 #include "platform/diagnostics.h"
 #include "platform/lock_hold.h"
 
@@ -37,6 +38,21 @@ Address* answeredHost(const platform::IpAddress& about, EngineContext& engine)
     return chosen ? chosen : listed;
 }
 
+// A reply counts for its own request in the window, however late it came.
+void recordRoundTrip(Address& host, const ReplyInfo& reply)
+{
+    RoundTripWindow* window = host.roundTripsIfAny();
+    const auto sent = window ? window->unanswered(reply.sequence) : std::nullopt;
+    if (!sent)
+        return;
+    const RoundTrip roundTrip = roundTripOf(*sent, reply.kernelArrival, reply.receivedAt);
+    window->replyCame(reply.sequence, roundTrip.microseconds);
+    if (platform::traceWanted())
+        platform::traceLine("rtt " + platform::addressText(reply.address) + " icmp_seq " + std::to_string(reply.sequence)
+            + " " + std::to_string(roundTrip.microseconds) + " us " + (roundTrip.byKernel ? "kernel" : "program")
+            + " clock, " + host.getName());
+}
+
 }  // namespace
 
 ReplyMatch applyReply(
@@ -45,7 +61,11 @@ ReplyMatch applyReply(
     Address* host = answeredHost(about, engine);
     if (!host)
         return ReplyMatch::NoSuchHost;
-    if (host->getPingState() != PingState::AwaitingReply)
+    if (reply.errorText.empty())
+        recordRoundTrip(*host, reply);
+    // A late reply, or an error about an earlier request, leaves the latest
+    // request waiting for its own answer.
+    if (host->getPingState() != PingState::AwaitingReply || reply.sequence != host->getAwaitedSequence())
         return ReplyMatch::Applied;
     const std::int32_t ok = reply.errorText.empty() ? 1 : 0;
     if (!ok)
@@ -89,12 +109,14 @@ constexpr std::int64_t kLongestReceiveWait = 250;
 
 // Reads one datagram and decodes it; false when there is nothing to apply
 // (the error note or trace is written).
-bool readReply(const platform::IcmpEndpoint& socket, std::uint8_t* buffer, std::uint16_t identifier, ReplyInfo& reply)
+bool readReply(const platform::IcmpEndpoint& socket, std::uint8_t* buffer, std::uint16_t identifier, ReplyInfo& reply,
+    platform::Clock& clock)
 {
     platform::traceLine(" r: socket readable");
     platform::traceLine(" r: have sock mut");
     MessageSource sender;
     const int count = receiveMessage(socket, sender, buffer, kReceiveBufferSize);
+    const std::int64_t receivedAt = clock.monotonicMicroseconds();
     if (count < 0) {
         platform::errorLine("r:isSocketReadable fails");
         return false;
@@ -102,10 +124,8 @@ bool readReply(const platform::IcmpEndpoint& socket, std::uint8_t* buffer, std::
     platform::traceLine(" rd: have ping");
     if (decodeReply(buffer, count, sender, reply, identifier) != DecodeResult::Usable)
         return false;
-    if (reply.sequence != 0) {
-        platform::errorLine("bad sequence number!");
-        return false;
-    }
+    reply.kernelArrival = sender.kernelArrival;
+    reply.receivedAt = receivedAt;
     platform::traceLine(" r: reply decoded");
     return true;
 }
@@ -146,7 +166,7 @@ int receiverThread(EngineContext& engine, platform::AddressFamily family)
             engine.clock.pauseMilliseconds(std::max<std::int64_t>(wait, 100), exitRequested.wakeup());
         }
         const bool readable = !waited.is_error() && waited.value();
-        const bool haveReply = readable && readReply(socket, buffer.get(), identifier, reply);
+        const bool haveReply = readable && readReply(socket, buffer.get(), identifier, reply, engine.clock);
 
         // The counts go back after the lock: a sender woken by the first of
         // them would otherwise only wake to wait for the lock.
@@ -164,7 +184,7 @@ int receiverThread(EngineContext& engine, platform::AddressFamily family)
                     const auto more = platform::waitForReadable(socket, 0);
                     if (more.is_error() || !more.value())
                         break;
-                    if (readReply(socket, buffer.get(), identifier, reply))
+                    if (readReply(socket, buffer.get(), identifier, reply, engine.clock))
                         applyReply(reply.about, engine, reply, countsOwed);
                 }
             }

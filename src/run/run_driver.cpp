@@ -70,7 +70,7 @@ RunEnd runMonitor(const std::vector<std::string>& arguments, const NetworkOption
                 if (!unopened.empty())
                     endForLogFileError(unopened);
             });
-            sendPrimingEcho(network->socket().endpoint());
+            sendPrimingEcho(network->socket());
             std::jthread receiver([&network] { receiverThread(network->engine()); });
             std::jthread ipv6Receiver(
                 [&network] { receiverThread(network->engine(), platform::AddressFamily::V6); });
