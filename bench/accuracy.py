@@ -17,7 +17,6 @@ form and fails on misbehaviour and on an idle budget of ours only.
 import argparse
 import os
 import re
-import select
 import signal
 import socket
 import statistics
@@ -62,17 +61,20 @@ class Capture:
         self.thread.start()
 
     def _read(self):
-        waiting = select.poll()
-        waiting.register(self.socket, select.POLLIN)
-        while not self.stopping:
-            if not waiting.poll(100):
-                continue
+        # Drained on a timer, never waited on: the tap stamps a request before
+        # it hands it to this socket, and waking a reader there (tens of µs
+        # on a busy virtual machine) would delay the request after its stamp.
+        while True:
+            stopping = self.stopping
             while True:
                 try:
                     packet, ancillary, _, address = self.socket.recvmsg(128, 256, socket.MSG_DONTWAIT)
                 except BlockingIOError:
                     break
                 self._note(packet, ancillary, address)
+            if stopping:
+                return
+            time.sleep(0.1)
 
     def _note(self, packet, ancillary, address):
         # IPv4 only: the hosts are 198.18.0.0/15 addresses.
@@ -184,7 +186,7 @@ def run_ours(program, addresses, link, rounds, interval, directory):
     wire = {}
     for (address, _, sequence), trip in capture.trips().items():
         wire.setdefault((address, sequence[0] | sequence[1] << 8), []).append(trip)
-    errors_us, unmatched, ambiguous = [], 0, 0
+    errors_us, unmatched, ambiguous, kept = [], 0, 0, []
     for address, sequence, microseconds in reported:
         trips = wire.get((address, sequence))
         if not trips:
@@ -194,6 +196,8 @@ def run_ours(program, addresses, link, rounds, interval, directory):
             ambiguous += 1
             continue
         errors_us.append(microseconds - trips[0][1] / 1000)
+        kept.append("%s %d %d %.3f %d" % (address, sequence, microseconds, trips[0][1] / 1000, trips[0][0]))
+    keep_matches(directory, kept)
     notes = {"reported": len(reported), "matched": len(errors_us), "signed median us": signed_median(errors_us),
              "unmatched": unmatched, "ambiguous": ambiguous, "kernel clock": clocks["kernel"], "program clock": clocks["program"],
              "unstamped packets": capture.unstamped}
@@ -227,7 +231,7 @@ def run_fping(addresses, link, rounds, interval, directory):
     for address, identifier, sequence, stamp in sorted(capture.requests, key=lambda r: r[3]):
         requests.setdefault(address, []).append((address, identifier, sequence))
     trips = capture.trips()
-    errors_us, unmatched, incomplete = [], 0, set()
+    errors_us, unmatched, incomplete, kept = [], 0, set(), []
     for address, index, microseconds in reported:
         sent = requests.get(address, [])
         if len(sent) != rounds:
@@ -238,9 +242,17 @@ def run_fping(addresses, link, rounds, interval, directory):
             unmatched += 1
             continue
         errors_us.append(microseconds - trip[1] / 1000)
+        kept.append("%s %d %.0f %.3f %d" % (address, index, microseconds, trip[1] / 1000, trip[0]))
+    keep_matches(directory, kept)
     notes = {"reported": len(reported), "matched": len(errors_us), "signed median us": signed_median(errors_us),
              "unmatched": unmatched, "hosts with requests missing": len(incomplete), "unstamped packets": capture.unstamped}
     return errors_us, notes
+
+
+def keep_matches(directory, lines):
+    """Each matched reply, for a look with --keep: address, sequence, reported µs, wire µs, request stamp ns."""
+    with open(os.path.join(directory, "matched.txt"), "w") as out:
+        out.write("".join(line + "\n" for line in lines))
 
 
 def signed_median(errors):
