@@ -28,6 +28,12 @@ const RoundTripWindow::Request* RoundTripWindow::find(std::uint16_t sequence) co
     return nullptr;
 }
 
+void RoundTripWindow::stampSend(std::uint16_t sequence, std::int64_t kernelSentAt)
+{
+    if (auto* request = const_cast<Request*>(find(sequence)))
+        request->sent.kernelSentAt = kernelSentAt;
+}
+
 bool RoundTripWindow::replyCame(std::uint16_t sequence, std::int64_t roundTrip)
 {
     auto* request = const_cast<Request*>(find(sequence));

@@ -46,6 +46,8 @@ public:
     // A request with this echo sequence number went out; the oldest leaves
     // the window.
     void requestSent(std::uint16_t sequence, SendMoment moment);
+    // The kernel's stamp of the request's send, once it has it.
+    void stampSend(std::uint16_t sequence, std::int64_t kernelSentAt);
     // The round trip of a request of the window that has no reply yet; false
     // for a sequence the window does not hold or a request already answered,
     // which then changes nothing.
