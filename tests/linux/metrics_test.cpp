@@ -143,6 +143,7 @@ beaconvigilor_build_info{version=")" BV_VERSION R"("} 1
 
     // A return to green ends the down time; the outage stays counted.
     sendCounted(host(2));
+    good.sequence = host(2).getAwaitedSequence();
     ASSERT_EQ(applyReply(ip("10.0.0.3"), network().engine(), good, owed), ReplyMatch::Applied);
     const std::string after = metricsExposition(network());
     EXPECT_THAT(after, testing::HasSubstr("\nbeaconvigilor_host_down_since_time_seconds{name=\"red\",address=\"10.0.0.3\"} 0\n"));
