@@ -126,6 +126,16 @@ beaconvigilor_host_replies_matched_total{name="red",address="10.0.0.3"} 0
 beaconvigilor_host_outages_total{name="green",address="10.0.0.1"} 0
 beaconvigilor_host_outages_total{name="yel\"low\\",address="10.0.0.2"} 0
 beaconvigilor_host_outages_total{name="red",address="10.0.0.3"} 1
+# HELP beaconvigilor_host_rtt_seconds Round trips of the host's replies.
+# TYPE beaconvigilor_host_rtt_seconds histogram
+# HELP beaconvigilor_host_last_rtt_seconds Round trip of the host's latest reply in its window.
+# TYPE beaconvigilor_host_last_rtt_seconds gauge
+# HELP beaconvigilor_host_rtt_median_seconds Median round trip over the host's window.
+# TYPE beaconvigilor_host_rtt_median_seconds gauge
+# HELP beaconvigilor_host_loss_ratio Requests of the host's window left unanswered, 0 to 1.
+# TYPE beaconvigilor_host_loss_ratio gauge
+# HELP beaconvigilor_host_jitter_seconds Mean difference of consecutive round trips over the host's window.
+# TYPE beaconvigilor_host_jitter_seconds gauge
 # HELP beaconvigilor_requests_in_flight Echo requests awaiting a reply.
 # TYPE beaconvigilor_requests_in_flight gauge
 beaconvigilor_requests_in_flight 1
@@ -183,6 +193,68 @@ TEST_F(Metrics, ServedOnLoopbackAtOnePath)
         EXPECT_EQ(std::string(failure.what()),
             "Could not serve metrics on 127.0.0.1:" + std::to_string(server.port()) + ": Address already in use");
     }
+}
+
+// The round trips: the histogram of every reply, the window's gauges for a
+// host with replies in it and none for a host without, and the alarms.
+TEST(MetricsRoundTrips, HistogramWindowGaugesAndAlarms)
+{
+    RecordingDesktop desktop;
+    FakeClock clock { kStart };
+    RunSettings settings;
+    settings.slowMilliseconds = 100;
+    settings.lossPercent = 10;
+    TestNetwork test { "db1 10.0.0.1\nquiet 10.0.0.2\n", clock, settings };
+    Network& network = *test.network;
+    Address& db1 = *network.host(0);
+    RoundTripHistogram& histogram = db1.roundTripHistogram();
+    for (const std::int64_t roundTrip : { 40, 100, 250000, 30000000 })
+        histogram.record(roundTrip);
+    RoundTripWindow& window = db1.roundTrips(network.getWindowSize());
+    const std::int64_t now = clock.monotonicMicroseconds();
+    // Answered in 200 ms, 300 ms and 412 µs, and one lost: jitter (100000 +
+    // 299588) / 2 µs.
+    const std::int64_t roundTrips[] = { 200000, 300000, -1, 412 };
+    for (std::uint16_t sequence = 0; sequence < 4; ++sequence) {
+        window.requestSent(sequence, { now - 20000000, std::nullopt });
+        if (roundTrips[sequence] >= 0)
+            window.replyCame(sequence, roundTrips[sequence]);
+    }
+    db1.alarms().loss = true;
+
+    const std::string text = metricsExposition(network);
+    const char* const db1Lines[] = {
+        "beaconvigilor_host_rtt_seconds_bucket{name=\"db1\",address=\"10.0.0.1\",le=\"0.00005\"} 1\n",
+        "beaconvigilor_host_rtt_seconds_bucket{name=\"db1\",address=\"10.0.0.1\",le=\"0.0001\"} 2\n",
+        "beaconvigilor_host_rtt_seconds_bucket{name=\"db1\",address=\"10.0.0.1\",le=\"0.0002\"} 2\n",
+        "beaconvigilor_host_rtt_seconds_bucket{name=\"db1\",address=\"10.0.0.1\",le=\"0.2048\"} 2\n",
+        "beaconvigilor_host_rtt_seconds_bucket{name=\"db1\",address=\"10.0.0.1\",le=\"0.4096\"} 3\n",
+        "beaconvigilor_host_rtt_seconds_bucket{name=\"db1\",address=\"10.0.0.1\",le=\"26.2144\"} 3\n"
+        "beaconvigilor_host_rtt_seconds_bucket{name=\"db1\",address=\"10.0.0.1\",le=\"+Inf\"} 4\n"
+        "beaconvigilor_host_rtt_seconds_sum{name=\"db1\",address=\"10.0.0.1\"} 30.25014\n"
+        "beaconvigilor_host_rtt_seconds_count{name=\"db1\",address=\"10.0.0.1\"} 4\n",
+        "\nbeaconvigilor_host_last_rtt_seconds{name=\"db1\",address=\"10.0.0.1\"} 0.000412\n",
+        "\nbeaconvigilor_host_rtt_median_seconds{name=\"db1\",address=\"10.0.0.1\"} 0.2\n",
+        "\nbeaconvigilor_host_loss_ratio{name=\"db1\",address=\"10.0.0.1\"} 0.25\n",
+        "\nbeaconvigilor_host_jitter_seconds{name=\"db1\",address=\"10.0.0.1\"} 0.199794\n",
+        "# TYPE beaconvigilor_host_alarm gauge\n"
+        "beaconvigilor_host_alarm{name=\"db1\",address=\"10.0.0.1\",kind=\"slow\"} 0\n"
+        "beaconvigilor_host_alarm{name=\"db1\",address=\"10.0.0.1\",kind=\"loss\"} 1\n"
+        "beaconvigilor_host_alarm{name=\"quiet\",address=\"10.0.0.2\",kind=\"slow\"} 0\n"
+        "beaconvigilor_host_alarm{name=\"quiet\",address=\"10.0.0.2\",kind=\"loss\"} 0\n",
+    };
+    for (const char* line : db1Lines)
+        EXPECT_THAT(text, testing::HasSubstr(line));
+    // The bounds double from 50 µs: 20 of them and +Inf.
+    std::size_t buckets = 0;
+    for (std::size_t at = text.find("_bucket{name=\"db1\""); at != std::string::npos;
+         at = text.find("_bucket{name=\"db1\"", at + 1))
+        ++buckets;
+    EXPECT_EQ(buckets, 21u);
+    EXPECT_THAT(text, testing::Not(testing::HasSubstr("_rtt_seconds_bucket{name=\"quiet\"")));
+    for (const char* gauge : { "last_rtt_seconds", "rtt_median_seconds", "loss_ratio", "jitter_seconds" })
+        EXPECT_THAT(text, testing::Not(testing::HasSubstr(std::string(gauge) + "{name=\"quiet\"")))
+            << "a window gauge of a host with nothing in its window";
 }
 
 // One address, one label, however the list wrote it; names as written.

@@ -283,6 +283,11 @@ void QtDesktop::changeLogged(const Address& change)
     notices_.changeLogged(change);
 }
 
+void QtDesktop::roundTripAlarmChanged(const RoundTripAlarmChange& change)
+{
+    notices_.roundTripAlarmChanged(change);
+}
+
 void QtDesktop::sweepPassDone()
 {
     notices_.sweepPassDone();

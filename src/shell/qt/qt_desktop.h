@@ -46,6 +46,7 @@ public:
     void quit() override;
     // Gathered into one notice a sweep pass, shown by the tray.
     void changeLogged(const Address& change) override;
+    void roundTripAlarmChanged(const RoundTripAlarmChange& change) override;
     void sweepPassDone() override;
 
     // From here on notices are dropped and message boxes answered at once.
