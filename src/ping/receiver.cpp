@@ -47,7 +47,9 @@ void recordRoundTrip(Address& host, const ReplyInfo& reply)
     if (!sent)
         return;
     const RoundTrip roundTrip = roundTripOf(*sent, reply.kernelArrival, reply.receivedAt);
-    window->replyCame(reply.sequence, roundTrip.microseconds);
+    if (!window->replyCame(reply.sequence, roundTrip.microseconds))
+        return;
+    host.roundTripHistogram().record(roundTrip.microseconds);
     if (platform::traceWanted())
         platform::traceLine("rtt " + platform::addressText(reply.address) + " icmp_seq " + std::to_string(reply.sequence)
             + " " + std::to_string(roundTrip.microseconds) + " us " + (roundTrip.byKernel ? "kernel" : "program")

@@ -128,14 +128,43 @@ beaconvigilor_host_outages_total{name="yel\"low\\",address="10.0.0.2"} 0
 beaconvigilor_host_outages_total{name="red",address="10.0.0.3"} 1
 # HELP beaconvigilor_host_rtt_seconds Round trips of the host's replies.
 # TYPE beaconvigilor_host_rtt_seconds histogram
+beaconvigilor_host_rtt_seconds_bucket{name="green",address="10.0.0.1",le="0.00005"} 1
+beaconvigilor_host_rtt_seconds_bucket{name="green",address="10.0.0.1",le="0.0001"} 1
+beaconvigilor_host_rtt_seconds_bucket{name="green",address="10.0.0.1",le="0.0002"} 1
+beaconvigilor_host_rtt_seconds_bucket{name="green",address="10.0.0.1",le="0.0004"} 1
+beaconvigilor_host_rtt_seconds_bucket{name="green",address="10.0.0.1",le="0.0008"} 1
+beaconvigilor_host_rtt_seconds_bucket{name="green",address="10.0.0.1",le="0.0016"} 1
+beaconvigilor_host_rtt_seconds_bucket{name="green",address="10.0.0.1",le="0.0032"} 1
+beaconvigilor_host_rtt_seconds_bucket{name="green",address="10.0.0.1",le="0.0064"} 1
+beaconvigilor_host_rtt_seconds_bucket{name="green",address="10.0.0.1",le="0.0128"} 1
+beaconvigilor_host_rtt_seconds_bucket{name="green",address="10.0.0.1",le="0.0256"} 1
+beaconvigilor_host_rtt_seconds_bucket{name="green",address="10.0.0.1",le="0.0512"} 1
+beaconvigilor_host_rtt_seconds_bucket{name="green",address="10.0.0.1",le="0.1024"} 1
+beaconvigilor_host_rtt_seconds_bucket{name="green",address="10.0.0.1",le="0.2048"} 1
+beaconvigilor_host_rtt_seconds_bucket{name="green",address="10.0.0.1",le="0.4096"} 1
+beaconvigilor_host_rtt_seconds_bucket{name="green",address="10.0.0.1",le="0.8192"} 1
+beaconvigilor_host_rtt_seconds_bucket{name="green",address="10.0.0.1",le="1.6384"} 1
+beaconvigilor_host_rtt_seconds_bucket{name="green",address="10.0.0.1",le="3.2768"} 1
+beaconvigilor_host_rtt_seconds_bucket{name="green",address="10.0.0.1",le="6.5536"} 1
+beaconvigilor_host_rtt_seconds_bucket{name="green",address="10.0.0.1",le="13.1072"} 1
+beaconvigilor_host_rtt_seconds_bucket{name="green",address="10.0.0.1",le="26.2144"} 1
+beaconvigilor_host_rtt_seconds_bucket{name="green",address="10.0.0.1",le="+Inf"} 1
+beaconvigilor_host_rtt_seconds_sum{name="green",address="10.0.0.1"} 0
+beaconvigilor_host_rtt_seconds_count{name="green",address="10.0.0.1"} 1
 # HELP beaconvigilor_host_last_rtt_seconds Round trip of the host's latest reply in its window.
 # TYPE beaconvigilor_host_last_rtt_seconds gauge
+beaconvigilor_host_last_rtt_seconds{name="green",address="10.0.0.1"} 0
 # HELP beaconvigilor_host_rtt_median_seconds Median round trip over the host's window.
 # TYPE beaconvigilor_host_rtt_median_seconds gauge
+beaconvigilor_host_rtt_median_seconds{name="green",address="10.0.0.1"} 0
 # HELP beaconvigilor_host_loss_ratio Requests of the host's window left unanswered, 0 to 1.
 # TYPE beaconvigilor_host_loss_ratio gauge
+beaconvigilor_host_loss_ratio{name="green",address="10.0.0.1"} 0
+beaconvigilor_host_loss_ratio{name="yel\"low\\",address="10.0.0.2"} 1
+beaconvigilor_host_loss_ratio{name="red",address="10.0.0.3"} 1
 # HELP beaconvigilor_host_jitter_seconds Mean difference of consecutive round trips over the host's window.
 # TYPE beaconvigilor_host_jitter_seconds gauge
+beaconvigilor_host_jitter_seconds{name="green",address="10.0.0.1"} 0
 # HELP beaconvigilor_requests_in_flight Echo requests awaiting a reply.
 # TYPE beaconvigilor_requests_in_flight gauge
 beaconvigilor_requests_in_flight 1
