@@ -90,6 +90,16 @@ TEST(AllHostsWindow, RowsSortByNumbersKeepTheSelectionAndCopy)
     EXPECT_EQ(list->topLevelItem(0)->background(kHostsStatusColumn).color(), QColor(0, 200, 0));
     EXPECT_EQ(list->topLevelItem(2)->text(kHostsDownSinceColumn), "Thu Jan  1 00:00:00 1970");
 
+    // A reload that moves a host moves its row, selected or not.
+    std::vector<AllHostsRow> moved = rowsWithMaxima({ 10000, 9000, 100000 });
+    std::swap(moved[0].position, moved[2].position);
+    list->topLevelItem(0)->setSelected(true);
+    window.showRows(moved);
+    EXPECT_EQ(column(list, kHostsNameColumn), (QStringList { "h2", "h1", "h0" }));
+    ASSERT_EQ(list->selectedItems().size(), 1);
+    EXPECT_EQ(list->selectedItems()[0]->text(kHostsNameColumn), "h0");
+    list->clearSelection();
+
     // As numbers, not as text ("10.000 ms" before "9.000 ms").
     list->header()->setSortIndicator(kHostsMaximumColumn, Qt::AscendingOrder);
     EXPECT_EQ(column(list, kHostsMaximumColumn), (QStringList { "9.000 ms", "10.000 ms", "100.000 ms" }));

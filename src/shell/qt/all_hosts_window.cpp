@@ -13,6 +13,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace bv {
 
 namespace {
@@ -148,28 +150,27 @@ void AllHostsWindow::showRows(const std::vector<AllHostsRow>& rows)
 
 void AllHostsWindow::sortRows()
 {
-    // List order is the order of no column.
-    list_->sortItems(list_->header()->sortIndicatorSection(), list_->header()->sortIndicatorOrder());
-    if (list_->header()->sortIndicatorSection() >= 0)
+    const int column = list_->header()->sortIndicatorSection();
+    if (column >= 0) {
+        list_->sortItems(column, list_->header()->sortIndicatorOrder());
         return;
-    std::vector<HostItem*> order;
-    for (int row = 0; row < list_->topLevelItemCount(); ++row)
-        order.push_back(static_cast<HostItem*>(list_->topLevelItem(row)));
-    for (std::size_t wanted = 0; wanted < order.size(); ++wanted) {
-        std::size_t smallest = wanted;
-        for (std::size_t other = wanted + 1; other < order.size(); ++other)
-            if (order[other]->row.position < order[smallest]->row.position)
-                smallest = other;
-        if (smallest == wanted)
-            continue;
-        HostItem* item = order[smallest];
-        const bool selected = item->isSelected();
-        list_->takeTopLevelItem(list_->indexOfTopLevelItem(item));
-        list_->insertTopLevelItem(static_cast<int>(wanted), item);
-        item->setSelected(selected);
-        order.erase(order.begin() + static_cast<std::ptrdiff_t>(smallest));
-        order.insert(order.begin() + static_cast<std::ptrdiff_t>(wanted), item);
     }
+    // List order, the order of no column: usually already so.
+    bool ordered = true;
+    for (int row = 1; ordered && row < list_->topLevelItemCount(); ++row)
+        ordered = static_cast<HostItem*>(list_->topLevelItem(row - 1))->row.position
+            < static_cast<HostItem*>(list_->topLevelItem(row))->row.position;
+    if (ordered)
+        return;
+    // Taking the items out drops their selection.
+    const QList<QTreeWidgetItem*> selected = list_->selectedItems();
+    QList<QTreeWidgetItem*> items = list_->invisibleRootItem()->takeChildren();
+    std::stable_sort(items.begin(), items.end(), [](QTreeWidgetItem* a, QTreeWidgetItem* b) {
+        return static_cast<HostItem*>(a)->row.position < static_cast<HostItem*>(b)->row.position;
+    });
+    list_->addTopLevelItems(items);
+    for (QTreeWidgetItem* item : selected)
+        item->setSelected(true);
 }
 
 bool AllHostsWindow::readStoredFont(QFont& font) const
