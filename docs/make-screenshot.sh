@@ -1,9 +1,9 @@
 #!/bin/sh
-# Takes docs/desktop-program.png: the tray icon docked in trayer, its menu
-# and the red list window, under a private X server and in a private network
+# Takes docs/desktop-program.png: the tray icon docked in trayer, its menu,
+# the red list window and the All Hosts window, under a private X server and in a private network
 # namespace where two loopback hosts and an IPv6 one get no answer (their
 # requests time out).
-# usage (as root, from the build tree's program): xvfb-run -a -s "-screen 0 960x540x24" docs/make-screenshot.sh PROGRAM
+# usage (as root, from the build tree's program): xvfb-run -a -s "-screen 0 1280x720x24" docs/make-screenshot.sh PROGRAM
 set -eu
 program=$(realpath "$1")
 out=$(cd "$(dirname "$0")" && pwd)/desktop-program.png
@@ -38,6 +38,17 @@ icon=$(xdotool search --onlyvisible --classname beaconvigilor | head -1)
 eval "$(xdotool getwindowgeometry --shell "$icon")"
 xdotool mousemove --sync $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click --repeat 2 --delay 120 1
 sleep 1
+# The menu's last item opens the All Hosts window; no window manager places
+# the windows, so they are put apart here.
+xdotool mousemove --sync $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click 3
+sleep 1
+xdotool key Up Return
+i=0
+until hosts=$(xdotool search --onlyvisible --name "BeaconVigilor All Hosts" | head -1) || [ $i -ge 20 ]; do sleep 0.5; i=$((i + 1)); done
+red=$(xdotool search --onlyvisible --name "BeaconVigilor Red List" | head -1)
+xdotool windowsize "$red" 800 150 windowmove "$red" 0 0
+xdotool windowsize "$hosts" 1100 200 windowmove "$hosts" 0 170
+sleep 2
 xdotool mousemove --sync $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click 3
 sleep 1
 import -window root "$out"

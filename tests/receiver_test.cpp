@@ -30,7 +30,7 @@ TEST_F(ApplyReplyTest, ReplyAnswersOnceAndOnlyAnAwaitingHost)
     good.address = ip("10.0.0.1");
     testing::internal::CaptureStdout();
     EXPECT_EQ(applyReply(ip("10.0.0.1"), network().engine(), good), ReplyMatch::Applied);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "freed a semaphore\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "rtt 10.0.0.1 icmp_seq 0 0 us program clock, a\nfreed a semaphore\n");
     EXPECT_EQ(host.getPingState(), PingState::Idle);
     EXPECT_EQ(host.getStatus(), HostStatus::Green);
     EXPECT_EQ(host.getRepliesMatched(), 1u);
@@ -61,6 +61,7 @@ TEST_F(ApplyReplyTest, ErrorRepliesFailTheHost)
     ReplyInfo expired;
     expired.errorText = "TTL expired";
     send(host);
+    expired.sequence = host.getAwaitedSequence();
     applyReply(ip("10.0.0.2"), network().engine(), expired);
     EXPECT_EQ(host.getStatus(), HostStatus::Red);
     EXPECT_EQ(host.getPingState(), PingState::ChangePending);
@@ -78,7 +79,7 @@ TEST_F(ApplyReplyTest, OwedCountsGoBackOnlyWhenTheCallerReleasesThem)
     int owed = 0;
     testing::internal::CaptureStdout();
     EXPECT_EQ(applyReply(ip("10.0.0.1"), network().engine(), good, owed), ReplyMatch::Applied);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "rtt 10.0.0.1 icmp_seq 0 0 us program clock, a\n");
     EXPECT_EQ(owed, 1);
     EXPECT_EQ(host.getPingState(), PingState::Idle);
     EXPECT_EQ(host.getRepliesMatched(), 1u);

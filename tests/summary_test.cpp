@@ -36,3 +36,26 @@ TEST(Summary, ExactLinesWithAndWithoutArchiving)
         "Input file: hosts.txt\r\nLog file: out.txt\r\nDown file: down.txt\r\n\r\n"
         "Status as of: Mon Feb 21 10:15:07 2005\r\nRed: 0\r\nYellow: 0\r\nGreen: 0\r\nHosts overdue: 0\r\n");
 }
+
+TEST(Summary, RoundTripLinesAfterTheOthersOnlyWithReplies)
+{
+    useUtcTimeZone();
+    SummaryFacts facts;
+    facts.addressCount = 3;
+    facts.statusTime = 1108980907;
+    const std::string without = formatSummary(facts);
+    EXPECT_EQ(without.find("round trip"), std::string::npos);
+
+    facts.medianRoundTrip = 412;
+    facts.slowestName = "db1";
+    facts.slowestHostText = "10.0.0.1";
+    facts.slowestMedian = 250000;
+    EXPECT_EQ(formatSummary(facts), without + "Median round trip: 0.412 ms\r\nSlowest host: db1 10.0.0.1, median 250 ms\r\n");
+
+    std::vector<std::int64_t> none;
+    EXPECT_FALSE(medianOf(none));
+    std::vector<std::int64_t> odd { 9, 1, 5 };
+    EXPECT_EQ(medianOf(odd), 5);
+    std::vector<std::int64_t> even { 7, 1, 100, 3 };
+    EXPECT_EQ(medianOf(even), 5);
+}

@@ -79,6 +79,13 @@ RoundTripWindow& Address::roundTrips(int windowSize)
     return *roundTrips_;
 }
 
+RoundTripHistogram& Address::roundTripHistogram()
+{
+    if (!histogram_)
+        histogram_ = std::make_unique<RoundTripHistogram>();
+    return *histogram_;
+}
+
 RoundTripFigures Address::getRoundTripFigures(std::int64_t now) const
 {
     if (!roundTrips_)

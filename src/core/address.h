@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/round_trip_histogram.h"
 #include "core/round_trips.h"
 #include "platform/clock.h"
 #include "platform/ip_address.h"
@@ -39,12 +40,14 @@ struct PingResult {
 
 // A host's alarms for a slow or lossy window, each with its hysteresis:
 // how many of the latest requests in a row found the figure back below 80 %
-// of its threshold.
+// of its threshold, and how many of the window's requests were decided when
+// the alarms were last judged.
 struct RoundTripAlarms {
     bool slow = false;
     bool loss = false;
     std::int32_t slowCalmRequests = 0;
     std::int32_t lossCalmRequests = 0;
+    std::uint64_t decidedSeen = 0;
 };
 
 // The ctime text of a time in local time, without the trailing newline:
@@ -111,6 +114,11 @@ public:
     // The window's figures now (`now` on the monotonic clock in
     // microseconds); all zero before the first request.
     RoundTripFigures getRoundTripFigures(std::int64_t now) const;
+    // Every reply's round trip since the host was listed, for the metrics;
+    // none before its first reply, and a copy has none. Guarded by the
+    // run's vector mutex.
+    const RoundTripHistogram* getRoundTripHistogram() const { return histogram_.get(); }
+    RoundTripHistogram& roundTripHistogram();
     // The slow and loss alarms (-slow, -loss) the status sweep keeps; they
     // never change the status. Guarded by the run's vector mutex.
     const RoundTripAlarms& getAlarms() const { return alarms_; }
@@ -177,6 +185,7 @@ private:
     std::int64_t sentAt_ = 0;
     bool holdsCount_ = false;
     std::unique_ptr<RoundTripWindow> roundTrips_;
+    std::unique_ptr<RoundTripHistogram> histogram_;
     RoundTripAlarms alarms_;
     std::uint16_t nextSequence_ = 0;
     std::uint16_t awaitedSequence_ = 0;

@@ -104,6 +104,11 @@ void notifyChangeLogged(const Address& change)
     announce([&change](MonitorListener& listener) { listener.changeLogged(change); });
 }
 
+void notifyRoundTripAlarmChanged(const RoundTripAlarmChange& change)
+{
+    announce([&change](MonitorListener& listener) { listener.roundTripAlarmChanged(change); });
+}
+
 void notifyHostListReloaded(const HostListReload& reload)
 {
     announce([&reload](MonitorListener& listener) { listener.hostListReloaded(reload); });

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/round_trips.h"
 #include "platform/wakeup.h"
 
 #include <atomic>
@@ -37,6 +38,19 @@ struct HostListReload {
     std::string failure;
 };
 
+enum class AlarmKind { Slow, Loss };
+
+// A host's slow or loss alarm was raised or ended; the host's name and text
+// and its window's figures at that moment.
+struct RoundTripAlarmChange {
+    AlarmKind kind = AlarmKind::Slow;
+    bool raised = true;  // false: it ended
+    std::string name;
+    std::string hostText;
+    RoundTripFigures figures;
+    std::int32_t threshold = 0;  // milliseconds for slow, percent for loss
+};
+
 // Every announcement reaches every registered listener in turn, on the
 // monitor's thread that made it. A listener overrides what it cares for.
 class MonitorListener {
@@ -56,6 +70,9 @@ public:
     // host as its log line shows it. Comes on the log writer's thread, in
     // the log's order.
     virtual void changeLogged(const Address& /*change*/) {}
+    // On the sweep's thread, after its pass released the hosts and before
+    // sweepPassDone.
+    virtual void roundTripAlarmChanged(const RoundTripAlarmChange&) {}
     // The host list was read anew (on the sweep's thread, between passes);
     // a host that left it was announced before with addressRemoved.
     virtual void hostListReloaded(const HostListReload&) {}
@@ -102,6 +119,7 @@ void setTrayShuttingDown();
 void notifySweepPassDone();
 void notifyRunStarted(const RunDescription& run);
 void notifyChangeLogged(const Address& change);
+void notifyRoundTripAlarmChanged(const RoundTripAlarmChange& change);
 void notifyHostListReloaded(const HostListReload& reload);
 void notifyAddressRemoved(const Address& address);
 void notifyAddressChanged(Address* address);

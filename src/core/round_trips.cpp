@@ -15,6 +15,7 @@ void RoundTripWindow::requestSent(std::uint16_t sequence, SendMoment moment)
     requests_[next_] = Request { moment, -1, sequence };
     next_ = (next_ + 1) % requests_.size();
     held_ = std::min(held_ + 1, requests_.size());
+    ++sentEver_;
 }
 
 const RoundTripWindow::Request* RoundTripWindow::find(std::uint16_t sequence) const
@@ -26,6 +27,12 @@ const RoundTripWindow::Request* RoundTripWindow::find(std::uint16_t sequence) co
             return &request;
     }
     return nullptr;
+}
+
+void RoundTripWindow::stampSend(std::uint16_t sequence, std::int64_t kernelSentAt)
+{
+    if (auto* request = const_cast<Request*>(find(sequence)))
+        request->sent.kernelSentAt = kernelSentAt;
 }
 
 bool RoundTripWindow::replyCame(std::uint16_t sequence, std::int64_t roundTrip)
@@ -71,6 +78,8 @@ RoundTripFigures RoundTripWindow::figures(std::int64_t now, std::int64_t timeOut
         previous = request.roundTrip;
         sorted_.push_back(request.roundTrip);
     }
+    // A request that left the window undecided counts as decided.
+    figures.decidedEver = sentEver_ - (held_ - static_cast<std::size_t>(figures.requests));
     if (sorted_.empty())
         return figures;
     figures.latest = latest_;

@@ -19,6 +19,9 @@ struct RoundTripFigures {
     std::int64_t maximum = 0;
     // Mean absolute difference of consecutive round trips; 0 below two replies.
     std::int64_t jitter = 0;
+    // Requests whose fate is known since the window was made, those that
+    // left it included: the alarms count newly decided requests by it.
+    std::uint64_t decidedEver = 0;
 
     bool hasReplies() const { return replies > 0; }
     // Lost over requests; 0 while no request's fate is known.
@@ -46,6 +49,8 @@ public:
     // A request with this echo sequence number went out; the oldest leaves
     // the window.
     void requestSent(std::uint16_t sequence, SendMoment moment);
+    // The kernel's stamp of the request's send, once it has it.
+    void stampSend(std::uint16_t sequence, std::int64_t kernelSentAt);
     // The round trip of a request of the window that has no reply yet; false
     // for a sequence the window does not hold or a request already answered,
     // which then changes nothing.
@@ -69,6 +74,7 @@ private:
     std::vector<Request> requests_;  // a ring: `next_` is where the next request goes
     std::size_t next_ = 0;
     std::size_t held_ = 0;
+    std::uint64_t sentEver_ = 0;
     std::optional<std::int64_t> latest_;  // the round trip of the reply that came last
     // Room for the median's partial sort, taken with the window.
     mutable std::vector<std::int64_t> sorted_;

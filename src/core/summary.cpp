@@ -1,6 +1,9 @@
 #include "core/summary.h"
 
 #include "core/address.h"
+#include "core/round_trip_alarm.h"
+
+#include <algorithm>
 
 namespace bv {
 
@@ -24,7 +27,23 @@ std::string formatSummary(const SummaryFacts& facts)
     text += line("Yellow: " + std::to_string(facts.yellowCount));
     text += line("Green: " + std::to_string(facts.greenCount));
     text += line("Hosts overdue: " + std::to_string(facts.overdueCount));
+    if (facts.medianRoundTrip) {
+        text += line("Median round trip: " + millisecondsText(*facts.medianRoundTrip) + " ms");
+        text += line("Slowest host: " + facts.slowestName + ' ' + facts.slowestHostText + ", median "
+            + millisecondsText(facts.slowestMedian) + " ms");
+    }
     return text;
+}
+
+std::optional<std::int64_t> medianOf(std::vector<std::int64_t>& values)
+{
+    if (values.empty())
+        return std::nullopt;
+    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    if (values.size() % 2 != 0)
+        return *middle;
+    return (*std::max_element(values.begin(), middle) + *middle) / 2;
 }
 
 }  // namespace bv

@@ -3,7 +3,9 @@
 #include "platform/clock.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace bv {
 
@@ -22,7 +24,18 @@ struct SummaryFacts {
     std::int32_t yellowCount = 0;
     std::int32_t greenCount = 0;
     std::int32_t overdueCount = 0;
+    // Over the hosts with a reply in their window: the median of their
+    // medians, and the host with the highest (microseconds). Without such
+    // a host the summary has no round-trip lines.
+    std::optional<std::int64_t> medianRoundTrip;
+    std::string slowestName;
+    std::string slowestHostText;
+    std::int64_t slowestMedian = 0;
 };
+
+// The median of the values (the mean of the middle two for an even count);
+// reorders them. Nothing for none.
+std::optional<std::int64_t> medianOf(std::vector<std::int64_t>& values);
 
 std::string formatSummary(const SummaryFacts& facts);
 

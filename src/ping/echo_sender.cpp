@@ -38,12 +38,19 @@ SendResult sendPrimingEcho(IcmpSocket& socket)
     return sent;
 }
 
-void startRequest(EngineContext& engine, Address& host)
+std::uint16_t startRequest(EngineContext& engine, Address& host)
 {
     host.setLastSendTime(engine.clock.now());
     host.setSentAt(engine.clock.monotonicMilliseconds());
     host.setPingState(PingState::AwaitingReply);
     engine.inFlight.add(host);
+    // Each request its own sequence number, so that a late reply is told
+    // from the answer to the request after it. One that cannot be sent
+    // counts as lost.
+    const std::uint16_t sequence = host.takeSequence();
+    host.roundTrips(engine.hosts.getWindowSize())
+        .requestSent(sequence, RoundTripWindow::SendMoment { engine.clock.monotonicMicroseconds(), std::nullopt });
+    return sequence;
 }
 
 namespace {
@@ -135,14 +142,10 @@ SendOutcome sendRequest(
     const platform::IpAddress& destination = resolved.value();
     if (!host.getNumericAddress())
         engine.namedHosts.place(host, destination);
-    // Each request its own sequence number, so that a late reply is told
-    // from the answer to the request after it.
-    const std::uint16_t sequence = host.takeSequence();
-    fillEchoRequest(buffer, size, sequence, sockets.identifier(destination.family), destination.family);
     platform::traceLine("w: waiting for socket mutex");
     platform::traceLine("w: got socket mutex");
-    startRequest(engine, host);
-    const std::int64_t sentAt = clock.monotonicMicroseconds();
+    const std::uint16_t sequence = startRequest(engine, host);
+    fillEchoRequest(buffer, size, sequence, sockets.identifier(destination.family), destination.family);
     if (sendEcho(socket->endpoint(), destination, buffer, size) == SendResult::Failed) {
         platform::errorLine("pinging failed");
         platform::traceLine("w:send failed");
@@ -152,8 +155,8 @@ SendOutcome sendRequest(
         platform::traceLine("w: released ping sem");
     } else {
         host.countRequestSent();
-        const RoundTripWindow::SendMoment moment { sentAt, socket->takeSendStamp() };
-        host.roundTrips(engine.hosts.getWindowSize()).requestSent(sequence, moment);
+        if (const auto stamp = socket->takeSendStamp())
+            host.roundTrips(engine.hosts.getWindowSize()).stampSend(sequence, *stamp);
         count->keep();  // the request holds it until it is answered or failed
         platform::traceLine("w:send successful");
     }

@@ -29,7 +29,8 @@ struct EngineContext {
 };
 
 // What the sender does once it holds a count and the lock, just before the
-// request goes out: the host awaits its reply and the request holds the count.
-void startRequest(EngineContext& engine, Address& host);
+// request goes out: the host awaits its reply, the request holds the count
+// and takes its place in the host's round-trip window. Its sequence number.
+std::uint16_t startRequest(EngineContext& engine, Address& host);
 
 }  // namespace bv

@@ -5,34 +5,35 @@
 #include "ping/icmp_message.h"
 #include "ping/icmp_socket.h"
 #include "platform/raw_socket.h"
-#include "ping/packet_buffer.h"
 #include "ping/round_trip_timing.h"
 #include "platform/diagnostics.h"
 #include "platform/lock_hold.h"
 
 #include <algorithm>
+#include <memory>
+#include <new>
 
 namespace bv {
 
 namespace {
 
-constexpr int kReceiveBufferSize = 65536;
-
-}  // namespace
-
-namespace {
+bool awaits(const Address& host, std::uint16_t sequence)
+{
+    return host.getPingState() == PingState::AwaitingReply && host.getAwaitedSequence() == sequence;
+}
 
 // The host a message about `about` answers: the one listed with that
 // address, or a named host whose name the sender resolved to it; among
-// several awaiting a reply, the one that has waited longest.
-Address* answeredHost(const platform::IpAddress& about, EngineContext& engine)
+// several awaiting a reply with its sequence number, the one that has
+// waited longest.
+Address* answeredHost(const platform::IpAddress& about, std::uint16_t sequence, EngineContext& engine)
 {
     Address* listed = engine.hosts.findHost(about);
     if (!engine.hosts.getHasNamedHosts())
         return listed;
-    Address* chosen = listed && listed->getPingState() == PingState::AwaitingReply ? listed : nullptr;
+    Address* chosen = listed && awaits(*listed, sequence) ? listed : nullptr;
     for (Address* named : engine.namedHosts.at(about)) {
-        if (named->getPingState() == PingState::AwaitingReply && (!chosen || named->getSentAt() < chosen->getSentAt()))
+        if (awaits(*named, sequence) && (!chosen || named->getSentAt() < chosen->getSentAt()))
             chosen = named;
     }
     return chosen ? chosen : listed;
@@ -46,7 +47,9 @@ void recordRoundTrip(Address& host, const ReplyInfo& reply)
     if (!sent)
         return;
     const RoundTrip roundTrip = roundTripOf(*sent, reply.kernelArrival, reply.receivedAt);
-    window->replyCame(reply.sequence, roundTrip.microseconds);
+    if (!window->replyCame(reply.sequence, roundTrip.microseconds))
+        return;
+    host.roundTripHistogram().record(roundTrip.microseconds);
     if (platform::traceWanted())
         platform::traceLine("rtt " + platform::addressText(reply.address) + " icmp_seq " + std::to_string(reply.sequence)
             + " " + std::to_string(roundTrip.microseconds) + " us " + (roundTrip.byKernel ? "kernel" : "program")
@@ -58,14 +61,14 @@ void recordRoundTrip(Address& host, const ReplyInfo& reply)
 ReplyMatch applyReply(
     const platform::IpAddress& about, EngineContext& engine, const ReplyInfo& reply, int& countsOwed)
 {
-    Address* host = answeredHost(about, engine);
+    Address* host = answeredHost(about, reply.sequence, engine);
     if (!host)
         return ReplyMatch::NoSuchHost;
     if (reply.errorText.empty())
         recordRoundTrip(*host, reply);
     // A late reply, or an error about an earlier request, leaves the latest
     // request waiting for its own answer.
-    if (host->getPingState() != PingState::AwaitingReply || reply.sequence != host->getAwaitedSequence())
+    if (!awaits(*host, reply.sequence))
         return ReplyMatch::Applied;
     const std::int32_t ok = reply.errorText.empty() ? 1 : 0;
     if (!ok)
@@ -99,34 +102,61 @@ ReplyMatch applyReply(const platform::IpAddress& about, EngineContext& engine, c
 
 namespace {
 
-// Replies that are already waiting on the socket when one is applied are
-// applied under the same hold of vectorMutex, at most this many more. The
-// echo sender holds the lock for nearly all of its send loop, so taking it
-// once per reply meant a sleep and a wake-up of both threads per reply.
-constexpr int kRepliesPerHold = 32;
+// The replies waiting on the socket are read in batches and applied under
+// one hold of vectorMutex, at most this many batches. The echo sender holds
+// the lock for nearly all of its send loop, so taking it once per reply
+// meant a sleep and a wake-up of both threads per reply.
+constexpr int kBatchesPerHold = 2;
 
 constexpr std::int64_t kLongestReceiveWait = 250;
 
-// Reads one datagram and decodes it; false when there is nothing to apply
+// Decodes one datagram of a batch; false when there is nothing to apply
 // (the error note or trace is written).
-bool readReply(const platform::IcmpEndpoint& socket, std::uint8_t* buffer, std::uint16_t identifier, ReplyInfo& reply,
-    platform::Clock& clock)
+bool decodeDatagram(const platform::DatagramBatch& batch, std::size_t index, std::uint16_t identifier,
+    std::int64_t receivedAt, ReplyInfo& reply)
 {
     platform::traceLine(" r: socket readable");
     platform::traceLine(" r: have sock mut");
-    MessageSource sender;
-    const int count = receiveMessage(socket, sender, buffer, kReceiveBufferSize);
-    const std::int64_t receivedAt = clock.monotonicMicroseconds();
-    if (count < 0) {
+    if (batch.cut[index]) {
+        platform::errorLine("read failed: buffer too small");
         platform::errorLine("r:isSocketReadable fails");
         return false;
     }
+    const platform::ReceivedDatagram& datagram = batch.received[index];
+    const MessageSource sender { datagram.sender, datagram.hopLimit, datagram.kernelArrivalMicroseconds };
     platform::traceLine(" rd: have ping");
-    if (decodeReply(buffer, count, sender, reply, identifier) != DecodeResult::Usable)
+    reply.errorText.clear();
+    if (decodeReply(batch.storage.data() + index * platform::DatagramBatch::kSlotSize,
+            static_cast<int>(datagram.size), sender, reply, identifier)
+        != DecodeResult::Usable)
         return false;
     reply.kernelArrival = sender.kernelArrival;
     reply.receivedAt = receivedAt;
     platform::traceLine(" r: reply decoded");
+    return true;
+}
+
+// Reads and applies what waits on the socket; false when the read failed.
+bool applyWaitingReplies(EngineContext& engine, const platform::IcmpEndpoint& socket, platform::DatagramBatch& batch,
+    std::uint16_t identifier, int& countsOwed)
+{
+    ReplyInfo reply;
+    for (int round = 0; round < kBatchesPerHold; ++round) {
+        const auto received = platform::receiveWaitingDatagrams(socket, batch);
+        if (received.is_error()) {
+            platform::errorLine("read failed: error #" + std::to_string(received.error().code()));
+            platform::errorLine("r:isSocketReadable fails");
+            return false;
+        }
+        const std::size_t count = received.value();
+        const std::int64_t receivedAt = engine.clock.monotonicMicroseconds();
+        for (std::size_t index = 0; index < count; ++index) {
+            if (decodeDatagram(batch, index, identifier, receivedAt, reply))
+                applyReply(reply.about, engine, reply, countsOwed);
+        }
+        if (count < platform::DatagramBatch::kSlots)
+            break;
+    }
     return true;
 }
 
@@ -142,8 +172,8 @@ int receiverThread(EngineContext& engine, platform::AddressFamily family)
     if (!opened)
         return 0;
     const platform::IcmpEndpoint& socket = opened->endpoint();
-    PacketBuffer buffer;
-    if (!allocateBuffer(buffer, kReceiveBufferSize)) {
+    std::unique_ptr<platform::DatagramBatch> batch(new (std::nothrow) platform::DatagramBatch);
+    if (!batch) {
         platform::errorLine("unable to allocate buffers");
         return 0;
     }
@@ -151,10 +181,8 @@ int receiverThread(EngineContext& engine, platform::AddressFamily family)
     const std::int64_t receiveWait = std::max(engine.hosts.getTimeOut(), std::int32_t(1));
     std::int64_t nextExpiry = -1;
     const std::uint16_t identifier = opened->echoIdentifier();
-    ReplyInfo reply;
 
     while (!exitRequested.load()) {
-        reply.errorText.clear();
         // Short enough to see the exit and the next count to take back in time.
         std::int64_t wait = std::min(receiveWait, kLongestReceiveWait);
         if (nextExpiry >= 0 && nextExpiry < wait)
@@ -166,7 +194,6 @@ int receiverThread(EngineContext& engine, platform::AddressFamily family)
             engine.clock.pauseMilliseconds(std::max<std::int64_t>(wait, 100), exitRequested.wakeup());
         }
         const bool readable = !waited.is_error() && waited.value();
-        const bool haveReply = readable && readReply(socket, buffer.get(), identifier, reply, engine.clock);
 
         // The counts go back after the lock: a sender woken by the first of
         // them would otherwise only wake to wait for the lock.
@@ -177,17 +204,8 @@ int receiverThread(EngineContext& engine, platform::AddressFamily family)
                 platform::errorLine("could not acquire vector mutex");
                 continue;
             }
-            if (haveReply) {
-                applyReply(reply.about, engine, reply, countsOwed);
-                for (int extra = 0; extra < kRepliesPerHold; ++extra) {
-                    reply.errorText.clear();
-                    const auto more = platform::waitForReadable(socket, 0);
-                    if (more.is_error() || !more.value())
-                        break;
-                    if (readReply(socket, buffer.get(), identifier, reply, engine.clock))
-                        applyReply(reply.about, engine, reply, countsOwed);
-                }
-            }
+            if (readable)
+                applyWaitingReplies(engine, socket, *batch, identifier, countsOwed);
             const std::int64_t now = engine.clock.monotonicMilliseconds();
             countsOwed += engine.inFlight.expire(now, receiveWait);
             nextExpiry = engine.inFlight.untilNextExpiry(now, receiveWait);

@@ -3,10 +3,12 @@
 #include "platform/error_or.h"
 #include "platform/ip_address.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace bv {
 
@@ -132,6 +134,32 @@ struct ReceivedDatagram {
 // longer than the buffer is an ErrorKind::MessageTooLong error (the buffer
 // then holds its first bytes).
 ErrorOr<ReceivedDatagram> receiveDatagram(const IcmpEndpoint& socket, std::uint8_t* buffer, std::size_t capacity);
+
+// Room for the datagrams that one read takes at once; taken when it is made.
+struct DatagramBatch {
+    static constexpr std::size_t kSlots = 32;
+    // Our replies are at most 1024 bytes of ICMP; an error quotes less.
+    static constexpr std::size_t kSlotSize = 4096;
+
+    DatagramBatch() : storage(kSlots * kSlotSize) {}
+    std::uint8_t* slot(std::size_t index) { return storage.data() + index * kSlotSize; }
+
+    std::vector<std::uint8_t> storage;
+    std::array<ReceivedDatagram, kSlots> received {};
+    // The datagram was longer than its slot: its first bytes alone are there.
+    std::array<bool, kSlots> cut {};
+};
+
+// The datagrams that wait now, at most kSlots, without waiting: how many,
+// 0 when none. In one system call where the system can (raw sockets on
+// Linux); one at a time elsewhere.
+ErrorOr<std::size_t> receiveWaitingDatagrams(const IcmpEndpoint& socket, DatagramBatch& batch);
+
+namespace detail {
+// One waiting datagram into the batch's first slot, for the sockets that
+// are read one at a time.
+ErrorOr<std::size_t> receiveOneWaitingDatagram(const IcmpEndpoint& socket, DatagramBatch& batch);
+}  // namespace detail
 
 // Waits at most the time-out (0 polls): whether a datagram waits to be read.
 // Send stamps waiting alone do not count.

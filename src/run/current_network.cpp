@@ -34,6 +34,17 @@ Network* getCurrentNetwork()
     return currentNetwork;
 }
 
+RunRead tryReadCurrentNetwork(const std::function<void(Network&)>& read)
+{
+    std::unique_lock lock(currentNetworkGuard, std::try_to_lock);
+    if (!lock)
+        return RunRead::Busy;
+    if (!currentNetwork)
+        return RunRead::NoRun;
+    read(*currentNetwork);
+    return RunRead::Done;
+}
+
 std::string currentSummary()
 {
     return readCurrent([](const Network& network) { return network.getSummary(); });

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace bv {
@@ -19,6 +20,11 @@ public:
     CurrentNetworkPublication(const CurrentNetworkPublication&) = delete;
     CurrentNetworkPublication& operator=(const CurrentNetworkPublication&) = delete;
 };
+
+// Runs `read` on the live run, which stays alive meanwhile, unless another
+// thread holds the run just now: the caller does not wait.
+enum class RunRead { Done, NoRun, Busy };
+RunRead tryReadCurrentNetwork(const std::function<void(Network&)>& read);
 
 // For the shell; each reads "N/A" when no run exists.
 std::string currentSummary();

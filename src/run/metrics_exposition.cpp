@@ -3,7 +3,10 @@
 #include "platform/lock_hold.h"
 #include "run/network.h"
 
+#include <cinttypes>
 #include <cstdint>
+#include <cstdio>
+#include <optional>
 #include <vector>
 
 namespace bv {
@@ -37,6 +40,9 @@ struct HostSample {
     std::int64_t sent = 0;
     std::int64_t matched = 0;
     std::int64_t outages = 0;
+    RoundTripFigures figures;
+    std::optional<RoundTripHistogram> histogram;  // none before the first reply
+    RoundTripAlarms alarms;
 };
 
 void family(std::string& text, const char* name, const char* type, const char* help)
@@ -70,6 +76,80 @@ void hostFamily(std::string& text, const std::vector<HostSample>& hosts, const c
         sample(text, name, host.labels, host.*field);
 }
 
+// Microseconds as seconds, exactly: 412 "0.000412", 250000 "0.25".
+std::string secondsText(std::int64_t microseconds)
+{
+    const bool negative = microseconds < 0;
+    const std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(microseconds) : microseconds;
+    char text[40];
+    std::snprintf(text, sizeof text, "%s%" PRIu64 ".%06" PRIu64, negative ? "-" : "", magnitude / 1000000,
+        magnitude % 1000000);
+    std::string result = text;
+    while (result.back() == '0')
+        result.pop_back();
+    if (result.back() == '.')
+        result.pop_back();
+    return result;
+}
+
+void sample(std::string& text, const char* name, const std::string& labels, const std::string& value)
+{
+    text += name;
+    text += labels;
+    text += ' ';
+    text += value;
+    text += '\n';
+}
+
+// The host's labels with one more.
+std::string withLabel(const std::string& labels, const std::string& label)
+{
+    return labels.substr(0, labels.size() - 1) + ',' + label + '}';
+}
+
+void histogramFamily(std::string& text, const std::vector<HostSample>& hosts)
+{
+    const char* name = "beaconvigilor_host_rtt_seconds";
+    family(text, name, "histogram", "Round trips of the host's replies.");
+    const std::string bucket = std::string(name) + "_bucket";
+    const std::string sum = std::string(name) + "_sum";
+    const std::string count = std::string(name) + "_count";
+    for (const HostSample& host : hosts) {
+        if (!host.histogram)
+            continue;
+        const RoundTripHistogram& histogram = *host.histogram;
+        std::uint64_t cumulative = 0;
+        for (int index = 0; index < RoundTripHistogram::kBounds; ++index) {
+            cumulative += histogram.bucket(index);
+            sample(text, bucket.c_str(),
+                withLabel(host.labels, "le=\"" + secondsText(RoundTripHistogram::bound(index)) + "\""),
+                std::to_string(cumulative));
+        }
+        sample(text, bucket.c_str(), withLabel(host.labels, "le=\"+Inf\""), std::to_string(histogram.count()));
+        sample(text, sum.c_str(), host.labels, secondsText(histogram.sumMicroseconds()));
+        sample(text, count.c_str(), host.labels, std::to_string(histogram.count()));
+    }
+}
+
+// A gauge of the window's figures, for the hosts `has` holds true of.
+template <typename Has, typename Value>
+void windowFamily(std::string& text, const std::vector<HostSample>& hosts, const char* name, const char* help,
+    Has has, Value value)
+{
+    family(text, name, "gauge", help);
+    for (const HostSample& host : hosts) {
+        if (has(host.figures))
+            sample(text, name, host.labels, value(host.figures));
+    }
+}
+
+std::string ratioText(const RoundTripFigures& figures)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6g", figures.lossRatio());
+    return text;
+}
+
 // The host text as the list has it; an IPv6 address in its compact text,
 // so that one address has one label however it was written.
 std::string addressLabel(const Address& record)
@@ -86,6 +166,7 @@ std::string metricsExposition(Network& network)
     std::int64_t inFlight = 0;
     {
         platform::MutexHold lock(network.vectorMutex(), "vector mutex cannot be released");
+        const std::int64_t now = network.clock().monotonicMicroseconds();
         for (std::size_t position = 0; lock && position < network.hostCount(); ++position) {
             const Address& record = *network.host(position);
             HostSample host;
@@ -98,6 +179,10 @@ std::string metricsExposition(Network& network)
             host.sent = record.getRequestsSent();
             host.matched = record.getRepliesMatched();
             host.outages = record.getOutages();
+            host.figures = record.getRoundTripFigures(now);
+            if (const RoundTripHistogram* histogram = record.getRoundTripHistogram())
+                host.histogram = *histogram;
+            host.alarms = record.getAlarms();
             if (record.getPingState() == PingState::AwaitingReply)
                 ++inFlight;
             hosts.push_back(std::move(host));
@@ -117,6 +202,28 @@ std::string metricsExposition(Network& network)
         "Echo replies matched to the host's requests.", &HostSample::matched);
     hostFamily(text, hosts, "beaconvigilor_host_outages_total", "counter", "Turns of the host to red.",
         &HostSample::outages);
+
+    histogramFamily(text, hosts);
+    const auto replied = [](const RoundTripFigures& figures) { return figures.hasReplies(); };
+    windowFamily(text, hosts, "beaconvigilor_host_last_rtt_seconds", "Round trip of the host's latest reply in its window.",
+        replied, [](const RoundTripFigures& figures) { return secondsText(figures.latest.value_or(0)); });
+    windowFamily(text, hosts, "beaconvigilor_host_rtt_median_seconds", "Median round trip over the host's window.",
+        replied, [](const RoundTripFigures& figures) { return secondsText(figures.median); });
+    windowFamily(text, hosts, "beaconvigilor_host_loss_ratio", "Requests of the host's window left unanswered, 0 to 1.",
+        [](const RoundTripFigures& figures) { return figures.requests > 0; }, ratioText);
+    windowFamily(text, hosts, "beaconvigilor_host_jitter_seconds",
+        "Mean difference of consecutive round trips over the host's window.", replied,
+        [](const RoundTripFigures& figures) { return secondsText(figures.jitter); });
+    const RoundTripAlarm& alarm = network.roundTripAlarm();
+    if (alarm.enabled()) {
+        family(text, "beaconvigilor_host_alarm", "gauge", "1 while the host's slow or loss alarm is raised.");
+        for (const HostSample& host : hosts) {
+            if (alarm.slowMilliseconds() > 0)
+                sample(text, "beaconvigilor_host_alarm", withLabel(host.labels, "kind=\"slow\""), host.alarms.slow ? 1 : 0);
+            if (alarm.lossPercent() > 0)
+                sample(text, "beaconvigilor_host_alarm", withLabel(host.labels, "kind=\"loss\""), host.alarms.loss ? 1 : 0);
+        }
+    }
 
     family(text, "beaconvigilor_requests_in_flight", "gauge", "Echo requests awaiting a reply.");
     sample(text, "beaconvigilor_requests_in_flight", "", inFlight);

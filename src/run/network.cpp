@@ -50,6 +50,7 @@ Network::Network(const RunSettings& settings, const NetworkOptions& options)
     : Region(settings.inputFile, settings.pingInterval, settings.ttl, settings.timeOut, settings.packetSize,
         options.clock->now())
     , clock_(*options.clock)
+    , alarm_(settings.slowMilliseconds, settings.lossPercent, settings.windowSize)
 {
     inputFile_ = settings.inputFile;
     logFile_ = settings.logFile;
@@ -100,6 +101,21 @@ std::string Network::getSummary() const
         // A reload may be replacing the list.
         platform::MutexHold hosts(*vectorMutex_, "vector mutex cannot be released");
         facts.addressCount = hostCount();
+        const std::int64_t now = clock_.monotonicMicroseconds();
+        std::vector<std::int64_t> medians;
+        for (std::size_t position = 0; hosts && position < hostCount(); ++position) {
+            const Address& record = *host(position);
+            const RoundTripFigures figures = record.getRoundTripFigures(now);
+            if (!figures.hasReplies())
+                continue;
+            medians.push_back(figures.median);
+            if (medians.size() == 1 || figures.median > facts.slowestMedian) {
+                facts.slowestName = record.getName();
+                facts.slowestHostText = record.getHostText();
+                facts.slowestMedian = figures.median;
+            }
+        }
+        facts.medianRoundTrip = medianOf(medians);
     }
     facts.ttl = getPingTtl();
     facts.timeOut = getTimeOut();

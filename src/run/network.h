@@ -1,7 +1,9 @@
 #pragma once
 
 #include "core/input_file.h"
+#include "core/monitor_events.h"
 #include "core/region.h"
+#include "core/round_trip_alarm.h"
 #include "output/log_writer.h"
 #include "ping/engine_context.h"
 #include "ping/icmp_socket.h"
@@ -103,6 +105,8 @@ public:
     std::int32_t getOverdueCount() const { return overdueCount_.load(std::memory_order_relaxed); }
     // Sweep passes finished since the run was built.
     std::uint64_t getSweepPasses() const { return sweepPasses_.load(std::memory_order_relaxed); }
+    // The -slow and -loss alarms the sweep judges each host by.
+    const RoundTripAlarm& roundTripAlarm() const { return alarm_; }
 
 private:
     // Reads the input file into `into` with the run's settings, the twins of
@@ -115,8 +119,11 @@ private:
     // The error note for hosts overdue by more than an interval, at most
     // once a minute.
     void noteOverdue(std::int32_t badlyOverdue, std::int64_t now);
+    // Judges the host's alarms; a change joins `changes`. With the lock held.
+    void judgeAlarms(Address& record, std::vector<RoundTripAlarmChange>& changes);
 
     platform::Clock& clock_;
+    RoundTripAlarm alarm_;
     std::string inputFile_;
     std::string logFile_;
     std::string downFile_;

@@ -91,6 +91,21 @@ void Network::noteOverdue(std::int32_t badlyOverdue, std::int64_t now)
         + std::to_string(maxInFlight_) + ") or lower -to (now " + std::to_string(getTimeOut()) + " ms)");
 }
 
+void Network::judgeAlarms(Address& record, std::vector<RoundTripAlarmChange>& changes)
+{
+    const RoundTripFigures figures = record.getRoundTripFigures(clock_.monotonicMicroseconds());
+    const RoundTripAlarm::Turns turns = alarm_.evaluate(record.alarms(), figures);
+    if (!turns.any())
+        return;
+    auto add = [&](AlarmKind kind, RoundTripAlarm::Turn turn, std::int32_t threshold) {
+        if (turn != RoundTripAlarm::Turn::None)
+            changes.push_back(RoundTripAlarmChange { kind, turn == RoundTripAlarm::Turn::Raised, record.getName(),
+                record.getHostText(), figures, threshold });
+    };
+    add(AlarmKind::Slow, turns.slow, alarm_.slowMilliseconds());
+    add(AlarmKind::Loss, turns.loss, alarm_.lossPercent());
+}
+
 std::int64_t Network::sweepPass()
 {
     freeRetiredHosts();
@@ -119,6 +134,8 @@ std::int64_t Network::sweepPass()
     std::int32_t green = 0;
     std::int32_t overdue = 0;
     std::int32_t badlyOverdue = 0;
+    const bool alarms = alarm_.enabled();
+    std::vector<RoundTripAlarmChange> alarmChanges;
     for (std::size_t position = 0; position < hostCount(); ++position) {
         platform::traceLine("pn: waiting vector mutex");
         platform::MutexHold hosts(*vectorMutex_, "vector mutex cannot be released");
@@ -149,6 +166,8 @@ std::int64_t Network::sweepPass()
             if (sinceSent > 2 * std::int64_t(record.getInterval()))
                 ++badlyOverdue;
         }
+        if (alarms)
+            judgeAlarms(record, alarmChanges);
         const HostStatus status = record.getStatus();
         if (status == HostStatus::Red)
             ++red;
@@ -158,6 +177,9 @@ std::int64_t Network::sweepPass()
             ++green;
     }
 
+    // Announced without the lock: a listener may read the hosts.
+    for (const RoundTripAlarmChange& change : alarmChanges)
+        notifyRoundTripAlarmChanged(change);
     setCounts(red, yellow, green);
     overdueCount_.store(overdue, std::memory_order_relaxed);
     sweepPasses_.fetch_add(1, std::memory_order_relaxed);

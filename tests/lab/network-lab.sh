@@ -30,6 +30,8 @@
 #        network-lab.sh only-rejected PREFIX ADDRESS... exactly these are rejected from now on
 #        network-lab.sh open-ping-group PREFIX      let every group open ICMP and ICMPv6
 #                                                   datagram sockets in the monitor namespace
+#        network-lab.sh delay PREFIX MILLISECONDS ADDRESS...  the far side answers them
+#                                                   that much later (a responder of its own)
 #        network-lab.sh exec PREFIX COMMAND...      run a command in the monitor namespace,
 #                                                   with a private /dev/shm
 # ADDRESS: IPv4 or IPv6, each in its family's set.
@@ -52,6 +54,10 @@ rtr=$prefix-rtr
 far=$prefix-far
 
 down() {
+  if [ -f "/run/$prefix-responder.pid" ]; then
+    kill "$(cat "/run/$prefix-responder.pid")" 2>/dev/null || true
+    rm -f "/run/$prefix-responder.pid"
+  fi
   for ns in "$mon" "$rtr" "$far"; do
     ip netns del "$ns" 2>/dev/null || true
   done
@@ -196,6 +202,14 @@ case "$command" in
   # it governs the ICMPv6 datagram socket too.
   open-ping-group) ip netns exec "$mon" sysctl -q -w net.ipv4.ping_group_range="0 2147483647" ;;
   only-silent) only_in dropped "$@" ;;
+  # The kernel's answers to them are dropped; the responder answers instead.
+  delay)
+    milliseconds=$1
+    shift
+    add_to dropped "$@"
+    in_far python3 "$(dirname "$0")/delayed-responder.py" "${prefix}f0" "$milliseconds" "$@" >/dev/null 2>&1 &
+    echo $! >"/run/$prefix-responder.pid"
+    ;;
   only-rejected) only_in rejected "$@" ;;
   # The command gets a /dev/shm of its own: the program's named lock objects
   # of other runs on this machine (a killed one may hold semaphore counts for

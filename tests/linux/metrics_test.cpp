@@ -126,6 +126,45 @@ beaconvigilor_host_replies_matched_total{name="red",address="10.0.0.3"} 0
 beaconvigilor_host_outages_total{name="green",address="10.0.0.1"} 0
 beaconvigilor_host_outages_total{name="yel\"low\\",address="10.0.0.2"} 0
 beaconvigilor_host_outages_total{name="red",address="10.0.0.3"} 1
+# HELP beaconvigilor_host_rtt_seconds Round trips of the host's replies.
+# TYPE beaconvigilor_host_rtt_seconds histogram
+beaconvigilor_host_rtt_seconds_bucket{name="green",address="10.0.0.1",le="0.00005"} 1
+beaconvigilor_host_rtt_seconds_bucket{name="green",address="10.0.0.1",le="0.0001"} 1
+beaconvigilor_host_rtt_seconds_bucket{name="green",address="10.0.0.1",le="0.0002"} 1
+beaconvigilor_host_rtt_seconds_bucket{name="green",address="10.0.0.1",le="0.0004"} 1
+beaconvigilor_host_rtt_seconds_bucket{name="green",address="10.0.0.1",le="0.0008"} 1
+beaconvigilor_host_rtt_seconds_bucket{name="green",address="10.0.0.1",le="0.0016"} 1
+beaconvigilor_host_rtt_seconds_bucket{name="green",address="10.0.0.1",le="0.0032"} 1
+beaconvigilor_host_rtt_seconds_bucket{name="green",address="10.0.0.1",le="0.0064"} 1
+beaconvigilor_host_rtt_seconds_bucket{name="green",address="10.0.0.1",le="0.0128"} 1
+beaconvigilor_host_rtt_seconds_bucket{name="green",address="10.0.0.1",le="0.0256"} 1
+beaconvigilor_host_rtt_seconds_bucket{name="green",address="10.0.0.1",le="0.0512"} 1
+beaconvigilor_host_rtt_seconds_bucket{name="green",address="10.0.0.1",le="0.1024"} 1
+beaconvigilor_host_rtt_seconds_bucket{name="green",address="10.0.0.1",le="0.2048"} 1
+beaconvigilor_host_rtt_seconds_bucket{name="green",address="10.0.0.1",le="0.4096"} 1
+beaconvigilor_host_rtt_seconds_bucket{name="green",address="10.0.0.1",le="0.8192"} 1
+beaconvigilor_host_rtt_seconds_bucket{name="green",address="10.0.0.1",le="1.6384"} 1
+beaconvigilor_host_rtt_seconds_bucket{name="green",address="10.0.0.1",le="3.2768"} 1
+beaconvigilor_host_rtt_seconds_bucket{name="green",address="10.0.0.1",le="6.5536"} 1
+beaconvigilor_host_rtt_seconds_bucket{name="green",address="10.0.0.1",le="13.1072"} 1
+beaconvigilor_host_rtt_seconds_bucket{name="green",address="10.0.0.1",le="26.2144"} 1
+beaconvigilor_host_rtt_seconds_bucket{name="green",address="10.0.0.1",le="+Inf"} 1
+beaconvigilor_host_rtt_seconds_sum{name="green",address="10.0.0.1"} 0
+beaconvigilor_host_rtt_seconds_count{name="green",address="10.0.0.1"} 1
+# HELP beaconvigilor_host_last_rtt_seconds Round trip of the host's latest reply in its window.
+# TYPE beaconvigilor_host_last_rtt_seconds gauge
+beaconvigilor_host_last_rtt_seconds{name="green",address="10.0.0.1"} 0
+# HELP beaconvigilor_host_rtt_median_seconds Median round trip over the host's window.
+# TYPE beaconvigilor_host_rtt_median_seconds gauge
+beaconvigilor_host_rtt_median_seconds{name="green",address="10.0.0.1"} 0
+# HELP beaconvigilor_host_loss_ratio Requests of the host's window left unanswered, 0 to 1.
+# TYPE beaconvigilor_host_loss_ratio gauge
+beaconvigilor_host_loss_ratio{name="green",address="10.0.0.1"} 0
+beaconvigilor_host_loss_ratio{name="yel\"low\\",address="10.0.0.2"} 1
+beaconvigilor_host_loss_ratio{name="red",address="10.0.0.3"} 1
+# HELP beaconvigilor_host_jitter_seconds Mean difference of consecutive round trips over the host's window.
+# TYPE beaconvigilor_host_jitter_seconds gauge
+beaconvigilor_host_jitter_seconds{name="green",address="10.0.0.1"} 0
 # HELP beaconvigilor_requests_in_flight Echo requests awaiting a reply.
 # TYPE beaconvigilor_requests_in_flight gauge
 beaconvigilor_requests_in_flight 1
@@ -143,6 +182,7 @@ beaconvigilor_build_info{version=")" BV_VERSION R"("} 1
 
     // A return to green ends the down time; the outage stays counted.
     sendCounted(host(2));
+    good.sequence = host(2).getAwaitedSequence();
     ASSERT_EQ(applyReply(ip("10.0.0.3"), network().engine(), good, owed), ReplyMatch::Applied);
     const std::string after = metricsExposition(network());
     EXPECT_THAT(after, testing::HasSubstr("\nbeaconvigilor_host_down_since_time_seconds{name=\"red\",address=\"10.0.0.3\"} 0\n"));
@@ -182,6 +222,68 @@ TEST_F(Metrics, ServedOnLoopbackAtOnePath)
         EXPECT_EQ(std::string(failure.what()),
             "Could not serve metrics on 127.0.0.1:" + std::to_string(server.port()) + ": Address already in use");
     }
+}
+
+// The round trips: the histogram of every reply, the window's gauges for a
+// host with replies in it and none for a host without, and the alarms.
+TEST(MetricsRoundTrips, HistogramWindowGaugesAndAlarms)
+{
+    RecordingDesktop desktop;
+    FakeClock clock { kStart };
+    RunSettings settings;
+    settings.slowMilliseconds = 100;
+    settings.lossPercent = 10;
+    TestNetwork test { "db1 10.0.0.1\nquiet 10.0.0.2\n", clock, settings };
+    Network& network = *test.network;
+    Address& db1 = *network.host(0);
+    RoundTripHistogram& histogram = db1.roundTripHistogram();
+    for (const std::int64_t roundTrip : { 40, 100, 250000, 30000000 })
+        histogram.record(roundTrip);
+    RoundTripWindow& window = db1.roundTrips(network.getWindowSize());
+    const std::int64_t now = clock.monotonicMicroseconds();
+    // Answered in 200 ms, 300 ms and 412 µs, and one lost: jitter (100000 +
+    // 299588) / 2 µs.
+    const std::int64_t roundTrips[] = { 200000, 300000, -1, 412 };
+    for (std::uint16_t sequence = 0; sequence < 4; ++sequence) {
+        window.requestSent(sequence, { now - 20000000, std::nullopt });
+        if (roundTrips[sequence] >= 0)
+            window.replyCame(sequence, roundTrips[sequence]);
+    }
+    db1.alarms().loss = true;
+
+    const std::string text = metricsExposition(network);
+    const char* const db1Lines[] = {
+        "beaconvigilor_host_rtt_seconds_bucket{name=\"db1\",address=\"10.0.0.1\",le=\"0.00005\"} 1\n",
+        "beaconvigilor_host_rtt_seconds_bucket{name=\"db1\",address=\"10.0.0.1\",le=\"0.0001\"} 2\n",
+        "beaconvigilor_host_rtt_seconds_bucket{name=\"db1\",address=\"10.0.0.1\",le=\"0.0002\"} 2\n",
+        "beaconvigilor_host_rtt_seconds_bucket{name=\"db1\",address=\"10.0.0.1\",le=\"0.2048\"} 2\n",
+        "beaconvigilor_host_rtt_seconds_bucket{name=\"db1\",address=\"10.0.0.1\",le=\"0.4096\"} 3\n",
+        "beaconvigilor_host_rtt_seconds_bucket{name=\"db1\",address=\"10.0.0.1\",le=\"26.2144\"} 3\n"
+        "beaconvigilor_host_rtt_seconds_bucket{name=\"db1\",address=\"10.0.0.1\",le=\"+Inf\"} 4\n"
+        "beaconvigilor_host_rtt_seconds_sum{name=\"db1\",address=\"10.0.0.1\"} 30.25014\n"
+        "beaconvigilor_host_rtt_seconds_count{name=\"db1\",address=\"10.0.0.1\"} 4\n",
+        "\nbeaconvigilor_host_last_rtt_seconds{name=\"db1\",address=\"10.0.0.1\"} 0.000412\n",
+        "\nbeaconvigilor_host_rtt_median_seconds{name=\"db1\",address=\"10.0.0.1\"} 0.2\n",
+        "\nbeaconvigilor_host_loss_ratio{name=\"db1\",address=\"10.0.0.1\"} 0.25\n",
+        "\nbeaconvigilor_host_jitter_seconds{name=\"db1\",address=\"10.0.0.1\"} 0.199794\n",
+        "# TYPE beaconvigilor_host_alarm gauge\n"
+        "beaconvigilor_host_alarm{name=\"db1\",address=\"10.0.0.1\",kind=\"slow\"} 0\n"
+        "beaconvigilor_host_alarm{name=\"db1\",address=\"10.0.0.1\",kind=\"loss\"} 1\n"
+        "beaconvigilor_host_alarm{name=\"quiet\",address=\"10.0.0.2\",kind=\"slow\"} 0\n"
+        "beaconvigilor_host_alarm{name=\"quiet\",address=\"10.0.0.2\",kind=\"loss\"} 0\n",
+    };
+    for (const char* line : db1Lines)
+        EXPECT_THAT(text, testing::HasSubstr(line));
+    // The bounds double from 50 µs: 20 of them and +Inf.
+    std::size_t buckets = 0;
+    for (std::size_t at = text.find("_bucket{name=\"db1\""); at != std::string::npos;
+         at = text.find("_bucket{name=\"db1\"", at + 1))
+        ++buckets;
+    EXPECT_EQ(buckets, 21u);
+    EXPECT_THAT(text, testing::Not(testing::HasSubstr("_rtt_seconds_bucket{name=\"quiet\"")));
+    for (const char* gauge : { "last_rtt_seconds", "rtt_median_seconds", "loss_ratio", "jitter_seconds" })
+        EXPECT_THAT(text, testing::Not(testing::HasSubstr(std::string(gauge) + "{name=\"quiet\"")))
+            << "a window gauge of a host with nothing in its window";
 }
 
 // One address, one label, however the list wrote it; names as written.

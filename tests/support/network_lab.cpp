@@ -46,6 +46,13 @@ bool NetworkLab::silence(const std::string& address)
     return script({ "silence", prefix_, address });
 }
 
+bool NetworkLab::delay(int milliseconds, const std::vector<std::string>& addresses)
+{
+    std::vector<std::string> arguments { "delay", prefix_, std::to_string(milliseconds) };
+    arguments.insert(arguments.end(), addresses.begin(), addresses.end());
+    return script(arguments);
+}
+
 bool NetworkLab::answer(const std::string& address)
 {
     return script({ "answer", prefix_, address });

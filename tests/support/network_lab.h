@@ -20,6 +20,9 @@ public:
     bool silence(const std::string& address);
     bool answer(const std::string& address);
     bool onlySilent(const std::vector<std::string>& addresses);
+    // The far side answers these addresses `milliseconds` late, by a
+    // responder of its own, until the lab is removed.
+    bool delay(int milliseconds, const std::vector<std::string>& addresses);
     // Lets every user of the monitor's namespace open ICMP datagram sockets.
     bool openPingGroupRange();
     // The command line that runs `command` inside the monitor's namespace.

@@ -22,6 +22,18 @@ void RecordingDesktop::addressStillRed(Address& address)
     notices_.push_back({ true, &address, address.getStatus() });
 }
 
+void RecordingDesktop::roundTripAlarmChanged(const RoundTripAlarmChange& change)
+{
+    std::lock_guard lock(mutex_);
+    alarmChanges_.push_back(change);
+}
+
+std::vector<RoundTripAlarmChange> RecordingDesktop::alarmChanges()
+{
+    std::lock_guard lock(mutex_);
+    return alarmChanges_;
+}
+
 void RecordingDesktop::showMessageBox(const std::string& text, const std::string& caption, MessageIcon icon)
 {
     std::lock_guard lock(mutex_);
@@ -64,6 +76,7 @@ void RecordingDesktop::clear()
     trayStates_.clear();
     boxes_.clear();
     notices_.clear();
+    alarmChanges_.clear();
     quits_ = 0;
 }
 

@@ -28,12 +28,14 @@ public:
     void setTrayState(TrayState state) override;
     void addressChanged(Address& address) override;
     void addressStillRed(Address& address) override;
+    void roundTripAlarmChanged(const RoundTripAlarmChange& change) override;
     void showMessageBox(const std::string& text, const std::string& caption, MessageIcon icon) override;
     void quit() override;
 
     std::vector<TrayState> trayStates();
     std::vector<Box> boxes();
     std::vector<Notice> notices();
+    std::vector<RoundTripAlarmChange> alarmChanges();
     int quits();
     void clear();
 
@@ -42,6 +44,7 @@ private:
     std::vector<TrayState> trayStates_;
     std::vector<Box> boxes_;
     std::vector<Notice> notices_;
+    std::vector<RoundTripAlarmChange> alarmChanges_;
     int quits_ = 0;
     ListenerRegistration installation_;
 };

@@ -1,5 +1,7 @@
 #include "core/address.h"
 #include "core/monitor_events.h"
+#include "platform/lock_hold.h"
+#include "shell/common/all_hosts_rows.h"
 #include "shell/common/tray_menu.h"
 #include "shell/win/about_box.h"
 #include "shell/win/help_page.h"
@@ -11,7 +13,9 @@
 #include "shell/win/win_desktop.h"
 
 #include "platform/process.h"
+#include "support/fake_clock.h"
 #include "support/recording_desktop.h"
+#include "support/test_network.h"
 #include "support/wait_for.h"
 
 #include <gtest/gtest.h>
@@ -220,7 +224,8 @@ TEST(RedList, TemplateColumnsDefaultsAndResizeMargin)
 
     const char* titles[] = { "IP", "Comment", "Down Since", "Error", "Latest Ping", "Name" };
     for (int column = 0; column < CRedDialog::kColumnCount; ++column) {
-        EXPECT_EQ(columnWidth(list, column), CRedDialog::kDefaultWidths[column]) << column;
+        EXPECT_EQ(columnWidth(list, column), dialog.defaultWidth(column)) << column;
+        EXPECT_GE(columnWidth(list, column), CRedDialog::kDefaultWidths[column]) << column;
         char text[64] = {};
         LVCOLUMNA header {};
         header.mask = LVCF_TEXT | LVCF_FMT;
@@ -230,6 +235,13 @@ TEST(RedList, TemplateColumnsDefaultsAndResizeMargin)
         EXPECT_STREQ(text, titles[column]);
         EXPECT_EQ(header.fmt & LVCFMT_JUSTIFYMASK, LVCFMT_LEFT);
     }
+
+    // The dates are whole in the list's own font.
+    const int dateWidth = static_cast<int>(
+        ::SendMessageA(list, LVM_GETSTRINGWIDTHA, 0, reinterpret_cast<LPARAM>("Wed Dec  9 01:32:50 2026")));
+    EXPECT_GT(columnWidth(list, kDownSinceColumn), dateWidth + 8);
+    EXPECT_GT(columnWidth(list, kLatestPingColumn), dateWidth + 8);
+    EXPECT_EQ(columnWidth(list, kIpColumn), 250);
 
     // The system menu carries the font chooser.
     const HMENU system = ::GetSystemMenu(dialog.hwnd(), FALSE);
@@ -446,6 +458,7 @@ TEST(Tray, MenuItemsIdsAndDefaultItem)
         { "Reload Host List", trayCommandId(TrayCommand::ReloadHostList) },
         { "Show Notices", trayCommandId(TrayCommand::ShowNotices) },
         { "Start with Session", trayCommandId(TrayCommand::StartWithSession) },
+        { "All Hosts", trayCommandId(TrayCommand::AllHosts) },
     };
     const int count = static_cast<int>(std::size(expected));
     ASSERT_EQ(::GetMenuItemCount(menu), count);
@@ -1125,4 +1138,184 @@ TEST(Resources, IconsInEverySizeAndAManifestForDpiAndCommonControls)
     EXPECT_NE(manifest.find(">PerMonitorV2"), std::string::npos);
     EXPECT_NE(manifest.find(">true/pm<"), std::string::npos) << "the fallback of older systems";
     EXPECT_NE(manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""), std::string::npos);
+}
+
+namespace {
+
+// Hosts whose one reply took these many microseconds; the last is red.
+std::vector<AllHostsRow> rowsWithMaxima(const std::vector<std::int64_t>& maxima)
+{
+    std::vector<AllHostsRow> rows;
+    for (std::size_t position = 0; position < maxima.size(); ++position) {
+        Address address = host("h" + std::to_string(position), "10.0.0." + std::to_string(2 + position), "");
+        address.roundTrips(20).requestSent(0, { 1000000, std::nullopt });
+        address.roundTrips(20).replyCame(0, maxima[position]);
+        if (position + 1 == maxima.size())
+            address.setStatus(HostStatus::Red);
+        rows.push_back(allHostsRow(address, position, 2000000));
+    }
+    return rows;
+}
+
+std::vector<std::string> columnOf(HWND list, int column)
+{
+    std::vector<std::string> cells;
+    for (int row = 0; row < rowCount(list); ++row)
+        cells.push_back(cell(list, row, column));
+    return cells;
+}
+
+void clickTitle(CAllHostsDialog& dialog, int column)
+{
+    NMLISTVIEW click {};
+    click.hdr.hwndFrom = dialog.list();
+    click.hdr.idFrom = IDC_ALL_HOSTS_LIST;
+    click.hdr.code = LVN_COLUMNCLICK;
+    click.iItem = -1;
+    click.iSubItem = column;
+    ::SendMessageA(dialog.hwnd(), WM_NOTIFY, IDC_ALL_HOSTS_LIST, reinterpret_cast<LPARAM>(&click));
+}
+
+using Names = std::vector<std::string>;
+
+}  // namespace
+
+TEST(AllHosts, RowsSortByNumbersKeepTheSelectionAndCopy)
+{
+    TestKey key;
+    CAllHostsDialog dialog(instance(), key.path);
+    ASSERT_TRUE(dialog.createModeless(nullptr));
+    const HWND list = dialog.list();
+    EXPECT_FALSE(::IsWindowVisible(dialog.hwnd()));
+    char title[64] = {};
+    ::GetWindowTextA(dialog.hwnd(), title, sizeof title);
+    EXPECT_STREQ(title, "BeaconVigilor All Hosts");
+
+    dialog.showRows(rowsWithMaxima({ 10000, 9000, 100000 }));
+    ASSERT_EQ(rowCount(list), 3);
+    EXPECT_EQ(columnOf(list, kHostsNameColumn), (Names { "h0", "h1", "h2" })) << "list order at first";
+    EXPECT_EQ(columnOf(list, kHostsStatusColumn), (Names { "Green", "Green", "Red" }));
+    EXPECT_EQ(cell(list, 2, kHostsDownSinceColumn), formatTime(0));
+
+    // A click on a title sorts by its numbers; a second click turns the order.
+    clickTitle(dialog, kHostsMaximumColumn);
+    EXPECT_EQ(columnOf(list, kHostsMaximumColumn), (Names { "9.000 ms", "10.000 ms", "100.000 ms" }));
+    clickTitle(dialog, kHostsMaximumColumn);
+    EXPECT_EQ(columnOf(list, kHostsNameColumn), (Names { "h2", "h0", "h1" }));
+
+    // Rows delivered from another thread keep the order and the selection.
+    select(list, 1);
+    std::thread([&] { dialog.deliverRows(rowsWithMaxima({ 500, 9000, 100000, 7000 })); }).join();
+    ASSERT_TRUE(waitFor(
+        [&] {
+            dispatchQueuedMessages();
+            return rowCount(list) == 4;
+        },
+        5s));
+    EXPECT_EQ(columnOf(list, kHostsNameColumn), (Names { "h2", "h1", "h3", "h0" }));
+    dialog.showRows(rowsWithMaxima({ 500, 9000 }));
+    EXPECT_EQ(columnOf(list, kHostsNameColumn), (Names { "h1", "h0" }));
+    EXPECT_EQ(dialog.selectedRowsText(),
+        "Name\tHost\tStatus\tLatest\tMedian\tMaximum\tLoss\tDown Since\tAlarm\r\n"
+        "h0\t10.0.0.2\tGreen\t0.500 ms\t0.500 ms\t0.500 ms\t0 %\t\t\r\n");
+
+    ::ShowWindow(dialog.hwnd(), SW_SHOW);
+    select(list, 0);
+    ASSERT_TRUE(::OpenClipboard(nullptr));
+    ::EmptyClipboard();
+    ::CloseClipboard();
+    pressWithControl(list, 'C', true);
+    EXPECT_EQ(clipboardAnsi(), dialog.selectedRowsText());
+    EXPECT_NE(clipboardAnsi().find("\r\nh1\t10.0.0.3\tRed\t9.000 ms\t"), std::string::npos) << clipboardAnsi();
+}
+
+TEST(AllHosts, DatesFitAndTheLayoutIsRemembered)
+{
+    TestKey key;
+    RECT shownAt {};
+    {
+        CAllHostsDialog dialog(instance(), key.path);
+        ASSERT_TRUE(dialog.createModeless(nullptr));
+        const int dateWidth = static_cast<int>(::SendMessageA(
+            dialog.list(), LVM_GETSTRINGWIDTHA, 0, reinterpret_cast<LPARAM>("Wed Dec  9 01:32:50 2026")));
+        EXPECT_GT(columnWidth(dialog.list(), kHostsDownSinceColumn), dateWidth + 8);
+        for (int column = 0; column < kAllHostsColumnCount; ++column) {
+            EXPECT_EQ(columnWidth(dialog.list(), column), dialog.defaultWidth(column)) << column;
+            ::SendMessageA(dialog.list(), LVM_SETCOLUMNWIDTH, column, MAKELPARAM(60 + column, 0));
+        }
+        ::SetWindowPos(dialog.hwnd(), nullptr, 40, 50, 600, 280, SWP_NOZORDER);
+        ::ShowWindow(dialog.hwnd(), SW_SHOW);
+        EXPECT_TRUE(dialog.watched());
+        ::GetWindowRect(dialog.hwnd(), &shownAt);
+        ASSERT_TRUE(dialog.destroyWindow());
+    }
+    const StoredValue width = storedValue(key.path, "AllHostsColumnWidth8");
+    ASSERT_TRUE(width.present);
+    EXPECT_EQ(width.bytes[0], 68);
+    EXPECT_TRUE(storedValue(key.path, "AllHostsWindowPlacement").present);
+    EXPECT_FALSE(storedValue(key.path, "ColumnWidth0").present) << "the red list's own names stay apart";
+    LOGFONTA font {};
+    font.lfHeight = -21;
+    std::strcpy(font.lfFaceName, "Tahoma");
+    storeValue(key.path, "AllHostsFont", REG_BINARY, &font, sizeof font);
+
+    CAllHostsDialog dialog(instance(), key.path);
+    ASSERT_TRUE(dialog.createModeless(nullptr));
+    EXPECT_TRUE(::IsWindowVisible(dialog.hwnd())) << "open when stored";
+    RECT at {};
+    ::GetWindowRect(dialog.hwnd(), &at);
+    EXPECT_EQ(at.left, shownAt.left);
+    EXPECT_EQ(at.top, shownAt.top);
+    for (int column = 0; column < kAllHostsColumnCount; ++column)
+        EXPECT_EQ(columnWidth(dialog.list(), column), 60 + column) << "a stored width wins";
+    LOGFONTA applied {};
+    ASSERT_GT(::GetObjectA(reinterpret_cast<HFONT>(::SendMessageA(dialog.list(), WM_GETFONT, 0, 0)), sizeof applied,
+                  &applied),
+        0);
+    EXPECT_EQ(applied.lfHeight, -21);
+    ::ShowWindow(dialog.hwnd(), SW_HIDE);
+    EXPECT_FALSE(dialog.watched());
+}
+
+TEST(AllHosts, TrayItemOpensItAndSweepPassesFeedItWhileOpen)
+{
+    TestKey key;
+    CRedDialog redList(instance(), key.path);
+    WinDesktop desktop(instance(), redList);
+    ASSERT_TRUE(desktop.create());
+    ExitFlagReset exitFlag;
+    FakeClock clock;
+    TestNetwork test("first 127.0.0.2\nsecond 127.0.0.3\n", clock);
+    CAllHostsDialog& dialog = desktop.allHosts();
+    ASSERT_NE(dialog.hwnd(), nullptr);
+    EXPECT_FALSE(::IsWindowVisible(dialog.hwnd()));
+    desktop.perform(trayCommandId(TrayCommand::AllHosts));
+    ASSERT_TRUE(::IsWindowVisible(dialog.hwnd()));
+    EXPECT_EQ(columnOf(dialog.list(), kHostsNameColumn), (Names { "first", "second" })) << "rows at once";
+
+    Address& second = *test.network->host(1);
+    {
+        platform::MutexHold hosts(test.network->vectorMutex(), "vector mutex cannot be released");
+        second.roundTrips(20).requestSent(0, { clock.monotonicMicroseconds(), std::nullopt });
+        second.roundTrips(20).replyCame(0, 1500);
+    }
+    std::thread([&] { desktop.sweepPassDone(); }).join();
+    EXPECT_TRUE(waitFor(
+        [&] {
+            dispatchQueuedMessages();
+            return cell(dialog.list(), 1, kHostsLatestColumn) == "1.500 ms";
+        },
+        5s));
+
+    // Closed, the sweep builds nothing for it.
+    ::ShowWindow(dialog.hwnd(), SW_HIDE);
+    {
+        platform::MutexHold hosts(test.network->vectorMutex(), "vector mutex cannot be released");
+        second.setStatus(HostStatus::Red);
+    }
+    std::thread([&] { desktop.sweepPassDone(); }).join();
+    dispatchQueuedMessages();
+    EXPECT_EQ(cell(dialog.list(), 1, kHostsStatusColumn), "Green");
+    desktop.showAllHosts();
+    EXPECT_EQ(cell(dialog.list(), 1, kHostsStatusColumn), "Red");
 }

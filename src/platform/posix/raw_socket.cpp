@@ -121,6 +121,49 @@ ErrorOr<ReceivedDatagram> receiveDatagram(const IcmpEndpoint& socket, std::uint8
     return datagram;
 }
 
+ErrorOr<std::size_t> receiveWaitingDatagrams(const IcmpEndpoint& socket, DatagramBatch& batch)
+{
+    // The datagram socket's replies share their reads with its error queue.
+    if (socket.kind == IcmpSocketKind::Datagram)
+        return detail::receiveOneWaitingDatagram(socket, batch);
+    constexpr std::size_t kSlots = DatagramBatch::kSlots;
+    sockaddr_storage from[kSlots];
+    iovec parts[kSlots];
+    alignas(cmsghdr) std::uint8_t control[kSlots][256];
+    mmsghdr messages[kSlots];
+    for (std::size_t index = 0; index < kSlots; ++index) {
+        parts[index] = iovec { batch.slot(index), DatagramBatch::kSlotSize };
+        messages[index] = mmsghdr {};
+        msghdr& message = messages[index].msg_hdr;
+        message.msg_name = &from[index];
+        message.msg_namelen = sizeof from[index];
+        message.msg_iov = &parts[index];
+        message.msg_iovlen = 1;
+        message.msg_control = control[index];
+        message.msg_controllen = sizeof control[index];
+    }
+    int received;
+    do
+        received = ::recvmmsg(socket.socket, messages, kSlots, MSG_DONTWAIT, nullptr);
+    while (received < 0 && errno == EINTR);
+    if (received < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return std::size_t { 0 };
+        return Error::fromLastSystemError("recvmmsg");
+    }
+    for (std::size_t index = 0; index < static_cast<std::size_t>(received); ++index) {
+        const msghdr& message = messages[index].msg_hdr;
+        ReceivedDatagram& datagram = batch.received[index];
+        datagram = ReceivedDatagram {};
+        batch.cut[index] = (message.msg_flags & MSG_TRUNC) != 0;
+        datagram.size = messages[index].msg_len;
+        datagram.sender = detail::ipAddressOf(&from[index], message.msg_namelen).value_or(IpAddress {});
+        datagram.hopLimit = detail::hopLimitOf(message);
+        datagram.kernelArrivalMicroseconds = detail::arrivalStampOf(message);
+    }
+    return static_cast<std::size_t>(received);
+}
+
 namespace {
 
 int pollTimeout(unsigned timeoutMilliseconds)

@@ -283,6 +283,11 @@ ErrorOr<void> enableKernelStamps(IcmpEndpoint&)
     return Error(WSAEOPNOTSUPP, "setsockopt SO_TIMESTAMPING");
 }
 
+ErrorOr<std::size_t> receiveWaitingDatagrams(const IcmpEndpoint& socket, DatagramBatch& batch)
+{
+    return detail::receiveOneWaitingDatagram(socket, batch);
+}
+
 ErrorOr<std::optional<SendStamp>> readSendStamp(const IcmpEndpoint&)
 {
     return std::optional<SendStamp>();

@@ -1,6 +1,7 @@
 #include "shell/common/change_notices.h"
 
 #include "core/address.h"
+#include "core/round_trip_alarm.h"
 
 namespace bv {
 
@@ -23,7 +24,45 @@ std::string listLine(const std::vector<std::string>& names, const char* what)
     return line;
 }
 
+std::string alarmFigure(const RoundTripAlarmChange& change)
+{
+    return change.kind == AlarmKind::Slow ? "median " + millisecondsText(change.figures.median) + " ms"
+                                          : "loss " + lossPercentText(change.figures) + " %";
+}
+
 }  // namespace
+
+std::string alarmNoticeText(const std::vector<RoundTripAlarmChange>& changes)
+{
+    struct Group {
+        AlarmKind kind;
+        bool raised;
+        const char* what;
+    };
+    static const Group groups[] = {
+        { AlarmKind::Slow, true, "slow" },
+        { AlarmKind::Loss, true, "losing replies" },
+        { AlarmKind::Slow, false, "no longer slow" },
+        { AlarmKind::Loss, false, "no longer losing replies" },
+    };
+    std::string text;
+    for (const Group& group : groups) {
+        std::vector<std::string> names;
+        const RoundTripAlarmChange* only = nullptr;
+        for (const RoundTripAlarmChange& change : changes) {
+            if (change.kind == group.kind && change.raised == group.raised) {
+                names.push_back(change.name);
+                only = &change;
+            }
+        }
+        if (names.empty())
+            continue;
+        text += text.empty() ? "" : "\n";
+        text += names.size() == 1 ? names[0] + " is " + group.what + ": " + alarmFigure(*only)
+                                  : listLine(names, group.what);
+    }
+    return text;
+}
 
 std::string changeNoticeText(const std::vector<std::string>& down, const std::vector<std::string>& up)
 {
@@ -47,6 +86,7 @@ void ChangeNotices::setEnabled(bool enabled)
     enabled_ = enabled;
     down_.clear();
     up_.clear();
+    alarms_.clear();
 }
 
 bool ChangeNotices::enabled() const
@@ -63,18 +103,30 @@ void ChangeNotices::changeLogged(const Address& change)
     (change.getStatus() == HostStatus::Green ? up_ : down_).push_back(change.getName());
 }
 
+void ChangeNotices::roundTripAlarmChanged(const RoundTripAlarmChange& change)
+{
+    std::lock_guard lock(mutex_);
+    if (enabled_)
+        alarms_.push_back(change);
+}
+
 void ChangeNotices::sweepPassDone()
 {
     ChangeNotice notice { "BeaconVigilor", std::string() };
+    ChangeNotice alarms { "BeaconVigilor", std::string() };
     {
         std::lock_guard lock(mutex_);
         notice.text = changeNoticeText(down_, up_);
+        alarms.text = alarmNoticeText(alarms_);
         down_.clear();
         up_.clear();
+        alarms_.clear();
     }
     // Shown outside the lock: a desktop may wait for its own thread.
     if (!notice.text.empty() && show_)
         show_(notice);
+    if (!alarms.text.empty() && show_)
+        show_(alarms);
 }
 
 }  // namespace bv

@@ -9,7 +9,7 @@
 
 namespace bv {
 
-// A desktop notice: a title and a text of one or two lines.
+// A desktop notice: a title and a text of a few lines.
 struct ChangeNotice {
     std::string title;
     std::string text;
@@ -20,9 +20,18 @@ struct ChangeNotice {
 // Empty when both lists are.
 std::string changeNoticeText(const std::vector<std::string>& down, const std::vector<std::string>& up);
 
+// The alarms raised and ended in one pass, a line for each kind of turn
+// that happened: one host by its name and figure ("db1 is slow: median
+// 250 ms", "db1 is losing replies: loss 30 %", "db1 is no longer slow:
+// median 70 ms", "db1 is no longer losing replies: loss 0 %"), several as
+// the down notices list them ("2 hosts slow: a, b", "3 hosts no longer
+// losing replies: c, d, e"). Empty when there were none.
+std::string alarmNoticeText(const std::vector<RoundTripAlarmChange>& changes);
+
 // Gathers the turns to red and the returns to green that reach the log and
 // shows them as one notice at the end of a sweep pass: one notice a pass at
-// most, however many hosts change.
+// most, however many hosts change. The slow and loss alarms of a pass make
+// a notice of their own in the same way.
 class ChangeNotices final : public MonitorListener {
 public:
     // Called on the sweep's thread; a desktop hands the notice to its own.
@@ -35,6 +44,7 @@ public:
     bool enabled() const;
 
     void changeLogged(const Address& change) override;
+    void roundTripAlarmChanged(const RoundTripAlarmChange& change) override;
     void sweepPassDone() override;
 
 private:
@@ -43,6 +53,7 @@ private:
     bool enabled_;
     std::vector<std::string> down_;
     std::vector<std::string> up_;
+    std::vector<RoundTripAlarmChange> alarms_;
 };
 
 }  // namespace bv

@@ -1,6 +1,7 @@
 #include "shell/common/terminal_lines.h"
 
 #include "core/address.h"
+#include "core/round_trip_alarm.h"
 #include "run/command_line.h"
 
 #include <cinttypes>
@@ -52,6 +53,19 @@ std::string changeLine(const Address& change)
     else
         line += ": " + change.getErrorText();
     return line;
+}
+
+std::string alarmLine(const RoundTripAlarmChange& change)
+{
+    const bool slow = change.kind == AlarmKind::Slow;
+    std::string line = std::string(slow ? "SLOW " : "LOSS ") + change.name + ' ' + change.hostText + ": ";
+    const std::string figure = slow ? "median " + millisecondsText(change.figures.median) + " ms"
+                                    : "loss " + lossPercentText(change.figures) + " %";
+    if (!change.raised)
+        return line + "normal again, " + figure;
+    const std::int32_t requests = slow ? change.figures.replies : change.figures.requests;
+    return line + figure + " over " + std::to_string(requests) + (requests == 1 ? " request" : " requests")
+        + ", threshold " + std::to_string(change.threshold) + (slow ? " ms" : " %");
 }
 
 std::string reloadLine(const HostListReload& reload)

@@ -18,6 +18,7 @@ enum class TrayCommand : unsigned {
     ReloadHostList = 10,
     ShowNotices = 11,
     StartWithSession = 12,
+    AllHosts = 13,
 };
 
 enum class TrayMenuKind { Command, Check, Separator };
@@ -47,6 +48,7 @@ inline constexpr TrayMenuItem kTrayMenu[] = {
     { TrayMenuKind::Command, TrayCommand::ReloadHostList, "Reload Host List" },
     { TrayMenuKind::Check, TrayCommand::ShowNotices, "Show Notices" },
     { TrayMenuKind::Check, TrayCommand::StartWithSession, "Start with Session" },
+    { TrayMenuKind::Command, TrayCommand::AllHosts, "All Hosts" },
 };
 
 // The item shown in bold; a double click on the icon does the same.

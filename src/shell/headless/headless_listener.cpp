@@ -17,6 +17,12 @@ void HeadlessListener::changeLogged(const Address& change)
         platform::outputLine(changeLine(change));
 }
 
+void HeadlessListener::roundTripAlarmChanged(const RoundTripAlarmChange& change)
+{
+    if (!platform::traceEnabled())
+        platform::outputLine(alarmLine(change));
+}
+
 void HeadlessListener::hostListReloaded(const HostListReload& reload)
 {
     for (const std::string& problem : reloadProblems(reload))

@@ -7,11 +7,13 @@ namespace bv {
 // The monitor as a server program hears it: no tray and no window; a
 // message box is written to standard error as its caption and its text.
 // Without the trace, standard output shows the run's start, each logged
-// change and each reload, one line each.
+// change, each start and end of a slow or loss alarm and each reload, one
+// line each.
 class HeadlessListener final : public MonitorListener {
 public:
     void runStarted(const RunDescription& run) override;
     void changeLogged(const Address& change) override;
+    void roundTripAlarmChanged(const RoundTripAlarmChange& change) override;
     void hostListReloaded(const HostListReload& reload) override;
     void showMessageBox(const std::string& text, const std::string& caption, MessageIcon icon) override;
 };

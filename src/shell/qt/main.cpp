@@ -9,6 +9,7 @@
 #include "core/monitor_events.h"
 #include "shell/common/monitor_signals.h"
 #include "shell/common/red_list_rows.h"
+#include "shell/qt/all_hosts_window.h"
 #include "shell/qt/menu_start.h"
 #include "shell/qt/qt_desktop.h"
 #include "shell/qt/raw_socket_advice.h"
@@ -95,6 +96,7 @@ int main(int argc, char** argv)
     desktop.setCommandLine(commandLine);
     ListenerRegistration installation(desktop);
     redList.restoreSettings();
+    desktop.allHostsWindow().restoreSettings();
     if (!useTray)
         redList.showRedList();
 
@@ -118,6 +120,8 @@ int main(int argc, char** argv)
     desktop.beginClosing();
     redList.storeSettings();
     redList.hide();
+    desktop.allHostsWindow().storeSettings();
+    desktop.allHostsWindow().hide();
     while (!monitorFinished.load())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     monitor.join();

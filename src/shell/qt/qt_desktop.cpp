@@ -4,10 +4,12 @@
 #include "platform/diagnostics.h"
 #include "run/command_line.h"
 #include "run/current_network.h"
+#include "shell/common/all_hosts_rows.h"
 #include "shell/common/red_list_rows.h"
 #include "shell/common/terminal_lines.h"
 #include "shell/common/tray_menu.h"
 #include "shell/qt/about_box.h"
+#include "shell/qt/all_hosts_window.h"
 #include "shell/qt/autostart_entry.h"
 #include "shell/qt/help_page.h"
 #include "shell/qt/red_list_window.h"
@@ -35,6 +37,7 @@ namespace bv {
 
 QtDesktop::QtDesktop(RedListWindow& redList, bool useTray, Opener open)
     : redList_(redList)
+    , allHosts_(std::make_unique<AllHostsWindow>(redList.settings()))
     , open_(std::move(open))
     , clickTimer_(new QTimer(this))
     , notices_([this](const ChangeNotice& notice) { showNotice(notice); },
@@ -42,6 +45,11 @@ QtDesktop::QtDesktop(RedListWindow& redList, bool useTray, Opener open)
 {
     // The red list marks the tray red on the GUI thread, while its sender waits.
     redList_.setTrayRedHook([this] { setTrayState(TrayState::Red); });
+    // Opened, it shows the rows at once if the run's list is free.
+    allHosts_->setOpenHook([this] {
+        if (auto rows = currentAllHostsRows())
+            allHosts_->showRows(*rows);
+    });
 
     // A single click waits out the double-click time, so that a double click
     // shows the red list rather than the menu.
@@ -283,9 +291,33 @@ void QtDesktop::changeLogged(const Address& change)
     notices_.changeLogged(change);
 }
 
+void QtDesktop::roundTripAlarmChanged(const RoundTripAlarmChange& change)
+{
+    notices_.roundTripAlarmChanged(change);
+}
+
 void QtDesktop::sweepPassDone()
 {
     notices_.sweepPassDone();
+    refreshAllHosts();
+}
+
+void QtDesktop::refreshAllHosts()
+{
+    // A closed window costs the sweep nothing; an open one gets its rows
+    // built here, on the sweep's thread, and shown without waiting.
+    if (closing() || !allHosts_->watched())
+        return;
+    std::optional<std::vector<AllHostsRow>> rows = currentAllHostsRows(50);
+    if (!rows)
+        return;
+    QMetaObject::invokeMethod(
+        this,
+        [this, rows = std::move(*rows)] {
+            if (!closing())
+                allHosts_->showRows(rows);
+        },
+        Qt::QueuedConnection);
 }
 
 void QtDesktop::showNotice(const ChangeNotice& notice)
@@ -375,6 +407,9 @@ std::unique_ptr<QMenu> QtDesktop::buildMenu()
         case TrayCommand::ShowNotices:
             action->setChecked(noticesShown());
             connect(action, &QAction::toggled, this, &QtDesktop::setNoticesShown);
+            break;
+        case TrayCommand::AllHosts:
+            connect(action, &QAction::triggered, allHosts_.get(), &AllHostsWindow::showAllHosts);
             break;
         case TrayCommand::StartWithSession:
             action->setChecked(autostartEntryExists());

@@ -23,6 +23,7 @@ class QUrl;
 
 namespace bv {
 
+class AllHostsWindow;
 class RedListWindow;
 
 // The desktop on Qt. Calls from the monitor's threads are carried to the GUI
@@ -46,6 +47,7 @@ public:
     void quit() override;
     // Gathered into one notice a sweep pass, shown by the tray.
     void changeLogged(const Address& change) override;
+    void roundTripAlarmChanged(const RoundTripAlarmChange& change) override;
     void sweepPassDone() override;
 
     // From here on notices are dropped and message boxes answered at once.
@@ -56,6 +58,8 @@ public:
     QIcon currentIcon() const;
     QString currentTooltip() const;
     QSystemTrayIcon* systemTray() const { return tray_.get(); }
+    // Kept with the red list's settings; fed after each sweep pass while open.
+    AllHostsWindow& allHostsWindow() const { return *allHosts_; }
 
     // The tray menu, built afresh for each use.
     std::unique_ptr<QMenu> buildMenu();
@@ -90,7 +94,10 @@ private:
     // Runs `call` on the GUI thread and waits for it, unless closing.
     void runOnGui(const std::function<void()>& call);
 
+    void refreshAllHosts();
+
     RedListWindow& redList_;
+    std::unique_ptr<AllHostsWindow> allHosts_;
     Opener open_;
     // The menu outlives the tray icon that shows it.
     std::unique_ptr<QMenu> trayMenu_;

@@ -2,6 +2,7 @@
 
 #include "core/address.h"
 #include "shell/common/red_list_rows.h"
+#include "shell/qt/all_hosts_window.h"
 #include "shell/qt/tray_look.h"
 
 #include <QAction>
@@ -62,8 +63,7 @@ RedListWindow::RedListWindow(QSettings& settings, QWidget* parent)
     // A stretched last section would change the restored widths.
     list_->header()->setStretchLastSection(false);
     list_->header()->setSectionsMovable(false);
-    for (int column = 0; column < kRedListColumnCount; ++column)
-        list_->setColumnWidth(column, kRedListDefaultWidths[column]);
+    applyDefaultWidths();
 
     // Linux windows have no system menu; the context menu takes its item.
     auto* chooseFontAction = new QAction(QStringLiteral("Choose &Font..."), this);
@@ -72,6 +72,18 @@ RedListWindow::RedListWindow(QSettings& settings, QWidget* parent)
     list_->addAction(chooseFontAction);
     // The list would copy only its current cell.
     list_->installEventFilter(this);
+}
+
+void RedListWindow::applyDefaultWidths()
+{
+    for (int column = 0; column < kRedListColumnCount; ++column) {
+        int width = kRedListDefaultWidths[column];
+        // The dates are whole in the list's own font.
+        if (column == kDownSinceColumn || column == kLatestPingColumn)
+            width = std::max(width,
+                neededColumnWidth(list_->font(), QString::fromLatin1(kRedListColumnTitles[column]), true));
+        list_->setColumnWidth(column, width);
+    }
 }
 
 QTreeWidgetItem* RedListWindow::find(const Address& address) const
@@ -153,6 +165,7 @@ void RedListWindow::restoreSettings()
     QFont font;
     if (readStoredFont(font))
         list_->setFont(font);
+    applyDefaultWidths();
 
     for (int column = 0; column < kRedListStoredColumns; ++column) {
         const QVariant value = settings_.value(columnWidthKey(column));

@@ -55,6 +55,8 @@ private:
     void add(const Address& address);
     void update(const Address& address);
     bool readStoredFont(QFont& font) const;
+    // The defaults, the date columns widened to what the list's font needs.
+    void applyDefaultWidths();
 
     QSettings& settings_;
     QTreeWidget* list_;

@@ -47,7 +47,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 
     MSG message;
     while (::GetMessageA(&message, nullptr, 0, 0) > 0) {
-        if (redList.isDialogMessage(message))
+        if (redList.isDialogMessage(message) || desktop.allHosts().isDialogMessage(message))
             continue;
         ::TranslateMessage(&message);
         ::DispatchMessageA(&message);
@@ -55,6 +55,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 
     desktop.beginClosing();
     redList.destroyWindow();
+    desktop.allHosts().destroyWindow();
     DWORD status = 0;
     if (monitor) {
         WinDesktop::waitAnsweringNotices(monitor);

@@ -2,6 +2,8 @@
 
 #include "core/address.h"
 #include "core/monitor_events.h"
+#include "shell/common/all_hosts_rows.h"
+#include "shell/win/all_hosts_dialog.h"
 #include "shell/win/clipboard_text.h"
 #include "shell/win/registry_key.h"
 #include "shell/win/resource.h"
@@ -9,6 +11,7 @@
 #include <commctrl.h>
 #include <commdlg.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace bv {
@@ -84,7 +87,7 @@ bool CRedDialog::onInitDialog()
         LVCOLUMNA header {};
         header.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
         header.fmt = LVCFMT_LEFT;
-        header.cx = kDefaultWidths[column];
+        header.cx = defaultWidth(column);
         header.pszText = const_cast<char*>(kRedListColumnTitles[column]);
         header.iSubItem = column;
         ::SendMessageA(list_, LVM_INSERTCOLUMNA, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&header));
@@ -92,6 +95,15 @@ bool CRedDialog::onInitDialog()
 
     restoreSettings();
     return true;
+}
+
+int CRedDialog::defaultWidth(int column) const
+{
+    int width = kDefaultWidths[column];
+    if (column == kDownSinceColumn || column == kLatestPingColumn)
+        for (const char* sample : { kWidestDateSample, "Wed Dec  9 01:32:50 2026" })
+            width = std::max(width, listColumnWidthFor(list_, sample));
+    return width;
 }
 
 void CRedDialog::onOk()

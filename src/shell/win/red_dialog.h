@@ -35,6 +35,10 @@ public:
     // The selected rows under the column titles, tab-separated, one line each.
     std::string selectedRowsText() const;
 
+    // A column's width when none is stored: the fallback, the dates widened
+    // to a whole date in the list's font.
+    int defaultWidth(int column) const;
+
     HWND list() const { return list_; }
     const std::string& registryKey() const { return registryKey_; }
 

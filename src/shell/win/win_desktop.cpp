@@ -2,6 +2,7 @@
 
 #include "core/address.h"
 #include "run/current_network.h"
+#include "shell/common/all_hosts_rows.h"
 #include "shell/common/red_list_rows.h"
 #include "shell/common/terminal_lines.h"
 #include "shell/common/tray_menu.h"
@@ -85,6 +86,7 @@ bool tellsOfDownHosts(const std::string& text)
 WinDesktop::WinDesktop(HINSTANCE instance, CRedDialog& redList)
     : instance_(instance)
     , redList_(redList)
+    , allHosts_(instance, redList.registryKey())
     , notices_([this](const ChangeNotice& notice) { queueNotice(notice); })
 {
 }
@@ -132,6 +134,8 @@ bool WinDesktop::create()
     // Run as Administrator, the window would not hear an Explorer that is not.
     if (window_ && taskbarCreated_ != 0)
         ::ChangeWindowMessageFilterEx(window_, taskbarCreated_, MSGFLT_ALLOW, nullptr);
+    if (!allHosts_.hwnd())
+        allHosts_.createModeless(nullptr);
     return window_ != nullptr;
 }
 
@@ -290,6 +294,15 @@ void WinDesktop::quit()
     ::PostMessageA(window_, WM_QUIT, 0, 0);
 }
 
+void WinDesktop::sweepPassDone()
+{
+    // A closed window costs the sweep nothing.
+    if (closing_.load() || !allHosts_.watched())
+        return;
+    if (auto rows = currentAllHostsRows(50))
+        allHosts_.deliverRows(std::move(*rows));
+}
+
 void WinDesktop::beginClosing()
 {
     closing_.store(true);
@@ -408,6 +421,9 @@ void WinDesktop::perform(UINT command)
     case TrayCommand::StartWithSession:
         setStartWithSession(!startsWithSession());
         break;
+    case TrayCommand::AllHosts:
+        showAllHosts();
+        break;
     }
 }
 
@@ -422,6 +438,20 @@ void WinDesktop::open(const std::string& target)
 void WinDesktop::showRedList()
 {
     const HWND window = redList_.hwnd();
+    if (!window)
+        return;
+    if (::IsWindowVisible(window)) {
+        ::SetForegroundWindow(window);
+        return;
+    }
+    ::ShowWindow(window, SW_SHOW);
+    if (::IsIconic(window))
+        ::ShowWindow(window, SW_RESTORE);
+}
+
+void WinDesktop::showAllHosts()
+{
+    const HWND window = allHosts_.hwnd();
     if (!window)
         return;
     if (::IsWindowVisible(window)) {
@@ -475,11 +505,14 @@ LRESULT CALLBACK WinDesktop::windowProcedure(HWND window, UINT message, WPARAM w
     }
     if (message == WM_QUERYENDSESSION && desktop) {
         desktop->redList_.storeSettings();
+        desktop->allHosts_.storeSettings();
         return TRUE;
     }
     if (message == WM_ENDSESSION && desktop) {
-        if (wParam)
+        if (wParam) {
             desktop->redList_.storeSettings();
+            desktop->allHosts_.storeSettings();
+        }
         return 0;
     }
     if (message == WM_SHOW_NOTICES && desktop) {

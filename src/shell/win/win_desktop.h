@@ -4,6 +4,7 @@
 #include "shell/common/change_notices.h"
 #include "shell/common/tray_menu.h"
 #include "shell/win/about_box.h"
+#include "shell/win/all_hosts_dialog.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -48,6 +49,8 @@ public:
     void hostListReloaded(const HostListReload& reload) override;
     void showMessageBox(const std::string& text, const std::string& caption, MessageIcon icon) override;
     void quit() override;
+    // While the All Hosts window is open: its rows, built on the sweep's thread.
+    void sweepPassDone() override;
 
     void beginClosing();
     // After the message loop: waits for `thread` to end while still answering
@@ -60,7 +63,10 @@ public:
     // Runs the tray menu's command of this id; other ids do nothing.
     void perform(UINT command);
     void showRedList();
+    void showAllHosts();
     void showProperties();
+    // Created hidden with the tray window, kept beside the red list's settings.
+    CAllHostsDialog& allHosts() { return allHosts_; }
 
     HWND trayWindow() const { return window_; }
     NOTIFYICONDATAA trayRecord() const;
@@ -93,6 +99,7 @@ private:
 
     HINSTANCE instance_;
     CRedDialog& redList_;
+    CAllHostsDialog allHosts_;
     HWND window_ = nullptr;
     UINT taskbarCreated_ = 0;
     HICON icons_[4] = {};  // green, yellow, red, shutting down

@@ -273,14 +273,14 @@ TEST(DBusTray, ItemRegistersIconFollowsActivateOpensTheMenuAndItsExitEnds)
     const QString path = menuPath->value<QDBusObjectPath>().path();
     ASSERT_FALSE(path.isEmpty());
     std::vector<MenuEntry> entries;
-    ASSERT_TRUE(processUntil([&] { return (entries = menuEntries(watcher, path)).size() == 15; }, 10s))
+    ASSERT_TRUE(processUntil([&] { return (entries = menuEntries(watcher, path)).size() == 16; }, 10s))
         << entries.size();
     QStringList labels;
     for (const MenuEntry& entry : entries)
         labels << entry.label;
     EXPECT_EQ(labels, (QStringList { "Live _Red List", "-", "Show _Log", "Show _Down", "Show _Input File", "_Properties",
                           "-", "_About...", "_Help", "-", "E_xit", "-", "Reload Host List", "Show Notices",
-                          "Start with Session" }));
+                          "Start with Session", "All Hosts" }));
 
     // The silenced host's turn has come as a notice; seven hosts that go
     // down at once come through the desktop's service grouped: one notice a
