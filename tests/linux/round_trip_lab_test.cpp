@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <optional>
 #include <sstream>
 
 using namespace bv;
@@ -48,6 +49,18 @@ std::size_t countFrom(const std::vector<TracedRoundTrip>& trips, const std::stri
     return count;
 }
 
+// The value of a metric's series for the host of that name.
+std::optional<double> metricOf(const std::string& exposition, const std::string& metric, const std::string& name)
+{
+    std::istringstream lines(exposition);
+    std::string line;
+    const std::string start = metric + "{name=\"" + name + "\",";
+    while (std::getline(lines, line))
+        if (line.rfind(start, 0) == 0)
+            return std::stod(line.substr(line.rfind(' ') + 1));
+    return std::nullopt;
+}
+
 using RoundTripLab = LabProgramTest;
 
 const char* const kHosts = "near4 198.19.16.10 answers\n"
@@ -63,7 +76,7 @@ TEST_F(RoundTripLab, TheKernelTimesEveryKindAndALateHostShowsItsDelay)
     ASSERT_TRUE(lab_->openPingGroupRange());
     ASSERT_TRUE(lab_->delay(static_cast<int>(kDelay / 1000), { "198.19.16.9", "2001:2:0:20::9" }));
     TemporaryDirectory ordinary;
-    auto raw = start(kHosts, { "-trace" });
+    auto raw = start(kHosts, { "-trace", "-metrics", "9103" });
     auto datagram = startIn(ordinary, kHosts, { "-trace" }, true);
 
     // Three requests to each host, timed by the kernel at both ends.
@@ -76,6 +89,23 @@ TEST_F(RoundTripLab, TheKernelTimesEveryKindAndALateHostShowsItsDelay)
     };
     EXPECT_TRUE(waitFor([&] { return enough(*raw) && enough(*datagram); }, 40s))
         << raw->output().substr(0, 4000) << raw->errors() << datagram->errors();
+
+    // The metrics tell the same: the median of the late hosts is the delay
+    // and a little more, with nothing lost.
+    ProgramRun fetch(directory_.path(),
+        lab_->inMonitorNamespace({ "curl", "-sS", "--max-time", "3", "http://127.0.0.1:9103/metrics" }));
+    EXPECT_EQ(fetch.waitForExit(5s), 0) << fetch.errors();
+    const std::string metrics = fetch.output();
+    for (const char* name : { "late4", "late6" }) {
+        const auto median = metricOf(metrics, "beaconvigilor_host_rtt_median_seconds", name);
+        ASSERT_TRUE(median) << name << "\n" << metrics;
+        EXPECT_GE(*median, kDelay / 1e6) << name;
+        EXPECT_LE(*median, (kDelay + 5'000) / 1e6) << name;
+        EXPECT_EQ(metricOf(metrics, "beaconvigilor_host_loss_ratio", name), 0.0) << name;
+    }
+    const auto near = metricOf(metrics, "beaconvigilor_host_last_rtt_seconds", "near6");
+    ASSERT_TRUE(near) << metrics;
+    EXPECT_LT(*near, 0.005);
 
     for (ProgramRun* program : { raw.get(), datagram.get() }) {
         program->signal(SIGTERM);
