@@ -1,18 +1,23 @@
 #include "core/round_trips.h"
 
 #include <algorithm>
+#include <array>
 
 namespace bv {
+
+RoundTripWindow::SendMoment RoundTripWindow::Request::sent() const
+{
+    return { sentAt, kernelSentAt == kNoStamp ? std::nullopt : std::optional<std::int64_t>(kernelSentAt) };
+}
 
 RoundTripWindow::RoundTripWindow(int size)
     : requests_(static_cast<std::size_t>(std::clamp(size, 1, kLargestSize)))
 {
-    sorted_.reserve(requests_.size());
 }
 
 void RoundTripWindow::requestSent(std::uint16_t sequence, SendMoment moment)
 {
-    requests_[next_] = Request { moment, -1, sequence };
+    requests_[next_] = Request { moment.sentAt, moment.kernelSentAt.value_or(Request::kNoStamp), -1, sequence };
     next_ = (next_ + 1) % requests_.size();
     held_ = std::min(held_ + 1, requests_.size());
     ++sentEver_;
@@ -32,7 +37,7 @@ const RoundTripWindow::Request* RoundTripWindow::find(std::uint16_t sequence) co
 void RoundTripWindow::stampSend(std::uint16_t sequence, std::int64_t kernelSentAt)
 {
     if (auto* request = const_cast<Request*>(find(sequence)))
-        request->sent.kernelSentAt = kernelSentAt;
+        request->kernelSentAt = kernelSentAt;
 }
 
 bool RoundTripWindow::replyCame(std::uint16_t sequence, std::int64_t roundTrip)
@@ -40,7 +45,7 @@ bool RoundTripWindow::replyCame(std::uint16_t sequence, std::int64_t roundTrip)
     auto* request = const_cast<Request*>(find(sequence));
     if (!request || request->roundTrip >= 0)
         return false;
-    request->roundTrip = std::max<std::int64_t>(roundTrip, 0);
+    request->roundTrip = static_cast<std::int32_t>(std::clamp<std::int64_t>(roundTrip, 0, INT32_MAX));
     latest_ = request->roundTrip;
     return true;
 }
@@ -50,13 +55,15 @@ std::optional<RoundTripWindow::SendMoment> RoundTripWindow::unanswered(std::uint
     const Request* request = find(sequence);
     if (!request || request->roundTrip >= 0)
         return std::nullopt;
-    return request->sent;
+    return request->sent();
 }
 
 RoundTripFigures RoundTripWindow::figures(std::int64_t now, std::int64_t timeOut) const
 {
     RoundTripFigures figures;
-    sorted_.clear();
+    // On the stack: the windows of thousands of hosts need no room of their own for it.
+    std::array<std::int32_t, kLargestSize> replies;
+    std::size_t count = 0;
     std::int64_t sum = 0;
     std::int64_t differences = 0;
     std::optional<std::int64_t> previous;
@@ -64,7 +71,7 @@ RoundTripFigures RoundTripWindow::figures(std::int64_t now, std::int64_t timeOut
     for (std::size_t back = held_; back >= 1; --back) {
         const Request& request = requests_[(next_ + requests_.size() - back) % requests_.size()];
         if (request.roundTrip < 0) {
-            if (now - request.sent.sentAt >= timeOut) {
+            if (now - request.sentAt >= timeOut) {
                 ++figures.requests;
                 ++figures.lost;
             }
@@ -72,29 +79,30 @@ RoundTripFigures RoundTripWindow::figures(std::int64_t now, std::int64_t timeOut
         }
         ++figures.requests;
         ++figures.replies;
-        sum += request.roundTrip;
+        const std::int64_t roundTrip = request.roundTrip;
+        sum += roundTrip;
         if (previous)
-            differences += request.roundTrip > *previous ? request.roundTrip - *previous : *previous - request.roundTrip;
-        previous = request.roundTrip;
-        sorted_.push_back(request.roundTrip);
+            differences += roundTrip > *previous ? roundTrip - *previous : *previous - roundTrip;
+        previous = roundTrip;
+        replies[count++] = request.roundTrip;
     }
     // A request that left the window undecided counts as decided.
     figures.decidedEver = sentEver_ - (held_ - static_cast<std::size_t>(figures.requests));
-    if (sorted_.empty())
+    if (count == 0)
         return figures;
     figures.latest = latest_;
-    const auto [lowest, highest] = std::minmax_element(sorted_.begin(), sorted_.end());
+    const auto begin = replies.begin();
+    const auto end = replies.begin() + static_cast<std::ptrdiff_t>(count);
+    const auto [lowest, highest] = std::minmax_element(begin, end);
     figures.minimum = *lowest;
     figures.maximum = *highest;
-    figures.mean = sum / static_cast<std::int64_t>(sorted_.size());
-    figures.jitter = sorted_.size() > 1 ? differences / static_cast<std::int64_t>(sorted_.size() - 1) : 0;
-    const std::size_t middle = sorted_.size() / 2;
-    std::nth_element(sorted_.begin(), sorted_.begin() + static_cast<std::ptrdiff_t>(middle), sorted_.end());
-    figures.median = sorted_[middle];
-    if (sorted_.size() % 2 == 0) {
-        const std::int64_t below = *std::max_element(sorted_.begin(), sorted_.begin() + static_cast<std::ptrdiff_t>(middle));
-        figures.median = (below + figures.median) / 2;
-    }
+    figures.mean = sum / static_cast<std::int64_t>(count);
+    figures.jitter = count > 1 ? differences / static_cast<std::int64_t>(count - 1) : 0;
+    const auto middle = begin + static_cast<std::ptrdiff_t>(count / 2);
+    std::nth_element(begin, middle, end);
+    figures.median = *middle;
+    if (count % 2 == 0)
+        figures.median = (*std::max_element(begin, middle) + figures.median) / 2;
     return figures;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -64,10 +65,15 @@ public:
     RoundTripFigures figures(std::int64_t now, std::int64_t timeOut) const;
 
 private:
+    // Kept small: a window per host, by the ten thousand.
     struct Request {
-        SendMoment sent;
-        std::int64_t roundTrip = -1;  // -1 while unanswered
+        static constexpr std::int64_t kNoStamp = INT64_MIN;
+        std::int64_t sentAt = 0;
+        std::int64_t kernelSentAt = kNoStamp;
+        std::int32_t roundTrip = -1;  // -1 while unanswered; clamped to about 35 minutes
         std::uint16_t sequence = 0;
+
+        SendMoment sent() const;
     };
     const Request* find(std::uint16_t sequence) const;
 
@@ -76,8 +82,6 @@ private:
     std::size_t held_ = 0;
     std::uint64_t sentEver_ = 0;
     std::optional<std::int64_t> latest_;  // the round trip of the reply that came last
-    // Room for the median's partial sort, taken with the window.
-    mutable std::vector<std::int64_t> sorted_;
 };
 
 }  // namespace bv
