@@ -136,28 +136,33 @@ bool decodeDatagram(const platform::DatagramBatch& batch, std::size_t index, std
     return true;
 }
 
-// Reads and applies what waits on the socket; false when the read failed.
-bool applyWaitingReplies(EngineContext& engine, const platform::IcmpEndpoint& socket, platform::DatagramBatch& batch,
+struct BatchRead {
+    std::size_t count = 0;
+    std::int64_t receivedAt = 0;  // the program's clock just after the read
+};
+
+// What waits on the socket, read at once; nothing when the read failed
+// (the error note is written).
+BatchRead readBatch(EngineContext& engine, const platform::IcmpEndpoint& socket, platform::DatagramBatch& batch)
+{
+    const auto received = platform::receiveWaitingDatagrams(socket, batch);
+    const std::int64_t receivedAt = engine.clock.monotonicMicroseconds();
+    if (received.is_error()) {
+        platform::errorLine("read failed: error #" + std::to_string(received.error().code()));
+        platform::errorLine("r:isSocketReadable fails");
+        return {};
+    }
+    return { received.value(), receivedAt };
+}
+
+void applyBatch(EngineContext& engine, const platform::DatagramBatch& batch, const BatchRead& read,
     std::uint16_t identifier, int& countsOwed)
 {
     ReplyInfo reply;
-    for (int round = 0; round < kBatchesPerHold; ++round) {
-        const auto received = platform::receiveWaitingDatagrams(socket, batch);
-        if (received.is_error()) {
-            platform::errorLine("read failed: error #" + std::to_string(received.error().code()));
-            platform::errorLine("r:isSocketReadable fails");
-            return false;
-        }
-        const std::size_t count = received.value();
-        const std::int64_t receivedAt = engine.clock.monotonicMicroseconds();
-        for (std::size_t index = 0; index < count; ++index) {
-            if (decodeDatagram(batch, index, identifier, receivedAt, reply))
-                applyReply(reply.about, engine, reply, countsOwed);
-        }
-        if (count < platform::DatagramBatch::kSlots)
-            break;
+    for (std::size_t index = 0; index < read.count; ++index) {
+        if (decodeDatagram(batch, index, identifier, read.receivedAt, reply))
+            applyReply(reply.about, engine, reply, countsOwed);
     }
-    return true;
 }
 
 }  // namespace
@@ -194,6 +199,9 @@ int receiverThread(EngineContext& engine, platform::AddressFamily family)
             engine.clock.pauseMilliseconds(std::max<std::int64_t>(wait, 100), exitRequested.wakeup());
         }
         const bool readable = !waited.is_error() && waited.value();
+        // Read before the lock is waited for, so that the program's own
+        // clock, where the kernel gives no stamp, times the reply alone.
+        BatchRead first = readable ? readBatch(engine, socket, *batch) : BatchRead {};
 
         // The counts go back after the lock: a sender woken by the first of
         // them would otherwise only wake to wait for the lock.
@@ -204,8 +212,13 @@ int receiverThread(EngineContext& engine, platform::AddressFamily family)
                 platform::errorLine("could not acquire vector mutex");
                 continue;
             }
-            if (readable)
-                applyWaitingReplies(engine, socket, *batch, identifier, countsOwed);
+            for (int round = 1; first.count > 0; ++round) {
+                applyBatch(engine, *batch, first, identifier, countsOwed);
+                // What is left waits for the next turn.
+                if (first.count < platform::DatagramBatch::kSlots || round == kBatchesPerHold)
+                    break;
+                first = readBatch(engine, socket, *batch);
+            }
             const std::int64_t now = engine.clock.monotonicMilliseconds();
             countsOwed += engine.inFlight.expire(now, receiveWait);
             nextExpiry = engine.inFlight.untilNextExpiry(now, receiveWait);
