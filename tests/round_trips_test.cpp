@@ -1,3 +1,4 @@
+#include "core/decimal_text.h"
 #include "core/round_trips.h"
 #include "ping/engine_context.h"
 #include "ping/icmp_message.h"
@@ -171,4 +172,17 @@ TEST_F(RoundTripReplyTest, ALateReplyCountsForItsOwnRequestAndAnswersNoOther)
     EXPECT_EQ(host(0).getName(), "a2");
     EXPECT_EQ(host(0).getRoundTripFigures(clock.monotonicMicroseconds()).replies, 2);
     EXPECT_EQ(Address(host(0)).getRoundTrips(), nullptr);
+}
+
+TEST(DecimalText, ExactWithTrailingZerosTrimmed)
+{
+    EXPECT_EQ(decimalText(412, 3), "0.412");
+    EXPECT_EQ(decimalText(250000, 3), "250");
+    EXPECT_EQ(decimalText(1500, 3), "1.5");
+    EXPECT_EQ(decimalText(-1500, 3), "-1.5");
+    EXPECT_EQ(decimalText(412, 6), "0.000412");
+    EXPECT_EQ(decimalText(26214400, 6), "26.2144");
+    EXPECT_EQ(decimalText(0, 6), "0");
+    EXPECT_EQ(decimalText(7, 0), "7");
+    EXPECT_EQ(decimalText(INT64_MIN, 6), "-9223372036854.775808");
 }

@@ -1,8 +1,8 @@
 #include "core/round_trip_alarm.h"
 
+#include "core/decimal_text.h"
+
 #include <algorithm>
-#include <cstdio>
-#include <cinttypes>
 
 namespace bv {
 
@@ -76,17 +76,7 @@ RoundTripAlarm::Turns RoundTripAlarm::evaluate(RoundTripAlarms& state, const Rou
 
 std::string thousandthsText(std::int64_t thousandths)
 {
-    const bool negative = thousandths < 0;
-    const std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(thousandths) : thousandths;
-    char text[40];
-    std::snprintf(text, sizeof text, "%s%" PRIu64 ".%03" PRIu64, negative ? "-" : "", magnitude / 1000,
-        magnitude % 1000);
-    std::string result = text;
-    while (result.back() == '0')
-        result.pop_back();
-    if (result.back() == '.')
-        result.pop_back();
-    return result;
+    return decimalText(thousandths, 3);
 }
 
 std::string lossPercentText(const RoundTripFigures& figures)

@@ -1,9 +1,9 @@
 #include "run/metrics_exposition.h"
 
+#include "core/decimal_text.h"
 #include "platform/lock_hold.h"
 #include "run/network.h"
 
-#include <cinttypes>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -79,17 +79,7 @@ void hostFamily(std::string& text, const std::vector<HostSample>& hosts, const c
 // Microseconds as seconds, exactly: 412 "0.000412", 250000 "0.25".
 std::string secondsText(std::int64_t microseconds)
 {
-    const bool negative = microseconds < 0;
-    const std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(microseconds) : microseconds;
-    char text[40];
-    std::snprintf(text, sizeof text, "%s%" PRIu64 ".%06" PRIu64, negative ? "-" : "", magnitude / 1000000,
-        magnitude % 1000000);
-    std::string result = text;
-    while (result.back() == '0')
-        result.pop_back();
-    if (result.back() == '.')
-        result.pop_back();
-    return result;
+    return decimalText(microseconds, 6);
 }
 
 void sample(std::string& text, const char* name, const std::string& labels, const std::string& value)
