@@ -312,7 +312,8 @@ TEST_F(LabProgram, SilentHostsDoNotStarveTheAnsweringOnes)
     EXPECT_LE(std::chrono::steady_clock::now() - dropped, 27s + 2s);
 
     // By 37 s each answering host is due at 5, 10, ... 35 s: seven requests;
-    // a starved one got one or two.
+    // a starved one got one or two. Five on average is asked: a build under
+    // the sanitizers, beside other tests, falls behind by one at times.
     std::this_thread::sleep_until(started + 37s);
     program->signal(SIGUSR2);
     ASSERT_TRUE(waitFor([&] { return program->errors().find("Requests sent: ") != std::string::npos; }, 5s));
@@ -320,7 +321,7 @@ TEST_F(LabProgram, SilentHostsDoNotStarveTheAnsweringOnes)
     unsigned long sent = 0;
     unsigned long matched = 0;
     ASSERT_EQ(std::sscanf(counts.c_str(), "Requests sent: %lu, replies matched: %lu", &sent, &matched), 2) << counts;
-    EXPECT_GE(matched, 99u * 6u) << counts;
+    EXPECT_GE(matched, 99u * 5u) << counts;
     program->signal(SIGTERM);
     EXPECT_EQ(program->waitForExit(5s), 0) << program->errors();
     const auto logged = readRecords(log());
