@@ -435,9 +435,11 @@ void WinDesktop::open(const std::string& target)
         openWithShell(nullptr, target);
 }
 
-void WinDesktop::showRedList()
+namespace {
+
+// Shown, or brought forward when it is shown already.
+void showOrRaise(HWND window)
 {
-    const HWND window = redList_.hwnd();
     if (!window)
         return;
     if (::IsWindowVisible(window)) {
@@ -449,18 +451,16 @@ void WinDesktop::showRedList()
         ::ShowWindow(window, SW_RESTORE);
 }
 
+}  // namespace
+
+void WinDesktop::showRedList()
+{
+    showOrRaise(redList_.hwnd());
+}
+
 void WinDesktop::showAllHosts()
 {
-    const HWND window = allHosts_.hwnd();
-    if (!window)
-        return;
-    if (::IsWindowVisible(window)) {
-        ::SetForegroundWindow(window);
-        return;
-    }
-    ::ShowWindow(window, SW_SHOW);
-    if (::IsIconic(window))
-        ::ShowWindow(window, SW_RESTORE);
+    showOrRaise(allHosts_.hwnd());
 }
 
 void WinDesktop::showProperties()
