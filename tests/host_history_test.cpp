@@ -66,7 +66,7 @@ TEST(HostHistory, UptimeOfTheSpanTheRunHasSeen)
     // Half an hour seen, 3 minutes of it down: the hour's uptime is of the
     // half hour the run has seen, and says so.
     for (int second = 0; second < 180; ++second)
-        history.down(kStart + 600 + second, 1);
+        history.down(kStart + 600 + second, 1000);
     const auto hour = history.uptime(kStart + 1800, 3600, seen);
     ASSERT_TRUE(hour);
     EXPECT_EQ(seen, 1800);
@@ -80,6 +80,6 @@ TEST(HostHistory, UptimeOfTheSpanTheRunHasSeen)
     EXPECT_DOUBLE_EQ(*day, 1.0);
     // A slot never holds more down time than it lasts.
     for (int pass = 0; pass < 2000; ++pass)
-        history.down(later + 1, 1);
+        history.down(later + 1, 1000);
     EXPECT_GE(*history.uptime(later + 1, 600, seen), 0.0);
 }

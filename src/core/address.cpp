@@ -3,6 +3,7 @@
 #include "platform/local_time.h"
 #include "core/monitor_events.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace bv {
@@ -25,6 +26,7 @@ Address::Address(const std::string& name, const std::string& hostText, const std
     std::int32_t interval, std::int32_t ttl, CalendarTime now)
 {
     initialise(name, hostText, comment, interval, ttl, HostStatus::Green, PingState::Idle, now, 0, now, std::string(), 10);
+    listedAt_ = now;
 }
 
 Address::Address(const Address& other)
@@ -44,6 +46,7 @@ Address& Address::operator=(const Address& other)
         requestsSent_ = other.requestsSent_;
         repliesMatched_ = other.repliesMatched_;
         outages_ = other.outages_;
+        listedAt_ = other.listedAt_;
         sentAt_ = other.sentAt_;
         holdsCount_ = other.holdsCount_;
     }
@@ -111,8 +114,20 @@ void Address::setPingState(PingState value)
     pingState_.store(value, std::memory_order_release);
 }
 
+HostHistory& Address::history()
+{
+    if (!history_)
+        history_ = std::make_unique<HostHistory>(listedAt_);
+    return *history_;
+}
+
 PingState Address::recordResult(const PingResult& result)
 {
+    // The strip has a cell per request, at the moment it went out.
+    if (result.ok != 0)
+        history().answered(lastSendTime_, std::max<std::int64_t>(result.roundTrip, 0));
+    else
+        history().unanswered(lastSendTime_);
     const HostStatus oldStatus = getStatus();
     if (result.ok != 0)
         lastReplyTime_ = lastSendTime_;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/round_trip_histogram.h"
+#include "core/host_history.h"
 #include "core/round_trips.h"
 #include "platform/clock.h"
 #include "platform/ip_address.h"
@@ -36,6 +37,7 @@ struct PingResult {
     platform::IpAddress address;  // where the reply came from; not read by recordResult
     std::string errorText;              // empty for a good reply
     std::int32_t ok = 0;                // non-zero when the request was answered
+    std::int64_t roundTrip = -1;        // microseconds, when the answer was timed
 };
 
 // A host's alarms for a slow or lossy window, each with its hysteresis:
@@ -123,6 +125,13 @@ public:
     // never change the status. Guarded by the run's vector mutex.
     const RoundTripAlarms& getAlarms() const { return alarms_; }
     RoundTripAlarms& alarms() { return alarms_; }
+    // What the status page shows of the host's past; none before the fate
+    // of its first request is known, and none in a copy. Guarded by the
+    // run's vector mutex.
+    const HostHistory* getHistory() const { return history_.get(); }
+    HostHistory& history();
+    // When the record was made, from which its history counts.
+    CalendarTime getListedAt() const { return listedAt_; }
     // The echo sequence number of the host's next request; its requests
     // count from 0 and wrap. The sender alone takes them, under the lock.
     std::uint16_t takeSequence() { return awaitedSequence_ = nextSequence_++; }
@@ -187,6 +196,8 @@ private:
     std::unique_ptr<RoundTripWindow> roundTrips_;
     std::unique_ptr<RoundTripHistogram> histogram_;
     RoundTripAlarms alarms_;
+    std::unique_ptr<HostHistory> history_;
+    CalendarTime listedAt_ = 0;
     std::uint16_t nextSequence_ = 0;
     std::uint16_t awaitedSequence_ = 0;
 };

@@ -84,16 +84,16 @@ void HostHistory::advanceSlots(std::int64_t slot)
         return;
     const std::int64_t passed = lastSlot_ < 0 ? 0 : std::min<std::int64_t>(slot - lastSlot_, kSlots);
     for (std::int64_t step = 1; step <= passed; ++step)
-        downSeconds_[ringIndex(lastSlot_ + step, kSlots)] = 0;
+        downMilliseconds_[ringIndex(lastSlot_ + step, kSlots)] = 0;
     lastSlot_ = slot;
 }
 
-void HostHistory::down(std::int64_t now, std::int64_t seconds)
+void HostHistory::down(std::int64_t now, std::int64_t milliseconds)
 {
     const std::int64_t slot = floorDivide(now, kSlotSeconds);
     advanceSlots(slot);
-    std::uint16_t& cell = downSeconds_[ringIndex(std::max(slot, lastSlot_), kSlots)];
-    cell = static_cast<std::uint16_t>(std::clamp<std::int64_t>(cell + seconds, 0, kSlotSeconds));
+    std::uint32_t& cell = downMilliseconds_[ringIndex(std::max(slot, lastSlot_), kSlots)];
+    cell = static_cast<std::uint32_t>(std::clamp<std::int64_t>(cell + milliseconds, 0, kSlotSeconds * 1000));
 }
 
 std::optional<double> HostHistory::uptime(std::int64_t now, std::int64_t span, std::int64_t& seen) const
@@ -107,9 +107,9 @@ std::optional<double> HostHistory::uptime(std::int64_t now, std::int64_t span, s
     std::int64_t down = 0;
     for (std::int64_t each = slot - slots + 1; each <= slot; ++each) {
         if (lastSlot_ >= 0 && each <= lastSlot_ && each > lastSlot_ - std::int64_t(kSlots))
-            down += downSeconds_[ringIndex(each, kSlots)];
+            down += downMilliseconds_[ringIndex(each, kSlots)];
     }
-    return 1.0 - std::min<double>(static_cast<double>(down) / static_cast<double>(seen), 1.0);
+    return 1.0 - std::min<double>(static_cast<double>(down) / 1000.0 / static_cast<double>(seen), 1.0);
 }
 
 }  // namespace bv

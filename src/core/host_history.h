@@ -7,7 +7,7 @@
 namespace bv {
 
 // What the status page shows of one host's past, kept small for ten
-// thousand hosts (about 1.5 KB each): the fate of its latest requests, its
+// thousand hosts (about 1.8 KB each): the fate of its latest requests, its
 // round trips of the last hour by the minute, and how long it was down in
 // each ten minutes of the last day. Times are calendar seconds. Guarded by
 // the run's vector mutex.
@@ -43,8 +43,8 @@ public:
     // The minutes of the hour up to `now` that had replies, oldest first.
     std::size_t chart(std::int64_t now, std::array<Minute, kChartMinutes>& into) const;
 
-    // The sweep's account: the host was down (red) for `seconds` up to `now`.
-    void down(std::int64_t now, std::int64_t seconds);
+    // The sweep's account: the host was down (red) for `milliseconds` up to `now`.
+    void down(std::int64_t now, std::int64_t milliseconds);
     // The share of the last `span` seconds (at most a day, counted in whole
     // ten minutes) that the host was not down, of the part the run saw;
     // nothing when it saw none. `seen` gets that part in seconds.
@@ -66,7 +66,7 @@ private:
     std::uint32_t stripHeld_ = 0;
     std::array<MinuteCell, kChartMinutes> minutes_ {};
     std::int64_t lastMinute_ = -1;  // now / 60 of the newest cell
-    std::array<std::uint16_t, kSlots> downSeconds_ {};
+    std::array<std::uint32_t, kSlots> downMilliseconds_ {};
     std::int64_t lastSlot_ = -1;  // now / kSlotSeconds of the newest slot
     std::int64_t firstSeen_ = 0;
 };

@@ -40,20 +40,22 @@ Address* answeredHost(const platform::IpAddress& about, std::uint16_t sequence, 
 }
 
 // A reply counts for its own request in the window, however late it came.
-void recordRoundTrip(Address& host, const ReplyInfo& reply)
+// Its round trip, when it was one of the window's requests.
+std::optional<std::int64_t> recordRoundTrip(Address& host, const ReplyInfo& reply)
 {
     RoundTripWindow* window = host.roundTripsIfAny();
     const auto sent = window ? window->unanswered(reply.sequence) : std::nullopt;
     if (!sent)
-        return;
+        return std::nullopt;
     const RoundTrip roundTrip = roundTripOf(*sent, reply.kernelArrival, reply.receivedAt);
     if (!window->replyCame(reply.sequence, roundTrip.microseconds))
-        return;
+        return std::nullopt;
     host.roundTripHistogram().record(roundTrip.microseconds);
     if (platform::traceWanted())
         platform::traceLine("rtt " + platform::addressText(reply.address) + " icmp_seq " + std::to_string(reply.sequence)
             + " " + std::to_string(roundTrip.microseconds) + " us " + (roundTrip.byKernel ? "kernel" : "program")
             + " clock, " + host.getName());
+    return roundTrip.microseconds;
 }
 
 }  // namespace
@@ -64,8 +66,8 @@ ReplyMatch applyReply(
     Address* host = answeredHost(about, reply.sequence, engine);
     if (!host)
         return ReplyMatch::NoSuchHost;
-    if (reply.errorText.empty())
-        recordRoundTrip(*host, reply);
+    const std::optional<std::int64_t> roundTrip
+        = reply.errorText.empty() ? recordRoundTrip(*host, reply) : std::nullopt;
     // A late reply, or an error about an earlier request, leaves the latest
     // request waiting for its own answer.
     if (!awaits(*host, reply.sequence))
@@ -75,7 +77,7 @@ ReplyMatch applyReply(
         platform::traceLine("R:TTL expired");
     else
         host->countReplyMatched();
-    host->setPingState(host->recordResult(PingResult { reply.address, reply.errorText, ok }));
+    host->setPingState(host->recordResult(PingResult { reply.address, reply.errorText, ok, roundTrip.value_or(-1) }));
     // A late reply finds the count given back already.
     if (takeBackCount(*host))
         ++countsOwed;

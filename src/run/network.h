@@ -147,6 +147,8 @@ private:
     std::vector<RetiredHost> retired_;
     // Monotonic times of the sweep's latest host dump and overdue note.
     std::int64_t lastDump_ = 0;
+    // When the previous sweep pass began: the time a red host was down since.
+    std::optional<std::int64_t> lastPassStart_;
     std::int64_t lastOverdueNote_ = 0;
     bool dumped_ = false;
     bool overdueNoted_ = false;

@@ -111,6 +111,9 @@ std::int64_t Network::sweepPass()
     freeRetiredHosts();
     const std::int64_t passStart = clock_.monotonicMilliseconds();
     const std::int64_t interval = getInterval();
+    const std::int64_t sincePass = lastPassStart_ ? passStart - *lastPassStart_ : 0;
+    lastPassStart_ = passStart;
+    const CalendarTime calendarNow = clock_.now();
 
     // The whole list at most once an interval, though the passes come every second.
     if (platform::traceWanted() && (!dumped_ || passStart - lastDump_ >= interval)) {
@@ -169,6 +172,8 @@ std::int64_t Network::sweepPass()
         if (alarms)
             judgeAlarms(record, alarmChanges);
         const HostStatus status = record.getStatus();
+        if (status == HostStatus::Red && sincePass > 0)
+            record.history().down(calendarNow, sincePass);
         if (status == HostStatus::Red)
             ++red;
         else if (status == HostStatus::Yellow)
