@@ -20,6 +20,7 @@ namespace {
 
 constexpr auto kRequestTime = std::chrono::seconds(10);
 constexpr std::size_t kHeaderLimit = 8192;
+constexpr std::size_t kBodyLimit = 65536;
 
 class EventStream;
 
@@ -146,7 +147,9 @@ public:
     {
         parser_.emplace();
         parser_->header_limit(kHeaderLimit);
-        parser_->body_limit(0);
+        // A body is read and ignored: every answer is to GET or HEAD, and
+        // another method gets its 405.
+        parser_->body_limit(kBodyLimit);
         // A client that is slow to ask is dropped, not waited for.
         deadline_.expires_after(kRequestTime);
         deadline_.async_wait([self = shared_from_this()](beast::error_code error) {
@@ -241,7 +244,7 @@ private:
     asio::steady_timer deadline_;
     WebServer::State& state_;
     beast::flat_buffer buffer_;
-    std::optional<http::request_parser<http::empty_body>> parser_;
+    std::optional<http::request_parser<http::string_body>> parser_;
 };
 
 void acceptNext(WebServer::State& state)
@@ -271,8 +274,12 @@ ErrorOr<std::unique_ptr<WebServer>> WebServer::start(const Settings& settings, H
         return Error(error.value(), "the address " + settings.address);
     const tcp::endpoint endpoint(address, settings.port);
     state->acceptor.open(endpoint.protocol(), error);
+#ifndef _WIN32
+    // A restart binds at once after the last run's connections; on Windows
+    // the same option would let a second program take the port.
     if (!error)
         state->acceptor.set_option(asio::socket_base::reuse_address(true), error);
+#endif
     if (!error)
         state->acceptor.bind(endpoint, error);
     if (!error)

@@ -65,6 +65,8 @@ public:
     IcmpSocket& socket() { return sockets_->ipv4(); }
     IcmpSockets& sockets() { return *sockets_; }
     platform::Clock& clock() { return clock_; }
+    // When the run began, on the calendar clock.
+    CalendarTime getStartedAt() const { return startedAt_; }
     // What the echo sender and the receiver work on.
     EngineContext& engine() { return *engine_; }
     LogWriter& logWriter() { return *logWriter_; }
@@ -123,6 +125,7 @@ private:
     void judgeAlarms(Address& record, std::vector<RoundTripAlarmChange>& changes);
 
     platform::Clock& clock_;
+    CalendarTime startedAt_ = 0;
     RoundTripAlarm alarm_;
     std::string inputFile_;
     std::string logFile_;

@@ -1,0 +1,74 @@
+// The status page and its API on the run's HTTP server, on the fake clock.
+
+#include "run/metrics_server.h"
+
+#include "ping/engine_context.h"
+#include "ping/icmp_message.h"
+#include "ping/receiver.h"
+#include "support/addresses.h"
+#include "support/fake_clock_run.h"
+#include "support/http_exchange.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+using namespace bv;
+using bv::test::ip;
+
+namespace {
+
+class StatusServer : public FakeClockRun {
+protected:
+    StatusServer() : FakeClockRun("web 10.0.0.1 front\nevil 10.0.0.2 <script>alert(1)</script>\n", 1800000000) {}
+};
+
+}  // namespace
+
+TEST_F(StatusServer, ThePageAndTheApiShowTheRunsOwnFigures)
+{
+    // web answers in 3 ms; evil never does and is red.
+    Address& web = host(0);
+    const std::uint16_t sequence = startRequest(network().engine(), web);
+    clock.sleepMilliseconds(3);
+    ReplyInfo good;
+    good.address = ip("10.0.0.1");
+    good.sequence = sequence;
+    good.receivedAt = clock.monotonicMicroseconds();
+    testing::internal::CaptureStdout();
+    applyReply(ip("10.0.0.1"), network().engine(), good);
+    testing::internal::GetCapturedStdout();
+    host(1).setStatus(HostStatus::Red);
+    host(1).setErrorText("Timed out");
+
+    MetricsServer server("127.0.0.1", 0, network());
+    const std::string hosts = exchange(server.port(), "GET /api/v1/hosts HTTP/1.0\r\nHost: localhost\r\n\r\n");
+    EXPECT_THAT(hosts, testing::HasSubstr("\r\nContent-Type: application/json\r\n"));
+    EXPECT_THAT(hosts, testing::HasSubstr("\r\nContent-Security-Policy: default-src 'none'; script-src 'self';"));
+    const auto listed = nlohmann::json::parse(bodyOf(hosts));
+    ASSERT_EQ(listed["hosts"].size(), 2u);
+    EXPECT_EQ(listed["hosts"][0]["name"], "web");
+    EXPECT_EQ(listed["hosts"][0]["latestRtt"], 3000);
+    EXPECT_EQ(listed["hosts"][0]["strip"], nlohmann::json::array({ 3000 }));
+    EXPECT_EQ(listed["hosts"][1]["status"], "red");
+    EXPECT_EQ(listed["hosts"][1]["error"], "Timed out");
+
+    // The page reads without its script: red first, the comment as text.
+    const std::string page = bodyOf(exchange(server.port(), "GET / HTTP/1.0\r\n\r\n"));
+    EXPECT_THAT(page, testing::HasSubstr("1 red, 0 yellow, 1 green"));
+    EXPECT_THAT(page, testing::HasSubstr("&lt;script&gt;alert(1)&lt;/script&gt;"));
+    EXPECT_LT(page.find(">Red</td>"), page.find(">Green</td>"));
+    EXPECT_THAT(bodyOf(exchange(server.port(), "GET /status.js HTTP/1.0\r\n\r\n")), testing::HasSubstr("EventSource"));
+
+    const auto history = nlohmann::json::parse(
+        bodyOf(exchange(server.port(), "GET /api/v1/hosts/10.0.0.1/history HTTP/1.0\r\n\r\n")));
+    EXPECT_EQ(history["chart"].size(), 1u);
+    EXPECT_EQ(history["chart"][0]["mean"], 3000);
+    EXPECT_THAT(exchange(server.port(), "GET /api/v1/hosts/10.9.9.9/history HTTP/1.0\r\n\r\n"),
+        testing::StartsWith("HTTP/1.1 404 "));
+
+    // A name that is not loopback's is refused on a loopback server.
+    EXPECT_THAT(exchange(server.port(), "GET /api/v1/hosts HTTP/1.0\r\nHost: evil.example.invalid:9100\r\n\r\n"),
+        testing::StartsWith("HTTP/1.1 403 "));
+    EXPECT_THAT(exchange(server.port(), "DELETE /api/v1/hosts HTTP/1.0\r\n\r\n"), testing::StartsWith("HTTP/1.1 405 "));
+}
