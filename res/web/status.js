@@ -180,10 +180,14 @@ async function openDetail(key) {
     "Uptime: last hour " + share(uptime.hour) + ", last 24 hours " + share(uptime.day) + ".";
   drawChart(document.getElementById("detail-chart"), history.chart || [], history.now);
   const outages = document.querySelector("#detail-outages tbody");
-  outages.replaceChildren(...(history.outages || []).map((outage) => {
+  // Newest first: only the newest can still be going on; an older one
+  // without its return lost it to a restart of the monitor.
+  outages.replaceChildren(...(history.outages || []).map((outage, position) => {
     const row = element("tr");
-    row.append(element("td", "", outage.down), element("td", "", outage.up || "still down"),
-      element("td", "", outage.error || ""));
+    const back = outage.up || (position === 0 ? "still down" : "not recorded");
+    const length = outage.seconds === null || outage.seconds === undefined ? "" : Math.round(Number(outage.seconds)) + " s";
+    row.append(element("td", "", outage.down || "before the log's recent lines"), element("td", "", back),
+      element("td", "figure", length), element("td", "", outage.error || ""));
     return row;
   }));
   document.getElementById("detail").hidden = false;

@@ -25,6 +25,9 @@ public:
     ErrorOr<void> open(const std::string& name);
     // Bytes read into `buffer`, at most `size`; 0 at the end.
     ErrorOr<std::size_t> read(char* buffer, std::size_t size);
+    // Moves to `bytes` before the end (to the start when the file is
+    // shorter); the offset it moved to.
+    ErrorOr<std::int64_t> seekToLast(std::int64_t bytes);
 
 private:
     // A descriptor or a handle; -1 is none for both.

@@ -51,7 +51,7 @@ MetricsServer::MetricsServer(const std::string& address, std::uint16_t port, Net
         platform::WebResponse response = answer(request);
         response.headers.emplace_back("Content-Security-Policy", kContentSecurityPolicy);
         response.headers.emplace_back("X-Content-Type-Options", "nosniff");
-        if (response.status == 200)
+        if (response.status == 200 && !response.eventStream)
             response.headers.emplace_back("Cache-Control", "no-store");
         return response;
     });
@@ -74,6 +74,11 @@ MetricsServer::~MetricsServer()
 std::uint16_t MetricsServer::port() const
 {
     return server_->port();
+}
+
+std::size_t MetricsServer::eventStreamCount() const
+{
+    return server_->streamCount();
 }
 
 platform::WebResponse MetricsServer::answer(const platform::WebRequest& request)

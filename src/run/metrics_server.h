@@ -31,6 +31,7 @@ public:
     MetricsServer& operator=(const MetricsServer&) = delete;
 
     std::uint16_t port() const;
+    std::size_t eventStreamCount() const;
 
     // Each pass's changes go to the open event streams.
     void sweepPassDone() override;

@@ -1,6 +1,7 @@
 #include "run/status_hosts.h"
 
 #include "core/address.h"
+#include "output/log_outages.h"
 #include "platform/lock_hold.h"
 #include "run/network.h"
 
@@ -9,6 +10,10 @@
 namespace bv {
 
 namespace {
+
+// About the last two thousand lines of the log.
+constexpr std::size_t kLogTailBytes = 256 * 1024;
+constexpr std::size_t kOutagesShown = 20;
 
 const char* statusWord(HostStatus status)
 {
@@ -75,11 +80,15 @@ std::optional<std::string> historyJson(Network& network, const std::string& key)
     std::optional<double> day;
     std::int64_t seenHour = 0;
     std::int64_t seenDay = 0;
+    std::string name;
+    std::string hostText;
     {
         platform::MutexHold lock(network.vectorMutex(), "vector mutex cannot be released");
         const Address* host = lock ? network.findHost(key) : nullptr;
         if (!host)
             return std::nullopt;
+        name = host->getName();
+        hostText = host->getHostText();
         if (const HostHistory* history = host->getHistory()) {
             count = history->chart(now, minutes);
             hour = history->uptime(now, 3600, seenHour);
@@ -90,8 +99,15 @@ std::optional<std::string> historyJson(Network& network, const std::string& key)
     for (std::size_t at = 0; at < count; ++at)
         chart.push_back(Json { { "start", minutes[at].start }, { "replies", minutes[at].replies },
             { "mean", minutes[at].mean }, { "max", minutes[at].maximum } });
+    // Read with no lock held: the log is the record, and the sweep must not
+    // wait for a disk.
+    Json outages = Json::array();
+    const auto text = [](const std::optional<std::string>& value) { return value ? Json(*value) : Json(nullptr); };
+    for (const LogOutage& outage : outagesInLog(logTail(network.getLogFile(), kLogTailBytes), name, hostText, kOutagesShown))
+        outages.push_back(Json { { "down", text(outage.down) }, { "up", text(outage.up) }, { "error", outage.error },
+            { "seconds", text(outage.seconds) } });
     const auto share = [](const std::optional<double>& value) { return value ? Json(*value) : Json(nullptr); };
-    const Json answer { { "key", key }, { "now", now }, { "chart", std::move(chart) }, { "outages", Json::array() },
+    const Json answer { { "key", key }, { "now", now }, { "chart", std::move(chart) }, { "outages", std::move(outages) },
         { "uptime", { { "hour", share(hour) }, { "day", share(day) }, { "seenHour", seenHour }, { "seenDay", seenDay } } } };
     return answer.dump(-1, ' ', false, Json::error_handler_t::replace);
 }

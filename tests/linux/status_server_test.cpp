@@ -7,14 +7,18 @@
 #include "ping/receiver.h"
 #include "support/addresses.h"
 #include "support/fake_clock_run.h"
+#include "support/http_client.h"
 #include "support/http_exchange.h"
+#include "support/test_environment.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 using namespace bv;
+using bv::test::HttpClient;
 using bv::test::ip;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -29,7 +33,8 @@ TEST_F(StatusServer, ThePageAndTheApiShowTheRunsOwnFigures)
 {
     // web answers in 3 ms; evil never does and is red.
     Address& web = host(0);
-    const std::uint16_t sequence = startRequest(network().engine(), web);
+    send(web);
+    const std::uint16_t sequence = web.getAwaitedSequence();
     clock.sleepMilliseconds(3);
     ReplyInfo good;
     good.address = ip("10.0.0.1");
@@ -60,10 +65,15 @@ TEST_F(StatusServer, ThePageAndTheApiShowTheRunsOwnFigures)
     EXPECT_LT(page.find(">Red</td>"), page.find(">Green</td>"));
     EXPECT_THAT(bodyOf(exchange(server.port(), "GET /status.js HTTP/1.0\r\n\r\n")), testing::HasSubstr("EventSource"));
 
+    writeFile(network().getLogFile(),
+        "Wed Jan 15 08:00:00 2027\tRED\tweb\t10.0.0.1\tfront\t\tTimed out\r\n\r\n"
+        "Wed Jan 15 08:00:40 2027\tGREEN\tweb\t10.0.0.1\tfront\t40.000000\r\n\r\n");
     const auto history = nlohmann::json::parse(
         bodyOf(exchange(server.port(), "GET /api/v1/hosts/10.0.0.1/history HTTP/1.0\r\n\r\n")));
     EXPECT_EQ(history["chart"].size(), 1u);
     EXPECT_EQ(history["chart"][0]["mean"], 3000);
+    EXPECT_EQ(history["outages"], nlohmann::json::parse(R"([{"down": "Wed Jan 15 08:00:00 2027",
+        "up": "Wed Jan 15 08:00:40 2027", "error": "Timed out", "seconds": "40.000000"}])"));
     EXPECT_THAT(exchange(server.port(), "GET /api/v1/hosts/10.9.9.9/history HTTP/1.0\r\n\r\n"),
         testing::StartsWith("HTTP/1.1 404 "));
 
@@ -71,4 +81,42 @@ TEST_F(StatusServer, ThePageAndTheApiShowTheRunsOwnFigures)
     EXPECT_THAT(exchange(server.port(), "GET /api/v1/hosts HTTP/1.0\r\nHost: evil.example.invalid:9100\r\n\r\n"),
         testing::StartsWith("HTTP/1.1 403 "));
     EXPECT_THAT(exchange(server.port(), "DELETE /api/v1/hosts HTTP/1.0\r\n\r\n"), testing::StartsWith("HTTP/1.1 405 "));
+}
+
+TEST_F(StatusServer, SixtyFourEventStreamsGetEachPassAndOneThatStopsReadingIsDropped)
+{
+    MetricsServer server("127.0.0.1", 0, network());
+    const std::string subscribe = "GET /api/v1/events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    std::vector<std::unique_ptr<HttpClient>> streams;
+    for (int each = 0; each < 64; ++each) {
+        // The first has a small buffer and will stop reading.
+        streams.push_back(std::make_unique<HttpClient>(server.port(), each == 0));
+        ASSERT_TRUE(streams.back()->send(subscribe));
+        ASSERT_THAT(streams.back()->receiveUntil("retry: 2000\n\n"), testing::HasSubstr("text/event-stream")) << each;
+    }
+    HttpClient oneMore(server.port());
+    ASSERT_TRUE(oneMore.send(subscribe));
+    EXPECT_THAT(oneMore.receiveUntil("\r\n\r\n"), testing::StartsWith("HTTP/1.1 503 "));
+    EXPECT_EQ(server.eventStreamCount(), 64u);
+
+    host(1).setStatus(HostStatus::Red);
+    host(1).setErrorText("Timed out");
+    server.sweepPassDone();
+    for (auto& stream : streams)
+        EXPECT_THAT(stream->receiveUntil("\"changed\":", 5s), testing::HasSubstr("event: pass\ndata: {\"changed\":"));
+    // A pass that changes nothing sends nothing.
+    server.sweepPassDone();
+
+    // Passes go on while the first reads nothing more: it is closed once
+    // its backlog is full; the pass never waits for it, and the rest keep up.
+    std::string longError(4000, 'e');
+    for (int pass = 0; pass < 2000 && server.eventStreamCount() == 64; ++pass) {
+        const std::string marker = "pass " + std::to_string(pass) + ":";
+        host(1).setErrorText(marker + longError);
+        server.sweepPassDone();
+        for (std::size_t reader = 1; reader < streams.size(); reader += 21)
+            ASSERT_THAT(streams[reader]->receiveUntil(marker), testing::HasSubstr(marker));
+    }
+    EXPECT_TRUE(streams[0]->closedByPeer(5s));
+    EXPECT_EQ(server.eventStreamCount(), 63u);
 }

@@ -1,12 +1,8 @@
 #include "platform/web_server.h"
+#include "support/http_client.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <string>
@@ -14,62 +10,9 @@
 
 using namespace bv;
 using namespace std::chrono_literals;
+using bv::test::HttpClient;
 
 namespace {
-
-// A client socket to the server on loopback; closed with the object.
-class Client {
-public:
-    // A small receive buffer makes a client that stops reading fall behind soon.
-    explicit Client(std::uint16_t port, bool smallBuffer = false)
-    {
-        descriptor_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        if (smallBuffer) {
-            const int size = 4096;
-            ::setsockopt(descriptor_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-        }
-        sockaddr_in to {};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(port);
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connected_ = ::connect(descriptor_, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0;
-    }
-    ~Client() { ::close(descriptor_); }
-    Client(const Client&) = delete;
-    Client& operator=(const Client&) = delete;
-
-    bool connected() const { return connected_; }
-    bool send(const std::string& text) { return ::send(descriptor_, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size()); }
-    // What came until `until` is in it, the peer closed, or the deadline passed.
-    std::string receiveUntil(const std::string& until, std::chrono::milliseconds limit = 5s)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (received_.find(until) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-            pollfd watched { descriptor_, POLLIN, 0 };
-            if (::poll(&watched, 1, 100) <= 0)
-                continue;
-            char buffer[4096];
-            const ssize_t count = ::recv(descriptor_, buffer, sizeof buffer, 0);
-            if (count <= 0) {
-                closed_ = true;
-                break;
-            }
-            received_.append(buffer, static_cast<std::size_t>(count));
-        }
-        return received_;
-    }
-    bool closedByPeer(std::chrono::milliseconds limit)
-    {
-        receiveUntil(std::string(1, '\0') + "never", limit);
-        return closed_;
-    }
-
-private:
-    int descriptor_ = -1;
-    bool connected_ = false;
-    bool closed_ = false;
-    std::string received_;
-};
 
 std::unique_ptr<platform::WebServer> serve(platform::WebServer::Settings settings = {})
 {
@@ -92,7 +35,7 @@ TEST(WebServer, AnswersRequestsOneAfterAnotherAndRefusesMalformedOnes)
 {
     auto server = serve();
     ASSERT_TRUE(server);
-    Client client(server->port());
+    HttpClient client(server->port());
     ASSERT_TRUE(client.connected());
     ASSERT_TRUE(client.send("GET / HTTP/1.1\r\nHost: localhost:1\r\n\r\nHEAD / HTTP/1.1\r\nHost: x\r\n\r\n"
                             "GET / HTTP/1.1\r\n\r\n"));
@@ -103,11 +46,11 @@ TEST(WebServer, AnswersRequestsOneAfterAnotherAndRefusesMalformedOnes)
     EXPECT_NE(both.find("host localhost:1\n"), std::string::npos) << both;
     EXPECT_EQ(both.find("host x"), std::string::npos) << "a HEAD answer has no body";
 
-    Client garbage(server->port());
+    HttpClient garbage(server->port());
     ASSERT_TRUE(garbage.send("NOT HTTP AT ALL\r\n\r\n"));
     EXPECT_NE(garbage.receiveUntil("\r\n\r\n").find("400 Bad Request"), std::string::npos);
     EXPECT_TRUE(garbage.closedByPeer(2s));
-    Client huge(server->port());
+    HttpClient huge(server->port());
     ASSERT_TRUE(huge.send("GET / HTTP/1.1\r\nX: " + std::string(20000, 'a') + "\r\n\r\n"));
     EXPECT_NE(huge.receiveUntil("\r\n\r\n").find("400 Bad Request"), std::string::npos);
 }
@@ -119,13 +62,13 @@ TEST(WebServer, StreamsGetWhatIsPublishedAndASlowOneIsDropped)
     settings.streamBacklog = 64 * 1024;
     auto server = serve(settings);
     ASSERT_TRUE(server);
-    std::vector<std::unique_ptr<Client>> streams;
+    std::vector<std::unique_ptr<HttpClient>> streams;
     for (int each = 0; each < 3; ++each) {
-        streams.push_back(std::make_unique<Client>(server->port(), each == 0));
+        streams.push_back(std::make_unique<HttpClient>(server->port(), each == 0));
         ASSERT_TRUE(streams.back()->send("GET /events HTTP/1.1\r\n\r\n"));
         ASSERT_NE(streams.back()->receiveUntil(": open\n\n").find("text/event-stream"), std::string::npos);
     }
-    Client oneMore(server->port());
+    HttpClient oneMore(server->port());
     ASSERT_TRUE(oneMore.send("GET /events HTTP/1.1\r\n\r\n"));
     EXPECT_NE(oneMore.receiveUntil("\r\n\r\n").find("503"), std::string::npos);
 

@@ -63,6 +63,20 @@ ErrorOr<std::size_t> InputFile::read(char* buffer, std::size_t size)
     }
 }
 
+ErrorOr<std::int64_t> InputFile::seekToLast(std::int64_t bytes)
+{
+    if (handle_ < 0)
+        return Error(EBADF, "lseek");
+    const int fd = static_cast<int>(handle_);
+    const off_t end = ::lseek(fd, 0, SEEK_END);
+    if (end < 0)
+        return Error::fromLastSystemError("lseek");
+    const off_t at = end > bytes ? end - static_cast<off_t>(bytes) : 0;
+    if (::lseek(fd, at, SEEK_SET) < 0)
+        return Error::fromLastSystemError("lseek");
+    return static_cast<std::int64_t>(at);
+}
+
 ErrorOr<void> writeWholeFile(const std::string& name, const std::string& bytes, bool append)
 {
     // A replaced file is written over and then cut to its new length, not

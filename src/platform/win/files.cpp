@@ -91,6 +91,21 @@ ErrorOr<std::size_t> InputFile::read(char* buffer, std::size_t size)
     return static_cast<std::size_t>(got);
 }
 
+ErrorOr<std::int64_t> InputFile::seekToLast(std::int64_t bytes)
+{
+    if (handle_ == -1)
+        return Error(ERROR_INVALID_HANDLE, "SetFilePointerEx");
+    const HANDLE file = reinterpret_cast<HANDLE>(handle_);
+    LARGE_INTEGER size {};
+    if (!::GetFileSizeEx(file, &size))
+        return Error::fromLastSystemError("GetFileSizeEx");
+    LARGE_INTEGER at {};
+    at.QuadPart = size.QuadPart > bytes ? size.QuadPart - bytes : 0;
+    if (!::SetFilePointerEx(file, at, nullptr, FILE_BEGIN))
+        return Error::fromLastSystemError("SetFilePointerEx");
+    return static_cast<std::int64_t>(at.QuadPart);
+}
+
 ErrorOr<void> renameFileNoReplace(const std::string& from, const std::string& to)
 {
     // MoveFileA never replaces an existing file.
