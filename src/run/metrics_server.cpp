@@ -129,12 +129,15 @@ void MetricsServer::sweepPassDone()
     std::lock_guard<std::mutex> hold(publishedLock_);
     std::vector<StatusHostView> changed;
     std::unordered_set<std::string> listed;
+    const bool firstPass = published_.empty();
+    bool added = false;
     for (const StatusHostView& view : views) {
         listed.insert(view.key);
         std::string now = hostsJson({}, { view });
         auto known = published_.find(view.key);
         if (known != published_.end() && known->second == now)
             continue;
+        added = added || known == published_.end();
         published_[view.key] = std::move(now);
         changed.push_back(view);
     }
@@ -147,7 +150,11 @@ void MetricsServer::sweepPassDone()
             ++each;
         }
     }
-    if (!changed.empty() || !removed.empty())
+    // A reloaded list may have new hosts anywhere in it: the pages fetch it
+    // whole, in its order.
+    if ((added && !firstPass) || !removed.empty())
+        server_->publish("event: reload\ndata: {}\n\n");
+    else if (!changed.empty())
         server_->publish(passEvent(changed, removed));
 }
 
