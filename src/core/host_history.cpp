@@ -26,6 +26,7 @@ void HostHistory::answered(std::int64_t now, std::int64_t roundTrip)
     strip_[stripNext_] = Outcome { static_cast<std::uint32_t>(std::max<std::int64_t>(now, 0)), clamped };
     stripNext_ = (stripNext_ + 1) % kStripLength;
     stripHeld_ = std::min<std::uint32_t>(stripHeld_ + 1, kStripLength);
+    ++recorded_;
 
     const std::int64_t minute = floorDivide(now, 60);
     advanceMinutes(minute);
@@ -41,6 +42,7 @@ void HostHistory::unanswered(std::int64_t now)
     strip_[stripNext_] = Outcome { static_cast<std::uint32_t>(std::max<std::int64_t>(now, 0)), -1 };
     stripNext_ = (stripNext_ + 1) % kStripLength;
     stripHeld_ = std::min<std::uint32_t>(stripHeld_ + 1, kStripLength);
+    ++recorded_;
 }
 
 std::size_t HostHistory::strip(std::array<Outcome, kStripLength>& into) const

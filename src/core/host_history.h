@@ -38,6 +38,9 @@ public:
     void answered(std::int64_t now, std::int64_t roundTrip);
     void unanswered(std::int64_t now);
 
+    // Requests whose fate was recorded since the history began: what
+    // changes whenever the strip does.
+    std::uint32_t recorded() const { return recorded_; }
     // The strip's requests, oldest first; how many there are.
     std::size_t strip(std::array<Outcome, kStripLength>& into) const;
     // The minutes of the hour up to `now` that had replies, oldest first.
@@ -64,6 +67,7 @@ private:
     std::array<Outcome, kStripLength> strip_ {};
     std::uint32_t stripNext_ = 0;
     std::uint32_t stripHeld_ = 0;
+    std::uint32_t recorded_ = 0;
     std::array<MinuteCell, kChartMinutes> minutes_ {};
     std::int64_t lastMinute_ = -1;  // now / 60 of the newest cell
     std::array<std::uint32_t, kSlots> downMilliseconds_ {};

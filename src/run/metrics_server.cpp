@@ -8,7 +8,6 @@
 #include "run/status_routes.h"
 #include "run/web_assets.h"
 
-#include <unordered_set>
 
 namespace bv {
 
@@ -125,37 +124,15 @@ void MetricsServer::sweepPassDone()
 {
     if (!server_ || server_->streamCount() == 0)
         return;
-    const std::vector<StatusHostView> views = statusHostViews(network_);
     std::lock_guard<std::mutex> hold(publishedLock_);
-    std::vector<StatusHostView> changed;
-    std::unordered_set<std::string> listed;
     const bool firstPass = published_.empty();
-    bool added = false;
-    for (const StatusHostView& view : views) {
-        listed.insert(view.key);
-        std::string now = hostsJson({}, { view });
-        auto known = published_.find(view.key);
-        if (known != published_.end() && known->second == now)
-            continue;
-        added = added || known == published_.end();
-        published_[view.key] = std::move(now);
-        changed.push_back(view);
-    }
-    std::vector<std::string> removed;
-    for (auto each = published_.begin(); each != published_.end();) {
-        if (listed.count(each->first) == 0) {
-            removed.push_back(each->first);
-            each = published_.erase(each);
-        } else {
-            ++each;
-        }
-    }
+    const HostChanges changes = changedHostViews(network_, published_);
     // A reloaded list may have new hosts anywhere in it: the pages fetch it
     // whole, in its order.
-    if ((added && !firstPass) || !removed.empty())
+    if ((changes.added && !firstPass) || !changes.removed.empty())
         server_->publish("event: reload\ndata: {}\n\n");
-    else if (!changed.empty())
-        server_->publish(passEvent(changed, removed));
+    else if (!changes.changed.empty())
+        server_->publish(passEvent(changes.changed, changes.removed));
 }
 
 std::unique_ptr<MetricsServer> startMetricsServer(const RunSettings& settings, Network& network)

@@ -2,6 +2,7 @@
 
 #include "core/monitor_events.h"
 #include "run/command_line.h"
+#include "run/status_hosts.h"
 
 #include <cstdint>
 #include <memory>
@@ -43,8 +44,7 @@ private:
     bool loopback_ = false;
     std::unique_ptr<platform::WebServer> server_;
     std::mutex publishedLock_;
-    // What the streams were last sent of each host.
-    std::unordered_map<std::string, std::string> published_;
+    PublishedHosts published_;
     std::unique_ptr<ListenerRegistration> registration_;
 };
 

@@ -20,6 +20,25 @@ const char* statusWord(HostStatus status)
     return status == HostStatus::Green ? "green" : status == HostStatus::Yellow ? "yellow" : "red";
 }
 
+// Everything a view is made of changes one of these: the status and its
+// texts, the requests sent, the replies matched and the fates recorded
+// (which move the round trips, the loss and the strip).
+std::uint64_t viewFingerprint(const Address& host)
+{
+    std::uint64_t mixed = 1469598103934665603ull;
+    const auto mix = [&mixed](std::uint64_t value) { mixed = (mixed ^ value) * 1099511628211ull; };
+    const std::hash<std::string> textHash;
+    mix(static_cast<std::uint64_t>(host.getStatus()));
+    mix(static_cast<std::uint64_t>(host.getDownSince()));
+    mix(host.getRequestsSent());
+    mix(host.getRepliesMatched());
+    mix(host.getHistory() ? host.getHistory()->recorded() : 0);
+    mix(textHash(host.getErrorText()));
+    mix(textHash(host.getName()));
+    mix(textHash(host.getComment()));
+    return mixed;
+}
+
 }  // namespace
 
 StatusHostView statusHostView(const Address& host, std::int64_t nowMicroseconds)
@@ -63,6 +82,45 @@ std::vector<StatusHostView> statusHostViews(Network& network)
     for (std::size_t position = 0; position < network.hostCount(); ++position)
         views.push_back(statusHostView(*network.host(position), now));
     return views;
+}
+
+HostChanges changedHostViews(Network& network, PublishedHosts& published)
+{
+    HostChanges changes;
+    platform::MutexHold lock(network.vectorMutex(), "vector mutex cannot be released");
+    if (!lock)
+        return changes;
+    const std::int64_t now = network.clock().monotonicMicroseconds();
+    const std::size_t before = published.size();
+    std::size_t kept = 0;
+    for (std::size_t position = 0; position < network.hostCount(); ++position) {
+        const Address& host = *network.host(position);
+        const std::uint64_t fingerprint = viewFingerprint(host);
+        auto [known, isNew] = published.try_emplace(host.getKey(), fingerprint);
+        if (!isNew) {
+            ++kept;
+            if (known->second == fingerprint)
+                continue;
+            known->second = fingerprint;
+        }
+        changes.added = changes.added || isNew;
+        changes.changed.push_back(statusHostView(host, now));
+    }
+    // Only a reload removes hosts; then every key is looked at once.
+    if (kept < before) {
+        std::unordered_map<std::string, bool> listed;
+        for (std::size_t position = 0; position < network.hostCount(); ++position)
+            listed.emplace(network.host(position)->getKey(), true);
+        for (auto each = published.begin(); each != published.end();) {
+            if (listed.count(each->first) == 0) {
+                changes.removed.push_back(each->first);
+                each = published.erase(each);
+            } else {
+                ++each;
+            }
+        }
+    }
+    return changes;
 }
 
 StatusRunView statusRunView(Network& network)

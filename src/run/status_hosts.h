@@ -2,8 +2,10 @@
 
 #include "run/status_page_text.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace bv {
@@ -18,6 +20,20 @@ StatusHostView statusHostView(const Address& host, std::int64_t nowMicroseconds)
 // Every host's, in list order, under the lock.
 std::vector<StatusHostView> statusHostViews(Network& network);
 StatusRunView statusRunView(Network& network);
+
+// What the event streams were last sent of each host: a fingerprint of
+// what its view shows, so that a pass finds the changed hosts without
+// making the view of every host.
+using PublishedHosts = std::unordered_map<std::string, std::uint64_t>;
+
+struct HostChanges {
+    std::vector<StatusHostView> changed;
+    std::vector<std::string> removed;  // keys
+    bool added = false;  // a host that was not published before
+};
+
+// The hosts whose view differs from `published`, which is brought up to date.
+HostChanges changedHostViews(Network& network, PublishedHosts& published);
 
 // `GET /api/v1/hosts/<key>/history`: the host's chart and uptime; nothing
 // for a key no host has.
