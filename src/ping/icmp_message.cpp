@@ -152,20 +152,23 @@ std::uint16_t lowByteFirst(const std::uint8_t* field)
 
 // What both families' messages come to once their layout is read.
 struct MessageView {
+    bool quiet = false;  // the prober's: every other process's traffic passes it
     bool isError = false;
     const std::uint8_t* echo = nullptr;  // the echo reply, or the request an error quotes
     std::string errorText;
 };
 
-DecodeResult tooFewBytes(const MessageSource& sender)
+DecodeResult tooFewBytes(const MessageSource& sender, const MessageView& view)
 {
-    platform::errorLine("too few bytes from " + platform::addressText(sender.address));
+    if (!view.quiet)
+        platform::errorLine("too few bytes from " + platform::addressText(sender.address));
     return DecodeResult::Unusable;
 }
 
-DecodeResult unknownType(std::uint8_t type)
+DecodeResult unknownType(std::uint8_t type, const MessageView& view)
 {
-    platform::errorLine("Unknown ICMP packet type " + std::to_string(type) + " received");
+    if (!view.quiet)
+        platform::errorLine("Unknown ICMP packet type " + std::to_string(type) + " received");
     return DecodeResult::Unusable;
 }
 
@@ -178,7 +181,7 @@ DecodeResult readIpv4(const std::uint8_t* datagram, int count, const MessageSour
     // byte 8 would lie beyond a datagram of 8 bytes.
     if (count <= 0 || count < ipHeaderLength(datagram) + kEchoHeaderSize
         || ipHeaderLength(datagram) < kMinIpHeaderLength)
-        return tooFewBytes(sender);
+        return tooFewBytes(sender, view);
     const std::uint8_t* icmp = datagram + ipHeaderLength(datagram);
     switch (icmp[0]) {
     case kIcmpEchoReply:
@@ -186,19 +189,20 @@ DecodeResult readIpv4(const std::uint8_t* datagram, int count, const MessageSour
         reply.about = sender.address;
         return DecodeResult::Usable;
     case kIcmpTimeExceeded:
+        reply.timeExceeded = true;
         view.errorText = "TTL expired";
         break;
     case kIcmpDestinationUnreachable:
         view.errorText = "Destination unreachable";
         break;
     default:
-        return unknownType(icmp[0]);
+        return unknownType(icmp[0], view);
     }
     view.isError = true;
     const int quotedAt = static_cast<int>(icmp - datagram) + kEchoHeaderSize;
     if (count < quotedAt + kMinIpHeaderLength || ipHeaderLength(datagram + quotedAt) < kMinIpHeaderLength
         || count < quotedAt + ipHeaderLength(datagram + quotedAt) + kEchoHeaderSize)
-        return tooFewBytes(sender);
+        return tooFewBytes(sender, view);
     platform::Ipv4Address destination = 0;
     // The bytes are already in network order, which is how the address is kept.
     std::memcpy(&destination, datagram + quotedAt + 16, sizeof destination);
@@ -218,13 +222,14 @@ DecodeResult readIpv6(const std::uint8_t* message, int count, const MessageSourc
     ReplyInfo& reply)
 {
     if (count < kEchoHeaderSize)
-        return tooFewBytes(sender);
+        return tooFewBytes(sender, view);
     switch (message[0]) {
     case platform::kIcmpv6EchoReply:
         view.echo = message;
         reply.about = sender.address;
         return DecodeResult::Usable;
     case platform::kIcmpv6TimeExceeded:
+        reply.timeExceeded = true;
         view.errorText = "TTL expired";
         break;
     case platform::kIcmpv6DestinationUnreachable:
@@ -234,12 +239,12 @@ DecodeResult readIpv6(const std::uint8_t* message, int count, const MessageSourc
         view.errorText = "Packet too big";
         break;
     default:
-        return unknownType(message[0]);
+        return unknownType(message[0], view);
     }
     view.isError = true;
     constexpr int quotedAt = kEchoHeaderSize;
     if (count < quotedAt + static_cast<int>(platform::kIpv6HeaderSize) + kEchoHeaderSize)
-        return tooFewBytes(sender);
+        return tooFewBytes(sender, view);
     const std::uint8_t* quoted = message + quotedAt;
     reply.about = platform::IpAddress::fromIpv6(quoted + 24);
     // The quoted header has no zone; a link-local destination lies on the
@@ -257,12 +262,19 @@ DecodeResult readIpv6(const std::uint8_t* message, int count, const MessageSourc
 DecodeResult decodeReply(const std::uint8_t* datagram, int count, const MessageSource& sender, ReplyInfo& reply,
     std::uint16_t ownIdentifier)
 {
+    return decodeReply(datagram, count, sender, reply, ownIdentifier, false);
+}
+
+DecodeResult decodeReply(const std::uint8_t* datagram, int count, const MessageSource& sender, ReplyInfo& reply,
+    std::uint16_t ownIdentifier, bool quiet)
+{
     const bool six = sender.address.isV6();
     MessageView view;
+    view.quiet = quiet;
     const DecodeResult layout = six ? readIpv6(datagram, count, sender, view, reply)
                                     : readIpv4(datagram, count, sender, view, reply);
     if (layout != DecodeResult::Usable) {
-        if (layout == DecodeResult::NotOurs)
+        if (layout == DecodeResult::NotOurs && !quiet)
             platform::traceLine("this ICMP error wasn't about a request of mine");
         return layout;
     }
@@ -270,16 +282,18 @@ DecodeResult decodeReply(const std::uint8_t* datagram, int count, const MessageS
     // which would otherwise count against our host of that address.
     const std::uint8_t requestType = six ? platform::kIcmpv6EchoRequest : kIcmpEchoRequest;
     if (lowByteFirst(view.echo + 4) != ownIdentifier || (view.isError && view.echo[0] != requestType)) {
-        platform::traceLine(view.isError ? "this ICMP error wasn't about a request of mine" : "this ping reply wasn't for me");
+        if (!quiet)
+            platform::traceLine(view.isError ? "this ICMP error wasn't about a request of mine" : "this ping reply wasn't for me");
         return DecodeResult::NotOurs;
     }
     reply.sequence = lowByteFirst(view.echo + 6);
     reply.errorText = view.errorText;
-    if (view.errorText != "TTL expired" && !view.errorText.empty())
+    reply.timeToLive = six ? sender.hopLimit : datagram[8];
+    if (view.errorText != "TTL expired" && !view.errorText.empty() && !quiet)
         platform::errorLine(view.errorText);
     reply.address = sender.address;
     // Built for every reply, so only when somebody can read it.
-    if (!platform::traceWanted())
+    if (quiet || !platform::traceWanted())
         return DecodeResult::Usable;
     const int hops = hopEstimate(six ? (sender.hopLimit < 0 ? 64 : sender.hopLimit) : datagram[8]);
     std::string line = std::to_string(count) + " bytes from " + platform::addressText(sender.address) + ", icmp_seq "

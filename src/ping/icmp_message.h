@@ -32,6 +32,9 @@ struct ReplyInfo {
     // request's destination for an error. Set for a usable message only.
     platform::IpAddress about;
     std::string errorText;  // empty for a good echo reply
+    bool timeExceeded = false;  // a router's: the request's hop limit ran out
+    // The time to live (hop limit) the message came with; -1 when unknown.
+    int timeToLive = -1;
     // The echo reply's sequence number, or the quoted request's.
     std::uint16_t sequence = 0;
     // When it came in: the kernel's stamp when it gave one (its realtime
@@ -92,5 +95,8 @@ enum class DecodeResult { Usable = 0, Unusable = -1, NotOurs = -2 };
 DecodeResult decodeReply(const std::uint8_t* datagram, int count, const MessageSource& sender, ReplyInfo& reply);
 DecodeResult decodeReply(const std::uint8_t* datagram, int count, const MessageSource& sender, ReplyInfo& reply,
     std::uint16_t ownIdentifier);
+// Quiet: no error or trace line for what is not ours or not usable.
+DecodeResult decodeReply(const std::uint8_t* datagram, int count, const MessageSource& sender, ReplyInfo& reply,
+    std::uint16_t ownIdentifier, bool quiet);
 
 }  // namespace bv
