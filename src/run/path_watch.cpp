@@ -1,0 +1,246 @@
+#include "run/path_watch.h"
+
+#include <algorithm>
+
+namespace bv {
+
+namespace {
+
+constexpr int kCheckHopLimit = 64;
+constexpr std::int64_t kProbeMemory = 10000;
+
+bool sameGroup(const OutageGroup& one, const OutageGroup& other)
+{
+    return one.lastAnswering == other.lastAnswering && one.hop == other.hop && one.after == other.after;
+}
+
+void addOnce(std::vector<platform::IpAddress>& list, const platform::IpAddress& address)
+{
+    if (std::find(list.begin(), list.end(), address) == list.end())
+        list.push_back(address);
+}
+
+}  // namespace
+
+PathWatch::PathWatch(ProbeChannel& channel, Settings settings)
+    : channel_(channel)
+    , settings_(settings)
+    , learner_(settings.learner)
+{
+}
+
+void PathWatch::passDone(const std::vector<WatchedHost>& hosts, std::int64_t now)
+{
+    const bool listChanged = hosts.size() != hosts_.size()
+        || !std::equal(hosts.begin(), hosts.end(), hosts_.begin(), [](const WatchedHost& one, const WatchedHost& other) {
+               return one.key == other.key && one.address == other.address;
+           });
+    if (listChanged) {
+        std::vector<std::pair<std::string, platform::IpAddress>> listed;
+        listed.reserve(hosts.size());
+        for (const WatchedHost& host : hosts)
+            listed.emplace_back(host.key, host.address);
+        learner_.setHosts(listed, now);
+    }
+    std::set<std::string> red;
+    std::vector<const WatchedHost*> newlyRed;
+    for (const WatchedHost& host : hosts) {
+        if (host.timeToLive > 0)
+            learner_.replyTimeToLive(host.key, host.timeToLive);
+        if (!host.red)
+            continue;
+        red.insert(host.key);
+        if (red_.count(host.key) == 0)
+            newlyRed.push_back(&host);
+    }
+    hosts_ = hosts;
+    red_ = std::move(red);
+    leaveGroups();
+    if (newlyRed.empty())
+        return;
+    // Most hosts at once: the monitor's own way out first.
+    if (newlyRed.size() * 2 > hosts.size() && newlyRed.size() >= 3 && ownLink_.up) {
+        std::vector<platform::IpAddress> gateways;
+        ownLinkHosts_.clear();
+        for (const WatchedHost* host : newlyRed) {
+            ownLinkHosts_.push_back(host->address);
+            if (const HostPath* path = learner_.pathOf(host->key); path && !path->routers.empty() && path->routers[0])
+                addOnce(gateways, *path->routers[0]);
+        }
+        gateways_ = gateways;
+        startCheck(gateways, Purpose::OwnLinkCheck, now);
+        return;
+    }
+    if (!ownLink_.up)
+        return;
+    if (!checking_)
+        startCheck(routersOfRedHosts(), Purpose::OutageCheck, now);
+    else
+        nextRecheck_ = now;
+}
+
+// Hosts back to green leave their groups; a group of one ends.
+void PathWatch::leaveGroups()
+{
+    for (OutageGroup& group : groups_) {
+        for (std::size_t at = group.keys.size(); at-- > 0;) {
+            if (red_.count(group.keys[at]) == 0) {
+                group.keys.erase(group.keys.begin() + static_cast<std::ptrdiff_t>(at));
+                group.names.erase(group.names.begin() + static_cast<std::ptrdiff_t>(at));
+            }
+        }
+    }
+    for (auto each = groups_.begin(); each != groups_.end();) {
+        if (each->keys.size() < 2) {
+            report_.ended.push_back(*each);
+            each = groups_.erase(each);
+        } else {
+            ++each;
+        }
+    }
+}
+
+std::vector<platform::IpAddress> PathWatch::routersOfRedHosts() const
+{
+    std::vector<platform::IpAddress> routers;
+    for (const WatchedHost& host : hosts_) {
+        if (red_.count(host.key) == 0)
+            continue;
+        if (const HostPath* path = learner_.pathOf(host.key))
+            for (const auto& router : path->routers)
+                if (router)
+                    addOnce(routers, *router);
+    }
+    return routers;
+}
+
+void PathWatch::startCheck(const std::vector<platform::IpAddress>& routers, Purpose purpose, std::int64_t now)
+{
+    checking_ = purpose;
+    checks_.clear();
+    checkProbes_.clear();
+    for (const platform::IpAddress& router : routers)
+        checks_.emplace_back(router, RouterCheck {});
+    if (checks_.empty())
+        finishCheck(now);
+}
+
+bool PathWatch::checkDone(std::int64_t now) const
+{
+    return std::all_of(checks_.begin(), checks_.end(), [&](const auto& check) {
+        return check.second.answered
+            || (check.second.sent >= settings_.checksPerHop && now - check.second.lastSent >= settings_.checkWait);
+    });
+}
+
+std::optional<bool> PathWatch::answered(const platform::IpAddress& router) const
+{
+    for (const auto& [checked, check] : checks_)
+        if (checked == router)
+            return check.answered;
+    return std::nullopt;
+}
+
+void PathWatch::finishCheck(std::int64_t now)
+{
+    const Purpose purpose = *checking_;
+    checking_.reset();
+    if (purpose == Purpose::OutageCheck) {
+        nextRecheck_ = now + settings_.recheckAfter;
+        regroup();
+        return;
+    }
+    const bool anyAnswered = std::any_of(checks_.begin(), checks_.end(), [](const auto& check) { return check.second.answered; });
+    const bool routeMissing = !ownLinkHosts_.empty()
+        && std::none_of(ownLinkHosts_.begin(), ownLinkHosts_.end(),
+            [this](const platform::IpAddress& host) { return channel_.hasRoute(host); });
+    OwnLink next;
+    next.up = !routeMissing && (checks_.empty() || anyAnswered);
+    next.routeMissing = routeMissing;
+    next.gateway = gateways_.empty() ? std::nullopt : std::optional<platform::IpAddress>(gateways_.front());
+    if (next.up != ownLink_.up)
+        report_.ownLink = next;
+    ownLink_ = next;
+    if (ownLink_.up) {
+        // The way out works: where the hosts' paths broke, at once.
+        nextRecheck_ = now;
+    } else {
+        nextRecheck_ = now + settings_.ownLinkRecheck;
+        for (const OutageGroup& group : groups_)
+            report_.ended.push_back(group);
+        groups_.clear();
+    }
+}
+
+void PathWatch::regroup()
+{
+    std::vector<RedHostOnPath> red;
+    for (const WatchedHost& host : hosts_)
+        if (red_.count(host.key) != 0)
+            if (const HostPath* path = learner_.pathOf(host.key))
+                red.push_back(RedHostOnPath { host.key, host.name, *path });
+    std::vector<OutageGroup> next = groupOutages(red, [this](const platform::IpAddress& router) { return answered(router); });
+    for (const OutageGroup& group : next)
+        if (std::none_of(groups_.begin(), groups_.end(), [&](const OutageGroup& known) { return sameGroup(known, group); }))
+            report_.found.push_back(group);
+    for (const OutageGroup& group : groups_)
+        if (std::none_of(next.begin(), next.end(), [&](const OutageGroup& now) { return sameGroup(now, group); }))
+            report_.ended.push_back(group);
+    groups_ = std::move(next);
+}
+
+void PathWatch::step(std::int64_t now, std::uint64_t requestsSent, unsigned waitMilliseconds)
+{
+    if (checking_) {
+        for (std::size_t at = 0; at < checks_.size(); ++at) {
+            RouterCheck& check = checks_[at].second;
+            if (check.answered || check.sent >= settings_.checksPerHop
+                || (check.sent > 0 && now - check.lastSent < settings_.checkSpacing))
+                continue;
+            const std::uint16_t sequence = nextSequence_++;
+            if (channel_.send(checks_[at].first, kCheckHopLimit, sequence))
+                checkProbes_[sequence] = at;
+            ++check.sent;
+            ++checksSent_;
+            check.lastSent = now;
+        }
+    } else if (!ownLink_.up && now >= nextRecheck_) {
+        startCheck(gateways_, Purpose::OwnLinkCheck, now);
+    } else if (ownLink_.up && !red_.empty() && now >= nextRecheck_) {
+        const std::vector<platform::IpAddress> routers = routersOfRedHosts();
+        if (!routers.empty())
+            startCheck(routers, Purpose::OutageCheck, now);
+        else
+            nextRecheck_ = now + settings_.recheckAfter;
+    }
+    // No paths are learnt while the way out is down: nothing would answer.
+    if (ownLink_.up) {
+        while (auto probe = learner_.nextProbe(now, requestsSent)) {
+            const std::uint16_t sequence = nextSequence_++;
+            if (channel_.send(probe->destination, probe->hopLimit, sequence))
+                learnerProbes_[sequence] = LearnerProbe { probe->token, now };
+        }
+    }
+    for (const PathProber::Answer& answer : channel_.receive(waitMilliseconds)) {
+        if (auto probe = learnerProbes_.find(answer.sequence); probe != learnerProbes_.end()) {
+            const bool fromHost = !answer.timeExceeded && answer.from == answer.about;
+            learner_.answered(probe->second.token, answer.from, fromHost, now);
+            learnerProbes_.erase(probe);
+        } else if (auto check = checkProbes_.find(answer.sequence); check != checkProbes_.end()) {
+            if (!answer.timeExceeded && check->second < checks_.size() && answer.from == checks_[check->second].first)
+                checks_[check->second].second.answered = true;
+        }
+    }
+    std::erase_if(learnerProbes_, [now](const auto& probe) { return now - probe.second.sentAt > kProbeMemory; });
+    if (checking_ && checkDone(now))
+        finishCheck(now);
+}
+
+PathWatch::Report PathWatch::takeReport()
+{
+    Report taken = std::move(report_);
+    report_ = Report {};
+    return taken;
+}
+
+}  // namespace bv

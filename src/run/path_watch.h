@@ -1,0 +1,120 @@
+#pragma once
+
+#include "ping/path_prober.h"
+#include "run/outage_groups.h"
+#include "run/path_learner.h"
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <utility>
+#include <string>
+#include <vector>
+
+namespace bv {
+
+// What the watch sends through: the prober, or a test's network.
+class ProbeChannel {
+public:
+    virtual ~ProbeChannel() = default;
+    virtual bool send(const platform::IpAddress& destination, int hopLimit, std::uint16_t sequence) = 0;
+    virtual std::vector<PathProber::Answer> receive(unsigned waitMilliseconds) = 0;
+    // Whether the system has a route to the address at all.
+    virtual bool hasRoute(const platform::IpAddress& destination) = 0;
+};
+
+// A host as the sweep left it after a pass.
+struct WatchedHost {
+    std::string key;
+    std::string name;
+    platform::IpAddress address;
+    int timeToLive = -1;  // of its latest reply; -1 before one
+    bool red = false;
+};
+
+// The monitor's own way out: down when, as most hosts turned red at once,
+// its first hop did not answer either, or the system had no route.
+struct OwnLink {
+    bool up = true;
+    std::optional<platform::IpAddress> gateway;
+    bool routeMissing = false;
+
+    friend bool operator==(const OwnLink&, const OwnLink&) = default;
+};
+
+// Learns the hosts' paths and, when hosts turn red, checks the routers on
+// their paths to say where the network broke. Driven by the caller's
+// clock (monotonic milliseconds): `passDone` after each sweep pass with the
+// hosts, `step` about ten times a second to send and read.
+class PathWatch {
+public:
+    struct Settings {
+        PathLearner::Settings learner;
+        int checksPerHop = 3;
+        std::int64_t checkSpacing = 300;   // between the echo requests to one router
+        std::int64_t checkWait = 1500;     // after the last before a router counts as silent
+        std::int64_t recheckAfter = 10000;  // while hosts are red behind a hop
+        std::int64_t ownLinkRecheck = 2000;
+    };
+
+    // What changed since the last report.
+    struct Report {
+        std::vector<OutageGroup> found;
+        std::vector<OutageGroup> ended;
+        std::optional<OwnLink> ownLink;
+        bool empty() const { return found.empty() && ended.empty() && !ownLink; }
+    };
+
+    PathWatch(ProbeChannel& channel, Settings settings);
+
+    void passDone(const std::vector<WatchedHost>& hosts, std::int64_t now);
+    void step(std::int64_t now, std::uint64_t requestsSent, unsigned waitMilliseconds);
+    Report takeReport();
+
+    const std::vector<OutageGroup>& groups() const { return groups_; }
+    const OwnLink& ownLink() const { return ownLink_; }
+    const HostPath* pathOf(const std::string& key) const { return learner_.pathOf(key); }
+    std::uint64_t probesSent() const { return learner_.probesSent() + checksSent_; }
+
+private:
+    struct RouterCheck {
+        int sent = 0;
+        bool answered = false;
+        std::int64_t lastSent = 0;
+    };
+    enum class Purpose { OutageCheck, OwnLinkCheck };
+
+    void startCheck(const std::vector<platform::IpAddress>& routers, Purpose purpose, std::int64_t now);
+    bool checkDone(std::int64_t now) const;
+    void finishCheck(std::int64_t now);
+    std::optional<bool> answered(const platform::IpAddress& router) const;
+    void regroup();
+    void leaveGroups();
+    std::vector<platform::IpAddress> routersOfRedHosts() const;
+
+    ProbeChannel& channel_;
+    Settings settings_;
+    PathLearner learner_;
+    std::vector<WatchedHost> hosts_;
+    std::set<std::string> red_;
+    std::vector<OutageGroup> groups_;
+    OwnLink ownLink_;
+    Report report_;
+
+    std::optional<Purpose> checking_;
+    std::vector<std::pair<platform::IpAddress, RouterCheck>> checks_;
+    std::vector<platform::IpAddress> ownLinkHosts_;  // the hosts whose route was looked at
+    std::vector<platform::IpAddress> gateways_;      // their first hops
+    std::int64_t nextRecheck_ = 0;
+    struct LearnerProbe {
+        std::uint32_t token = 0;
+        std::int64_t sentAt = 0;
+    };
+    std::map<std::uint16_t, LearnerProbe> learnerProbes_;  // by sequence
+    std::map<std::uint16_t, std::size_t> checkProbes_;      // sequence -> index in checks_
+    std::uint16_t nextSequence_ = 0;
+    std::uint64_t checksSent_ = 0;
+};
+
+}  // namespace bv

@@ -1,0 +1,172 @@
+#include "run/path_watch.h"
+#include "support/addresses.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+
+namespace bv {
+
+namespace {
+
+using platform::IpAddress;
+using test::ip;
+
+// monitor -link0- r1 -link1- r2 -linkA- network A (3 hosts)
+//                            r2 -link2- r3 -linkB- network B (3 hosts)
+const IpAddress r1 = ip("198.18.0.1");
+const IpAddress r2 = ip("198.18.1.2");
+const IpAddress r3 = ip("198.18.2.3");
+
+struct LabNetwork final : ProbeChannel {
+    bool link0 = true, link1 = true, link2 = true, linkA = true, linkB = true;
+    std::deque<PathProber::Answer> waiting;
+    std::uint64_t sent = 0;
+
+    static bool inA(const IpAddress& address) { return address.bytes[2] == 10; }
+    static bool inB(const IpAddress& address) { return address.bytes[2] == 11; }
+
+    // The nodes on the way, the destination last, each with whether the link to it is up.
+    std::vector<std::pair<IpAddress, bool>> way(const IpAddress& to) const
+    {
+        std::vector<std::pair<IpAddress, bool>> nodes { { r1, link0 } };
+        if (to == r1)
+            return nodes;
+        nodes.emplace_back(r2, link1);
+        if (to == r2 || inA(to)) {
+            if (inA(to))
+                nodes.emplace_back(to, linkA);
+            return nodes;
+        }
+        nodes.emplace_back(r3, link2);
+        if (inB(to))
+            nodes.emplace_back(to, linkB);
+        return nodes;
+    }
+    bool reachable(const IpAddress& to) const
+    {
+        for (const auto& [node, up] : way(to))
+            if (!up)
+                return false;
+        return true;
+    }
+    bool send(const IpAddress& destination, int hopLimit, std::uint16_t sequence) override
+    {
+        ++sent;
+        const auto nodes = way(destination);
+        for (std::size_t at = 0; at < nodes.size(); ++at) {
+            if (!nodes[at].second)
+                return true;  // lost on a dead link
+            const bool last = at + 1 == nodes.size();
+            if (last) {
+                waiting.push_back({ sequence, destination, destination, false });
+                return true;
+            }
+            if (static_cast<int>(at + 1) == hopLimit) {
+                waiting.push_back({ sequence, nodes[at].first, destination, true });
+                return true;
+            }
+        }
+        return true;
+    }
+    std::vector<PathProber::Answer> receive(unsigned) override
+    {
+        std::vector<PathProber::Answer> answers(waiting.begin(), waiting.end());
+        waiting.clear();
+        return answers;
+    }
+    bool hasRoute(const IpAddress&) override { return true; }
+};
+
+class PathWatchLab : public testing::Test {
+protected:
+    PathWatchLab()
+    {
+        for (int each = 0; each < 3; ++each) {
+            hosts.push_back({ "a" + std::to_string(each), "a" + std::to_string(each),
+                ip("198.18.10." + std::to_string(10 + each)) });
+            hosts.push_back({ "b" + std::to_string(each), "b" + std::to_string(each),
+                ip("198.18.11." + std::to_string(10 + each)) });
+        }
+    }
+
+    // Ten steps a second and a pass each second; hosts are red while they
+    // cannot be reached. What was reported in that time.
+    PathWatch::Report run(int seconds)
+    {
+        PathWatch::Report all;
+        for (int tenth = 0; tenth < seconds * 10; ++tenth) {
+            now += 100;
+            requests += 1;
+            if (now % 1000 == 0) {
+                for (WatchedHost& host : hosts) {
+                    host.red = !network.reachable(host.address);
+                    if (!host.red)
+                        host.timeToLive = 65 - static_cast<int>(network.way(host.address).size());
+                }
+                watch.passDone(hosts, now);
+            }
+            watch.step(now, requests, 0);
+            PathWatch::Report report = watch.takeReport();
+            all.found.insert(all.found.end(), report.found.begin(), report.found.end());
+            all.ended.insert(all.ended.end(), report.ended.begin(), report.ended.end());
+            if (report.ownLink)
+                all.ownLink = report.ownLink;
+        }
+        return all;
+    }
+
+    LabNetwork network;
+    std::vector<WatchedHost> hosts;
+    PathWatch watch { network, PathWatch::Settings {} };
+    std::int64_t now = 0;
+    std::uint64_t requests = 0;
+};
+
+}  // namespace
+
+TEST_F(PathWatchLab, SaysBehindWhichHopHostsWentDownAndWhenTheMonitorsOwnLinkIsDown)
+{
+    EXPECT_TRUE(run(60).empty());
+    ASSERT_TRUE(watch.pathOf("b0"));
+    EXPECT_EQ(watch.pathOf("b0")->routers, (std::vector<std::optional<IpAddress>> { r1, r2, r3 }));
+
+    // r3's own network goes: its hosts are behind r3, within the checks' few seconds.
+    network.linkB = false;
+    PathWatch::Report report = run(5);
+    ASSERT_EQ(report.found.size(), 1u);
+    EXPECT_EQ(outageGroupText(report.found[0]), "3 hosts down behind 198.18.2.3 (hop 3, the last that answers): b0, b1, b2");
+    network.linkB = true;
+    report = run(3);
+    ASSERT_EQ(report.ended.size(), 1u);
+    EXPECT_TRUE(watch.groups().empty());
+
+    // r2 goes: both far networks behind r1, with r2 named after it.
+    network.link1 = false;
+    report = run(5);
+    ASSERT_EQ(report.found.size(), 1u) << "all six hosts at once is most of them: the own link is checked first, and is up";
+    EXPECT_EQ(outageGroupText(report.found[0]),
+        "6 hosts down behind 198.18.0.1 (hop 1, the last that answers; 198.18.1.2 after it is silent): a0, b0, a1 and 3 others");
+    EXPECT_FALSE(report.ownLink);
+    network.link1 = true;
+    run(3);
+    EXPECT_TRUE(watch.groups().empty());
+
+    // The monitor's own link: no group, the own link is down, and up again.
+    network.link0 = false;
+    report = run(5);
+    EXPECT_TRUE(report.found.empty());
+    ASSERT_TRUE(report.ownLink);
+    EXPECT_FALSE(report.ownLink->up);
+    EXPECT_EQ(report.ownLink->gateway, r1);
+    network.link0 = true;
+    report = run(5);
+    ASSERT_TRUE(report.ownLink);
+    EXPECT_TRUE(report.ownLink->up);
+    EXPECT_TRUE(watch.groups().empty());
+
+    // Probes stayed a small share of the run's requests.
+    EXPECT_LT(static_cast<double>(watch.probesSent()), 0.05 * static_cast<double>(requests) + 40);
+}
+
+}  // namespace bv
