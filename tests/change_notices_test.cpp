@@ -1,5 +1,6 @@
 #include "shell/common/change_notices.h"
 
+#include "support/addresses.h"
 #include "support/fake_clock_run.h"
 
 #include <gtest/gtest.h>
@@ -81,4 +82,54 @@ TEST_F(ChangeNoticesTest, ManyTurnsInOnePassMakeOneNoticeAndOffDropsThem)
     notices.setEnabled(true);
     network().sweepPass();
     EXPECT_EQ(shown.size(), 2u);
+}
+
+TEST_F(ChangeNoticesTest, HostsFoundBehindOneHopMakeItsNoticeAndTheOwnLinkHoldsTheRest)
+{
+    notices.runStarted(RunDescription { 7, 5000, "out.txt", "down.txt", true });
+    for (std::size_t position = 0; position < 3; ++position) {
+        host(position).setStatus(HostStatus::Yellow);
+        send(host(position));
+    }
+    clock.advance(10);
+    passAndLog();  // h1 to h3 turn red
+    network().sweepPass();
+    EXPECT_TRUE(shown.empty()) << "the turns to red wait for the path watch";
+
+    // h1 and h2 are behind one hop; h3 is in no group.
+    const OutageGroup group { bv::test::ip("198.18.3.1"), 3, bv::test::ip("198.18.4.1"), { host(0).getKey(), host(1).getKey() },
+        { "h1", "h2" } };
+    notices.outageGroupFound(group);
+    notices.outagesLocated({ host(0).getKey(), host(1).getKey(), host(2).getKey() });
+    network().sweepPass();
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0].text, "2 hosts down behind 198.18.3.1 (hop 3, the last that answers; 198.18.4.1 after it is silent): h1, h2");
+    EXPECT_EQ(shown[1].text, "1 host down: h3");
+
+    // Without a verdict a turn to red waits a few passes, no more.
+    send(host(3));
+    host(3).setStatus(HostStatus::Yellow);
+    clock.advance(10);
+    passAndLog();
+    for (int pass = 0; pass < ChangeNotices::kPassesHeld; ++pass)
+        network().sweepPass();
+    ASSERT_EQ(shown.size(), 3u);
+    EXPECT_EQ(shown[2].text, "1 host down: h4");
+
+    // This machine's link: its notice, and the hosts' wait until it is back.
+    notices.ownLinkChanged(OwnLink { false, bv::test::ip("198.18.0.1"), false });
+    send(host(4));
+    host(4).setStatus(HostStatus::Yellow);
+    clock.advance(10);
+    passAndLog();
+    for (int pass = 0; pass < 2 * ChangeNotices::kPassesHeld; ++pass)
+        network().sweepPass();
+    ASSERT_EQ(shown.size(), 4u);
+    EXPECT_EQ(shown[3].text, "This machine's network is down: its gateway 198.18.0.1 does not answer");
+    notices.ownLinkChanged(OwnLink { true, bv::test::ip("198.18.0.1"), false });
+    notices.outagesLocated({ host(4).getKey() });
+    network().sweepPass();
+    ASSERT_EQ(shown.size(), 6u);
+    EXPECT_EQ(shown[4].text, "This machine's network is back: its gateway 198.18.0.1 answers");
+    EXPECT_EQ(shown[5].text, "1 host down: h5");
 }

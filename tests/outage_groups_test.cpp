@@ -1,4 +1,4 @@
-#include "run/outage_groups.h"
+#include "core/outage_groups.h"
 #include "support/addresses.h"
 
 #include <gtest/gtest.h>

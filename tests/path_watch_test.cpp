@@ -50,24 +50,25 @@ struct LabNetwork final : ProbeChannel {
                 return false;
         return true;
     }
-    bool send(const IpAddress& destination, int hopLimit, std::uint16_t sequence) override
+    bool takeCount() override { return true; }
+    void giveBackCount() override {}
+    void send(const IpAddress& destination, int hopLimit, std::uint16_t sequence) override
     {
         ++sent;
         const auto nodes = way(destination);
         for (std::size_t at = 0; at < nodes.size(); ++at) {
             if (!nodes[at].second)
-                return true;  // lost on a dead link
+                return;  // lost on a dead link
             const bool last = at + 1 == nodes.size();
             if (last) {
                 waiting.push_back({ sequence, destination, destination, false });
-                return true;
+                return;
             }
             if (static_cast<int>(at + 1) == hopLimit) {
                 waiting.push_back({ sequence, nodes[at].first, destination, true });
-                return true;
+                return;
             }
         }
-        return true;
     }
     std::vector<PathProber::Answer> receive(unsigned) override
     {

@@ -10,11 +10,11 @@ namespace {
 
 std::vector<StatusHostView> someHosts()
 {
-    StatusHostView web { "198.18.0.5", "web1", "198.18.0.5", "front", "green", 0, "", "", 412, 398, 0.0, { 398, -1 } };
+    StatusHostView web { "198.18.0.5", "web1", "198.18.0.5", "front", "green", 0, "", "", 412, 398, 0.0, { 398, -1 }, "" };
     StatusHostView hostile { "evil", "<b>x</b>", "evil", "<script>alert(1)</script>", "red", 1800000100,
-        "Wed Jan 15 08:01:40 2027", "Timed out & \"gone\"", std::nullopt, std::nullopt, 1.0, { -1 } };
+        "Wed Jan 15 08:01:40 2027", "Timed out & \"gone\"", std::nullopt, std::nullopt, 1.0, { -1 }, "198.18.3.1" };
     StatusHostView bytes { "odd", "caf\xE9", "odd", "", "yellow", 1800000000, "then", "", std::nullopt, std::nullopt,
-        std::nullopt, {} };
+        std::nullopt, {}, "" };
     return { web, hostile, bytes };
 }
 
@@ -23,8 +23,11 @@ std::vector<StatusHostView> someHosts()
 TEST(StatusPageText, TheApiAndTheEventStreamInJson)
 {
     const auto hosts = someHosts();
-    const auto parsed = nlohmann::json::parse(hostsJson({ 1800000000, 1800003600 }, hosts));
+    const auto parsed = nlohmann::json::parse(hostsJson({ 1800000000, 1800003600, { "2 hosts down behind 198.18.3.1 (hop 3, the last that answers): x, y" } }, hosts));
     EXPECT_EQ(parsed["run"]["startedAgo"], 3600);
+    EXPECT_EQ(parsed["run"]["outages"].size(), 1u);
+    EXPECT_EQ(parsed["hosts"][1]["behind"], "198.18.3.1");
+    EXPECT_TRUE(parsed["hosts"][0]["behind"].is_null());
     ASSERT_EQ(parsed["hosts"].size(), 3u);
     EXPECT_EQ(parsed["hosts"][0]["medianRtt"], 398);
     EXPECT_EQ(parsed["hosts"][0]["strip"], nlohmann::json::array({ 398, -1 }));
@@ -44,12 +47,14 @@ TEST(StatusPageText, TheApiAndTheEventStreamInJson)
 
 TEST(StatusPageText, ThePageReadsWithoutScriptAndEscapesEveryText)
 {
-    const std::string page = statusPage("<p><!--counts--></p><p><!--age--></p><tbody><!--rows--></tbody>",
-        { 1800000000, 1800000600 }, someHosts());
+    const std::string page = statusPage("<p><!--counts--></p><p><!--age--></p><ul><!--outages--></ul><tbody><!--rows--></tbody>",
+        { 1800000000, 1800000600, { "This machine's network is down: <its> gateway" } }, someHosts());
+    EXPECT_NE(page.find("<ul><li>This machine&#39;s network is down: &lt;its&gt; gateway</li></ul>"), std::string::npos);
+    EXPECT_NE(page.find(">Red, behind 198.18.3.1</td>"), std::string::npos);
     EXPECT_NE(page.find("<p>1 red, 1 yellow, 1 green</p>"), std::string::npos) << page;
     EXPECT_NE(page.find("The run started 10 minutes ago"), std::string::npos);
     // Red first, then yellow, then green; the status in a word.
-    const auto red = page.find(">Red</td>");
+    const auto red = page.find(">Red, behind");
     const auto yellow = page.find(">Yellow</td>");
     const auto green = page.find(">Green</td>");
     EXPECT_LT(red, yellow);

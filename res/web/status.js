@@ -52,7 +52,8 @@ function stripOf(outcomes) {
 function rowOf(host) {
   const row = element("tr");
   row.dataset.key = host.key;
-  const status = element("td", "status status-" + host.status, words[host.status] || host.status);
+  const status = element("td", "status status-" + host.status,
+    (words[host.status] || host.status) + (host.behind ? ", behind " + host.behind : ""));
   if (host.error)
     status.title = host.error;
   row.append(status, element("td", "", host.name), element("td", "", host.host), element("td", "", host.comment),
@@ -86,7 +87,13 @@ function redraw() {
     counts.red + " red, " + counts.yellow + " yellow, " + counts.green + " green";
 }
 
+// Where the network broke, as the monitor says it: one line each.
+function showOutages(lines) {
+  document.getElementById("outages").replaceChildren(...(lines || []).map((line) => element("li", "", line)));
+}
+
 function takeAll(list) {
+  showOutages(list.run.outages);
   hosts.clear();
   list.hosts.forEach((host, position) => hosts.set(host.key, { ...host, position }));
   const age = document.getElementById("age");
@@ -125,6 +132,7 @@ function listen() {
     }
     for (const key of pass.removed || [])
       hosts.delete(key);
+    showOutages(pass.outages);
     redraw();
     if (openKey && (pass.changed || []).some((host) => host.key === openKey))
       openDetail(openKey);
@@ -178,6 +186,11 @@ async function openDetail(key) {
   const share = (ratio) => (ratio === null || ratio === undefined ? "not seen yet" : (ratio * 100).toFixed(2) + " %");
   document.getElementById("detail-uptime").textContent =
     "Uptime: last hour " + share(uptime.hour) + ", last 24 hours " + share(uptime.day) + ".";
+  const path = history.path;
+  document.getElementById("detail-path").textContent = !path ? "Path: not learnt yet."
+    : path.routers.length === 0 && path.reachedHost ? "Path: on this machine's own network."
+    : "Path: " + path.routers.map((router) => router || "(silent)").join(" \u2192 ")
+      + (path.reachedHost ? " \u2192 " + (host ? host.host : key) : " \u2192 \u2026");
   drawChart(document.getElementById("detail-chart"), history.chart || [], history.now);
   const outages = document.querySelector("#detail-outages tbody");
   // Newest first: only the newest can still be going on; an older one

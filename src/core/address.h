@@ -138,6 +138,16 @@ public:
     // The sequence number of the latest request, which a reply must carry to
     // answer it.
     std::uint16_t getAwaitedSequence() const { return awaitedSequence_; }
+    // The address and time to live of the host's latest good reply, for
+    // the path watch: a name's address is known only from its replies.
+    // Guarded by the run's vector mutex.
+    const std::optional<platform::IpAddress>& getRepliedFrom() const { return repliedFrom_; }
+    int getReplyTimeToLive() const { return replyTimeToLive_; }
+    void setReplied(const platform::IpAddress& from, int timeToLive)
+    {
+        repliedFrom_ = from;
+        replyTimeToLive_ = timeToLive;
+    }
     // Turns to red so far. Guarded by the run's vector mutex.
     std::uint32_t getOutages() const { return outages_; }
     // The schedule's own view of the latest request: when it went out on the
@@ -198,6 +208,8 @@ private:
     RoundTripAlarms alarms_;
     std::unique_ptr<HostHistory> history_;
     CalendarTime listedAt_ = 0;
+    std::optional<platform::IpAddress> repliedFrom_;
+    int replyTimeToLive_ = -1;
     std::uint16_t nextSequence_ = 0;
     std::uint16_t awaitedSequence_ = 0;
 };

@@ -119,6 +119,26 @@ void notifyAddressRemoved(const Address& address)
     announce([&address](MonitorListener& listener) { listener.addressRemoved(address); });
 }
 
+void notifyOutageGroupFound(const OutageGroup& group)
+{
+    announce([&group](MonitorListener& listener) { listener.outageGroupFound(group); });
+}
+
+void notifyOutageGroupEnded(const OutageGroup& group)
+{
+    announce([&group](MonitorListener& listener) { listener.outageGroupEnded(group); });
+}
+
+void notifyOwnLinkChanged(const OwnLink& link)
+{
+    announce([&link](MonitorListener& listener) { listener.ownLinkChanged(link); });
+}
+
+void notifyOutagesLocated(const std::vector<std::string>& keys)
+{
+    announce([&keys](MonitorListener& listener) { listener.outagesLocated(keys); });
+}
+
 void notifyAddressChanged(Address* address)
 {
     if (address)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/outage_groups.h"
 #include "core/round_trips.h"
 #include "platform/wakeup.h"
 
@@ -25,6 +26,8 @@ struct RunDescription {
     std::int32_t intervalMilliseconds = 0;
     std::string logFile;
     std::string downFile;
+    // The paths to the hosts are learnt, and outages located on them.
+    bool pathsWatched = false;
 };
 
 // What reading the host list anew did. When the file could not be read,
@@ -77,6 +80,15 @@ public:
     // a host that left it was announced before with addressRemoved.
     virtual void hostListReloaded(const HostListReload&) {}
     virtual void addressRemoved(const Address&) {}
+    // Where the network broke, on the path watch's thread: red hosts found
+    // behind one hop (again when more join them), and the end of it; the monitor's own link going down
+    // or coming back. After each round of its checks, the red hosts it
+    // has placed (in a group or in none), so that what waits for its
+    // verdict can go.
+    virtual void outageGroupFound(const OutageGroup&) {}
+    virtual void outageGroupEnded(const OutageGroup&) {}
+    virtual void ownLinkChanged(const OwnLink&) {}
+    virtual void outagesLocated(const std::vector<std::string>& /*keys*/) {}
     // A listener that shows boxes blocks until the user has dismissed it.
     virtual void showMessageBox(const std::string& /*text*/, const std::string& /*caption*/, MessageIcon) {}
     // Exit was requested; a desktop ends its message loop.
@@ -122,6 +134,10 @@ void notifyChangeLogged(const Address& change);
 void notifyRoundTripAlarmChanged(const RoundTripAlarmChange& change);
 void notifyHostListReloaded(const HostListReload& reload);
 void notifyAddressRemoved(const Address& address);
+void notifyOutageGroupFound(const OutageGroup& group);
+void notifyOutageGroupEnded(const OutageGroup& group);
+void notifyOwnLinkChanged(const OwnLink& link);
+void notifyOutagesLocated(const std::vector<std::string>& keys);
 void notifyAddressChanged(Address* address);
 void notifyAddressStillRed(Address* address);
 // An empty caption stands for the platform's default caption. With no

@@ -32,6 +32,8 @@ std::string formatSummary(const SummaryFacts& facts)
         text += line("Slowest host: " + facts.slowestName + ' ' + facts.slowestHostText + ", median "
             + millisecondsText(facts.slowestMedian) + " ms");
     }
+    for (const std::string& outage : facts.outageLines)
+        text += line(outage);
     return text;
 }
 

@@ -31,6 +31,10 @@ struct SummaryFacts {
     std::string slowestName;
     std::string slowestHostText;
     std::int64_t slowestMedian = 0;
+    // Where the network broke, when the paths are watched: a line for each
+    // group of red hosts behind one hop, and one while this machine's own
+    // link is down.
+    std::vector<std::string> outageLines;
 };
 
 // The median of the values (the mean of the middle two for an even count);

@@ -75,6 +75,11 @@ void PathProber::read(Family& family, std::vector<Answer>& answers)
     }
 }
 
+bool PathProber::anyOpen() const
+{
+    return families_[0].endpoint.valid() || families_[1].endpoint.valid();
+}
+
 std::vector<PathProber::Answer> PathProber::receive(unsigned waitMilliseconds)
 {
     std::vector<Answer> answers;

@@ -32,6 +32,8 @@ public:
     bool send(const platform::IpAddress& destination, int hopLimit, std::uint16_t sequence);
     // The answers that came within the wait.
     std::vector<Answer> receive(unsigned waitMilliseconds);
+    // Whether any socket is open: without one, nothing will come.
+    bool anyOpen() const;
 
 private:
     struct Family {

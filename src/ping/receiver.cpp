@@ -75,8 +75,10 @@ ReplyMatch applyReply(
     const std::int32_t ok = reply.errorText.empty() ? 1 : 0;
     if (!ok)
         platform::traceLine("R:TTL expired");
-    else
+    else {
         host->countReplyMatched();
+        host->setReplied(reply.address, reply.timeToLive);
+    }
     host->setPingState(host->recordResult(PingResult { reply.address, reply.errorText, ok, roundTrip.value_or(-1) }));
     // A late reply finds the count given back already.
     if (takeBackCount(*host))

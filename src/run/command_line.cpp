@@ -36,7 +36,8 @@ const char* const kUsageText =
     "-window <requests> default 20, min 1, max 1000: how many of a host's latest requests its round-trip figures and "
     "loss cover\r\n"
     "-slow <ms> an alarm while a host's median round trip over the window is above it (off by default)\r\n"
-    "-loss <percent> an alarm while a host's loss over the window is above it, 1 to 99 (off by default)";
+    "-loss <percent> an alarm while a host's loss over the window is above it, 1 to 99 (off by default)\r\n"
+    "-paths on|off learn the path to each host and, when hosts go down, say behind which hop (on by default)";
 
 std::vector<std::string> splitCommandLine(const std::string& commandLine)
 {
@@ -96,7 +97,7 @@ std::int32_t readNumber(const std::string& text)
 
 namespace {
 
-enum class Option { In, Out, Red, Pt, Ttl, To, Size, Sp, Spp, Archive, Max, Metrics, Family, Window, Slow, Loss };
+enum class Option { In, Out, Red, Pt, Ttl, To, Size, Sp, Spp, Archive, Max, Metrics, Family, Window, Slow, Loss, Paths };
 
 struct OptionName {
     const char* text;
@@ -121,6 +122,7 @@ const OptionName kOptions[] = {
     { "-window", Option::Window, "No value specified for " },
     { "-slow", Option::Slow, "No value specified for " },
     { "-loss", Option::Loss, "No value specified for " },
+    { "-paths", Option::Paths, "No value specified for " },
 };
 
 // Only digits, nothing else: a count given wrong must not quietly become
@@ -303,6 +305,14 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments)
         case Option::Loss:
             readBoundedCount(value, 1, 99, "-loss must be a whole percentage from 1 to 99: ", settings.lossPercent,
                 parsed);
+            break;
+        case Option::Paths:
+            if (value == "on" || value == "off") {
+                settings.pathsWatched = value == "on";
+            } else {
+                parsed.errorText = "-paths must be on or off: " + value;
+                parsed.errorFlag = 1;
+            }
             break;
         }
     }

@@ -35,6 +35,7 @@ struct RunSettings {
     std::int32_t windowSize = 20;      // requests each host's round-trip figures cover
     std::int32_t slowMilliseconds = 0;  // -slow: median above it raises the alarm; 0 when off
     std::int32_t lossPercent = 0;       // -loss: loss above it raises the alarm; 0 when off
+    bool pathsWatched = true;           // -paths: the paths learnt, outages located on them
 };
 
 inline constexpr std::int32_t kMinInFlight = 1;

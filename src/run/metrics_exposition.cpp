@@ -3,6 +3,9 @@
 #include "core/decimal_text.h"
 #include "platform/lock_hold.h"
 #include "run/network.h"
+#include "run/path_watch_thread.h"
+
+#include <algorithm>
 
 #include <cstdint>
 #include <cstdio>
@@ -33,6 +36,7 @@ namespace {
 // What a scrape shows of one host, copied under the lock so that the text
 // is written without it.
 struct HostSample {
+    std::string key;
     std::string labels;
     std::int64_t status = 0;
     std::int64_t lastReply = 0;
@@ -148,6 +152,36 @@ std::string addressLabel(const Address& record)
     return numeric && numeric->isV6() ? platform::addressText(*numeric) : record.getHostText();
 }
 
+// Where the network broke: the red hosts behind each hop, each such host
+// with its hop, and this machine's own link.
+void pathFamilies(std::string& text, const std::vector<HostSample>& hosts, const std::vector<OutageGroup>& groups,
+    const OwnLink& link)
+{
+    std::vector<std::pair<std::string, std::int64_t>> hops;
+    for (const OutageGroup& group : groups) {
+        const std::string hop = platform::addressText(group.lastAnswering);
+        auto known = std::find_if(hops.begin(), hops.end(), [&](const auto& each) { return each.first == hop; });
+        if (known == hops.end())
+            hops.emplace_back(hop, static_cast<std::int64_t>(group.keys.size()));
+        else
+            known->second += static_cast<std::int64_t>(group.keys.size());
+    }
+    family(text, "beaconvigilor_hosts_down_behind", "gauge",
+        "Red hosts whose last answering hop on their path is this one.");
+    for (const auto& [hop, count] : hops)
+        sample(text, "beaconvigilor_hosts_down_behind", "{hop=\"" + escapeLabelValue(hop) + "\"}", count);
+    family(text, "beaconvigilor_host_behind_hop", "gauge", "1 while the host is red behind this hop.");
+    for (const OutageGroup& group : groups) {
+        const std::string hop = "hop=\"" + escapeLabelValue(platform::addressText(group.lastAnswering)) + "\"";
+        for (const std::string& key : group.keys)
+            for (const HostSample& host : hosts)
+                if (host.key == key)
+                    sample(text, "beaconvigilor_host_behind_hop", withLabel(host.labels, hop), 1);
+    }
+    family(text, "beaconvigilor_own_link_up", "gauge", "0 while this machine's own way out does not answer.");
+    sample(text, "beaconvigilor_own_link_up", "", link.up ? 1 : 0);
+}
+
 }  // namespace
 
 std::string metricsExposition(Network& network)
@@ -160,6 +194,7 @@ std::string metricsExposition(Network& network)
         for (std::size_t position = 0; lock && position < network.hostCount(); ++position) {
             const Address& record = *network.host(position);
             HostSample host;
+            host.key = record.getKey();
             host.labels = "{name=\"" + escapeLabelValue(record.getName()) + "\",address=\""
                 + escapeLabelValue(addressLabel(record)) + "\"}";
             host.status = static_cast<std::int64_t>(record.getStatus());
@@ -214,6 +249,9 @@ std::string metricsExposition(Network& network)
                 sample(text, "beaconvigilor_host_alarm", withLabel(host.labels, "kind=\"loss\""), host.alarms.loss ? 1 : 0);
         }
     }
+
+    if (const PathWatchThread* paths = network.pathWatch())
+        pathFamilies(text, hosts, paths->groups(), paths->ownLink());
 
     family(text, "beaconvigilor_requests_in_flight", "gauge", "Echo requests awaiting a reply.");
     sample(text, "beaconvigilor_requests_in_flight", "", inFlight);

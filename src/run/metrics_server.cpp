@@ -132,7 +132,7 @@ void MetricsServer::sweepPassDone()
     if ((changes.added && !firstPass) || !changes.removed.empty())
         server_->publish("event: reload\ndata: {}\n\n");
     else if (!changes.changed.empty())
-        server_->publish(passEvent(changes.changed, changes.removed));
+        server_->publish(passEvent(changes.changed, changes.removed, outageLines(network_)));
 }
 
 std::unique_ptr<MetricsServer> startMetricsServer(const RunSettings& settings, Network& network)

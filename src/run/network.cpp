@@ -5,6 +5,7 @@
 #include "core/summary.h"
 #include "platform/lock_hold.h"
 #include "run/dual_stack_names.h"
+#include "run/path_watch_thread.h"
 
 namespace bv {
 
@@ -129,6 +130,13 @@ std::string Network::getSummary() const
     facts.yellowCount = getYellowCount();
     facts.greenCount = getGreenCount();
     facts.overdueCount = getOverdueCount();
+    if (const PathWatchThread* paths = pathWatch()) {
+        const OwnLink link = paths->ownLink();
+        if (!link.up)
+            facts.outageLines.push_back(ownLinkText(link));
+        for (const OutageGroup& group : paths->groups())
+            facts.outageLines.push_back(outageGroupText(group));
+    }
     return formatSummary(facts);
 }
 

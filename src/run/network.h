@@ -20,6 +20,8 @@
 
 namespace bv {
 
+class PathWatchThread;
+
 // What a run is built with besides its settings.
 struct NetworkOptions {
     platform::Clock* clock = &platform::systemClock();
@@ -65,6 +67,10 @@ public:
     IcmpSocket& socket() { return sockets_->ipv4(); }
     IcmpSockets& sockets() { return *sockets_; }
     platform::Clock& clock() { return clock_; }
+    // The run's path watch while it runs; none under -paths off. Set by the
+    // run driver before the sweep and cleared after it.
+    const PathWatchThread* pathWatch() const { return pathWatch_.load(); }
+    void setPathWatch(const PathWatchThread* watch) { pathWatch_.store(watch); }
     // When the run began, on the calendar clock.
     CalendarTime getStartedAt() const { return startedAt_; }
     // What the echo sender and the receiver work on.
@@ -135,6 +141,7 @@ private:
     std::int32_t archiveSize_ = 0;
     NameFamilies nameFamilies_ = NameFamilies::Default;
     std::unique_ptr<platform::Semaphore> pingSemaphore_;
+    std::atomic<const PathWatchThread*> pathWatch_ { nullptr };
     std::unique_ptr<platform::Mutex> fileMutex_;
     std::unique_ptr<platform::Mutex> socketMutex_;
     std::unique_ptr<platform::Mutex> vectorMutex_;

@@ -56,6 +56,10 @@ void PathWatch::passDone(const std::vector<WatchedHost>& hosts, std::int64_t now
     hosts_ = hosts;
     red_ = std::move(red);
     leaveGroups();
+    // A host without a known path waits for no check.
+    for (const WatchedHost* host : newlyRed)
+        if (const HostPath* path = learner_.pathOf(host->key); !path || path->routers.empty())
+            report_.located.push_back(host->key);
     if (newlyRed.empty())
         return;
     // Most hosts at once: the monitor's own way out first.
@@ -79,23 +83,23 @@ void PathWatch::passDone(const std::vector<WatchedHost>& hosts, std::int64_t now
         nextRecheck_ = now;
 }
 
-// Hosts back to green leave their groups; a group of one ends.
+// Hosts back to green leave their groups; a group of one ends, reported
+// as it was.
 void PathWatch::leaveGroups()
 {
-    for (OutageGroup& group : groups_) {
-        for (std::size_t at = group.keys.size(); at-- > 0;) {
-            if (red_.count(group.keys[at]) == 0) {
-                group.keys.erase(group.keys.begin() + static_cast<std::ptrdiff_t>(at));
-                group.names.erase(group.names.begin() + static_cast<std::ptrdiff_t>(at));
+    for (auto each = groups_.begin(); each != groups_.end();) {
+        OutageGroup left = *each;
+        for (std::size_t at = left.keys.size(); at-- > 0;) {
+            if (red_.count(left.keys[at]) == 0) {
+                left.keys.erase(left.keys.begin() + static_cast<std::ptrdiff_t>(at));
+                left.names.erase(left.names.begin() + static_cast<std::ptrdiff_t>(at));
             }
         }
-    }
-    for (auto each = groups_.begin(); each != groups_.end();) {
-        if (each->keys.size() < 2) {
+        if (left.keys.size() < 2) {
             report_.ended.push_back(*each);
             each = groups_.erase(each);
         } else {
-            ++each;
+            *each++ = std::move(left);
         }
     }
 }
@@ -179,10 +183,17 @@ void PathWatch::regroup()
         if (red_.count(host.key) != 0)
             if (const HostPath* path = learner_.pathOf(host.key))
                 red.push_back(RedHostOnPath { host.key, host.name, *path });
+    for (const WatchedHost& host : hosts_)
+        if (red_.count(host.key) != 0)
+            report_.located.push_back(host.key);
     std::vector<OutageGroup> next = groupOutages(red, [this](const platform::IpAddress& router) { return answered(router); });
-    for (const OutageGroup& group : next)
-        if (std::none_of(groups_.begin(), groups_.end(), [&](const OutageGroup& known) { return sameGroup(known, group); }))
+    // A group is news when it appears and again when more hosts join it.
+    for (const OutageGroup& group : next) {
+        const auto known = std::find_if(
+            groups_.begin(), groups_.end(), [&](const OutageGroup& each) { return sameGroup(each, group); });
+        if (known == groups_.end() || group.keys.size() > known->keys.size())
             report_.found.push_back(group);
+    }
     for (const OutageGroup& group : groups_)
         if (std::none_of(next.begin(), next.end(), [&](const OutageGroup& now) { return sameGroup(now, group); }))
             report_.ended.push_back(group);
@@ -197,9 +208,11 @@ void PathWatch::step(std::int64_t now, std::uint64_t requestsSent, unsigned wait
             if (check.answered || check.sent >= settings_.checksPerHop
                 || (check.sent > 0 && now - check.lastSent < settings_.checkSpacing))
                 continue;
+            if (!channel_.takeCount())
+                break;
             const std::uint16_t sequence = nextSequence_++;
-            if (channel_.send(checks_[at].first, kCheckHopLimit, sequence))
-                checkProbes_[sequence] = at;
+            channel_.send(checks_[at].first, kCheckHopLimit, sequence);
+            checkProbes_[sequence] = at;
             ++check.sent;
             ++checksSent_;
             check.lastSent = now;
@@ -215,10 +228,15 @@ void PathWatch::step(std::int64_t now, std::uint64_t requestsSent, unsigned wait
     }
     // No paths are learnt while the way out is down: nothing would answer.
     if (ownLink_.up) {
-        while (auto probe = learner_.nextProbe(now, requestsSent)) {
+        while (channel_.takeCount()) {
+            const auto probe = learner_.nextProbe(now, requestsSent);
+            if (!probe) {
+                channel_.giveBackCount();
+                break;
+            }
             const std::uint16_t sequence = nextSequence_++;
-            if (channel_.send(probe->destination, probe->hopLimit, sequence))
-                learnerProbes_[sequence] = LearnerProbe { probe->token, now };
+            channel_.send(probe->destination, probe->hopLimit, sequence);
+            learnerProbes_[sequence] = LearnerProbe { probe->token, now };
         }
     }
     for (const PathProber::Answer& answer : channel_.receive(waitMilliseconds)) {

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "ping/path_prober.h"
-#include "run/outage_groups.h"
+#include "core/outage_groups.h"
 #include "run/path_learner.h"
 
 #include <cstdint>
@@ -18,7 +18,13 @@ namespace bv {
 class ProbeChannel {
 public:
     virtual ~ProbeChannel() = default;
-    virtual bool send(const platform::IpAddress& destination, int hopLimit, std::uint16_t sequence) = 0;
+    // One of the counts of requests in flight (-max), taken now for the next
+    // send; false when none is free.
+    virtual bool takeCount() = 0;
+    virtual void giveBackCount() = 0;
+    // Sends with the count taken, which goes back when the answer comes or
+    // its wait is over. A send that failed is a probe lost.
+    virtual void send(const platform::IpAddress& destination, int hopLimit, std::uint16_t sequence) = 0;
     virtual std::vector<PathProber::Answer> receive(unsigned waitMilliseconds) = 0;
     // Whether the system has a route to the address at all.
     virtual bool hasRoute(const platform::IpAddress& destination) = 0;
@@ -31,16 +37,6 @@ struct WatchedHost {
     platform::IpAddress address;
     int timeToLive = -1;  // of its latest reply; -1 before one
     bool red = false;
-};
-
-// The monitor's own way out: down when, as most hosts turned red at once,
-// its first hop did not answer either, or the system had no route.
-struct OwnLink {
-    bool up = true;
-    std::optional<platform::IpAddress> gateway;
-    bool routeMissing = false;
-
-    friend bool operator==(const OwnLink&, const OwnLink&) = default;
 };
 
 // Learns the hosts' paths and, when hosts turn red, checks the routers on
@@ -63,7 +59,9 @@ public:
         std::vector<OutageGroup> found;
         std::vector<OutageGroup> ended;
         std::optional<OwnLink> ownLink;
-        bool empty() const { return found.empty() && ended.empty() && !ownLink; }
+        // Red hosts the watch has placed (in a group or in none).
+        std::vector<std::string> located;
+        bool empty() const { return found.empty() && ended.empty() && !ownLink && located.empty(); }
     };
 
     PathWatch(ProbeChannel& channel, Settings settings);

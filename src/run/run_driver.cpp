@@ -8,6 +8,7 @@
 #include "platform/process.h"
 #include "run/current_network.h"
 #include "run/metrics_server.h"
+#include "run/path_watch_thread.h"
 
 #include <exception>
 #include <memory>
@@ -49,6 +50,7 @@ RunEnd runMonitor(const std::vector<std::string>& arguments, const NetworkOption
     }
 
     std::unique_ptr<Network> network;
+    std::unique_ptr<PathWatchThread> paths;  // reads the run; read by the metrics
     std::unique_ptr<MetricsServer> metrics;  // reads the run, so it ends first
     try {
         network = std::make_unique<Network>(parsed.settings, options);
@@ -61,7 +63,7 @@ RunEnd runMonitor(const std::vector<std::string>& arguments, const NetworkOption
     {
         CurrentNetworkPublication published(*network);
         notifyRunStarted(RunDescription { network->hostCount(), network->getInterval(), network->getLogFile(),
-            network->getDownFile() });
+            network->getDownFile(), parsed.settings.pathsWatched });
         {
             // Joined in reverse order: sender, receiver, then the log writer,
             // which must be done with the run before the last batch.
@@ -76,6 +78,8 @@ RunEnd runMonitor(const std::vector<std::string>& arguments, const NetworkOption
                 [&network] { receiverThread(network->engine(), platform::AddressFamily::V6); });
             std::jthread sender([&network] { echoSenderThread(network->engine()); });
             ExitOnUnwind exitOnUnwind;
+            paths = startPathWatch(parsed.settings.pathsWatched, *network);
+            network->setPathWatch(paths.get());
 
             network->statusSweep();
         }
@@ -84,6 +88,8 @@ RunEnd runMonitor(const std::vector<std::string>& arguments, const NetworkOption
             endForLogFileError(unopened);
     }
     metrics.reset();
+    network->setPathWatch(nullptr);
+    paths.reset();
     network.reset();
     return RunEnd::Ran;
 }

@@ -4,6 +4,7 @@
 #include "output/log_outages.h"
 #include "platform/lock_hold.h"
 #include "run/network.h"
+#include "run/path_watch_thread.h"
 
 #include <nlohmann/json.hpp>
 
@@ -39,7 +40,37 @@ std::uint64_t viewFingerprint(const Address& host)
     return mixed;
 }
 
+// The hop each red host is behind, by key; taken before the run's lock.
+std::unordered_map<std::string, std::string> hostsBehind(Network& network)
+{
+    std::unordered_map<std::string, std::string> behind;
+    if (const PathWatchThread* paths = network.pathWatch())
+        for (const OutageGroup& group : paths->groups())
+            for (const std::string& key : group.keys)
+                behind[key] = platform::addressText(group.lastAnswering);
+    return behind;
+}
+
+void markBehind(StatusHostView& view, const std::unordered_map<std::string, std::string>& behind)
+{
+    if (const auto found = behind.find(view.key); found != behind.end())
+        view.behind = found->second;
+}
+
 }  // namespace
+
+std::vector<std::string> outageLines(Network& network)
+{
+    std::vector<std::string> lines;
+    if (const PathWatchThread* paths = network.pathWatch()) {
+        const OwnLink link = paths->ownLink();
+        if (!link.up)
+            lines.push_back(ownLinkText(link));
+        for (const OutageGroup& group : paths->groups())
+            lines.push_back(outageGroupText(group));
+    }
+    return lines;
+}
 
 StatusHostView statusHostView(const Address& host, std::int64_t nowMicroseconds)
 {
@@ -73,6 +104,7 @@ StatusHostView statusHostView(const Address& host, std::int64_t nowMicroseconds)
 
 std::vector<StatusHostView> statusHostViews(Network& network)
 {
+    const auto behind = hostsBehind(network);
     std::vector<StatusHostView> views;
     platform::MutexHold lock(network.vectorMutex(), "vector mutex cannot be released");
     if (!lock)
@@ -81,11 +113,15 @@ std::vector<StatusHostView> statusHostViews(Network& network)
     views.reserve(network.hostCount());
     for (std::size_t position = 0; position < network.hostCount(); ++position)
         views.push_back(statusHostView(*network.host(position), now));
+    for (StatusHostView& view : views)
+        markBehind(view, behind);
     return views;
 }
 
 HostChanges changedHostViews(Network& network, PublishedHosts& published)
 {
+    const auto behind = hostsBehind(network);
+    const std::hash<std::string> textHash;
     HostChanges changes;
     platform::MutexHold lock(network.vectorMutex(), "vector mutex cannot be released");
     if (!lock)
@@ -95,7 +131,8 @@ HostChanges changedHostViews(Network& network, PublishedHosts& published)
     std::size_t kept = 0;
     for (std::size_t position = 0; position < network.hostCount(); ++position) {
         const Address& host = *network.host(position);
-        const std::uint64_t fingerprint = viewFingerprint(host);
+        const auto hop = behind.find(host.getKey());
+        const std::uint64_t fingerprint = viewFingerprint(host) ^ (hop == behind.end() ? 0 : textHash(hop->second));
         auto [known, isNew] = published.try_emplace(host.getKey(), fingerprint);
         if (!isNew) {
             ++kept;
@@ -105,6 +142,7 @@ HostChanges changedHostViews(Network& network, PublishedHosts& published)
         }
         changes.added = changes.added || isNew;
         changes.changed.push_back(statusHostView(host, now));
+        markBehind(changes.changed.back(), behind);
     }
     // Only a reload removes hosts; then every key is looked at once.
     if (kept < before) {
@@ -125,7 +163,7 @@ HostChanges changedHostViews(Network& network, PublishedHosts& published)
 
 StatusRunView statusRunView(Network& network)
 {
-    return StatusRunView { network.getStartedAt(), network.clock().now() };
+    return StatusRunView { network.getStartedAt(), network.clock().now(), outageLines(network) };
 }
 
 std::optional<std::string> historyJson(Network& network, const std::string& key)
@@ -164,8 +202,17 @@ std::optional<std::string> historyJson(Network& network, const std::string& key)
     for (const LogOutage& outage : outagesInLog(logTail(network.getLogFile(), kLogTailBytes), name, hostText, kOutagesShown))
         outages.push_back(Json { { "down", text(outage.down) }, { "up", text(outage.up) }, { "error", outage.error },
             { "seconds", text(outage.seconds) } });
+    Json path = nullptr;
+    if (const PathWatchThread* paths = network.pathWatch()) {
+        if (const std::optional<HostPath> known = paths->pathOf(key)) {
+            Json routers = Json::array();
+            for (const auto& router : known->routers)
+                routers.push_back(router ? Json(platform::addressText(*router)) : Json(nullptr));
+            path = Json { { "routers", std::move(routers) }, { "reachedHost", known->reachedHost } };
+        }
+    }
     const auto share = [](const std::optional<double>& value) { return value ? Json(*value) : Json(nullptr); };
-    const Json answer { { "key", key }, { "now", now }, { "chart", std::move(chart) }, { "outages", std::move(outages) },
+    const Json answer { { "key", key }, { "now", now }, { "chart", std::move(chart) }, { "outages", std::move(outages) }, { "path", std::move(path) },
         { "uptime", { { "hour", share(hour) }, { "day", share(day) }, { "seenHour", seenHour }, { "seenDay", seenDay } } } };
     return answer.dump(-1, ' ', false, Json::error_handler_t::replace);
 }

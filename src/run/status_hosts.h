@@ -20,6 +20,8 @@ StatusHostView statusHostView(const Address& host, std::int64_t nowMicroseconds)
 // Every host's, in list order, under the lock.
 std::vector<StatusHostView> statusHostViews(Network& network);
 StatusRunView statusRunView(Network& network);
+// Where the network broke, as lines: the own link while down, each group.
+std::vector<std::string> outageLines(Network& network);
 
 // What the event streams were last sent of each host: a fingerprint of
 // what its view shows, so that a pass finds the changed hosts without

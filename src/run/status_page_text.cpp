@@ -21,7 +21,8 @@ Json hostJson(const StatusHostView& host)
     return Json { { "key", host.key }, { "name", host.name }, { "host", host.host }, { "comment", host.comment },
         { "status", host.status }, { "since", host.since }, { "error", host.error },
         { "latestRtt", optionalNumber(host.latestRoundTrip) }, { "medianRtt", optionalNumber(host.medianRoundTrip) },
-        { "loss", host.loss ? Json(*host.loss) : Json(nullptr) }, { "strip", host.strip } };
+        { "loss", host.loss ? Json(*host.loss) : Json(nullptr) }, { "strip", host.strip },
+        { "behind", host.behind.empty() ? Json(nullptr) : Json(host.behind) } };
 }
 
 // Texts from the host list are bytes as written; a line that is not UTF-8
@@ -82,18 +83,20 @@ std::string hostsJson(const StatusRunView& run, const std::vector<StatusHostView
     Json list = Json::array();
     for (const StatusHostView& host : hosts)
         list.push_back(hostJson(host));
-    const Json answer { { "run", { { "started", run.started }, { "startedAgo", run.now - run.started }, { "now", run.now } } },
+    const Json answer { { "run", { { "started", run.started }, { "startedAgo", run.now - run.started }, { "now", run.now },
+                                        { "outages", run.outages } } },
         { "hosts", std::move(list) } };
     return dumped(answer);
 }
 
-std::string passEvent(const std::vector<StatusHostView>& changed, const std::vector<std::string>& removed)
+std::string passEvent(const std::vector<StatusHostView>& changed, const std::vector<std::string>& removed,
+    const std::vector<std::string>& outages)
 {
     Json list = Json::array();
     for (const StatusHostView& host : changed)
         list.push_back(hostJson(host));
     // One line of data: the JSON text has no line ends of its own.
-    return "event: pass\ndata: " + dumped(Json { { "changed", std::move(list) }, { "removed", removed } }) + "\n\n";
+    return "event: pass\ndata: " + dumped(Json { { "changed", std::move(list) }, { "removed", removed }, { "outages", outages } }) + "\n\n";
 }
 
 std::string statusPage(std::string_view pageTemplate, const StatusRunView& run, const std::vector<StatusHostView>& hosts)
@@ -115,7 +118,9 @@ std::string statusPage(std::string_view pageTemplate, const StatusRunView& run, 
         strip += "</span>";
         const bool green = host->status == "green";
         rows += "<tr><td class=\"status status-" + htmlEscaped(host->status) + "\" title=\""
-            + htmlEscaped(green ? "" : host->error) + "\">" + word(host->status) + "</td><td>" + htmlEscaped(host->name)
+            + htmlEscaped(green ? "" : host->error) + "\">" + word(host->status)
+            + (host->behind.empty() ? std::string() : ", behind " + htmlEscaped(host->behind)) + "</td><td>"
+            + htmlEscaped(host->name)
             + "</td><td>" + htmlEscaped(host->host) + "</td><td>" + htmlEscaped(host->comment) + "</td><td>"
             + (green ? "" : htmlEscaped(host->sinceText)) + "</td><td class=\"figure\">"
             + milliseconds(host->latestRoundTrip) + "</td><td class=\"figure\">" + milliseconds(host->medianRoundTrip)
@@ -133,6 +138,10 @@ std::string statusPage(std::string_view pageTemplate, const StatusRunView& run, 
         age < 86400 ? "The run started " + std::to_string(age / 60)
                 + " minutes ago: the uptime figures cover only what it has seen since."
                     : std::string());
+    std::string outages;
+    for (const std::string& outage : run.outages)
+        outages += "<li>" + htmlEscaped(outage) + "</li>";
+    page = replaced(std::move(page), "<!--outages-->", outages);
     return page;
 }
 

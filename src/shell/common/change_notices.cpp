@@ -3,6 +3,8 @@
 #include "core/address.h"
 #include "core/round_trip_alarm.h"
 
+#include <algorithm>
+
 namespace bv {
 
 namespace {
@@ -87,6 +89,8 @@ void ChangeNotices::setEnabled(bool enabled)
     down_.clear();
     up_.clear();
     alarms_.clear();
+    groupTexts_.clear();
+    ownLinkText_.clear();
 }
 
 bool ChangeNotices::enabled() const
@@ -95,12 +99,21 @@ bool ChangeNotices::enabled() const
     return enabled_;
 }
 
+void ChangeNotices::runStarted(const RunDescription& run)
+{
+    std::lock_guard lock(mutex_);
+    pathsWatched_ = run.pathsWatched;
+}
+
 void ChangeNotices::changeLogged(const Address& change)
 {
     std::lock_guard lock(mutex_);
     if (!enabled_)
         return;
-    (change.getStatus() == HostStatus::Green ? up_ : down_).push_back(change.getName());
+    if (change.getStatus() == HostStatus::Green)
+        up_.push_back(change.getName());
+    else
+        down_.push_back(HeldDown { change.getKey(), change.getName(), 0 });
 }
 
 void ChangeNotices::roundTripAlarmChanged(const RoundTripAlarmChange& change)
@@ -110,22 +123,84 @@ void ChangeNotices::roundTripAlarmChanged(const RoundTripAlarmChange& change)
         alarms_.push_back(change);
 }
 
+void ChangeNotices::outageGroupFound(const OutageGroup& group)
+{
+    std::lock_guard lock(mutex_);
+    groupedKeys_.insert(groupedKeys_.end(), group.keys.begin(), group.keys.end());
+    if (enabled_)
+        groupTexts_.push_back(outageGroupText(group));
+}
+
+void ChangeNotices::outageGroupEnded(const OutageGroup& group)
+{
+    std::lock_guard lock(mutex_);
+    for (const std::string& key : group.keys) {
+        const auto found = std::find(groupedKeys_.begin(), groupedKeys_.end(), key);
+        if (found != groupedKeys_.end())
+            groupedKeys_.erase(found);
+    }
+}
+
+void ChangeNotices::ownLinkChanged(const OwnLink& link)
+{
+    std::lock_guard lock(mutex_);
+    ownLinkDown_ = !link.up;
+    if (enabled_)
+        ownLinkText_ = ownLinkText(link);
+}
+
+void ChangeNotices::outagesLocated(const std::vector<std::string>& keys)
+{
+    std::lock_guard lock(mutex_);
+    for (const std::string& key : keys)
+        located_.emplace_back(key, 0);
+}
+
 void ChangeNotices::sweepPassDone()
 {
-    ChangeNotice notice { "BeaconVigilor", std::string() };
+    std::vector<ChangeNotice> notices;
     ChangeNotice alarms { "BeaconVigilor", std::string() };
     {
         std::lock_guard lock(mutex_);
-        notice.text = changeNoticeText(down_, up_);
+        if (!ownLinkText_.empty())
+            notices.push_back(ChangeNotice { "BeaconVigilor", ownLinkText_ });
+        ownLinkText_.clear();
+        for (std::string& text : groupTexts_)
+            notices.push_back(ChangeNotice { "BeaconVigilor", std::move(text) });
+        groupTexts_.clear();
+        // A turn to red waits for the path watch to place the host: in a
+        // group, whose notice says it, or in none; never past a few passes,
+        // except while this machine's own link is down.
+        std::vector<std::string> down;
+        for (auto each = down_.begin(); each != down_.end();) {
+            const bool located = std::any_of(located_.begin(), located_.end(),
+                [&](const auto& entry) { return entry.first == each->key; });
+            const bool waits = pathsWatched_ && (ownLinkDown_ || (!located && each->passes < kPassesHeld));
+            if (waits) {
+                ++each->passes;
+                ++each;
+                continue;
+            }
+            if (std::find(groupedKeys_.begin(), groupedKeys_.end(), each->key) == groupedKeys_.end())
+                down.push_back(each->name);
+            each = down_.erase(each);
+        }
+        for (auto& entry : located_)
+            ++entry.second;
+        std::erase_if(located_, [](const auto& entry) { return entry.second > kPassesHeld; });
+        ChangeNotice list { "BeaconVigilor", changeNoticeText(down, up_) };
+        if (!list.text.empty())
+            notices.push_back(std::move(list));
         alarms.text = alarmNoticeText(alarms_);
-        down_.clear();
         up_.clear();
         alarms_.clear();
     }
     // Shown outside the lock: a desktop may wait for its own thread.
-    if (!notice.text.empty() && show_)
+    if (!show_)
+        return;
+    for (const ChangeNotice& notice : notices)
         show_(notice);
-    if (!alarms.text.empty() && show_)
+    if (!alarms.text.empty())
         show_(alarms);
 }
 

@@ -43,17 +43,40 @@ public:
     void setEnabled(bool enabled);
     bool enabled() const;
 
+    void runStarted(const RunDescription& run) override;
     void changeLogged(const Address& change) override;
     void roundTripAlarmChanged(const RoundTripAlarmChange& change) override;
     void sweepPassDone() override;
+    // Where the network broke: a notice for each group instead of its hosts
+    // in the list; while this machine's own link is down, that one notice
+    // and the hosts' notices held until it is back.
+    void outageGroupFound(const OutageGroup& group) override;
+    void outageGroupEnded(const OutageGroup& group) override;
+    void ownLinkChanged(const OwnLink& link) override;
+    void outagesLocated(const std::vector<std::string>& keys) override;
+
+    // How many passes a turn to red waits for the path watch's verdict.
+    static constexpr int kPassesHeld = 6;
 
 private:
+    struct HeldDown {
+        std::string key;
+        std::string name;
+        int passes = 0;
+    };
+
     Show show_;
-    mutable std::mutex mutex_;  // the log writer's and the sweep's threads meet here
+    mutable std::mutex mutex_;  // the log writer's, the sweep's and the path watch's threads meet here
     bool enabled_;
-    std::vector<std::string> down_;
+    bool pathsWatched_ = false;
+    std::vector<HeldDown> down_;
     std::vector<std::string> up_;
     std::vector<RoundTripAlarmChange> alarms_;
+    std::vector<std::string> groupTexts_;        // found since the last pass
+    std::vector<std::string> groupedKeys_;       // hosts in a group that stands
+    std::vector<std::pair<std::string, int>> located_;  // key, passes since
+    std::string ownLinkText_;                    // a change since the last pass
+    bool ownLinkDown_ = false;
 };
 
 }  // namespace bv

@@ -31,6 +31,24 @@ void HeadlessListener::hostListReloaded(const HostListReload& reload)
         platform::outputLine(reloadLine(reload));
 }
 
+void HeadlessListener::outageGroupFound(const OutageGroup& group)
+{
+    if (!platform::traceEnabled())
+        platform::outputLine(outageGroupText(group));
+}
+
+void HeadlessListener::outageGroupEnded(const OutageGroup& group)
+{
+    if (!platform::traceEnabled())
+        platform::outputLine(outageGroupEndedText(group));
+}
+
+void HeadlessListener::ownLinkChanged(const OwnLink& link)
+{
+    if (!platform::traceEnabled())
+        platform::outputLine(ownLinkText(link));
+}
+
 void HeadlessListener::showMessageBox(const std::string& text, const std::string& caption, MessageIcon)
 {
     writeBoxToErrorStream(text, caption);

@@ -49,6 +49,11 @@ public:
     void changeLogged(const Address& change) override;
     void roundTripAlarmChanged(const RoundTripAlarmChange& change) override;
     void sweepPassDone() override;
+    void runStarted(const RunDescription& run) override { notices_.runStarted(run); }
+    void outageGroupFound(const OutageGroup& group) override { notices_.outageGroupFound(group); }
+    void outageGroupEnded(const OutageGroup& group) override { notices_.outageGroupEnded(group); }
+    void ownLinkChanged(const OwnLink& link) override { notices_.ownLinkChanged(link); }
+    void outagesLocated(const std::vector<std::string>& keys) override { notices_.outagesLocated(keys); }
 
     // From here on notices are dropped and message boxes answered at once.
     void beginClosing();

@@ -36,8 +36,24 @@ struct OutageGroup {
 std::vector<OutageGroup> groupOutages(const std::vector<RedHostOnPath>& hosts,
     const std::function<std::optional<bool>(const platform::IpAddress&)>& answers);
 
+// The monitor's own way out: down when, as most hosts turned red at once,
+// its first hop did not answer either, or the system had no route.
+struct OwnLink {
+    bool up = true;
+    std::optional<platform::IpAddress> gateway;
+    bool routeMissing = false;
+
+    friend bool operator==(const OwnLink&, const OwnLink&) = default;
+};
+
+// "This machine's network is down: its gateway 198.18.0.1 does not answer",
+// or that it is back.
+std::string ownLinkText(const OwnLink& link);
+
 // "12 hosts down behind 198.18.3.1 (hop 3, the last that answers;
 // 198.18.4.1 after it is silent): a, b, c and 9 others".
 std::string outageGroupText(const OutageGroup& group);
+// "No longer down behind 198.18.3.1 (hop 3): a, b, c and 9 others".
+std::string outageGroupEndedText(const OutageGroup& group);
 
 }  // namespace bv

@@ -1,4 +1,4 @@
-#include "run/outage_groups.h"
+#include "core/outage_groups.h"
 
 #include <tuple>
 
@@ -7,6 +7,18 @@ namespace bv {
 namespace {
 
 constexpr std::size_t kNamesShown = 3;
+
+std::string namesText(const std::vector<std::string>& names)
+{
+    std::string text;
+    for (std::size_t at = 0; at < names.size() && at < kNamesShown; ++at)
+        text += (at > 0 ? ", " : "") + names[at];
+    if (names.size() > kNamesShown) {
+        const std::size_t others = names.size() - kNamesShown;
+        text += " and " + std::to_string(others) + (others == 1 ? " other" : " others");
+    }
+    return text;
+}
 
 }  // namespace
 
@@ -50,14 +62,23 @@ std::string outageGroupText(const OutageGroup& group)
         + platform::addressText(group.lastAnswering) + " (hop " + std::to_string(group.hop) + ", the last that answers";
     if (group.after)
         text += "; " + platform::addressText(*group.after) + " after it is silent";
-    text += "): ";
-    for (std::size_t at = 0; at < count && at < kNamesShown; ++at)
-        text += (at > 0 ? ", " : "") + group.names[at];
-    if (count > kNamesShown) {
-        const std::size_t others = count - kNamesShown;
-        text += " and " + std::to_string(others) + (others == 1 ? " other" : " others");
-    }
-    return text;
+    return text + "): " + namesText(group.names);
+}
+
+std::string outageGroupEndedText(const OutageGroup& group)
+{
+    return "No longer down behind " + platform::addressText(group.lastAnswering) + " (hop " + std::to_string(group.hop)
+        + "): " + namesText(group.names);
+}
+
+std::string ownLinkText(const OwnLink& link)
+{
+    const std::string gateway = link.gateway ? platform::addressText(*link.gateway) : std::string();
+    if (link.up)
+        return gateway.empty() ? "This machine's network is back" : "This machine's network is back: its gateway " + gateway + " answers";
+    if (link.routeMissing)
+        return "This machine's network is down: it has no route to the hosts";
+    return gateway.empty() ? "This machine's network is down" : "This machine's network is down: its gateway " + gateway + " does not answer";
 }
 
 }  // namespace bv
