@@ -292,7 +292,10 @@ packets_of() {
 capture_count() {
   probes=$(packets_of probes)
   requests=$(packets_of requests)
-  [ -n "$probes" ] && [ -n "$requests" ] || { echo "router-chain-lab: no capture started" >&2; exit 1; }
+  if [ -z "$probes" ] || [ -z "$requests" ]; then
+    echo "router-chain-lab: no capture started" >&2
+    exit 1
+  fi
   echo "$probes $requests"
 }
 
