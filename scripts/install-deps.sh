@@ -5,7 +5,7 @@
 #   scripts/install-deps.sh                  everything (what scripts/test.sh needs)
 #   scripts/install-deps.sh build lab        some purposes:
 #     build      the Linux programs (headless and Qt) with the default preset
-#     lab        the test network (tests/lab/network-lab.sh)
+#     lab        the test networks (tests/lab/*.sh)
 #     test       the tests, the benchmark, the fuzzers and the soak, the lab included
 #     windows    the MinGW-w64 cross build, its MSI, and its tests under Wine
 #     packaging  the Debian packages, their checks and the service's checks
@@ -14,7 +14,7 @@ set -eu
 build="cmake ninja-build g++ make pkgconf libmicrohttpd-dev qt6-base-dev python3 libboost-dev nlohmann-json3-dev"
 lab="iproute2 nftables procps util-linux"
 test="$lab clang libclang-rt-14-dev libgtest-dev libgmock-dev psmisc passwd xvfb xauth xdotool imagemagick trayer
-  dbus libcap2-bin fping socat prometheus curl systemd"
+  dbus libcap2-bin fping iputils-ping socat prometheus curl systemd"
 windows="g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine wine64 msitools wixl xvfb xauth socat"
 packaging="debhelper dpkg-dev lintian mmdebstrap libcap2-bin systemd"
 
