@@ -107,8 +107,8 @@ TEST_F(ChangeNoticesTest, HostsFoundBehindOneHopMakeItsNoticeAndTheOwnLinkHoldsT
     EXPECT_EQ(shown[1].text, "1 host down: h3");
 
     // Without a verdict a turn to red waits a few passes, no more.
-    send(host(3));
     host(3).setStatus(HostStatus::Yellow);
+    send(host(3));
     clock.advance(10);
     passAndLog();
     for (int pass = 0; pass < ChangeNotices::kPassesHeld; ++pass)
@@ -118,8 +118,8 @@ TEST_F(ChangeNoticesTest, HostsFoundBehindOneHopMakeItsNoticeAndTheOwnLinkHoldsT
 
     // This machine's link: its notice, and the hosts' wait until it is back.
     notices.ownLinkChanged(OwnLink { false, bv::test::ip("198.18.0.1"), false });
-    send(host(4));
     host(4).setStatus(HostStatus::Yellow);
+    send(host(4));
     clock.advance(10);
     passAndLog();
     for (int pass = 0; pass < 2 * ChangeNotices::kPassesHeld; ++pass)

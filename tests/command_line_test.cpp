@@ -60,7 +60,7 @@ TEST(ParseCommandLine, DefaultsAndUsage)
 TEST(ParseCommandLine, UsageTextIsExact)
 {
     const std::string usage = kUsageText;
-    EXPECT_EQ(std::count(usage.begin(), usage.end(), '\n'), 15);
+    EXPECT_EQ(std::count(usage.begin(), usage.end(), '\n'), 16);
     // The program's own options come after the original ones.
     EXPECT_NE(usage.find("\r\n-archive min 1 kb\r\n-max <requests in flight> default 6, min 1, max 1024; "),
         std::string::npos);
@@ -69,8 +69,11 @@ TEST(ParseCommandLine, UsageTextIsExact)
     EXPECT_NE(usage.find("address is given\r\n-family 4|6|both which addresses"), std::string::npos);
     EXPECT_NE(usage.find("named with \" (IPv6)\"\r\n-window <requests> default 20, min 1, max 1000: "), std::string::npos);
     EXPECT_NE(usage.find("\r\n-slow <ms> an alarm while"), std::string::npos);
-    const std::string last = "\r\n-loss <percent> an alarm while a host's loss over the window is above it, 1 to 99 (off "
-                             "by default)";
+    EXPECT_NE(usage.find("\r\n-loss <percent> an alarm while a host's loss over the window is above it, 1 to 99 (off "
+                         "by default)\r\n"),
+        std::string::npos);
+    const std::string last = "\r\n-paths on|off learn the path to each host and, when hosts go down, say behind which hop "
+                             "(on by default)";
     EXPECT_EQ(usage.find(last), usage.size() - last.size()) << "the last option";
     EXPECT_EQ(usage.rfind(std::string("BeaconVigilor v. ") + kProgramVersion + "\r\n", 0), 0u);
     EXPECT_NE(usage.find("\r\n-spp default baud=9600 parity=N data=8 stop=1 octs=on\r\n"), std::string::npos);
@@ -135,6 +138,10 @@ TEST(ParseCommandLine, ClampsAndBounds)
         EXPECT_FALSE(parsed.runCanStart()) << bad;
         EXPECT_EQ(parsed.errorText, std::string("-family must be 4, 6 or both: ") + bad);
     }
+    EXPECT_TRUE(parse({ "-in", "h" }).settings.pathsWatched);
+    EXPECT_FALSE(parse({ "-in", "h", "-paths", "off" }).settings.pathsWatched);
+    EXPECT_TRUE(parse({ "-in", "h", "-paths", "on" }).settings.pathsWatched);
+    EXPECT_EQ(parse({ "-in", "h", "-paths", "no" }).errorText, "-paths must be on or off: no");
     // The round-trip window and the alarms: off by default, bounded, digits only.
     EXPECT_EQ(parse({ "-in", "h" }).settings.windowSize, 20);
     EXPECT_EQ(parse({ "-in", "h" }).settings.slowMilliseconds, 0);

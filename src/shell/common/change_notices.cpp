@@ -175,9 +175,8 @@ void ChangeNotices::sweepPassDone()
         for (auto each = down_.begin(); each != down_.end();) {
             const bool located = std::any_of(located_.begin(), located_.end(),
                 [&](const auto& entry) { return entry.first == each->key; });
-            const bool waits = pathsWatched_ && (ownLinkDown_ || (!located && each->passes < kPassesHeld));
+            const bool waits = pathsWatched_ && (ownLinkDown_ || (!located && ++each->passes < kPassesHeld));
             if (waits) {
-                ++each->passes;
                 ++each;
                 continue;
             }
