@@ -6,19 +6,14 @@ namespace bv {
 
 namespace {
 
-constexpr int kCheckHopLimit = 64;
 constexpr std::int64_t kProbeMemory = 10000;
+constexpr std::size_t kPassesAtOnce = 3;
 
 bool sameGroup(const OutageGroup& one, const OutageGroup& other)
 {
     return one.lastAnswering == other.lastAnswering && one.hop == other.hop && one.after == other.after;
 }
 
-void addOnce(std::vector<platform::IpAddress>& list, const platform::IpAddress& address)
-{
-    if (std::find(list.begin(), list.end(), address) == list.end())
-        list.push_back(address);
-}
 
 }  // namespace
 
@@ -60,21 +55,38 @@ void PathWatch::passDone(const std::vector<WatchedHost>& hosts, std::int64_t now
     for (const WatchedHost* host : newlyRed)
         if (const HostPath* path = learner_.pathOf(host->key); !path || path->routers.empty())
             report_.located.push_back(host->key);
-    if (newlyRed.empty())
-        return;
-    // Most hosts at once: the monitor's own way out first.
-    if (newlyRed.size() * 2 > hosts.size() && newlyRed.size() >= 3 && ownLink_.up) {
-        std::vector<platform::IpAddress> gateways;
+    // Most hosts at once: the monitor's own way out first. Requests sent in
+    // one moment time out on either side of a pass's end, so "at once" is
+    // the last few passes.
+    std::vector<std::string> keys;
+    for (const WatchedHost* host : newlyRed)
+        keys.push_back(host->key);
+    recentRed_.push_back(std::move(keys));
+    if (recentRed_.size() > kPassesAtOnce)
+        recentRed_.pop_front();
+    std::vector<const WatchedHost*> atOnce;
+    for (const WatchedHost& host : hosts_)
+        if (red_.count(host.key) != 0 && std::any_of(recentRed_.begin(), recentRed_.end(), [&](const auto& pass) {
+                return std::find(pass.begin(), pass.end(), host.key) != pass.end();
+            }))
+            atOnce.push_back(&host);
+    if (atOnce.empty())
+        ownLinkSuspected_ = false;
+    if (atOnce.size() * 2 > hosts.size() && atOnce.size() >= 3 && ownLink_.up && !ownLinkSuspected_) {
+        ownLinkSuspected_ = true;
+        gateways_.clear();
         ownLinkHosts_.clear();
-        for (const WatchedHost* host : newlyRed) {
+        for (const WatchedHost* host : atOnce) {
             ownLinkHosts_.push_back(host->address);
-            if (const HostPath* path = learner_.pathOf(host->key); path && !path->routers.empty() && path->routers[0])
-                addOnce(gateways, *path->routers[0]);
+            if (const HostPath* path = learner_.pathOf(host->key); path && !path->routers.empty() && path->routers[0]
+                && std::none_of(gateways_.begin(), gateways_.end(), [&](const Hop& hop) { return hop.first == *path->routers[0]; }))
+                gateways_.emplace_back(*path->routers[0], 1);
         }
-        gateways_ = gateways;
-        startCheck(gateways, Purpose::OwnLinkCheck, now);
+        startCheck(gateways_, Purpose::OwnLinkCheck, now);
         return;
     }
+    if (newlyRed.empty())
+        return;
     if (!ownLink_.up)
         return;
     if (!checking_)
@@ -104,27 +116,32 @@ void PathWatch::leaveGroups()
     }
 }
 
-std::vector<platform::IpAddress> PathWatch::routersOfRedHosts() const
+std::vector<PathWatch::Hop> PathWatch::routersOfRedHosts() const
 {
-    std::vector<platform::IpAddress> routers;
+    std::vector<Hop> routers;
     for (const WatchedHost& host : hosts_) {
         if (red_.count(host.key) == 0)
             continue;
-        if (const HostPath* path = learner_.pathOf(host.key))
-            for (const auto& router : path->routers)
-                if (router)
-                    addOnce(routers, *router);
+        const HostPath* path = learner_.pathOf(host.key);
+        for (std::size_t at = 0; path && at < path->routers.size(); ++at) {
+            const auto& router = path->routers[at];
+            if (router && std::none_of(routers.begin(), routers.end(), [&](const Hop& hop) { return hop.first == *router; }))
+                routers.emplace_back(*router, static_cast<int>(at + 1));
+        }
     }
     return routers;
 }
 
-void PathWatch::startCheck(const std::vector<platform::IpAddress>& routers, Purpose purpose, std::int64_t now)
+void PathWatch::startCheck(const std::vector<Hop>& routers, Purpose purpose, std::int64_t now)
 {
     checking_ = purpose;
     checks_.clear();
     checkProbes_.clear();
-    for (const platform::IpAddress& router : routers)
-        checks_.emplace_back(router, RouterCheck {});
+    for (const auto& [router, hop] : routers) {
+        RouterCheck check;
+        check.hopLimit = hop + 1;
+        checks_.emplace_back(router, check);
+    }
     if (checks_.empty())
         finishCheck(now);
 }
@@ -161,7 +178,7 @@ void PathWatch::finishCheck(std::int64_t now)
     OwnLink next;
     next.up = !routeMissing && (checks_.empty() || anyAnswered);
     next.routeMissing = routeMissing;
-    next.gateway = gateways_.empty() ? std::nullopt : std::optional<platform::IpAddress>(gateways_.front());
+    next.gateway = gateways_.empty() ? std::nullopt : std::optional<platform::IpAddress>(gateways_.front().first);
     if (next.up != ownLink_.up)
         report_.ownLink = next;
     ownLink_ = next;
@@ -211,7 +228,7 @@ void PathWatch::step(std::int64_t now, std::uint64_t requestsSent, unsigned wait
             if (!channel_.takeCount())
                 break;
             const std::uint16_t sequence = nextSequence_++;
-            channel_.send(checks_[at].first, kCheckHopLimit, sequence);
+            channel_.send(checks_[at].first, checks_[at].second.hopLimit, sequence);
             checkProbes_[sequence] = at;
             ++check.sent;
             ++checksSent_;
@@ -220,7 +237,7 @@ void PathWatch::step(std::int64_t now, std::uint64_t requestsSent, unsigned wait
     } else if (!ownLink_.up && now >= nextRecheck_) {
         startCheck(gateways_, Purpose::OwnLinkCheck, now);
     } else if (ownLink_.up && !red_.empty() && now >= nextRecheck_) {
-        const std::vector<platform::IpAddress> routers = routersOfRedHosts();
+        const std::vector<Hop> routers = routersOfRedHosts();
         if (!routers.empty())
             startCheck(routers, Purpose::OutageCheck, now);
         else

@@ -5,6 +5,7 @@
 #include "run/path_learner.h"
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <optional>
 #include <set>
@@ -77,19 +78,21 @@ public:
 
 private:
     struct RouterCheck {
+        int hopLimit = 64;  // enough to reach it, and no more: the checks count as probes
         int sent = 0;
         bool answered = false;
         std::int64_t lastSent = 0;
     };
     enum class Purpose { OutageCheck, OwnLinkCheck };
 
-    void startCheck(const std::vector<platform::IpAddress>& routers, Purpose purpose, std::int64_t now);
+    using Hop = std::pair<platform::IpAddress, int>;  // a router and its place on the paths
+    void startCheck(const std::vector<Hop>& routers, Purpose purpose, std::int64_t now);
     bool checkDone(std::int64_t now) const;
     void finishCheck(std::int64_t now);
     std::optional<bool> answered(const platform::IpAddress& router) const;
     void regroup();
     void leaveGroups();
-    std::vector<platform::IpAddress> routersOfRedHosts() const;
+    std::vector<Hop> routersOfRedHosts() const;
 
     ProbeChannel& channel_;
     Settings settings_;
@@ -103,7 +106,9 @@ private:
     std::optional<Purpose> checking_;
     std::vector<std::pair<platform::IpAddress, RouterCheck>> checks_;
     std::vector<platform::IpAddress> ownLinkHosts_;  // the hosts whose route was looked at
-    std::vector<platform::IpAddress> gateways_;      // their first hops
+    std::vector<Hop> gateways_;                      // their first hops
+    std::deque<std::vector<std::string>> recentRed_;  // keys turned red, by pass, newest last
+    bool ownLinkSuspected_ = false;  // checked for the hosts that fell at once
     std::int64_t nextRecheck_ = 0;
     struct LearnerProbe {
         std::uint32_t token = 0;
