@@ -4,7 +4,7 @@
 //   {"event": "listed", "rows": [{"key", "name", "status", "comment"}...], "served": "<the page as served>"}
 //       once the script has drawn COUNT rows
 //   {"event": "red"}     once the row of RED_KEY shows red
-//   {"event": "done", "marker", "navigations", "dialogs", "errors", "scripts", "connection"}
+//   {"event": "done", "marker", "navigations", "dialogs", "errors", "scripts", "connection", "age"}
 //   {"event": "failed", "message"}   and exit status 1
 // usage: node status_page_lab.mjs URL COUNT RED_KEY
 import { browserOrSkip, launch } from "./browser.mjs";
@@ -79,7 +79,8 @@ try {
   const marker = await page.evaluate(() => window.bvMarker ?? null);
   const scripts = await page.locator("script").count();
   const connection = await page.locator("#connection").evaluate((line) => (line.hidden ? "" : line.textContent));
-  report("done", { marker, navigations, dialogs, errors, scripts, connection });
+  const age = await page.textContent("#age");
+  report("done", { marker, navigations, dialogs, errors, scripts, connection, age });
 } catch (error) {
   report("failed", { message: String(error && error.stack || error) });
   status = 1;

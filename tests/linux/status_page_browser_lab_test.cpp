@@ -124,6 +124,8 @@ TEST_F(StatusPageBrowserLab, TheOpenPageFollowsTheRunAndShowsTextsAsText)
     // The page's own script tag only.
     EXPECT_EQ(done->at("scripts"), 1);
     EXPECT_EQ(done->at("connection"), "");
+    // A run younger than a day says that its uptime figures cover only that.
+    EXPECT_EQ(done->at("age").get<std::string>().rfind("The run started ", 0), 0u) << done->at("age");
 
     program->signal(SIGTERM);
     EXPECT_EQ(program->waitForExit(20s), 0) << program->errors();
