@@ -12,6 +12,7 @@
 namespace bv {
 
 class Network;
+class ServedPlacePublication;
 
 namespace platform {
 class WebServer;
@@ -41,6 +42,7 @@ private:
     Network& network_;
     bool loopback_ = false;
     std::unique_ptr<platform::WebServer> server_;
+    std::unique_ptr<ServedPlacePublication> publication_;
     std::mutex publishedLock_;
     // What the streams were last sent of each host.
     std::unordered_map<std::string, std::string> published_;
