@@ -12,7 +12,7 @@
 #     packaging  the Debian packages, their checks and the service's checks
 set -eu
 
-build="cmake ninja-build g++ make pkgconf libmicrohttpd-dev qt6-base-dev python3 libboost-dev nlohmann-json3-dev"
+build="cmake ninja-build g++ make pkgconf qt6-base-dev python3 libboost-dev nlohmann-json3-dev"
 lab="iproute2 nftables procps util-linux"
 browser="chromium nodejs npm"
 test="$lab $browser clang libclang-rt-14-dev libgtest-dev libgmock-dev psmisc passwd xvfb xauth xdotool imagemagick trayer
