@@ -246,6 +246,18 @@ TEST(WindowsProgram, BadCommandLineShowsTheUsageBoxThenEnds)
     EXPECT_EQ(program.finish(20000), 1);
 }
 
+// Whether an IPv4 ICMP socket opens here, as the program's would; its
+// notes are kept off the test's output.
+static bool icmpSocketOpens()
+{
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    const bool opens = IcmpSocket(20).valid();
+    testing::internal::GetCapturedStdout();
+    testing::internal::GetCapturedStderr();
+    return opens;
+}
+
 // Under Wine neither IPv6 kind opens (no raw ICMPv6 socket, no IPv6 helper):
 // the IPv6 host turns red saying so, the error note says why, and the IPv4
 // host beside it goes on answering.
@@ -253,15 +265,8 @@ TEST(WindowsProgram, WithoutAnIcmpv6SocketOnlyTheIpv6HostTurnsRed)
 {
     if (!underWine())
         GTEST_SKIP() << "Windows opens an ICMPv6 socket";
-    {
-        testing::internal::CaptureStdout();
-        testing::internal::CaptureStderr();
-        IcmpSocket probe(20);
-        testing::internal::GetCapturedStdout();
-        testing::internal::GetCapturedStderr();
-        if (!probe.valid())
-            GTEST_SKIP() << "no ICMP socket opens here, nor would the program's";
-    }
+    if (!icmpSocketOpens())
+        GTEST_SKIP() << "no ICMP socket opens here, nor would the program's";
     TemporaryDirectory directory;
     writeFile(directory.file("hosts.txt"), "lo4 127.0.0.1 answers\r\n"
                                            "lo6 ::1 loopback6\r\n");
@@ -297,15 +302,8 @@ TEST(WindowsProgram, WithoutAnIcmpv6SocketOnlyTheIpv6HostTurnsRed)
 
 TEST(WindowsProgram, ServesMetricsTheStatusPageAndItsApiOnLoopback)
 {
-    {
-        testing::internal::CaptureStdout();
-        testing::internal::CaptureStderr();
-        IcmpSocket probe(20);
-        testing::internal::GetCapturedStdout();
-        testing::internal::GetCapturedStderr();
-        if (!probe.valid())
-            GTEST_SKIP() << "no ICMP socket opens here, nor would the program's";
-    }
+    if (!icmpSocketOpens())
+        GTEST_SKIP() << "no ICMP socket opens here, nor would the program's";
     const std::uint16_t port = freeLoopbackPort();
     ASSERT_NE(port, 0);
     TemporaryDirectory directory;
