@@ -12,6 +12,10 @@
 # With --accuracy first it runs bench/accuracy.py instead: the round trips
 # ours and fping report against the wire's, 50 hosts behind a veth pair in
 # two namespaces of its own (--accuracy --ci for the short form).
+# With --page first it runs bench/page_bench.py instead: the status page of
+# -metrics, its first load in headless Chromium and the monitor's CPU with
+# pages open, 10,000 hosts in a namespace of its own where they are local on
+# lo (--page --ci for the short form).
 set -eu
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
@@ -37,6 +41,24 @@ if [ "${1:-}" = "--ipv6" ]; then
   # A /dev/shm of its own, as the lab gives its commands (see below).
   ip netns exec "$ns" sh -c 'mount -t tmpfs -o mode=1777 bench-shm /dev/shm && exec "$@"' run.sh \
     python3 bench/bench.py --families --program "$build/beaconvigilor-headless" "$@"
+  exit $?
+fi
+
+if [ "${1:-}" = "--page" ]; then
+  shift
+  command -v node >/dev/null && [ -x /usr/bin/chromium ] || bv_fail "benchmark: the page needs node and /usr/bin/chromium"
+  [ -d tests/browser/node_modules/playwright-core ] || (cd tests/browser && npm ci --no-audit --no-fund >&2)
+  ns=bvpg$(( $$ % 10000 ))
+  trap 'ip netns del "$ns" 2>/dev/null || true' EXIT
+  trap 'exit 130' INT TERM
+  ip netns del "$ns" 2>/dev/null || true
+  ip netns add "$ns"
+  ip -n "$ns" link set lo up
+  # Every address of the range answers, from the kernel's echo.
+  ip -n "$ns" route add local 198.18.0.0/18 dev lo
+  ip netns exec "$ns" sh -c 'mount -t tmpfs -o mode=1777 bench-shm /dev/shm && exec "$@"' run.sh \
+    python3 bench/page_bench.py --program "$build/beaconvigilor-headless" \
+    --node-modules "$PWD/tests/browser/node_modules" "$@"
   exit $?
 fi
 

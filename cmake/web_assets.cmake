@@ -3,6 +3,8 @@
 # them configures anew.
 file(GLOB web_files CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/res/web/*.html ${PROJECT_SOURCE_DIR}/res/web/*.js
   ${PROJECT_SOURCE_DIR}/res/web/*.css)
+# The glob notices only added and removed files; an edit needs this.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${web_files})
 set(web_source "// Generated from res/web/ by cmake/web_assets.cmake.\n#include \"run/web_assets.h\"\n\nnamespace bv {\n\nnamespace {\n\n")
 set(web_table "")
 set(index 0)

@@ -1,6 +1,5 @@
 #include "run/command_line.h"
 
-#include "platform/http_server.h"
 #include "bv_version.h"
 
 #include <gtest/gtest.h>
@@ -223,13 +222,6 @@ TEST(ParseCommandLine, MetricsEndpoint)
 {
     ParsedCommandLine none = parse({ "-in", "h" });
     EXPECT_EQ(none.settings.metricsPort, 0);
-    if (!platform::httpServerAvailable()) {
-        ParsedCommandLine refused = parse({ "-in", "h", "-metrics", "9100" });
-        EXPECT_EQ(refused.errorText, "-metrics is not available in this build");
-        EXPECT_FALSE(refused.runCanStart());
-        return;
-    }
-
     ParsedCommandLine port = parse({ "-in", "h", "-metrics", "9100" });
     ASSERT_TRUE(port.runCanStart()) << port.errorText;
     EXPECT_EQ(port.settings.metricsAddress, "127.0.0.1");

@@ -36,15 +36,30 @@ function when(seconds) {
   return new Date(seconds * 1000).toLocaleString();
 }
 
+// A run of requests with one fate is one mark as wide as its requests: a
+// mark for each of 60 requests of 10,000 hosts is more than a browser lays
+// out in good time.
 function stripOf(outcomes) {
   const strip = element("span", "strip");
   strip.setAttribute("role", "img");
   const lost = outcomes.filter((roundTrip) => roundTrip < 0).length;
   strip.setAttribute("aria-label", outcomes.length + " requests, " + lost + " unanswered");
-  for (const roundTrip of outcomes) {
-    const cell = element("span", roundTrip < 0 ? "lost" : "answered");
-    cell.title = roundTrip < 0 ? "no reply" : milliseconds(roundTrip);
-    strip.append(cell);
+  for (let start = 0; start < outcomes.length;) {
+    const unanswered = outcomes[start] < 0;
+    let end = start + 1;
+    while (end < outcomes.length && (outcomes[end] < 0) === unanswered)
+      end++;
+    const run = element("span", unanswered ? "lost" : "answered");
+    run.style.width = (5 * (end - start) - 1) + "px";
+    if (unanswered) {
+      run.title = end - start === 1 ? "no reply" : (end - start) + " requests without a reply";
+    } else {
+      const times = outcomes.slice(start, end);
+      run.title = times.length === 1 ? milliseconds(times[0])
+        : times.length + " replies, " + milliseconds(Math.min(...times)) + " to " + milliseconds(Math.max(...times));
+    }
+    strip.append(run);
+    start = end;
   }
   return strip;
 }

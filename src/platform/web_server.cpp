@@ -59,7 +59,9 @@ public:
     {
         if (closed_)
             return false;
-        if (queued_ + text.size() > state_.settings.streamBacklog) {
+        // Behind is what waits unsent: one event larger than the backlog
+        // still goes to a client that has taken everything before it.
+        if (queued_ > 0 && queued_ + text.size() > state_.settings.streamBacklog) {
             close();
             return false;
         }

@@ -2,7 +2,6 @@
 
 #include "core/input_file.h"
 #include "platform/diagnostics.h"
-#include "platform/http_server.h"
 
 #include "bv_version.h"
 
@@ -171,8 +170,6 @@ bool isDottedQuad(const std::string& text)
 // [address:]port; the message for what is wrong, or nothing.
 std::string readMetricsEndpoint(const std::string& value, RunSettings& settings)
 {
-    if (!platform::httpServerAvailable())
-        return "-metrics is not available in this build";
     const std::size_t colon = value.rfind(':');
     const std::string port = colon == std::string::npos ? value : value.substr(colon + 1);
     if (colon != std::string::npos && !isDottedQuad(value.substr(0, colon)))

@@ -4,6 +4,7 @@
 #include "platform/web_server.h"
 #include "run/metrics_exposition.h"
 #include "run/network.h"
+#include "run/served_page.h"
 #include "run/status_hosts.h"
 #include "run/status_routes.h"
 #include "run/web_assets.h"
@@ -60,6 +61,7 @@ MetricsServer::MetricsServer(const std::string& address, std::uint16_t port, Net
             + (error.code() != 0 ? platform::systemErrorText(error.code()) : error.text()));
     }
     server_ = started.release_value();
+    publication_ = std::make_unique<ServedPlacePublication>(ServedPlace { address, server_->port() });
     registration_ = std::make_unique<ListenerRegistration>(*this);
 }
 
@@ -67,6 +69,7 @@ MetricsServer::MetricsServer(const std::string& address, std::uint16_t port, Net
 MetricsServer::~MetricsServer()
 {
     registration_.reset();
+    publication_.reset();
     server_.reset();
 }
 

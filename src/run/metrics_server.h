@@ -13,6 +13,7 @@
 namespace bv {
 
 class Network;
+class ServedPlacePublication;
 
 namespace platform {
 class WebServer;
@@ -43,6 +44,7 @@ private:
     Network& network_;
     bool loopback_ = false;
     std::unique_ptr<platform::WebServer> server_;
+    std::unique_ptr<ServedPlacePublication> publication_;
     std::mutex publishedLock_;
     PublishedHosts published_;
     std::unique_ptr<ListenerRegistration> registration_;

@@ -51,6 +51,7 @@ Network::Network(const RunSettings& settings, const NetworkOptions& options)
     : Region(settings.inputFile, settings.pingInterval, settings.ttl, settings.timeOut, settings.packetSize,
         options.clock->now())
     , clock_(*options.clock)
+    , startedAt_(clock_.now())
     , alarm_(settings.slowMilliseconds, settings.lossPercent, settings.windowSize)
 {
     inputFile_ = settings.inputFile;

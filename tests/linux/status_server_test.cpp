@@ -51,6 +51,9 @@ TEST_F(StatusServer, ThePageAndTheApiShowTheRunsOwnFigures)
     EXPECT_THAT(hosts, testing::HasSubstr("\r\nContent-Type: application/json\r\n"));
     EXPECT_THAT(hosts, testing::HasSubstr("\r\nContent-Security-Policy: default-src 'none'; script-src 'self';"));
     const auto listed = nlohmann::json::parse(bodyOf(hosts));
+    // The run's start, for the page's note that its figures cover only that much.
+    EXPECT_EQ(listed["run"]["started"], 1800000000);
+    EXPECT_EQ(listed["run"]["startedAgo"], 0);
     ASSERT_EQ(listed["hosts"].size(), 2u);
     EXPECT_EQ(listed["hosts"][0]["name"], "web");
     EXPECT_EQ(listed["hosts"][0]["latestRtt"], 3000);

@@ -1,5 +1,6 @@
 #include "core/address.h"
 #include "core/monitor_events.h"
+#include "run/served_page.h"
 #include "shell/common/red_list_rows.h"
 #include "shell/qt/about_box.h"
 #include "shell/qt/help_page.h"
@@ -414,6 +415,24 @@ TEST(TrayMenu, TextsOrderAndCommands)
     // The fallback window carries the same commands in its menu bar.
     ASSERT_EQ(fixture.window.menuBar()->actions().size(), 1);
     EXPECT_EQ(fixture.window.menuBar()->actions()[0]->menu()->actions().size(), 16);
+
+    // While the run serves its page, one item more, last; it opens the page.
+    QMenu* bar = fixture.window.menuBar()->actions()[0]->menu();
+    {
+        const ServedPlacePublication served({ "127.0.0.5", 9200 });
+        std::unique_ptr<QMenu> withPage = fixture.desktop.buildMenu();
+        ASSERT_EQ(withPage->actions().size(), 17);
+        EXPECT_EQ(withPage->actions()[16]->text(), "Open Status Page");
+        withPage->actions()[16]->trigger();
+        ASSERT_EQ(fixture.opened.size(), 2u);
+        EXPECT_EQ(fixture.opened[1], QUrl("http://127.0.0.5:9200/"));
+        // A menu built before the run started gains it as it opens.
+        emit bar->aboutToShow();
+        ASSERT_EQ(bar->actions().size(), 17);
+        EXPECT_EQ(bar->actions()[16]->text(), "Open Status Page");
+    }
+    emit bar->aboutToShow();
+    EXPECT_EQ(bar->actions().size(), 16) << "no page served, none offered";
 }
 
 TEST(HelpPage, InstalledBesideTheProgramOrInTheSources)

@@ -1,10 +1,15 @@
 #pragma once
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
+#endif
 
 #include <cstdint>
 #include <string>
@@ -15,24 +20,44 @@ namespace bv {
 // connection; empty when it could not be had within a few seconds.
 inline std::string exchange(std::uint16_t port, const std::string& request)
 {
-    const int client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (client < 0)
+#ifdef _WIN32
+    WSADATA winsock {};
+    if (::WSAStartup(MAKEWORD(2, 2), &winsock) != 0)
         return {};
-    timeval limit { 5, 0 };
-    setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    setsockopt(client, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-    sockaddr_in server {};
-    server.sin_family = AF_INET;
-    server.sin_port = htons(port);
-    server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const SOCKET client = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    const bool opened = client != INVALID_SOCKET;
+    const DWORD limit = 5000;
+    const int sendFlags = 0;
+#else
+    const int client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool opened = client >= 0;
+    const timeval limit { 5, 0 };
+    const int sendFlags = MSG_NOSIGNAL;
+#endif
     std::string reply;
-    if (connect(client, reinterpret_cast<sockaddr*>(&server), sizeof server) == 0
-        && send(client, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
-        char buffer[4096];
-        for (ssize_t got; reply.size() < 1000000 && (got = recv(client, buffer, sizeof buffer, 0)) > 0;)
-            reply.append(buffer, static_cast<std::size_t>(got));
+    if (opened) {
+        setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&limit), sizeof limit);
+        setsockopt(client, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&limit), sizeof limit);
+        sockaddr_in server {};
+        server.sin_family = AF_INET;
+        server.sin_port = htons(port);
+        server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (connect(client, reinterpret_cast<sockaddr*>(&server), sizeof server) == 0
+            && send(client, request.data(), static_cast<int>(request.size()), sendFlags)
+                == static_cast<int>(request.size())) {
+            char buffer[4096];
+            for (int got; reply.size() < 1000000 && (got = static_cast<int>(recv(client, buffer, sizeof buffer, 0))) > 0;)
+                reply.append(buffer, static_cast<std::size_t>(got));
+        }
     }
-    close(client);
+#ifdef _WIN32
+    if (opened)
+        ::closesocket(client);
+    ::WSACleanup();
+#else
+    if (opened)
+        close(client);
+#endif
     return reply;
 }
 

@@ -2,6 +2,7 @@
 #include "ping/icmp_socket.h"
 #include "platform/ipv4.h"
 
+#include "support/http_exchange.h"
 #include "support/test_environment.h"
 #include "support/win_process.h"
 #include "support/wait_for.h"
@@ -9,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <winsock2.h>
 #include <windows.h>
 
 #include <chrono>
@@ -111,6 +113,28 @@ Value programValue(const char* name)
     }
     ::RegCloseKey(key);
     return value;
+}
+
+// A port that was free a moment ago on loopback, for the program to take.
+std::uint16_t freeLoopbackPort()
+{
+    WSADATA winsock {};
+    if (::WSAStartup(MAKEWORD(2, 2), &winsock) != 0)
+        return 0;
+    std::uint16_t port = 0;
+    const SOCKET probe = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (probe != INVALID_SOCKET) {
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int size = sizeof address;
+        if (::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
+            && ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size) == 0)
+            port = ntohs(address.sin_port);
+        ::closesocket(probe);
+    }
+    ::WSACleanup();
+    return port;
 }
 
 }  // namespace
@@ -222,6 +246,18 @@ TEST(WindowsProgram, BadCommandLineShowsTheUsageBoxThenEnds)
     EXPECT_EQ(program.finish(20000), 1);
 }
 
+// Whether an IPv4 ICMP socket opens here, as the program's would; its
+// notes are kept off the test's output.
+static bool icmpSocketOpens()
+{
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    const bool opens = IcmpSocket(20).valid();
+    testing::internal::GetCapturedStdout();
+    testing::internal::GetCapturedStderr();
+    return opens;
+}
+
 // Under Wine neither IPv6 kind opens (no raw ICMPv6 socket, no IPv6 helper):
 // the IPv6 host turns red saying so, the error note says why, and the IPv4
 // host beside it goes on answering.
@@ -229,15 +265,8 @@ TEST(WindowsProgram, WithoutAnIcmpv6SocketOnlyTheIpv6HostTurnsRed)
 {
     if (!underWine())
         GTEST_SKIP() << "Windows opens an ICMPv6 socket";
-    {
-        testing::internal::CaptureStdout();
-        testing::internal::CaptureStderr();
-        IcmpSocket probe(20);
-        testing::internal::GetCapturedStdout();
-        testing::internal::GetCapturedStderr();
-        if (!probe.valid())
-            GTEST_SKIP() << "no ICMP socket opens here, nor would the program's";
-    }
+    if (!icmpSocketOpens())
+        GTEST_SKIP() << "no ICMP socket opens here, nor would the program's";
     TemporaryDirectory directory;
     writeFile(directory.file("hosts.txt"), "lo4 127.0.0.1 answers\r\n"
                                            "lo6 ::1 loopback6\r\n");
@@ -269,4 +298,67 @@ TEST(WindowsProgram, WithoutAnIcmpv6SocketOnlyTheIpv6HostTurnsRed)
     const std::string notes = readFile(errors);
     EXPECT_NE(notes.find("Failed to create raw ICMPv6 socket: 10043 ("), std::string::npos) << notes;
     EXPECT_NE(notes.find("IPv6 hosts cannot be pinged: Could not open an ICMPv6 socket"), std::string::npos) << notes;
+}
+
+TEST(WindowsProgram, ServesMetricsTheStatusPageAndItsApiOnLoopback)
+{
+    if (!icmpSocketOpens())
+        GTEST_SKIP() << "no ICMP socket opens here, nor would the program's";
+    const std::uint16_t port = freeLoopbackPort();
+    ASSERT_NE(port, 0);
+    TemporaryDirectory directory;
+    writeFile(directory.file("hosts.txt"), "loopback 127.0.0.1 answers\r\n");
+    const std::string errors = directory.file("errors.txt");
+    WinProcess program = startProgram(directory.path(),
+        "-in hosts.txt -pt 5000 -metrics 127.0.0.1:" + std::to_string(port), "", windowsPath(errors));
+    ASSERT_TRUE(program.started());
+    const auto get = [port](const std::string& target) {
+        return bv::exchange(port,
+            "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\nConnection: close\r\n\r\n");
+    };
+
+    std::string metrics;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            metrics = get("/metrics");
+            return !metrics.empty();
+        },
+        30s))
+        << readFile(errors);
+    {
+        SCOPED_TRACE("metrics");
+        EXPECT_EQ(metrics.rfind("HTTP/1.1 200 ", 0), 0u) << metrics;
+        EXPECT_NE(metrics.find("Content-Type: text/plain; version=0.0.4; charset=utf-8\r\n"), std::string::npos)
+            << metrics;
+        EXPECT_NE(bodyOf(metrics).find("beaconvigilor_host_status{name=\"loopback\",address=\"127.0.0.1\"} "),
+            std::string::npos)
+            << metrics;
+        EXPECT_NE(bodyOf(metrics).find("beaconvigilor_build_info{version=\""), std::string::npos) << metrics;
+    }
+    {
+        SCOPED_TRACE("page");
+        const std::string page = get("/");
+        EXPECT_EQ(page.rfind("HTTP/1.1 200 ", 0), 0u) << page;
+        EXPECT_NE(page.find("Content-Type: text/html"), std::string::npos) << page;
+        EXPECT_NE(bodyOf(page).find("<td>loopback</td><td>127.0.0.1</td>"), std::string::npos) << page;
+    }
+    {
+        SCOPED_TRACE("api");
+        const std::string hosts = get("/api/v1/hosts");
+        EXPECT_EQ(hosts.rfind("HTTP/1.1 200 ", 0), 0u) << hosts;
+        EXPECT_NE(hosts.find("Content-Type: application/json"), std::string::npos) << hosts;
+        EXPECT_NE(bodyOf(hosts).find("\"name\":\"loopback\""), std::string::npos) << hosts;
+        EXPECT_NE(bodyOf(hosts).find("\"host\":\"127.0.0.1\""), std::string::npos) << hosts;
+    }
+    {
+        SCOPED_TRACE("a stranger's Host");
+        const std::string refused = bv::exchange(port, "GET / HTTP/1.1\r\nHost: example.com\r\nConnection: close\r\n\r\n");
+        EXPECT_EQ(refused.rfind("HTTP/1.1 403 ", 0), 0u) << refused;
+    }
+
+    const HWND tray = ::FindWindowA("BeaconVigilor", "BeaconVigilor");
+    ASSERT_NE(tray, nullptr);
+    ASSERT_NO_FATAL_FAILURE(chooseExitFromTrayMenu(tray));
+    EXPECT_EQ(program.finish(30000), 0);
+    EXPECT_TRUE(get("/metrics").empty()) << "the server ended with the program";
 }

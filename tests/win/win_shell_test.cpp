@@ -1,6 +1,7 @@
 #include "core/address.h"
 #include "core/monitor_events.h"
 #include "platform/lock_hold.h"
+#include "run/served_page.h"
 #include "shell/common/all_hosts_rows.h"
 #include "shell/common/tray_menu.h"
 #include "shell/win/about_box.h"
@@ -478,6 +479,28 @@ TEST(Tray, MenuItemsIdsAndDefaultItem)
     }
     EXPECT_EQ(::GetMenuDefaultItem(menu, FALSE, 0), trayCommandId(TrayCommand::LiveRedList));
     ::DestroyMenu(menu);
+
+    // While the run serves its page, one item more, last; it opens the page.
+    std::vector<std::string> opened;
+    desktop.setOpener([&](HWND, const std::string& target) { opened.push_back(target); });
+    {
+        const ServedPlacePublication served({ "0.0.0.0", 9100 });
+        const HMENU withPage = desktop.buildMenu();
+        ASSERT_NE(withPage, nullptr);
+        ASSERT_EQ(::GetMenuItemCount(withPage), count + 1);
+        char text[64] = {};
+        ::GetMenuStringA(withPage, count, text, sizeof text, MF_BYPOSITION);
+        EXPECT_STREQ(text, "Open Status Page");
+        EXPECT_EQ(::GetMenuItemID(withPage, count), 14u);
+        ::DestroyMenu(withPage);
+        desktop.perform(trayCommandId(TrayCommand::OpenStatusPage));
+        EXPECT_EQ(opened, (std::vector<std::string> { "http://127.0.0.1:9100/" })) << "every interface: loopback";
+    }
+    desktop.perform(trayCommandId(TrayCommand::OpenStatusPage));
+    EXPECT_EQ(opened.size(), 1u) << "no page served, none opened";
+    const HMENU without = desktop.buildMenu();
+    EXPECT_EQ(::GetMenuItemCount(without), count);
+    ::DestroyMenu(without);
 }
 
 TEST(Tray, CommandsOpenTheRunsFilesAndExitEndsTheLoop)

@@ -19,6 +19,7 @@ enum class TrayCommand : unsigned {
     ShowNotices = 11,
     StartWithSession = 12,
     AllHosts = 13,
+    OpenStatusPage = 14,
 };
 
 enum class TrayMenuKind { Command, Check, Separator };
@@ -49,6 +50,9 @@ inline constexpr TrayMenuItem kTrayMenu[] = {
     { TrayMenuKind::Check, TrayCommand::ShowNotices, "Show Notices" },
     { TrayMenuKind::Check, TrayCommand::StartWithSession, "Start with Session" },
     { TrayMenuKind::Command, TrayCommand::AllHosts, "All Hosts" },
+    // Only while the run serves its page; last, so that it can be added to
+    // a menu already built.
+    { TrayMenuKind::Command, TrayCommand::OpenStatusPage, "Open Status Page" },
 };
 
 // The item shown in bold; a double click on the icon does the same.

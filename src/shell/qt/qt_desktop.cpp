@@ -6,6 +6,7 @@
 #include "run/current_network.h"
 #include "shell/common/all_hosts_rows.h"
 #include "shell/common/red_list_rows.h"
+#include "shell/common/status_page_url.h"
 #include "shell/common/terminal_lines.h"
 #include "shell/common/tray_menu.h"
 #include "shell/qt/about_box.h"
@@ -372,6 +373,12 @@ std::unique_ptr<QMenu> QtDesktop::buildMenu()
             menu->addSeparator();
             continue;
         }
+        if (item.command == TrayCommand::OpenStatusPage) {
+            // The run serves the page only after the menus are built.
+            connect(menu.get(), &QMenu::aboutToShow, this, [this, shown = menu.get()] { offerStatusPage(*shown); });
+            offerStatusPage(*menu);
+            continue;
+        }
         QAction* action = menu->addAction(QString::fromLatin1(item.text));
         action->setCheckable(item.kind == TrayMenuKind::Check);
         if (item.command == kTrayDefaultCommand)
@@ -411,6 +418,8 @@ std::unique_ptr<QMenu> QtDesktop::buildMenu()
         case TrayCommand::AllHosts:
             connect(action, &QAction::triggered, allHosts_.get(), &AllHostsWindow::showAllHosts);
             break;
+        case TrayCommand::OpenStatusPage:
+            break;
         case TrayCommand::StartWithSession:
             action->setChecked(autostartEntryExists());
             connect(action, &QAction::toggled, this, [this, action](bool start) {
@@ -423,6 +432,32 @@ std::unique_ptr<QMenu> QtDesktop::buildMenu()
         }
     }
     return menu;
+}
+
+void QtDesktop::offerStatusPage(QMenu& menu)
+{
+    static const QString kName = QStringLiteral("openStatusPage");
+    QAction* offered = menu.findChild<QAction*>(kName, Qt::FindDirectChildrenOnly);
+    const bool served = !currentStatusPageUrl().empty() && !deaf_;
+    if (served && !offered) {
+        for (const TrayMenuItem& item : kTrayMenu) {
+            if (item.command != TrayCommand::OpenStatusPage)
+                continue;
+            QAction* action = menu.addAction(QString::fromLatin1(item.text));
+            action->setObjectName(kName);
+            connect(action, &QAction::triggered, this, &QtDesktop::openStatusPage);
+        }
+    } else if (!served && offered) {
+        menu.removeAction(offered);
+        delete offered;
+    }
+}
+
+void QtDesktop::openStatusPage()
+{
+    const std::string url = currentStatusPageUrl();
+    if (!url.empty() && open_)
+        open_(QUrl(QString::fromStdString(url)));
 }
 
 void QtDesktop::trayActivated(QSystemTrayIcon::ActivationReason reason)

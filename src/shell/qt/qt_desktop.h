@@ -72,6 +72,8 @@ public:
     void showAbout();
     void showHelp();
     void openFile(const std::string& name);
+    // In the default browser, while the run serves the page.
+    void openStatusPage();
 
     // The notices of hosts that go down and come back; the choice is kept
     // with the red list's settings.
@@ -88,6 +90,8 @@ public:
 
 private:
     void applyTrayState();
+    // Adds the status page's item to `menu`, or takes it away, as the run serves the page or not.
+    void offerStatusPage(QMenu& menu);
     void trayActivated(QSystemTrayIcon::ActivationReason reason);
     void popUpMenu();
     void stopListeningToUser();

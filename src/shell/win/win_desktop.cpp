@@ -4,6 +4,7 @@
 #include "run/current_network.h"
 #include "shell/common/all_hosts_rows.h"
 #include "shell/common/red_list_rows.h"
+#include "shell/common/status_page_url.h"
 #include "shell/common/terminal_lines.h"
 #include "shell/common/tray_menu.h"
 #include "shell/win/help_page.h"
@@ -328,7 +329,10 @@ HMENU WinDesktop::buildMenu() const
     const HMENU menu = ::CreatePopupMenu();
     if (!menu)
         return nullptr;
+    const bool served = !currentStatusPageUrl().empty();
     for (const TrayMenuItem& item : kTrayMenu) {
+        if (item.command == TrayCommand::OpenStatusPage && !served)
+            continue;
         switch (item.kind) {
         case TrayMenuKind::Separator:
             ::AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
@@ -424,7 +428,24 @@ void WinDesktop::perform(UINT command)
     case TrayCommand::AllHosts:
         showAllHosts();
         break;
+    case TrayCommand::OpenStatusPage:
+        openStatusPage();
+        break;
     }
+}
+
+void WinDesktop::openStatusPage()
+{
+    const std::string url = currentStatusPageUrl();
+    if (url.empty())
+        return;
+    if (opener_) {
+        opener_(nullptr, url);
+        return;
+    }
+    // The default browser; the address is ASCII, so widened as it is.
+    const std::wstring wide(url.begin(), url.end());
+    ::ShellExecuteW(nullptr, L"open", wide.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 void WinDesktop::open(const std::string& target)

@@ -64,6 +64,8 @@ public:
     void perform(UINT command);
     void showRedList();
     void showAllHosts();
+    // In the default browser, while the run serves the page.
+    void openStatusPage();
     void showProperties();
     // Created hidden with the tray window, kept beside the red list's settings.
     CAllHostsDialog& allHosts() { return allHosts_; }
