@@ -92,6 +92,14 @@ TEST(PathLearner, LearnsEachPathWithFewProbesBackwardsFromTheHost)
     // (or a1 stops at b1's): four probes in all, whichever went first.
     EXPECT_EQ(simulation.learner.probesSent(), 4u);
     EXPECT_EQ(simulation.mostOverShare, 0u);
+
+    // A host of a learnt network takes its path at once, though the share
+    // allows no probe now: it costs none.
+    simulation.learner.setHosts({ hosts[0], { "a3", ip("198.18.2.12") } }, simulation.now);
+    simulation.learner.replyTimeToLive("a3", 62);
+    EXPECT_FALSE(simulation.learner.nextProbe(simulation.now, 0));
+    ASSERT_TRUE(simulation.learner.pathOf("a3"));
+    EXPECT_EQ(simulation.learner.pathOf("a3")->routers, hops({ r1, r2 }));
 }
 
 TEST(PathLearner, GetsPastRateLimitedRoutersAndLearnsSilentHostsForwards)

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <map>
 
 namespace bv {
 
@@ -101,7 +102,10 @@ protected:
             requests += 1;
             if (now % 1000 == 0) {
                 for (WatchedHost& host : hosts) {
-                    host.red = !network.reachable(host.address);
+                    const auto from = redFrom.find(host.key);
+                    const auto until = redUntil.find(host.key);
+                    host.red = (!network.reachable(host.address) && (from == redFrom.end() || now >= from->second))
+                        || (until != redUntil.end() && now < until->second);
                     if (!host.red)
                         host.timeToLive = 65 - static_cast<int>(network.way(host.address).size());
                 }
@@ -119,6 +123,8 @@ protected:
 
     LabNetwork network;
     std::vector<WatchedHost> hosts;
+    std::map<std::string, std::int64_t> redFrom;   // hosts that turn red late, and when
+    std::map<std::string, std::int64_t> redUntil;  // hosts that answer late, and when
     PathWatch watch { network, PathWatch::Settings {} };
     std::int64_t now = 0;
     std::uint64_t requests = 0;
@@ -142,6 +148,17 @@ TEST_F(PathWatchLab, SaysBehindWhichHopHostsWentDownAndWhenTheMonitorsOwnLinkIsD
     ASSERT_EQ(report.ended.size(), 1u);
     EXPECT_TRUE(watch.groups().empty());
 
+    // The hosts of one outage turn red over several passes: one notice for all.
+    network.linkB = false;
+    redFrom = { { "b0", now + 1000 }, { "b1", now + 3000 }, { "b2", now + 5000 } };
+    report = run(12);
+    ASSERT_EQ(report.found.size(), 1u);
+    EXPECT_EQ(report.found[0].keys, (std::vector<std::string> { "b0", "b1", "b2" }));
+    network.linkB = true;
+    redFrom.clear();
+    report = run(3);
+    EXPECT_EQ(report.ended.size(), 1u);
+
     // r2 goes: both far networks behind r1, with r2 named after it.
     network.link1 = false;
     report = run(5);
@@ -149,9 +166,17 @@ TEST_F(PathWatchLab, SaysBehindWhichHopHostsWentDownAndWhenTheMonitorsOwnLinkIsD
     EXPECT_EQ(outageGroupText(report.found[0]),
         "6 hosts down behind 198.18.0.1 (hop 1, the last that answers; 198.18.1.2 after it is silent): a0, b0, a1 and 3 others");
     EXPECT_FALSE(report.ownLink);
+    // r2 is back some seconds before its hosts answer again (a recheck
+    // comes meanwhile): they are not said to be behind r2 or r3, and their
+    // group ends when they answer.
     network.link1 = true;
-    run(3);
+    for (const WatchedHost& host : hosts)
+        redUntil[host.key] = now + 14000;
+    report = run(16);
+    EXPECT_TRUE(report.found.empty()) << outageGroupText(report.found[0]);
+    EXPECT_EQ(report.ended.size(), 1u);
     EXPECT_TRUE(watch.groups().empty());
+    redUntil.clear();
 
     // The monitor's own link: no group, the own link is down, and up again.
     network.link0 = false;

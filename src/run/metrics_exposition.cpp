@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <optional>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace bv {
@@ -171,12 +173,16 @@ void pathFamilies(std::string& text, const std::vector<HostSample>& hosts, const
     for (const auto& [hop, count] : hops)
         sample(text, "beaconvigilor_hosts_down_behind", "{hop=\"" + escapeLabelValue(hop) + "\"}", count);
     family(text, "beaconvigilor_host_behind_hop", "gauge", "1 while the host is red behind this hop.");
+    // A group may hold thousands of hosts: their labels by key, once.
+    std::unordered_map<std::string_view, const std::string*> labelsOf;
+    if (!groups.empty())
+        for (const HostSample& host : hosts)
+            labelsOf.emplace(host.key, &host.labels);
     for (const OutageGroup& group : groups) {
         const std::string hop = "hop=\"" + escapeLabelValue(platform::addressText(group.lastAnswering)) + "\"";
         for (const std::string& key : group.keys)
-            for (const HostSample& host : hosts)
-                if (host.key == key)
-                    sample(text, "beaconvigilor_host_behind_hop", withLabel(host.labels, hop), 1);
+            if (const auto labels = labelsOf.find(key); labels != labelsOf.end())
+                sample(text, "beaconvigilor_host_behind_hop", withLabel(*labels->second, hop), 1);
     }
     family(text, "beaconvigilor_own_link_up", "gauge", "0 while this machine's own way out does not answer.");
     sample(text, "beaconvigilor_own_link_up", "", link.up ? 1 : 0);

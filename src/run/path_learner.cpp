@@ -38,6 +38,7 @@ void PathLearner::setHosts(const std::vector<std::pair<std::string, platform::Ip
     }
     hosts_ = std::move(kept);
     cursor_ = hosts_.end();
+    freePathsDue_ = true;
     std::erase_if(probes_, [this](const auto& probe) { return hosts_.count(probe.second) == 0; });
     std::erase_if(stops_, [this](const auto& stop) { return hosts_.count(stop.second) == 0; });
     std::erase_if(sharing_, [this](const auto& share) { return hosts_.count(share.second) == 0; });
@@ -51,36 +52,59 @@ void PathLearner::replyTimeToLive(const std::string& key, int timeToLive)
         return;
     Host& host = found->second;
     host.distance = distance;
+    freePathsDue_ = true;
     // A path of another length than the replies say has changed.
     if (host.phase == Phase::Done && host.learnt
         && (!host.learnt->reachedHost || static_cast<int>(host.learnt->routers.size()) + 1 != *distance))
         host.phase = Phase::Waiting;
 }
 
+bool PathLearner::takeFreePath(const std::string& key, Host& host, std::int64_t now)
+{
+    if (!host.distance)
+        return false;
+    const int distance = *host.distance;
+    if (distance <= 1) {
+        host.learnt = HostPath { {}, true, now };
+        host.phase = Phase::Done;
+        return true;
+    }
+    const auto learner = sharing_.find(shareKey(host.address, distance));
+    if (learner == sharing_.end() || learner->second == key)
+        return false;
+    const auto other = hosts_.find(learner->second);
+    if (other == hosts_.end() || other->second.distance != distance)
+        return false;
+    const Host& sharer = other->second;
+    if (sharer.phase != Phase::Done || !sharer.learnt || now - sharer.learnt->learnedAt >= settings_.refreshAfter)
+        return false;
+    host.learnt = sharer.learnt;
+    host.phase = Phase::Done;
+    return true;
+}
+
+void PathLearner::takeFreePaths(std::int64_t now)
+{
+    if (!freePathsDue_)
+        return;
+    freePathsDue_ = false;
+    for (auto& [key, host] : hosts_)
+        if (host.phase == Phase::Waiting && !host.outstanding)
+            takeFreePath(key, host, now);
+}
+
 bool PathLearner::begin(const std::string& key, Host& host, std::int64_t now)
 {
+    if (takeFreePath(key, host, now))
+        return true;
     if (host.distance) {
         const int distance = *host.distance;
-        if (distance <= 1) {
-            host.learnt = HostPath { {}, true, now };
-            host.phase = Phase::Done;
-            return true;
-        }
         const std::string share = shareKey(host.address, distance);
         const auto learner = sharing_.find(share);
         if (learner != sharing_.end() && learner->second != key) {
             const auto other = hosts_.find(learner->second);
-            if (other != hosts_.end() && other->second.distance == distance) {
-                const Host& sharer = other->second;
-                if (sharer.phase == Phase::Done && sharer.learnt
-                    && now - sharer.learnt->learnedAt < settings_.refreshAfter) {
-                    host.learnt = sharer.learnt;
-                    host.phase = Phase::Done;
-                    return true;
-                }
-                if (sharer.phase == Phase::Backward)
-                    return false;
-            }
+            if (other != hosts_.end() && other->second.distance == distance && other->second.phase == Phase::Backward)
+                return false;
         }
         sharing_[share] = key;
         host.phase = Phase::Backward;
@@ -103,6 +127,7 @@ bool PathLearner::begin(const std::string& key, Host& host, std::int64_t now)
 std::optional<PathLearner::Probe> PathLearner::nextProbe(std::int64_t now, std::uint64_t requestsSent)
 {
     expire(now);
+    takeFreePaths(now);
     const std::uint64_t allowed = settings_.allowance + static_cast<std::uint64_t>(settings_.share * double(requestsSent));
     if (probesSent_ >= allowed || hosts_.empty())
         return std::nullopt;
@@ -233,6 +258,7 @@ void PathLearner::finish(const std::string& key, Host& host, std::int64_t now)
     host.building.learnedAt = now;
     host.learnt = host.building;
     host.phase = Phase::Done;
+    freePathsDue_ = true;
     for (std::size_t at = 0; at < host.learnt->routers.size(); ++at)
         if (host.learnt->routers[at])
             stops_[StopKey { *host.learnt->routers[at], static_cast<int>(at + 1) }] = key;

@@ -88,6 +88,11 @@ private:
 
     // Starts a host's learning when it may; false when it must wait.
     bool begin(const std::string& key, Host& host, std::int64_t now);
+    // A path that costs no probe: none for a neighbour, or the one its
+    // network's learner found. True when the host took one.
+    bool takeFreePath(const std::string& key, Host& host, std::int64_t now);
+    // Every waiting host that can take a free path, whatever the share.
+    void takeFreePaths(std::int64_t now);
     void finish(const std::string& key, Host& host, std::int64_t now);
     void nextHop(const std::string& key, Host& host, std::int64_t now);
     // The network a host belongs to for sharing, with its distance.
@@ -101,6 +106,7 @@ private:
     std::unordered_map<std::string, std::string> sharing_;   // share key -> the host learning it
     std::uint32_t nextToken_ = 1;
     std::uint64_t probesSent_ = 0;
+    bool freePathsDue_ = false;  // a path was learnt, or a distance found, since the last look
 };
 
 }  // namespace bv

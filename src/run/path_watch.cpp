@@ -1,6 +1,7 @@
 #include "run/path_watch.h"
 
 #include <algorithm>
+#include <map>
 
 namespace bv {
 
@@ -87,12 +88,13 @@ void PathWatch::passDone(const std::vector<WatchedHost>& hosts, std::int64_t now
     }
     if (newlyRed.empty())
         return;
+    lastTurnedRed_ = now;
     if (!ownLink_.up)
         return;
     if (!checking_)
         startCheck(routersOfRedHosts(), Purpose::OutageCheck, now);
     else
-        nextRecheck_ = now;
+        recheckWanted_ = true;
 }
 
 // Hosts back to green leave their groups; a group of one ends, reported
@@ -108,7 +110,6 @@ void PathWatch::leaveGroups()
             }
         }
         if (left.keys.size() < 2) {
-            report_.ended.push_back(*each);
             each = groups_.erase(each);
         } else {
             *each++ = std::move(left);
@@ -167,8 +168,10 @@ void PathWatch::finishCheck(std::int64_t now)
     const Purpose purpose = *checking_;
     checking_.reset();
     if (purpose == Purpose::OutageCheck) {
-        nextRecheck_ = now + settings_.recheckAfter;
-        regroup();
+        // Hosts that turned red during the check are placed at once.
+        nextRecheck_ = recheckWanted_ ? now : now + settings_.recheckAfter;
+        recheckWanted_ = false;
+        regroup(now);
         return;
     }
     const bool anyAnswered = std::any_of(checks_.begin(), checks_.end(), [](const auto& check) { return check.second.answered; });
@@ -187,13 +190,11 @@ void PathWatch::finishCheck(std::int64_t now)
         nextRecheck_ = now;
     } else {
         nextRecheck_ = now + settings_.ownLinkRecheck;
-        for (const OutageGroup& group : groups_)
-            report_.ended.push_back(group);
         groups_.clear();
     }
 }
 
-void PathWatch::regroup()
+void PathWatch::regroup(std::int64_t now)
 {
     std::vector<RedHostOnPath> red;
     for (const WatchedHost& host : hosts_)
@@ -202,19 +203,104 @@ void PathWatch::regroup()
                 red.push_back(RedHostOnPath { host.key, host.name, *path });
     for (const WatchedHost& host : hosts_)
         if (red_.count(host.key) != 0)
-            report_.located.push_back(host.key);
+            locatedUnsaid_.push_back(host.key);
     std::vector<OutageGroup> next = groupOutages(red, [this](const platform::IpAddress& router) { return answered(router); });
-    // A group is news when it appears and again when more hosts join it.
-    for (const OutageGroup& group : next) {
-        const auto known = std::find_if(
-            groups_.begin(), groups_.end(), [&](const OutageGroup& each) { return sameGroup(each, group); });
-        if (known == groups_.end() || group.keys.size() > known->keys.size())
+    holdBackHealing(next, now);
+    groups_ = std::move(next);
+}
+
+// A router that comes back answers before the hosts behind it do: they
+// answer at their next request. A red host placed behind a farther router
+// than its group's stays in its group until it has been there a while.
+void PathWatch::holdBackHealing(std::vector<OutageGroup>& next, std::int64_t now)
+{
+    std::map<std::string, const OutageGroup*> before;
+    for (const OutageGroup& group : groups_)
+        for (const std::string& key : group.keys)
+            before[key] = &group;
+    std::map<std::string, std::int64_t> stillFarther;
+    std::vector<OutageGroup> held;
+    for (OutageGroup& group : next) {
+        for (std::size_t at = group.keys.size(); at-- > 0;) {
+            const auto old = before.find(group.keys[at]);
+            if (old == before.end() || group.hop <= old->second->hop)
+                continue;
+            const std::int64_t since = deeperSince_.try_emplace(group.keys[at], now).first->second;
+            stillFarther[group.keys[at]] = since;
+            if (now - since >= settings_.healingWait)
+                continue;
+            auto home = std::find_if(held.begin(), held.end(), [&](const OutageGroup& each) { return sameGroup(each, *old->second); });
+            if (home == held.end()) {
+                home = held.insert(held.end(), *old->second);
+                home->keys.clear();
+                home->names.clear();
+            }
+            home->keys.push_back(group.keys[at]);
+            home->names.push_back(group.names[at]);
+            group.keys.erase(group.keys.begin() + static_cast<std::ptrdiff_t>(at));
+            group.names.erase(group.names.begin() + static_cast<std::ptrdiff_t>(at));
+        }
+    }
+    deeperSince_ = std::move(stillFarther);
+    for (OutageGroup& group : held) {
+        auto same = std::find_if(next.begin(), next.end(), [&](const OutageGroup& each) { return sameGroup(each, group); });
+        if (same == next.end()) {
+            next.push_back(std::move(group));
+            continue;
+        }
+        same->keys.insert(same->keys.end(), group.keys.begin(), group.keys.end());
+        same->names.insert(same->names.end(), group.names.begin(), group.names.end());
+    }
+    std::erase_if(next, [](const OutageGroup& group) { return group.keys.size() < 2; });
+    // In the host list's order, as groups are made.
+    std::map<std::string, std::size_t> position;
+    for (std::size_t at = 0; at < hosts_.size(); ++at)
+        position[hosts_[at].key] = at;
+    for (OutageGroup& group : next) {
+        std::vector<std::size_t> order(group.keys.size());
+        for (std::size_t at = 0; at < order.size(); ++at)
+            order[at] = at;
+        std::sort(order.begin(), order.end(), [&](std::size_t one, std::size_t other) {
+            return position[group.keys[one]] < position[group.keys[other]];
+        });
+        OutageGroup sorted = group;
+        for (std::size_t at = 0; at < order.size(); ++at) {
+            sorted.keys[at] = group.keys[order[at]];
+            sorted.names[at] = group.names[order[at]];
+        }
+        group = std::move(sorted);
+    }
+}
+
+// The hosts of one outage turn red over an interval and a time-out: what
+// the groups became is said once no host has turned red for a moment, or
+// after a few seconds all the same, so that one outage is one notice. A
+// group is news when it appears and again when more hosts joined it.
+void PathWatch::sayGroups(std::int64_t now)
+{
+    const bool changed = !locatedUnsaid_.empty() || groups_.size() != said_.size()
+        || !std::equal(groups_.begin(), groups_.end(), said_.begin(), said_.end(),
+            [](const OutageGroup& one, const OutageGroup& other) { return sameGroup(one, other) && one.keys == other.keys; });
+    if (!changed) {
+        unsaidSince_.reset();
+        return;
+    }
+    if (!unsaidSince_)
+        unsaidSince_ = now;
+    if (now - lastTurnedRed_ < settings_.settleAfter && now - *unsaidSince_ < settings_.sayAfterAtMost)
+        return;
+    for (const OutageGroup& group : groups_) {
+        const auto known = std::find_if(said_.begin(), said_.end(), [&](const OutageGroup& each) { return sameGroup(each, group); });
+        if (known == said_.end() || group.keys.size() > known->keys.size())
             report_.found.push_back(group);
     }
-    for (const OutageGroup& group : groups_)
-        if (std::none_of(next.begin(), next.end(), [&](const OutageGroup& now) { return sameGroup(now, group); }))
+    for (const OutageGroup& group : said_)
+        if (std::none_of(groups_.begin(), groups_.end(), [&](const OutageGroup& each) { return sameGroup(each, group); }))
             report_.ended.push_back(group);
-    groups_ = std::move(next);
+    said_ = groups_;
+    report_.located.insert(report_.located.end(), locatedUnsaid_.begin(), locatedUnsaid_.end());
+    locatedUnsaid_.clear();
+    unsaidSince_.reset();
 }
 
 void PathWatch::step(std::int64_t now, std::uint64_t requestsSent, unsigned waitMilliseconds)
@@ -269,6 +355,7 @@ void PathWatch::step(std::int64_t now, std::uint64_t requestsSent, unsigned wait
     std::erase_if(learnerProbes_, [now](const auto& probe) { return now - probe.second.sentAt > kProbeMemory; });
     if (checking_ && checkDone(now))
         finishCheck(now);
+    sayGroups(now);
 }
 
 PathWatch::Report PathWatch::takeReport()

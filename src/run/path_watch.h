@@ -53,6 +53,9 @@ public:
         std::int64_t checkWait = 1500;     // after the last before a router counts as silent
         std::int64_t recheckAfter = 10000;  // while hosts are red behind a hop
         std::int64_t ownLinkRecheck = 2000;
+        std::int64_t settleAfter = 3000;     // no host turned red this long: the groups are said
+        std::int64_t sayAfterAtMost = 8000;  // said by then even while hosts go on turning red
+        std::int64_t healingWait = 15000;    // red behind a farther router this long before moved there
     };
 
     // What changed since the last report.
@@ -90,7 +93,9 @@ private:
     bool checkDone(std::int64_t now) const;
     void finishCheck(std::int64_t now);
     std::optional<bool> answered(const platform::IpAddress& router) const;
-    void regroup();
+    void regroup(std::int64_t now);
+    void holdBackHealing(std::vector<OutageGroup>& next, std::int64_t now);
+    void sayGroups(std::int64_t now);
     void leaveGroups();
     std::vector<Hop> routersOfRedHosts() const;
 
@@ -99,7 +104,13 @@ private:
     PathLearner learner_;
     std::vector<WatchedHost> hosts_;
     std::set<std::string> red_;
-    std::vector<OutageGroup> groups_;
+    std::vector<OutageGroup> groups_;  // as they are now
+    std::vector<OutageGroup> said_;    // as they were last reported
+    std::vector<std::string> locatedUnsaid_;
+    std::optional<std::int64_t> unsaidSince_;
+    std::int64_t lastTurnedRed_ = 0;
+    bool recheckWanted_ = false;
+    std::map<std::string, std::int64_t> deeperSince_;  // red hosts placed farther than their group, since
     OwnLink ownLink_;
     Report report_;
 

@@ -111,14 +111,16 @@ TEST_F(PathLab, SaysBehindWhichHopHostsWentDownAndWhenThisMachinesLinkIsDown)
     EXPECT_LT(counted->probes * 20, counted->requests) << counted->probes << " probes, " << counted->requests << " requests";
     std::printf("learning: %ld probes, %ld requests\n", counted->probes, counted->requests);
 
-    // r3's own network goes: its hosts are behind r3, r2's stay green.
+    // r3's own network goes: its hosts are behind r3 within 15 s of all of
+    // them having turned red, r2's stay green.
     ASSERT_TRUE(lab_->cutFarB());
+    ASSERT_TRUE(run->waitForOutputLines(" RED b1", 10, 45s)) << run->output();
     EXPECT_TRUE(run->waitForOutputLines(
-        std::string("10 hosts down behind ") + lab::r3_4 + " (hop 3, the last that answers): b10, b11, b12 and 7 others", 1, 45s))
+        std::string("10 hosts down behind ") + lab::r3_4 + " (hop 3, the last that answers): b10, b11, b12 and 7 others", 1, 15s))
         << run->output();
     EXPECT_TRUE(run->waitForOutputLines(
         std::string("2 hosts down behind ") + lab::r3_6 + " (hop 3, the last that answers): v6b1, v6b2", 1, 15s));
-    EXPECT_EQ(run->output().find("RED a1"), std::string::npos) << "network A stays green";
+    EXPECT_EQ(run->output().find(" RED a1"), std::string::npos) << "network A stays green";
     const std::string metrics = get("9201", "/metrics");
     EXPECT_NE(metrics.find(std::string("beaconvigilor_hosts_down_behind{hop=\"") + lab::r3_4 + "\"} 10"), std::string::npos)
         << metrics;
@@ -134,12 +136,16 @@ TEST_F(PathLab, SaysBehindWhichHopHostsWentDownAndWhenThisMachinesLinkIsDown)
 
     // r2 goes: both far networks are behind r1, and r2 is named after it.
     ASSERT_TRUE(lab_->downR2());
+    ASSERT_TRUE(run->waitForOutputLines(" RED a1", 10, 45s)) << run->output();
     EXPECT_TRUE(run->waitForOutputLines(std::string("20 hosts down behind ") + lab::r1_4
             + " (hop 1, the last that answers; " + lab::r2_4 + " after it is silent): a10, b10, a11 and 17 others",
-        1, 60s))
+        1, 15s))
         << run->output();
     ASSERT_TRUE(lab_->upR2());
     EXPECT_TRUE(run->waitForOutputLines(std::string("No longer down behind ") + lab::r1_4 + " (hop 1)", 1, 60s));
+    ASSERT_TRUE(run->waitForOutputLines(" GREEN a1", 10, 30s)) << run->output();
+    EXPECT_EQ(run->output().find(std::string("down behind ") + lab::r2_4), std::string::npos)
+        << "not behind r2 while its hosts had yet to answer";
 
     // This machine's own link: that one line, and no group.
     ASSERT_TRUE(lab_->cutOwn());

@@ -112,11 +112,14 @@ TEST_F(RoundTripLab, TheKernelTimesEveryKindAndALateHostShowsItsDelay)
         EXPECT_EQ(program->waitForExit(20s), 0) << program->errors();
         for (const TracedRoundTrip& trip : roundTripsIn(program->output())) {
             const bool late = trip.address == "198.19.16.9" || trip.address == "2001:2:0:20::9";
-            // The responder's own scheduling adds a little; a round trip in
-            // the lab without it is well under a millisecond.
+            // The responder is a Python program: on a loaded machine one of
+            // its answers may come some milliseconds late (the median above
+            // holds it to 5). A reply taken for the wrong request would be
+            // off by seconds. In the lab without it a round trip is well
+            // under a millisecond.
             if (late) {
                 EXPECT_GE(trip.microseconds, kDelay) << trip.address;
-                EXPECT_LE(trip.microseconds, kDelay + 5'000) << trip.address;
+                EXPECT_LE(trip.microseconds, kDelay + 25'000) << trip.address;
             } else {
                 EXPECT_LT(trip.microseconds, 5'000) << trip.address;
             }

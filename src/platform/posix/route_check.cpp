@@ -9,11 +9,21 @@ namespace bv {
 
 namespace platform {
 
+namespace {
+
+struct ClosedOnExit {
+    int socket;
+    ~ClosedOnExit() { ::close(socket); }
+};
+
+}  // namespace
+
 bool hasRouteTo(const IpAddress& address)
 {
     const int socket = ::socket(address.isV6() ? AF_INET6 : AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (socket < 0)
         return true;
+    const ClosedOnExit closed { socket };
     const detail::SystemSocketAddress to = detail::systemSocketAddress(address);
     // Any port: nothing is sent; the system only looks the route up.
     sockaddr_storage withPort = to.storage;
@@ -21,10 +31,8 @@ bool hasRouteTo(const IpAddress& address)
         reinterpret_cast<sockaddr_in6*>(&withPort)->sin6_port = htons(9);
     else
         reinterpret_cast<sockaddr_in*>(&withPort)->sin_port = htons(9);
-    const bool routed = ::connect(socket, reinterpret_cast<const sockaddr*>(&withPort), to.length) == 0
+    return ::connect(socket, reinterpret_cast<const sockaddr*>(&withPort), to.length) == 0
         || (errno != ENETUNREACH && errno != EHOSTUNREACH);
-    ::close(socket);
-    return routed;
 }
 
 }  // namespace platform

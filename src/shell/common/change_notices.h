@@ -55,8 +55,9 @@ public:
     void ownLinkChanged(const OwnLink& link) override;
     void outagesLocated(const std::vector<std::string>& keys) override;
 
-    // How many passes a turn to red waits for the path watch's verdict.
-    static constexpr int kPassesHeld = 6;
+    // How many passes a turn to red waits for the path watch's verdict,
+    // which waits for the outage's hosts to have turned red.
+    static constexpr int kPassesHeld = 12;
 
 private:
     struct HeldDown {
