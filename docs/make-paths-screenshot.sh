@@ -40,7 +40,7 @@ until ip netns exec "$space-mon" curl -sf http://127.0.0.1:9100/api/v1/hosts/198
 done
 "$lab" cut-far-b "$space"
 deadline=$(($(date +%s) + 90))
-until grep -q "hosts down behind" run.txt; do
+until grep -q "^5 hosts down behind" run.txt; do
   [ "$(date +%s)" -lt "$deadline" ] || { cat run.txt >&2; exit 1; }
   sleep 1
 done
@@ -50,7 +50,7 @@ import { browserOrSkip, launch } from "./browser.mjs";
 const browser = await launch(await browserOrSkip());
 const page = await browser.newPage({ viewport: { width: 1180, height: 640 }, colorScheme: "light" });
 await page.goto("http://127.0.0.1:9100/");
-await page.locator("#outages li").first().waitFor();
+await page.locator("#outages li:has-text(\"5 hosts\")").waitFor();
 await page.locator("#hosts tbody tr[data-key=\"198.19.50.14\"]").click();
 await page.locator("#detail-path:has-text(\"Path: 198\")").waitFor();
 await page.screenshot({ path: process.argv[1], fullPage: true });
