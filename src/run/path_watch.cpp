@@ -215,61 +215,39 @@ void PathWatch::regroup(std::int64_t now)
 void PathWatch::holdBackHealing(std::vector<OutageGroup>& next, std::int64_t now)
 {
     std::map<std::string, const OutageGroup*> before;
+    std::map<std::string, const OutageGroup*> placedNow;
     for (const OutageGroup& group : groups_)
         for (const std::string& key : group.keys)
             before[key] = &group;
+    for (const OutageGroup& group : next)
+        for (const std::string& key : group.keys)
+            placedNow[key] = &group;
     std::map<std::string, std::int64_t> stillFarther;
-    std::vector<OutageGroup> held;
-    for (OutageGroup& group : next) {
-        for (std::size_t at = group.keys.size(); at-- > 0;) {
-            const auto old = before.find(group.keys[at]);
-            if (old == before.end() || group.hop <= old->second->hop)
-                continue;
-            const std::int64_t since = deeperSince_.try_emplace(group.keys[at], now).first->second;
-            stillFarther[group.keys[at]] = since;
-            if (now - since >= settings_.healingWait)
-                continue;
-            auto home = std::find_if(held.begin(), held.end(), [&](const OutageGroup& each) { return sameGroup(each, *old->second); });
-            if (home == held.end()) {
-                home = held.insert(held.end(), *old->second);
-                home->keys.clear();
-                home->names.clear();
-            }
-            home->keys.push_back(group.keys[at]);
-            home->names.push_back(group.names[at]);
-            group.keys.erase(group.keys.begin() + static_cast<std::ptrdiff_t>(at));
-            group.names.erase(group.names.begin() + static_cast<std::ptrdiff_t>(at));
+    std::vector<OutageGroup> placed;
+    // In the host list's order, as groups are made.
+    for (const WatchedHost& host : hosts_) {
+        const auto found = placedNow.find(host.key);
+        if (found == placedNow.end())
+            continue;
+        const OutageGroup* place = found->second;
+        if (const auto old = before.find(host.key); old != before.end() && place->hop > old->second->hop) {
+            const std::int64_t since = deeperSince_.try_emplace(host.key, now).first->second;
+            stillFarther[host.key] = since;
+            if (now - since < settings_.healingWait)
+                place = old->second;
         }
+        auto group = std::find_if(placed.begin(), placed.end(), [&](const OutageGroup& each) { return sameGroup(each, *place); });
+        if (group == placed.end()) {
+            group = placed.insert(placed.end(), *place);
+            group->keys.clear();
+            group->names.clear();
+        }
+        group->keys.push_back(host.key);
+        group->names.push_back(host.name);
     }
     deeperSince_ = std::move(stillFarther);
-    for (OutageGroup& group : held) {
-        auto same = std::find_if(next.begin(), next.end(), [&](const OutageGroup& each) { return sameGroup(each, group); });
-        if (same == next.end()) {
-            next.push_back(std::move(group));
-            continue;
-        }
-        same->keys.insert(same->keys.end(), group.keys.begin(), group.keys.end());
-        same->names.insert(same->names.end(), group.names.begin(), group.names.end());
-    }
-    std::erase_if(next, [](const OutageGroup& group) { return group.keys.size() < 2; });
-    // In the host list's order, as groups are made.
-    std::map<std::string, std::size_t> position;
-    for (std::size_t at = 0; at < hosts_.size(); ++at)
-        position[hosts_[at].key] = at;
-    for (OutageGroup& group : next) {
-        std::vector<std::size_t> order(group.keys.size());
-        for (std::size_t at = 0; at < order.size(); ++at)
-            order[at] = at;
-        std::sort(order.begin(), order.end(), [&](std::size_t one, std::size_t other) {
-            return position[group.keys[one]] < position[group.keys[other]];
-        });
-        OutageGroup sorted = group;
-        for (std::size_t at = 0; at < order.size(); ++at) {
-            sorted.keys[at] = group.keys[order[at]];
-            sorted.names[at] = group.names[order[at]];
-        }
-        group = std::move(sorted);
-    }
+    std::erase_if(placed, [](const OutageGroup& group) { return group.keys.size() < 2; });
+    next = std::move(placed);
 }
 
 // The hosts of one outage turn red over an interval and a time-out: what
