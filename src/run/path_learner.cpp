@@ -1,6 +1,7 @@
 #include "run/path_learner.h"
 
 #include <algorithm>
+#include <limits>
 #include <tuple>
 
 namespace bv {
@@ -39,6 +40,7 @@ void PathLearner::setHosts(const std::vector<std::pair<std::string, platform::Ip
     hosts_ = std::move(kept);
     cursor_ = hosts_.end();
     freePathsDue_ = true;
+    idleUntil_ = 0;
     std::erase_if(probes_, [this](const auto& probe) { return hosts_.count(probe.second) == 0; });
     std::erase_if(stops_, [this](const auto& stop) { return hosts_.count(stop.second) == 0; });
     std::erase_if(sharing_, [this](const auto& share) { return hosts_.count(share.second) == 0; });
@@ -53,6 +55,7 @@ void PathLearner::replyTimeToLive(const std::string& key, int timeToLive)
     Host& host = found->second;
     host.distance = distance;
     freePathsDue_ = true;
+    idleUntil_ = 0;
     // A path of another length than the replies say has changed.
     if (host.phase == Phase::Done && host.learnt
         && (!host.learnt->reachedHost || static_cast<int>(host.learnt->routers.size()) + 1 != *distance))
@@ -129,8 +132,12 @@ std::optional<PathLearner::Probe> PathLearner::nextProbe(std::int64_t now, std::
     expire(now);
     takeFreePaths(now);
     const std::uint64_t allowed = settings_.allowance + static_cast<std::uint64_t>(settings_.share * double(requestsSent));
-    if (probesSent_ >= allowed || hosts_.empty())
+    if (probesSent_ >= allowed || hosts_.empty() || now < idleUntil_)
         return std::nullopt;
+    // When no host is due, the scan notes when the first one will be, and
+    // nothing is scanned again before that or before something changes.
+    std::int64_t firstDue = std::numeric_limits<std::int64_t>::max();
+    const auto due = [&firstDue](std::int64_t at) { firstDue = std::min(firstDue, at); };
     auto each = cursor_ == hosts_.end() ? hosts_.begin() : cursor_;
     for (std::size_t looked = 0; looked < hosts_.size(); ++looked) {
         auto current = each;
@@ -141,14 +148,29 @@ std::optional<PathLearner::Probe> PathLearner::nextProbe(std::int64_t now, std::
         if (host.outstanding)
             continue;
         if (host.phase == Phase::Done) {
-            if (!host.learnt || now - host.learnt->learnedAt < settings_.refreshAfter)
+            if (!host.learnt)
                 continue;
+            if (now - host.learnt->learnedAt < settings_.refreshAfter) {
+                due(host.learnt->learnedAt + settings_.refreshAfter);
+                continue;
+            }
             host.phase = Phase::Waiting;
         }
-        if (host.phase == Phase::Waiting && (!begin(key, host, now) || host.phase == Phase::Done))
+        if (host.phase == Phase::Waiting) {
+            if (!begin(key, host, now)) {
+                if (!host.distance)
+                    due(host.listedAt + settings_.forwardAfter);
+                continue;
+            }
+            if (host.phase == Phase::Done) {
+                due(host.learnt->learnedAt + settings_.refreshAfter);
+                continue;
+            }
+        }
+        if (now < host.notBefore) {
+            due(host.notBefore);
             continue;
-        if (now < host.notBefore)
-            continue;
+        }
         std::uint32_t token = nextToken_++;
         if (token == 0)
             token = nextToken_++;
@@ -159,6 +181,7 @@ std::optional<PathLearner::Probe> PathLearner::nextProbe(std::int64_t now, std::
         cursor_ = each;
         return Probe { token, key, host.address, host.hop };
     }
+    idleUntil_ = firstDue;
     return std::nullopt;
 }
 
@@ -174,6 +197,7 @@ void PathLearner::answered(std::uint32_t token, const platform::IpAddress& from,
         return;
     Host& host = found->second;
     host.outstanding.reset();
+    idleUntil_ = 0;
     const std::size_t at = static_cast<std::size_t>(host.hop - 1);
     if (host.phase == Phase::Forward) {
         host.building.routers.resize(at);
@@ -216,11 +240,26 @@ void PathLearner::answered(std::uint32_t token, const platform::IpAddress& from,
 
 void PathLearner::expire(std::int64_t now)
 {
-    for (auto& [key, host] : hosts_) {
-        if (!host.outstanding || now - host.sentAt < settings_.answerWait)
+    // Only the probes in flight can expire: a walk of every host each step
+    // was most of the learner's cost once all paths were known.
+    std::vector<std::string> expired;
+    for (auto probe = probes_.begin(); probe != probes_.end();) {
+        const auto found = hosts_.find(probe->second);
+        if (found == hosts_.end() || found->second.outstanding != probe->first) {
+            // A host listed again with another address left its probe here.
+            probe = probes_.erase(probe);
             continue;
+        }
+        if (now - found->second.sentAt >= settings_.answerWait)
+            expired.push_back(probe->second);
+        ++probe;
+    }
+    std::sort(expired.begin(), expired.end());
+    for (const std::string& key : expired) {
+        Host& host = hosts_.find(key)->second;
         probes_.erase(*host.outstanding);
         host.outstanding.reset();
+        idleUntil_ = 0;
         if (++host.tries < settings_.triesPerHop) {
             host.notBefore = now + settings_.retryAfter;
             continue;
@@ -259,6 +298,7 @@ void PathLearner::finish(const std::string& key, Host& host, std::int64_t now)
     host.learnt = host.building;
     host.phase = Phase::Done;
     freePathsDue_ = true;
+    idleUntil_ = 0;
     for (std::size_t at = 0; at < host.learnt->routers.size(); ++at)
         if (host.learnt->routers[at])
             stops_[StopKey { *host.learnt->routers[at], static_cast<int>(at + 1) }] = key;

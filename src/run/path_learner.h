@@ -107,6 +107,7 @@ private:
     std::uint32_t nextToken_ = 1;
     std::uint64_t probesSent_ = 0;
     bool freePathsDue_ = false;  // a path was learnt, or a distance found, since the last look
+    std::int64_t idleUntil_ = 0;  // no host is due before this, unless something changes
 };
 
 }  // namespace bv

@@ -40,8 +40,10 @@ void PathWatch::passDone(const std::vector<WatchedHost>& hosts, std::int64_t now
     }
     std::set<std::string> red;
     std::vector<const WatchedHost*> newlyRed;
-    for (const WatchedHost& host : hosts) {
-        if (host.timeToLive > 0)
+    for (std::size_t at = 0; at < hosts.size(); ++at) {
+        const WatchedHost& host = hosts[at];
+        // Only a changed time to live is news; the same list passes every second.
+        if (host.timeToLive > 0 && (listChanged || hosts_[at].timeToLive != host.timeToLive))
             learner_.replyTimeToLive(host.key, host.timeToLive);
         if (!host.red)
             continue;
