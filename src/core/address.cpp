@@ -114,20 +114,19 @@ void Address::setPingState(PingState value)
     pingState_.store(value, std::memory_order_release);
 }
 
-HostHistory& Address::history()
+void Address::keepHistory()
 {
     if (!history_)
         history_ = std::make_unique<HostHistory>(listedAt_);
-    return *history_;
 }
 
 PingState Address::recordResult(const PingResult& result)
 {
     // The strip has a cell per request, at the moment it went out.
-    if (result.ok != 0)
-        history().answered(lastSendTime_, std::max<std::int64_t>(result.roundTrip, 0));
-    else
-        history().unanswered(lastSendTime_);
+    if (history_ && result.ok != 0)
+        history_->answered(lastSendTime_, std::max<std::int64_t>(result.roundTrip, 0));
+    else if (history_)
+        history_->unanswered(lastSendTime_);
     const HostStatus oldStatus = getStatus();
     if (result.ok != 0)
         lastReplyTime_ = lastSendTime_;

@@ -125,11 +125,12 @@ public:
     // never change the status. Guarded by the run's vector mutex.
     const RoundTripAlarms& getAlarms() const { return alarms_; }
     RoundTripAlarms& alarms() { return alarms_; }
-    // What the status page shows of the host's past; none before the fate
-    // of its first request is known, and none in a copy. Guarded by the
-    // run's vector mutex.
+    // What the status page shows of the host's past: kept only from
+    // keepHistory on (1.8 KB a host, for a page that may never be served),
+    // and none in a copy. Guarded by the run's vector mutex.
     const HostHistory* getHistory() const { return history_.get(); }
-    HostHistory& history();
+    HostHistory* keptHistory() { return history_.get(); }
+    void keepHistory();
     // When the record was made, from which its history counts.
     CalendarTime getListedAt() const { return listedAt_; }
     // The echo sequence number of the host's next request; its requests

@@ -59,6 +59,7 @@ Network::Network(const RunSettings& settings, const NetworkOptions& options)
     downFile_ = settings.downFile;
     serialPort_ = settings.serialPort;
     archiveSize_ = settings.archiveSize;
+    historyKept_ = settings.metricsPort != 0;
     nameFamilies_ = settings.family;
     setNameFamily(hostFamilyOf(nameFamilies_));
     setWindowSize(settings.windowSize);
@@ -66,8 +67,11 @@ Network::Network(const RunSettings& settings, const NetworkOptions& options)
     loadHostList(*this, {});
     // Every host's first request falls due one interval after the load.
     const std::int64_t loaded = clock_.monotonicMilliseconds();
-    for (std::size_t position = 0; position < hostCount(); ++position)
+    for (std::size_t position = 0; position < hostCount(); ++position) {
         host(position)->setSentAt(loaded);
+        if (historyKept_)
+            host(position)->keepHistory();
+    }
 
     const std::string& suffix = options.lockNameSuffix;
     maxInFlight_ = settings.maxInFlight;

@@ -132,6 +132,7 @@ private:
 
     platform::Clock& clock_;
     CalendarTime startedAt_ = 0;
+    bool historyKept_ = false;  // only the status page reads the hosts' histories
     RoundTripAlarm alarm_;
     std::string inputFile_;
     std::string logFile_;

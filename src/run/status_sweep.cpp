@@ -172,8 +172,12 @@ std::int64_t Network::sweepPass()
         if (alarms)
             judgeAlarms(record, alarmChanges);
         const HostStatus status = record.getStatus();
-        if (status == HostStatus::Red && sincePass > 0)
-            record.history().down(calendarNow, sincePass);
+        // Taken here, so that hosts of every load and reload have one; a
+        // host's first request goes out an interval after it is listed.
+        if (historyKept_)
+            record.keepHistory();
+        if (HostHistory* history = record.keptHistory(); history && status == HostStatus::Red && sincePass > 0)
+            history->down(calendarNow, sincePass);
         if (status == HostStatus::Red)
             ++red;
         else if (status == HostStatus::Yellow)

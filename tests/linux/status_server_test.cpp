@@ -22,12 +22,41 @@ using namespace std::chrono_literals;
 
 namespace {
 
+RunSettings servingThePage()
+{
+    RunSettings settings;
+    settings.metricsPort = 9100;
+    return settings;
+}
+
 class StatusServer : public FakeClockRun {
 protected:
-    StatusServer() : FakeClockRun("web 10.0.0.1 front\nevil 10.0.0.2 <script>alert(1)</script>\n", 1800000000) {}
+    StatusServer()
+        : FakeClockRun("web 10.0.0.1 front\nevil 10.0.0.2 <script>alert(1)</script>\n", 1800000000, servingThePage())
+    {
+    }
+};
+
+class RunWithoutThePage : public FakeClockRun {
+protected:
+    RunWithoutThePage() : FakeClockRun("web 10.0.0.1 front\n", 1800000000) {}
 };
 
 }  // namespace
+
+// 1.8 KB a host for a page nobody can open: only a run that serves it keeps histories.
+TEST_F(RunWithoutThePage, KeepsNoHistory)
+{
+    send(host(0));
+    ReplyInfo reply;
+    reply.address = ip("10.0.0.1");
+    reply.sequence = host(0).getAwaitedSequence();
+    testing::internal::CaptureStdout();
+    applyReply(ip("10.0.0.1"), network().engine(), reply);
+    testing::internal::GetCapturedStdout();
+    ASSERT_NE(host(0).getRoundTrips(), nullptr) << "the reply was recorded";
+    EXPECT_EQ(host(0).getHistory(), nullptr);
+}
 
 TEST_F(StatusServer, ThePageAndTheApiShowTheRunsOwnFigures)
 {
