@@ -2,6 +2,7 @@
 
 #include "bv_version.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 using namespace bv;
@@ -65,7 +66,7 @@ TEST(ParseCommandLine, UsageTextIsExact)
         std::string::npos);
     EXPECT_NE(usage.find("pool each\r\n-trace "), std::string::npos);
     EXPECT_NE(usage.find("per logged change)\r\n-metrics [address:]port serves"), std::string::npos);
-    EXPECT_NE(usage.find("address is given\r\n-family 4|6|both which addresses"), std::string::npos);
+    EXPECT_NE(usage.find("([::1] for IPv6)\r\n-family 4|6|both which addresses"), std::string::npos);
     EXPECT_NE(usage.find("named with \" (IPv6)\"\r\n-window <requests> default 20, min 1, max 1000: "), std::string::npos);
     EXPECT_NE(usage.find("\r\n-slow <ms> an alarm while"), std::string::npos);
     EXPECT_NE(usage.find("\r\n-loss <percent> an alarm while a host's loss over the window is above it, 1 to 99 (off "
@@ -231,7 +232,19 @@ TEST(ParseCommandLine, MetricsEndpoint)
     EXPECT_EQ(both.settings.metricsAddress, "0.0.0.0");
     EXPECT_EQ(both.settings.metricsPort, 65535);
 
-    for (const char* bad : { "0", "65536", "", "x", "9100x", "-1", " 9100", "10.0.0.1:", "10.0.0.1:0" }) {
+    // An IPv6 address in brackets, as a URL writes it, kept in its compact text.
+    ParsedCommandLine v6 = parse({ "-in", "h", "-metrics", "[0:0::1]:9100" });
+    ASSERT_TRUE(v6.runCanStart()) << v6.errorText;
+    EXPECT_EQ(v6.settings.metricsAddress, "::1");
+    EXPECT_EQ(v6.settings.metricsPort, 9100);
+    EXPECT_EQ(parse({ "-in", "h", "-metrics", "[::]:80" }).settings.metricsAddress, "::");
+    for (const char* bad : { "[::1]", "[::1]9100", "[::1:9100", "[2001:db8:::1]:9100", "[10.0.0.1]:9100", "::1:9100" }) {
+        ParsedCommandLine parsed = parse({ "-in", "h", "-metrics", bad });
+        EXPECT_FALSE(parsed.runCanStart()) << bad;
+        EXPECT_THAT(parsed.errorText, testing::StartsWith("-metrics address must be ")) << bad;
+    }
+
+    for (const char* bad : { "0", "65536", "", "x", "9100x", "-1", " 9100", "10.0.0.1:", "10.0.0.1:0", "[::1]:", "[::1]:0" }) {
         ParsedCommandLine parsed = parse({ "-in", "h", "-metrics", bad });
         EXPECT_FALSE(parsed.runCanStart()) << bad;
         EXPECT_EQ(parsed.errorText, std::string("-metrics port must be a whole number from 1 to 65535: ") + bad);

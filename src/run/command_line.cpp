@@ -2,11 +2,13 @@
 
 #include "core/input_file.h"
 #include "platform/diagnostics.h"
+#include "platform/ip_address.h"
 
 #include "bv_version.h"
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 
 namespace bv {
 
@@ -29,7 +31,7 @@ const char* const kUsageText =
     "-max <requests in flight> default 6, min 1, max 1024; copies of the program started with the same -max share "
     "one pool of that many, copies with different values have a pool each\r\n"
     "-trace the trace stream on standard output (without it, a line at the start and one per logged change)\r\n"
-    "-metrics [address:]port serves Prometheus metrics at /metrics, on 127.0.0.1 unless an IPv4 address is given\r\n"
+    "-metrics [address:]port serves Prometheus metrics at /metrics, on 127.0.0.1 unless an address is given ([::1] for IPv6)\r\n"
     "-family 4|6|both which addresses of a host name are pinged: by default its IPv4 one, or its IPv6 one when it has "
     "no IPv4 address; 4 or 6 that family only; both one host per family, the IPv6 one named with \" (IPv6)\"\r\n"
     "-window <requests> default 20, min 1, max 1000: how many of a host's latest requests its round-trip figures and "
@@ -167,18 +169,31 @@ bool isDottedQuad(const std::string& text)
     return at == text.size();
 }
 
-// [address:]port; the message for what is wrong, or nothing.
+// [address:]port, the address dotted IPv4 or bracketed IPv6 as in a URL;
+// the message for what is wrong, or nothing.
 std::string readMetricsEndpoint(const std::string& value, RunSettings& settings)
 {
-    const std::size_t colon = value.rfind(':');
+    std::size_t colon = value.rfind(':');
+    std::optional<std::string> address;
+    if (!value.empty() && value.front() == '[') {
+        const std::size_t close = value.find(']');
+        const auto bytes = close == std::string::npos ? std::nullopt : platform::parseIpv6Text(value.substr(1, close - 1));
+        if (!bytes || close + 1 >= value.size() || value[close + 1] != ':')
+            return "-metrics address must be an IPv6 address in brackets such as [::1]: " + value;
+        // Kept in the compact text, which the server and the page's link read.
+        address = platform::addressText(platform::IpAddress::fromIpv6(bytes->data()));
+        colon = close + 1;
+    } else if (colon != std::string::npos) {
+        if (!isDottedQuad(value.substr(0, colon)))
+            return "-metrics address must be an IPv4 address such as 127.0.0.1: " + value;
+        address = value.substr(0, colon);
+    }
     const std::string port = colon == std::string::npos ? value : value.substr(colon + 1);
-    if (colon != std::string::npos && !isDottedQuad(value.substr(0, colon)))
-        return "-metrics address must be an IPv4 address such as 127.0.0.1: " + value;
     std::int32_t number = 0;
     if (!readCount(port, number) || number < 1 || number > 65535)
         return "-metrics port must be a whole number from 1 to 65535: " + value;
-    if (colon != std::string::npos)
-        settings.metricsAddress = value.substr(0, colon);
+    if (address)
+        settings.metricsAddress = *address;
     settings.metricsPort = number;
     return std::string();
 }

@@ -35,7 +35,7 @@ platform::WebResponse asset(const char* name, const char* contentType)
 
 bool isLoopbackAddress(const std::string& address)
 {
-    return address.rfind("127.", 0) == 0 || address == "::1";
+    return address.rfind("127.", 0) == 0 || address == "::1" || address.rfind("::ffff:127.", 0) == 0;
 }
 
 }  // namespace
@@ -57,7 +57,9 @@ MetricsServer::MetricsServer(const std::string& address, std::uint16_t port, Net
     });
     if (started.is_error()) {
         const platform::Error& error = started.error();
-        throw StartupFailure("Could not serve metrics on " + address + ":" + std::to_string(port) + ": "
+        const bool ipv6 = address.find(':') != std::string::npos;
+        throw StartupFailure("Could not serve metrics on " + (ipv6 ? "[" + address + "]" : address) + ":"
+            + std::to_string(port) + ": "
             + (error.code() != 0 ? platform::systemErrorText(error.code()) : error.text()));
     }
     server_ = started.release_value();

@@ -113,6 +113,13 @@ TEST_F(StatusServer, ThePageAndTheApiShowTheRunsOwnFigures)
     EXPECT_THAT(exchange(server.port(), "GET /api/v1/hosts HTTP/1.0\r\nHost: evil.example.invalid:9100\r\n\r\n"),
         testing::StartsWith("HTTP/1.1 403 "));
     EXPECT_THAT(exchange(server.port(), "DELETE /api/v1/hosts HTTP/1.0\r\n\r\n"), testing::StartsWith("HTTP/1.1 405 "));
+
+    // On IPv6 loopback too, with its own Host check.
+    MetricsServer server6("::1", 0, network());
+    EXPECT_THAT(exchange(server6.port(), "GET /metrics HTTP/1.0\r\nHost: [::1]:9100\r\n\r\n", true),
+        testing::StartsWith("HTTP/1.1 200 "));
+    EXPECT_THAT(exchange(server6.port(), "GET /metrics HTTP/1.0\r\nHost: evil.example.invalid\r\n\r\n", true),
+        testing::StartsWith("HTTP/1.1 403 "));
 }
 
 TEST_F(StatusServer, SixtyFourEventStreamsGetEachPassAndOneThatStopsReadingIsDropped)
