@@ -80,6 +80,14 @@ struct LabNetwork final : ProbeChannel {
     bool hasRoute(const IpAddress&) override { return true; }
 };
 
+// As the run sets it for hosts pinged every 5 s.
+PathWatch::Settings everyFiveSeconds()
+{
+    PathWatch::Settings settings;
+    settings.passesAtOnce = 7;
+    return settings;
+}
+
 class PathWatchLab : public testing::Test {
 protected:
     PathWatchLab()
@@ -125,7 +133,7 @@ protected:
     std::vector<WatchedHost> hosts;
     std::map<std::string, std::int64_t> redFrom;   // hosts that turn red late, and when
     std::map<std::string, std::int64_t> redUntil;  // hosts that answer late, and when
-    PathWatch watch { network, PathWatch::Settings {} };
+    PathWatch watch { network, everyFiveSeconds() };
     std::int64_t now = 0;
     std::uint64_t requests = 0;
 };
@@ -179,12 +187,17 @@ TEST_F(PathWatchLab, SaysBehindWhichHopHostsWentDownAndWhenTheMonitorsOwnLinkIsD
     redUntil.clear();
 
     // The monitor's own link: no group, the own link is down, and up again.
+    // Each host fails at its own next request, spread over the interval
+    // and the time-outs.
+    for (std::size_t each = 0; each < hosts.size(); ++each)
+        redFrom[hosts[each].key] = now + 1500 * static_cast<std::int64_t>(each);
     network.link0 = false;
-    report = run(5);
+    report = run(10);
     EXPECT_TRUE(report.found.empty());
     ASSERT_TRUE(report.ownLink);
     EXPECT_FALSE(report.ownLink->up);
     EXPECT_EQ(report.ownLink->gateway, r1);
+    redFrom.clear();
     network.link0 = true;
     report = run(5);
     ASSERT_TRUE(report.ownLink);

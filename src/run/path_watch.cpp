@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <map>
+#include <unordered_set>
 
 namespace bv {
 
 namespace {
 
 constexpr std::int64_t kProbeMemory = 10000;
-constexpr std::size_t kPassesAtOnce = 3;
 
 bool sameGroup(const OutageGroup& one, const OutageGroup& other)
 {
@@ -58,20 +58,22 @@ void PathWatch::passDone(const std::vector<WatchedHost>& hosts, std::int64_t now
     for (const WatchedHost* host : newlyRed)
         if (const HostPath* path = learner_.pathOf(host->key); !path || path->routers.empty())
             report_.located.push_back(host->key);
-    // Most hosts at once: the monitor's own way out first. Requests sent in
-    // one moment time out on either side of a pass's end, so "at once" is
-    // the last few passes.
+    // Most hosts at once: the monitor's own way out first. When it goes,
+    // each host fails at its next request, and the requests of an interval
+    // are spread over it, so "at once" is the passes of an interval and a
+    // little more.
     std::vector<std::string> keys;
     for (const WatchedHost* host : newlyRed)
         keys.push_back(host->key);
     recentRed_.push_back(std::move(keys));
-    if (recentRed_.size() > kPassesAtOnce)
+    while (recentRed_.size() > settings_.passesAtOnce)
         recentRed_.pop_front();
+    std::unordered_set<std::string> recent;
+    for (const auto& pass : recentRed_)
+        recent.insert(pass.begin(), pass.end());
     std::vector<const WatchedHost*> atOnce;
     for (const WatchedHost& host : hosts_)
-        if (red_.count(host.key) != 0 && std::any_of(recentRed_.begin(), recentRed_.end(), [&](const auto& pass) {
-                return std::find(pass.begin(), pass.end(), host.key) != pass.end();
-            }))
+        if (red_.count(host.key) != 0 && recent.count(host.key) != 0)
             atOnce.push_back(&host);
     if (atOnce.empty())
         ownLinkSuspected_ = false;

@@ -56,6 +56,7 @@ public:
         std::int64_t settleAfter = 3000;     // no host turned red this long: the groups are said
         std::int64_t sayAfterAtMost = 8000;  // said by then even while hosts go on turning red
         std::int64_t healingWait = 15000;    // red behind a farther router this long before moved there
+        std::size_t passesAtOnce = 3;        // hosts red within this many passes fell at once
     };
 
     // What changed since the last report.

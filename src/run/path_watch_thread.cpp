@@ -6,6 +6,7 @@
 #include "platform/route_check.h"
 #include "run/network.h"
 
+#include <algorithm>
 #include <deque>
 
 namespace bv {
@@ -15,6 +16,15 @@ namespace {
 constexpr unsigned kStepMilliseconds = 100;
 // A probe holds its count at most this long, answered or not.
 constexpr std::int64_t kCountHeld = 1000;
+
+// A pass a second: an interval's passes, and two for the requests whose
+// time-outs fall on either side of a pass's end.
+PathWatch::Settings watchSettings(const Network& network)
+{
+    PathWatch::Settings settings;
+    settings.passesAtOnce = static_cast<std::size_t>(std::max(network.getInterval(), 0) + 999) / 1000 + 2;
+    return settings;
+}
 
 }  // namespace
 
@@ -85,7 +95,7 @@ private:
 PathWatchThread::PathWatchThread(Network& network)
     : network_(network)
     , channel_(std::make_unique<Channel>(network.pingSemaphore(), network.clock()))
-    , watch_(std::make_unique<PathWatch>(*channel_, PathWatch::Settings {}))
+    , watch_(std::make_unique<PathWatch>(*channel_, watchSettings(network)))
 {
     registration_ = std::make_unique<ListenerRegistration>(*this);
     thread_ = std::thread([this] { run(); });
